@@ -1,0 +1,45 @@
+#include "engine/kolvolib/error_reporting.h"
+
+#include "engine/kolvolib/entry_guard.h"
+
+namespace {
+
+KolvoErrorCallback throwSlot = nullptr;
+KolvoErrorCallback warningSlot = nullptr;
+KolvoStatusCallback statusSlot = nullptr;
+
+}  // namespace
+
+namespace kolvo {
+
+void throwKolvoError(const char* code, const std::string& detail) {
+  if (throwSlot) throwSlot(code, detail.c_str());
+  throw AbortToken{};
+}
+
+void postWarning(const char* code, const std::string& detail) {
+  if (warningSlot) warningSlot(code, detail.c_str());
+  throw AbortToken{};
+}
+
+bool setStatus(const std::string& code, const std::string& detail) {
+  if (!statusSlot) return true;
+  return statusSlot(code.c_str(), detail.c_str(), 1) != 0;
+}
+
+}  // namespace kolvo
+
+extern "C" {
+
+KOLVO_EXPORT void kSetThrowCallBack(KolvoErrorCallback callback) { throwSlot = callback; }
+KOLVO_EXPORT void kSetWarningCallBack(KolvoErrorCallback callback) { warningSlot = callback; }
+KOLVO_EXPORT void kSetStatusCallBack(KolvoStatusCallback callback) { statusSlot = callback; }
+
+KOLVO_EXPORT kbool kSetStatus(const char* code, const char* detail) {
+  return kolvo::guardEntry<kbool>(1, [&]() -> kbool {
+    if (!statusSlot) return 1;
+    return statusSlot(code ? code : "", detail ? detail : "", 0) != 0 ? 1 : 0;
+  });
+}
+
+}  // extern "C"

@@ -1,0 +1,127 @@
+/* kolvolib: the indexing engine of kolvo, as a flat C interface.
+ * kolvocmd binds every entry below by name in "kolvolib.so" when it first calls it.
+ *
+ * Conventions of the interface:
+ *  1. No entry ever throws or returns an error code. A failure calls the throw callback
+ *     (or the warning callback) with a code and a detail text, and the entry then
+ *     returns its "nothing" value: null, 0, or simply nothing. With no callback
+ *     registered a failure is silent. The codes are listed in the program's message
+ *     table; a detail may hold several fields separated by TAB.
+ *  2. Handles are opaque. The index handle comes from kCreateNewIndex and is freed only
+ *     by kidxClearIndex. Table handles (kidxGetWords, kidxGetFiles, kidxGetSkipWords,
+ *     kidxGetLinks) and the file-record and word-data pointers taken from them belong
+ *     to the index. They die with kidxEmptyIndex and kidxClearIndex; the skip-word
+ *     table also with kidxIndexExclusions, the links table also with kidxNewFileLinks;
+ *     record pointers also with any call that adds to their table. Keep numbers (word
+ *     numbers, file numbers, offsets), not pointers, across such calls.
+ *  3. Texts passed in are NUL-terminated and copied when kept. Texts returned as
+ *     pointers into a table stay owned by the index; texts returned as fresh blocks are
+ *     malloc'd by the library and freed by the receiver with kDeleteChar.
+ *  4. kbool is one byte, 0 false and anything else true. kulong is an unsigned 32-bit
+ *     number. Times are doubles counting seconds since 1904-01-01 00:00; the engine
+ *     stores them as whole Unix seconds, truncated toward zero.
+ *  5. One thread: the library starts none, takes no locks, and its callback slots are
+ *     process-wide. Callbacks run inside the call that reports.
+ */
+#ifndef KOLVO_INCLUDE_KOLVOLIB_H
+#define KOLVO_INCLUDE_KOLVOLIB_H
+
+#include <stdint.h>
+
+#if defined(__GNUC__)
+#define KOLVO_EXPORT __attribute__((visibility("default")))
+#else
+#define KOLVO_EXPORT
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+typedef unsigned char kbool;
+typedef uint32_t kulong;
+
+/* Handles: each is the engine's own object, opaque to callers. */
+typedef struct CKolvoIndex CKolvoIndex;
+typedef struct CTextStorage CTextStorage;
+typedef struct CFileStorage CFileStorage;
+typedef struct CFileLinks CFileLinks;
+/* The 16-byte information record in front of a file table entry's name. */
+typedef struct KolvoFileInfo KolvoFileInfo;
+
+/* ---- Callbacks ------------------------------------------------------------------ */
+
+/* Both strings are valid only during the call. */
+typedef void (*KolvoErrorCallback)(const char* code, const char* detail);
+/* Answers non-zero to go on, zero to halt. origin is 1 for the library's own reports
+ * and 0 for reports relayed through kSetStatus. */
+typedef kbool (*KolvoStatusCallback)(const char* code, const char* detail, int origin);
+
+/* Fill a process-wide slot; null empties it. */
+KOLVO_EXPORT void kSetThrowCallBack(KolvoErrorCallback callback);
+KOLVO_EXPORT void kSetWarningCallBack(KolvoErrorCallback callback);
+KOLVO_EXPORT void kSetStatusCallBack(KolvoStatusCallback callback);
+/* Relays a report to the status callback with origin 0; 1 when no callback is set. */
+KOLVO_EXPORT kbool kSetStatus(const char* code, const char* detail);
+
+/* ---- Word and skip-word tables ---------------------------------------------------- */
+
+/* Word numbers are offsets into the table's file; 0 means none. A damaged table or an
+ * unknown number gives 0 or null after telling the throw callback. */
+KOLVO_EXPORT kulong ktsGetFirst(CTextStorage* table);
+KOLVO_EXPORT kulong ktsGetNext(CTextStorage* table, kulong word);
+/* Case-insensitive lookup; needs the table's buckets (a new or opened table). */
+KOLVO_EXPORT kulong ktsLookup(CTextStorage* table, const char* text);
+/* The word's text, owned by the table. */
+KOLVO_EXPORT const char* ktsGetText(CTextStorage* table, kulong word);
+/* The caller data in front of the word; for the word table the 16-byte word-data
+ * block: currentFile (u32), currentCount (u16), 2 reserved bytes, chainHead (u32),
+ * pendingLinks (u32), little-endian at unaligned offsets. Owned by the table. */
+KOLVO_EXPORT void* ktsGetData(CTextStorage* table, kulong word);
+
+/* ---- File table and file records ------------------------------------------------ */
+
+/* Adds an entry (no check for an existing one); 0 when the addition failed. */
+KOLVO_EXPORT kulong kfsAddFile(CFileStorage* table, const char* name);
+/* Finds name (case-insensitively) under the parent file number; 0 when absent. */
+KOLVO_EXPORT kulong kfsLookupFile(CFileStorage* table, const char* name, kulong parent);
+KOLVO_EXPORT kulong kfsGetFirst(CFileStorage* table);
+KOLVO_EXPORT kulong kfsGetNext(CFileStorage* table, kulong file);
+/* The entry's information record; null for a number that is no entry. */
+KOLVO_EXPORT KolvoFileInfo* kfsGetInfo(CFileStorage* table, kulong file);
+
+/* Accessors of an information record; a null record reads as 0 and is not written. */
+KOLVO_EXPORT kulong kfiGetFileParentID(const KolvoFileInfo* info);
+KOLVO_EXPORT void kfiSetFileParentID(KolvoFileInfo* info, kulong parent);
+KOLVO_EXPORT kulong kfiGetFileSize(const KolvoFileInfo* info);
+KOLVO_EXPORT void kfiSetFileSize(KolvoFileInfo* info, kulong size);
+KOLVO_EXPORT kulong kfiGetFileAttributes(const KolvoFileInfo* info);
+KOLVO_EXPORT void kfiSetFileAttributes(KolvoFileInfo* info, kulong attributes);
+/* The entry's name, owned by the table; a first byte 0xFF marks an obsolete entry. */
+KOLVO_EXPORT const char* kfiGetFileName(const KolvoFileInfo* info);
+/* Seconds since 1904-01-01. */
+KOLVO_EXPORT double kfiGetFileTimeLastWritten(const KolvoFileInfo* info);
+KOLVO_EXPORT void kfiSetFileTimeLastWritten(KolvoFileInfo* info, double time);
+/* Sets the first byte of a non-empty name to 0xFF; lookups no longer find it. */
+KOLVO_EXPORT void kfiMarkFileObsolete(KolvoFileInfo* info);
+
+/* ---- Link chains ---------------------------------------------------------------- */
+
+/* cursor[0] is an offset into the links file, cursor[1] receives the rank (0 to 255;
+ * 255 when the index keeps no ranks). Returns the file number of the record at the
+ * cursor and advances it by one record; 0 at a block's terminator or past the end.
+ * At a terminator the cursor then stands on the block's next-block word. */
+KOLVO_EXPORT kulong kflGetFile(CFileLinks* links, kulong* cursor);
+/* The next-block word at offset: where the word's previous block begins, or 0. */
+KOLVO_EXPORT kulong kflGetNextList(CFileLinks* links, kulong offset);
+
+/* ---- Utilities ------------------------------------------------------------------ */
+
+/* Refills the process-wide case-folding table (always with the same values). */
+KOLVO_EXPORT void mapLowerCaseChars(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* KOLVO_INCLUDE_KOLVOLIB_H */

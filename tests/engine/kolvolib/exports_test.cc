@@ -1,0 +1,63 @@
+// kolvolib.so as the program meets it: every entry the public header declares can be
+// bound by name, and nothing of the engine's internals is exported.
+#include <dlfcn.h>
+
+#include <cstdio>
+#include <fstream>
+#include <memory>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <string>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+std::set<std::string> declaredEntries() {
+  std::ifstream header(std::string(KOLVO_SOURCE_DIR) + "/include/kolvolib.h");
+  std::stringstream text;
+  text << header.rdbuf();
+  std::string all = text.str();
+  std::set<std::string> names;
+  std::regex declaration(R"(KOLVO_EXPORT[^;(]*?\b([A-Za-z_][A-Za-z0-9_]*)\s*\()");
+  for (auto it = std::sregex_iterator(all.begin(), all.end(), declaration); it != std::sregex_iterator(); ++it)
+    names.insert((*it)[1]);
+  return names;
+}
+
+std::set<std::string> dynamicSymbols() {
+  std::set<std::string> names;
+  std::string command = std::string("nm -D --defined-only ") + KOLVO_LIBRARY_PATH;
+  std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
+  if (!pipe) return names;
+  char line[4096];
+  while (fgets(line, sizeof line, pipe.get())) {
+    std::istringstream fields(line);
+    std::string address, kind, name;
+    if (fields >> address >> kind >> name && (kind == "T" || kind == "D" || kind == "B")) names.insert(name);
+  }
+  return names;
+}
+
+TEST(KolvolibExports, EveryDeclaredEntryResolvesByName) {
+  void* library = dlopen(KOLVO_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(library, nullptr) << dlerror();
+  std::set<std::string> entries = declaredEntries();
+  ASSERT_GT(entries.size(), 20u) << "the header's declarations were not found";
+  for (const std::string& name : entries) EXPECT_NE(dlsym(library, name.c_str()), nullptr) << name;
+  dlclose(library);
+}
+
+TEST(KolvolibExports, OnlyDeclaredEntriesAreExported) {
+  std::set<std::string> entries = declaredEntries();
+  std::set<std::string> exported = dynamicSymbols();
+  ASSERT_FALSE(exported.empty());
+  for (const std::string& name : exported) {
+    // The toolchain's own symbols are no part of the interface but do no harm.
+    if (name.rfind("_", 0) == 0) continue;
+    EXPECT_TRUE(entries.count(name)) << name << " is exported but not declared in kolvolib.h";
+  }
+}
+
+}  // namespace
