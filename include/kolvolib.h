@@ -120,6 +120,36 @@ KOLVO_EXPORT kulong kflGetNextList(CFileLinks* links, kulong offset);
 /* Refills the process-wide case-folding table (always with the same values). */
 KOLVO_EXPORT void mapLowerCaseChars(void);
 
+/* ---- Enciphering and hexadecimal --------------------------------------------------- */
+
+/* RC4 under the library's own key and fixed 10-byte salt; meant for saved passwords,
+ * not for secrecy against an attacker. The caller owns both blocks.
+ * kEncipher writes length + 10 bytes to out: the salt, then the enciphered bytes; out
+ * must not overlap in. A negative length writes nothing; length 0 writes the salt. */
+KOLVO_EXPORT void kEncipher(const unsigned char* in, int length, unsigned char* out);
+/* Reverses kEncipher: in holds length bytes, salt first; writes length - 10 bytes to
+ * out, which may be in itself. A length below 10 writes nothing. */
+KOLVO_EXPORT void kDecipher(const unsigned char* in, int length, unsigned char* out);
+/* Writes 2n upper-case digits, high nibble first, and a NUL: out holds 2n + 1 chars.
+ * n <= 0 writes nothing, not even the NUL. */
+KOLVO_EXPORT void convertToHex(int n, const unsigned char* in, char* out);
+/* Decodes n bytes from 2n digits of either case into out (n bytes). Reading stops at
+ * the first pair that is not two hexadecimal digits, the text's NUL included; that
+ * byte and all later ones are set to 0. n <= 0 writes nothing. */
+KOLVO_EXPORT void convertFromHex(const char* hex, int n, unsigned char* out);
+/* Writes the byte as two upper-case digits to twoDigits[0..1]; no NUL. */
+KOLVO_EXPORT void tohex(unsigned char byte, char* twoDigits);
+/* The byte of twoDigits[0..1], either case; 0 when they are not two hexadecimal digits
+ * (the second is not read when the first is not a digit). */
+KOLVO_EXPORT unsigned char fromhex(const char* twoDigits);
+
+/* ---- Name matching ------------------------------------------------------------------ */
+
+/* Whether the name fits the name pattern: terms with the wildcards * and ?, joined by
+ * | (or), & (and) and ^ (and not; at a term's start: not), evaluated left to right,
+ * compared through the case-folding table. 0 for a null text or pattern. */
+KOLVO_EXPORT kbool kFileNameMatch(const char* text, const char* pattern);
+
 #ifdef __cplusplus
 }
 #endif

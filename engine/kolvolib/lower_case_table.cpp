@@ -19,15 +19,13 @@ constexpr std::array<unsigned char, 256> buildTable() {
   return table;
 }
 
-std::array<unsigned char, 256> table = buildTable();
-
 }  // namespace
 
 namespace kolvo {
 
-const std::array<unsigned char, 256>& lowerCaseTable() { return table; }
+std::array<unsigned char, 256> lowerCaseBytes = buildTable();
 
-void mapLowerCaseChars() { table = buildTable(); }
+void mapLowerCaseChars() { lowerCaseBytes = buildTable(); }
 
 }  // namespace kolvo
 

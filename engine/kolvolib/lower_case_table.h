@@ -8,9 +8,11 @@
 namespace kolvo {
 
 // The table as mapLowerCaseChars fills it; it holds these values from load time on.
-const std::array<unsigned char, 256>& lowerCaseTable();
+// Read it only through lowerCase().
+extern std::array<unsigned char, 256> lowerCaseBytes;
 
-inline unsigned char lowerCase(unsigned char c) { return lowerCaseTable()[c]; }
+inline unsigned char lowerCase(unsigned char c) { return lowerCaseBytes[c]; }
+inline const std::array<unsigned char, 256>& lowerCaseTable() { return lowerCaseBytes; }
 
 // Refills the table (every index construction does; the result never changes).
 void mapLowerCaseChars();

@@ -1,0 +1,249 @@
+#include "engine/filememory/file_memory.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "engine/filememory/le_fields.h"
+#include "engine/filememory/mapping_registry.h"
+#include "engine/filememory/posix_seam.h"
+#include "engine/kolvolib/error_reporting.h"
+
+using kolvo::throwKolvoError;
+
+namespace {
+
+// Reads the first stored word of a file: its recorded length. False when it is shorter.
+bool readRecordedSize(int fd, uint32_t& size) {
+  unsigned char bytes[4];
+  ssize_t got = pread(fd, bytes, sizeof bytes, 0);
+  if (got != static_cast<ssize_t>(sizeof bytes)) return false;
+  size = kolvo::loadU32(bytes);
+  return true;
+}
+
+}  // namespace
+
+CFileMemory::CFileMemory(const std::string& filePath, uint32_t initial, uint32_t grow)
+    : initialSize(initial), growIncrement(grow), path(filePath) {
+  // The file is made anew: whatever was there before is gone.
+  fileDescriptor = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (fileDescriptor < 0) throwKolvoError("MemFileOpenFail", path);
+  isOpen = true;
+  isWritable = true;
+  getNewSpace(headerSize);
+  writeHeader();
+}
+
+CFileMemory::CFileMemory(const std::string& filePath) : path(filePath) {
+  if (!openForRead()) return;
+  initialSize = kolvo::loadU32(mapBase + 8);
+  growIncrement = kolvo::loadU32(mapBase + 12);
+  usedSize = kolvo::loadU32(mapBase + 4);
+  checkHeader();
+}
+
+CFileMemory::~CFileMemory() {
+  try {
+    clearAll();
+  } catch (...) {
+    // A failed unmap while closing has been reported; nothing more can be done here.
+  }
+}
+
+void CFileMemory::checkHeader() {
+  struct stat status {};
+  bool fits = fstat(fileDescriptor, &status) == 0 && totalSize >= headerSize &&
+              static_cast<uint64_t>(status.st_size) >= totalSize && usedSize >= headerSize &&
+              usedSize <= totalSize;
+  if (!fits) {
+    std::string damaged = path;
+    clearAll();
+    throwKolvoError("StorageReadError", damaged);
+  }
+}
+
+uint32_t CFileMemory::getNewSpace(uint32_t size) {
+  if (size > growIncrement) throwKolvoError("GetHugeSpace", std::to_string(size));
+  // Allocation needs a writable mapping, or the fresh descriptor of a new file.
+  if (!isWritable || !isOpen) throwKolvoError("AssertionFailed", "allocation in a read-only table " + path);
+  uint64_t needed = static_cast<uint64_t>(usedSize) + size;
+  if (needed > totalSize) grow(needed);
+  uint32_t offset = usedSize;
+  usedSize = static_cast<uint32_t>(needed);
+  return offset;
+}
+
+void CFileMemory::grow(uint64_t needed) {
+  uint64_t oldSize = totalSize;
+  uint64_t newSize;
+  if (totalSize == 0)
+    newSize = initialSize;
+  else if (totalSize < growIncrement)
+    newSize = static_cast<uint64_t>(totalSize) * 2;
+  else
+    newSize = static_cast<uint64_t>(totalSize) + growIncrement;
+  if (newSize < needed) newSize = needed;
+  // Offsets are 32-bit: a table cannot pass 4 GiB less one byte.
+  if (newSize > UINT32_MAX) throwKolvoError("MemFileExtendFail", std::to_string(newSize));
+
+  unmap();
+  auto& calls = kolvo::posixCalls();
+  // Reserve the blocks before any page of the new range is touched: a sparse file on a
+  // full disk would otherwise kill the process with SIGBUS at the first write.
+  bool extended = calls.ftruncate(fileDescriptor, static_cast<off_t>(newSize)) == 0 &&
+                  calls.fallocate(fileDescriptor, static_cast<off_t>(oldSize),
+                                  static_cast<off_t>(newSize - oldSize)) == 0;
+  if (!extended) {
+    // Put the file back as it was, so the table stays usable at its old size.
+    if (oldSize > 0 && calls.ftruncate(fileDescriptor, static_cast<off_t>(oldSize)) == 0 &&
+        mapWhole(static_cast<uint32_t>(oldSize), true)) {
+      throwKolvoError("MemFileExtendFail", std::to_string(newSize));
+    }
+    clearAll();
+    throwKolvoError("MemFileExtendFail", std::to_string(newSize));
+  }
+  if (!mapWhole(static_cast<uint32_t>(newSize), true)) {
+    std::string failed = path;
+    clearAll();
+    throwKolvoError("FileMapOpenRWFail", failed);
+  }
+  totalSize = static_cast<uint32_t>(newSize);
+  isWritable = true;
+  // The file may be longer on disk than its header says (a session that ended without
+  // writing its header back); what lies beyond the recorded size is not ours.
+  std::memset(mapBase + oldSize, 0, newSize - oldSize);
+}
+
+bool CFileMemory::mapWhole(uint32_t length, bool forWrite) {
+  int protection = forWrite ? PROT_READ | PROT_WRITE : PROT_READ;
+  void* at = kolvo::posixCalls().mmap(nullptr, length, protection, MAP_SHARED, fileDescriptor, 0);
+  if (at == MAP_FAILED) return false;
+  mapBase = static_cast<unsigned char*>(at);
+  header = mapBase;
+  isMapped = true;
+  totalSize = length;
+  kolvo::registerMapping(mapBase, length, this);
+  return true;
+}
+
+const unsigned char* CFileMemory::getPointer(uint32_t offset, uint32_t length) const {
+  if (!isMapped || length == 0 || length > usedSize || offset > usedSize - length) return nullptr;
+  return mapBase + offset;
+}
+
+unsigned char* CFileMemory::getWritablePointer(uint32_t offset, uint32_t length) {
+  if (!isWritable || !isMapped) throwKolvoError("AssertionFailed", "write to a read-only table " + path);
+  if (!inUse(offset, length)) throwKolvoError("AssertionFailed", "write outside the used space of " + path);
+  return mapBase + offset;
+}
+
+void CFileMemory::writeHeader() {
+  if (!isMapped || !isWritable || totalSize < headerSize) return;
+  header = mapBase;
+  kolvo::storeU32(header, totalSize);
+  kolvo::storeU32(header + 4, usedSize);
+  kolvo::storeU32(header + 8, initialSize);
+  kolvo::storeU32(header + 12, growIncrement);
+}
+
+void CFileMemory::unmap() {
+  if (!isMapped) return;
+  kolvo::unregisterMapping(mapBase);
+  int result = munmap(mapBase, totalSize);
+  isMapped = false;
+  mapBase = nullptr;
+  header = nullptr;
+  if (result != 0) throwKolvoError("UnmapFail", path);
+}
+
+void CFileMemory::closeDescriptor() {
+  if (isOpen) ::close(fileDescriptor);
+  isOpen = false;
+  fileDescriptor = -1;
+}
+
+bool CFileMemory::openForRead() {
+  if (isWritable) {
+    writeHeader();
+    unmap();
+    closeDescriptor();
+    isWritable = false;
+  } else {
+    unmap();
+    closeDescriptor();
+  }
+  fileDescriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fileDescriptor < 0) return false;
+  isOpen = true;
+  uint32_t recorded = 0;
+  if (!readRecordedSize(fileDescriptor, recorded)) {
+    closeDescriptor();
+    return false;
+  }
+  struct stat status {};
+  if (recorded < headerSize || fstat(fileDescriptor, &status) != 0 ||
+      static_cast<uint64_t>(status.st_size) < recorded) {
+    // Mapping past the end of the file would fault at the first read.
+    closeDescriptor();
+    throwKolvoError("StorageReadError", path);
+  }
+  if (!mapWhole(recorded, false)) {
+    closeDescriptor();
+    throwKolvoError("FileMapWriteFail", path);
+  }
+  return true;
+}
+
+bool CFileMemory::openForWrite() {
+  fileDescriptor = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (fileDescriptor < 0) return false;
+  isOpen = true;
+  uint32_t recorded = 0;
+  if (!readRecordedSize(fileDescriptor, recorded)) {
+    closeDescriptor();
+    return false;
+  }
+  struct stat status {};
+  if (recorded < headerSize || recorded < usedSize || fstat(fileDescriptor, &status) != 0 ||
+      static_cast<uint64_t>(status.st_size) < recorded) {
+    closeDescriptor();
+    throwKolvoError("StorageReadError", path);
+  }
+  if (!mapWhole(recorded, true)) {
+    closeDescriptor();
+    throwKolvoError("FileMapWriteFail", path);
+  }
+  isWritable = true;
+  return true;
+}
+
+bool CFileMemory::enableWrite() {
+  if (!isMapped || !isOpen) return false;
+  if (isWritable) return true;
+  unmap();
+  closeDescriptor();
+  if (openForWrite()) return true;
+  openForRead();  // back to the read-only state the table was in
+  return false;
+}
+
+bool CFileMemory::disableWrite() { return openForRead(); }
+
+void CFileMemory::clearAll() {
+  if (isMapped) {
+    if (isWritable) writeHeader();
+    unmap();
+  }
+  isWritable = false;
+  totalSize = 0;
+  usedSize = 0;
+  mapBase = nullptr;
+  closeDescriptor();
+  path.clear();
+  header = nullptr;
+}

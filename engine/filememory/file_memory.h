@@ -1,0 +1,81 @@
+// CFileMemory: one ordinary file mapped shared into memory and used as a bump allocator.
+// Every table of an index lives in one; tables keep offsets, never pointers, because a
+// growth remaps the file. Space is never freed: a table is reclaimed by making it anew.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// The 16-byte header at offset 0 holds, as little-endian u32: totalSize, usedSize,
+// initialSize, growIncrement. The object's copies are authoritative while it is open;
+// the header on disk is rewritten only when the file is switched to read-only,
+// cleared or destroyed.
+class CFileMemory {
+ public:
+  static constexpr uint32_t headerSize = 16;
+
+  // Creates the file anew (an existing one is truncated) with room for initialSize
+  // bytes; leaves it writable with the header as its first allocation.
+  CFileMemory(const std::string& path, uint32_t initialSize, uint32_t growIncrement);
+  // Opens an existing file read-only. A missing file, or one shorter than 4 bytes, gives
+  // a closed object on which every offset is invalid; a header that does not fit the
+  // file raises "StorageReadError".
+  explicit CFileMemory(const std::string& path);
+  virtual ~CFileMemory();
+  CFileMemory(const CFileMemory&) = delete;
+  CFileMemory& operator=(const CFileMemory&) = delete;
+
+  // Reserves size bytes and returns the offset of the first; they are zero. Only in the
+  // writable state ("AssertionFailed" otherwise). Growth reserves the disk blocks before
+  // the range is used, so a full disk fails with "MemFileExtendFail" and the file stays
+  // as it was.
+  uint32_t getNewSpace(uint32_t size);
+
+  // Pointer to offset for reading length bytes, or null unless the whole range lies in
+  // the used space. The pointer dies with the next growth.
+  const unsigned char* getPointer(uint32_t offset, uint32_t length = 1) const;
+  // The same for writing; "AssertionFailed" unless writable and the range is used.
+  unsigned char* getWritablePointer(uint32_t offset, uint32_t length);
+
+  bool openForRead();
+  bool openForWrite();
+  bool enableWrite();
+  bool disableWrite();
+  void clearAll();
+
+  std::string getStoragePath() const { return path.empty() ? std::string(".") : path; }
+  void setStoragePath(const std::string& newPath) { path = newPath; }
+
+  bool mapped() const { return isMapped; }
+  bool writable() const { return isWritable; }
+  uint32_t used() const { return usedSize; }
+  uint32_t total() const { return totalSize; }
+  uint32_t increment() const { return growIncrement; }
+  // Whether the offset range [offset, offset + length) lies in the used space.
+  bool inUse(uint32_t offset, uint32_t length = 1) const {
+    return isMapped && offset >= headerSize && length <= usedSize && offset <= usedSize - length;
+  }
+  // The start of the mapping, for the pointer checks of the C interface.
+  const unsigned char* base() const { return mapBase; }
+
+ private:
+  void writeHeader();
+  void unmap();
+  void closeDescriptor();
+  // Maps length bytes of the open descriptor; false when the system refuses.
+  bool mapWhole(uint32_t length, bool forWrite);
+  void grow(uint64_t needed);
+  void checkHeader();
+
+  int fileDescriptor = -1;
+  bool isOpen = false;
+  bool isMapped = false;
+  bool isWritable = false;
+  uint32_t initialSize = 0;
+  uint32_t growIncrement = 0;
+  uint32_t totalSize = 0;
+  uint32_t usedSize = 0;
+  unsigned char* mapBase = nullptr;
+  unsigned char* header = nullptr;
+  std::string path;
+};

@@ -1,0 +1,34 @@
+// CFileLinks: the links table ("links"), one block of file numbers per word per link
+// compression, each block chained to the word's previous one so that an update adds
+// blocks without rewriting old ones. Searching reads a word's files block by block.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "engine/filememory/file_memory.h"
+
+// A block: spare zero records, the link records (file number, rank byte when ranked)
+// that the word's chainHead points at, a zero terminator record, and the next-block
+// word: the chainHead of the word's previous block, or 0.
+class CFileLinks : public CFileMemory {
+ public:
+  CFileLinks(const std::string& path, uint32_t initialSize, uint32_t growIncrement, bool hasRank);
+  // An existing links file, read-only, with its section of the open "hash" stream.
+  CFileLinks(const std::string& path, std::FILE* stream);
+
+  bool store(std::FILE* stream) const;
+  uint32_t getSpace(uint32_t size) { return getNewSpace(size); }
+  void addFile(uint32_t offset, uint32_t fileNumber, uint8_t rank);
+  void setNextList(uint32_t offset, uint32_t value);
+  uint32_t getNextList(uint32_t offset) const;
+  // As CWordLinks::getWord, on this table.
+  uint32_t getFile(uint32_t& offset, uint8_t& rank) const;
+
+  bool ranked() const { return hasRank; }
+  uint32_t recordSize() const { return hasRank ? 5 : 4; }
+
+ private:
+  bool hasRank;
+};

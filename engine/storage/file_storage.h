@@ -1,0 +1,69 @@
+// CFileStorage: every directory, file, archive member and mail message an index has
+// seen, each with a 16-byte information record, found by its name and its parent.
+// The walk, update and search use it; it is stored as "files" with 1,000 buckets.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "engine/filememory/file_memory.h"
+#include "engine/storage/file_name_index.h"
+
+// An entry at offset R: nextInBucket, parentId, timeLastWritten (i32, Unix seconds),
+// fileSize, attributes (u32 each), then the name and its NUL at R + 20, which is the
+// file number. A name whose first byte is 0xFF marks an obsolete entry.
+class CFileStorage : public CFileMemory {
+ public:
+  static constexpr uint32_t prefixSize = 20;
+  static constexpr uint32_t infoSize = 16;
+  static constexpr unsigned char obsoleteMark = 0xFF;
+
+  CFileStorage(const std::string& path, uint32_t bucketCount);
+  CFileStorage(const std::string& path, std::FILE* stream);
+
+  // Always adds a new entry with a zero information record.
+  uint32_t addFile(const char* name);
+  uint32_t lookupFile(const char* name, uint32_t parentId);
+  uint32_t getFirst() const;
+  uint32_t getNext(uint32_t file) const;
+  // Null when file is no entry.
+  const char* getText(uint32_t file) const;
+  const unsigned char* getData(uint32_t file) const;
+
+  uint32_t getParent(uint32_t file) const;
+  int32_t getTime(uint32_t file) const;
+  uint32_t getSize(uint32_t file) const;
+  uint32_t getAttributes(uint32_t file) const;
+  void setParent(uint32_t file, uint32_t parentId);
+  void setTime(uint32_t file, int32_t unixSeconds);
+  void setSize(uint32_t file, uint32_t size);
+  void setAttributes(uint32_t file, uint32_t attributes);
+  void markObsolete(uint32_t file);
+  bool isObsolete(uint32_t file) const;
+
+  // The file number whose information record starts at pointer, or 0.
+  uint32_t fileOfInfo(const void* pointer) const;
+
+  uint32_t getHash(const char* name) const;
+  bool store(std::FILE* stream) const;
+  bool read(std::FILE* stream);
+
+  uint32_t getBucketCount() const { return static_cast<uint32_t>(buckets.size()); }
+  bool isEntry(uint32_t file) const { return file >= headerSize + prefixSize && inUse(file); }
+  // The answer of the stored chains alone, without the accelerator.
+  uint32_t lookupFileByChain(const char* name, uint32_t parentId) const;
+
+ private:
+  uint32_t nextInChain(uint32_t file) const;
+  uint32_t infoField(uint32_t file, uint32_t at) const;
+  void setInfoField(uint32_t file, uint32_t at, uint32_t value);
+  // Builds the accelerator and the chain tails from the stored chains.
+  void ensureIndexed();
+
+  std::vector<uint32_t> buckets;
+  std::vector<uint32_t> tails;  // last entry of each bucket's chain, once indexed
+  kolvo::FileNameIndex names;
+  bool indexed = false;
+};

@@ -1,0 +1,134 @@
+#include "engine/storage/text_storage.h"
+
+#include <cstring>
+
+#include "engine/filememory/le_fields.h"
+#include "engine/kolvolib/error_reporting.h"
+#include "engine/storage/hash_stream.h"
+#include "engine/storage/table_hash.h"
+
+using kolvo::throwKolvoError;
+
+CTextStorage::CTextStorage(const std::string& path, uint32_t initialSize, uint32_t growIncrement,
+                           uint32_t dataSize, uint32_t bucketCount)
+    : CFileMemory(path, initialSize, growIncrement),
+      prefixSize(dataSize + 4),
+      buckets(bucketCount == 0 ? 1 : bucketCount, 0) {}
+
+CTextStorage::CTextStorage(const std::string& path, std::FILE* stream) : CFileMemory(path) {
+  if (!read(stream)) throwKolvoError("StorageReadError", path);
+  // Every text must end inside the used space; the last used byte of a sound table is
+  // the NUL of its last entry.
+  if (mapped() && used() > headerSize && *getPointer(used() - 1) != 0)
+    throwKolvoError("StorageReadError", path);
+  // Each entry takes at least its prefix and a NUL: a larger count is damage.
+  if (entryCount > used() / (prefixSize + 1)) throwKolvoError("StorageReadError", path);
+}
+
+uint32_t CTextStorage::getHash(const char* text) const {
+  return kolvo::textHash(text) % static_cast<uint32_t>(buckets.size());
+}
+
+uint32_t CTextStorage::nextInChain(uint32_t word) const {
+  const unsigned char* link = getPointer(word - prefixSize, 4);
+  kolvo::kolvoCheck(link != nullptr, "word chain");
+  uint32_t next = kolvo::loadU32(link);
+  kolvo::kolvoCheck(next == 0 || (next > word && isEntry(next)), "word chain");
+  return next;
+}
+
+uint32_t CTextStorage::addText(const char* text) {
+  size_t length = std::strlen(text);
+  if (length + 1 + prefixSize > increment()) throwKolvoError("GetHugeSpace", std::to_string(length + 1 + prefixSize));
+  ++entryCount;
+  if (entryCount > buckets.size()) reHash();
+  uint32_t entry = getNewSpace(static_cast<uint32_t>(prefixSize + length + 1));
+  uint32_t word = entry + prefixSize;
+  std::memcpy(getWritablePointer(word, static_cast<uint32_t>(length + 1)), text, length + 1);
+  addHash(text, word);
+  return word;
+}
+
+void CTextStorage::addHash(const char* text, uint32_t word) {
+  uint32_t& head = buckets[getHash(text)];
+  if (head == 0) {
+    head = word;
+    return;
+  }
+  kolvo::kolvoCheck(isEntry(head), "word bucket");
+  uint32_t last = head;
+  for (uint32_t next = nextInChain(last); next != 0; next = nextInChain(last)) last = next;
+  kolvo::storeU32(getWritablePointer(last - prefixSize, 4), word);
+}
+
+void CTextStorage::reHash() {
+  size_t count = buckets.size();
+  while (entryCount > count) count *= 2;
+  buckets.assign(count, 0);
+  // Chains are rebuilt in file order; a tail per bucket spares walking each chain.
+  std::vector<uint32_t> tails(count, 0);
+  for (uint32_t word = getFirst(); word != 0; word = getNext(word))
+    kolvo::storeU32(getWritablePointer(word - prefixSize, 4), 0);
+  for (uint32_t word = getFirst(); word != 0; word = getNext(word)) {
+    uint32_t bucket = getHash(getText(word));
+    if (tails[bucket] == 0)
+      buckets[bucket] = word;
+    else
+      kolvo::storeU32(getWritablePointer(tails[bucket] - prefixSize, 4), word);
+    tails[bucket] = word;
+  }
+}
+
+uint32_t CTextStorage::lookup(const char* text) const {
+  uint32_t word = buckets[getHash(text)];
+  if (word == 0) return 0;
+  kolvo::kolvoCheck(isEntry(word), "word bucket");
+  for (; word != 0; word = nextInChain(word))
+    if (kolvo::sameTextIgnoringCase(reinterpret_cast<const char*>(getPointer(word)), text)) return word;
+  return 0;
+}
+
+uint32_t CTextStorage::getFirst() const {
+  uint32_t first = headerSize + prefixSize;
+  return isEntry(first) ? first : 0;
+}
+
+uint32_t CTextStorage::getNext(uint32_t word) const {
+  const char* text = getText(word);
+  if (!text) return 0;
+  uint64_t next = static_cast<uint64_t>(word) + std::strlen(text) + 1 + prefixSize;
+  return next < used() ? static_cast<uint32_t>(next) : 0;
+}
+
+const char* CTextStorage::getText(uint32_t word) const {
+  if (!isEntry(word)) return nullptr;
+  return reinterpret_cast<const char*>(getPointer(word));
+}
+
+const unsigned char* CTextStorage::getData(uint32_t word) const {
+  if (!isEntry(word)) return nullptr;
+  return getPointer(word - prefixSize + 4, prefixSize - 4 == 0 ? 1 : prefixSize - 4);
+}
+
+unsigned char* CTextStorage::getWritableData(uint32_t word) {
+  kolvo::kolvoCheck(isEntry(word) && prefixSize > 4, "word data");
+  return getWritablePointer(word - prefixSize + 4, prefixSize - 4);
+}
+
+bool CTextStorage::store(std::FILE* stream) const {
+  return kolvo::writeU32(stream, kolvo::wordTableTag) && kolvo::writeU32(stream, prefixSize) &&
+         kolvo::writeU32(stream, entryCount) && kolvo::writeHashEntries(stream, buckets);
+}
+
+bool CTextStorage::read(std::FILE* stream) {
+  uint32_t tag = 0, prefix = 0, count = 0;
+  if (!kolvo::readU32(stream, tag) || tag != kolvo::wordTableTag || !kolvo::readU32(stream, prefix) ||
+      !kolvo::readU32(stream, count))
+    return false;
+  // A prefix holds the chain link and at most a few words of data.
+  if (prefix < 4 || prefix > 1024) return false;
+  if (!kolvo::readHashEntries(stream, buckets)) return false;
+  prefixSize = prefix;
+  entryCount = count;
+  return true;
+}

@@ -1,0 +1,56 @@
+// CTextStorage: a hashed table of texts in a backing file, each entry a NUL-terminated
+// text with a fixed block of caller data in front. The index keeps its words here (16
+// bytes of word data each) and its skip words (no data). Entries are never removed.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "engine/filememory/file_memory.h"
+
+// An entry at offset R: nextInBucket (u32), caller data (prefixSize - 4 bytes), the
+// text and its NUL at R + prefixSize, which is the entry's word number. Chains run in
+// the order entries were added, so every link of a sound chain points forward.
+class CTextStorage : public CFileMemory {
+ public:
+  // A new, empty table; dataSize bytes of caller data per entry.
+  CTextStorage(const std::string& path, uint32_t initialSize, uint32_t growIncrement, uint32_t dataSize,
+               uint32_t bucketCount);
+  // An existing table, read-only, with its section of the open "hash" stream.
+  CTextStorage(const std::string& path, std::FILE* stream);
+
+  // Adds a new entry (callers look it up first) and returns its word number.
+  uint32_t addText(const char* text);
+  uint32_t lookup(const char* text) const;
+  uint32_t getFirst() const;
+  uint32_t getNext(uint32_t word) const;
+  // The text of an entry; null when word is no entry of the used space.
+  const char* getText(uint32_t word) const;
+  // The caller data in front of an entry; null when word is no entry.
+  const unsigned char* getData(uint32_t word) const;
+  unsigned char* getWritableData(uint32_t word);
+
+  uint32_t getHash(const char* text) const;
+  void addHash(const char* text, uint32_t word);
+  void reHash();
+
+  bool store(std::FILE* stream) const;
+  bool read(std::FILE* stream);
+
+  uint32_t dataSize() const { return prefixSize - 4; }
+  uint32_t getEntryCount() const { return entryCount; }
+  uint32_t getBucketCount() const { return static_cast<uint32_t>(buckets.size()); }
+  // Whether word can be an entry: past the first prefix and inside the used space.
+  bool isEntry(uint32_t word) const { return word >= headerSize + prefixSize && inUse(word); }
+
+ private:
+  // The next entry of word's chain; "AssertionFailed" for a link that does not point
+  // forward into the used space (a damaged table).
+  uint32_t nextInChain(uint32_t word) const;
+
+  uint32_t prefixSize = 4;
+  std::vector<uint32_t> buckets;
+  uint32_t entryCount = 0;
+};
