@@ -1,0 +1,99 @@
+#include "app/commands/text_tools.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace {
+
+bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+unsigned char lowered(char c) { return static_cast<unsigned char>(std::tolower(static_cast<unsigned char>(c))); }
+
+int compareCaseless(std::string_view a, std::string_view b) {
+  std::size_t common = std::min(a.size(), b.size());
+  for (std::size_t i = 0; i < common; ++i) {
+    unsigned char x = lowered(a[i]), y = lowered(b[i]);
+    if (x != y) return x < y ? -1 : 1;
+  }
+  if (a.size() == b.size()) return 0;
+  return a.size() < b.size() ? -1 : 1;
+}
+
+}  // namespace
+
+std::string qvTrimLeft(std::string_view text) {
+  std::size_t start = 0;
+  while (start < text.size() && isBlank(text[start])) ++start;
+  return std::string(text.substr(start));
+}
+
+std::string qvTrimRight(std::string_view text) {
+  std::size_t end = text.size();
+  while (end > 0 && isBlank(text[end - 1])) --end;
+  return std::string(text.substr(0, end));
+}
+
+std::string qvTrim(std::string_view text) { return qvTrimLeft(qvTrimRight(text)); }
+
+std::string qvLower(std::string_view text) {
+  std::string lower(text);
+  for (char& c : lower) c = static_cast<char>(lowered(c));
+  return lower;
+}
+
+bool qvEqualsCaseless(std::string_view a, std::string_view b) { return compareCaseless(a, b) == 0; }
+
+bool qvStartsWith(std::string_view text, std::string_view prefix) { return text.substr(0, prefix.size()) == prefix; }
+
+bool qvEndsWith(std::string_view text, std::string_view suffix) {
+  return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
+}
+
+std::vector<std::string> qvSplit(std::string_view text, char separator) {
+  std::vector<std::string> pieces;
+  std::size_t at = 0;
+  for (;;) {
+    std::size_t next = text.find(separator, at);
+    pieces.emplace_back(text.substr(at, next == std::string_view::npos ? std::string_view::npos : next - at));
+    if (next == std::string_view::npos) return pieces;
+    at = next + 1;
+  }
+}
+
+bool QvCaseless::operator()(const std::string& a, const std::string& b) const {
+  int order = compareCaseless(a, b);
+  return order != 0 ? order < 0 : a < b;
+}
+
+bool QvCaselessKey::operator()(const std::string& a, const std::string& b) const {
+  return compareCaseless(a, b) < 0;
+}
+
+std::string qvXmlEscapeText(std::string_view text) {
+  std::string escaped;
+  escaped.reserve(text.size());
+  for (char c : text) {
+    switch (c) {
+      case '&': escaped += "&amp;"; break;
+      case '<': escaped += "&lt;"; break;
+      case '>': escaped += "&gt;"; break;
+      case '\r': escaped += "&#13;"; break;
+      default: escaped += c;
+    }
+  }
+  return escaped;
+}
+
+std::string qvXmlEscapeAttribute(std::string_view text) {
+  std::string escaped;
+  escaped.reserve(text.size());
+  for (char c : text) {
+    switch (c) {
+      case '"': escaped += "&quot;"; break;
+      case '\t': escaped += "&#9;"; break;
+      case '\n': escaped += "&#10;"; break;
+      default: escaped += qvXmlEscapeText(std::string_view(&c, 1));
+    }
+  }
+  return escaped;
+}

@@ -1,0 +1,32 @@
+// Small text helpers of the command language: trimming, comparing without regard to
+// case (command words, property names and child names all compare that way), and the
+// XML escaping of saved values.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+std::string qvTrim(std::string_view text);
+std::string qvTrimLeft(std::string_view text);
+std::string qvTrimRight(std::string_view text);
+std::string qvLower(std::string_view text);
+bool qvEqualsCaseless(std::string_view a, std::string_view b);
+bool qvStartsWith(std::string_view text, std::string_view prefix);
+bool qvEndsWith(std::string_view text, std::string_view suffix);
+std::vector<std::string> qvSplit(std::string_view text, char separator);
+
+// Orders names as the program lists them: without regard to case, then by bytes.
+struct QvCaseless {
+  bool operator()(const std::string& a, const std::string& b) const;
+};
+// Case-insensitive order only, for keys that must not differ by case alone.
+struct QvCaselessKey {
+  bool operator()(const std::string& a, const std::string& b) const;
+};
+
+// Character data of an element: "&", "<", ">" and CR escaped, so that the reader
+// gives back exactly the value that was written.
+std::string qvXmlEscapeText(std::string_view text);
+// An attribute value in double quotes: also '"' and the blanks XML would normalise.
+std::string qvXmlEscapeAttribute(std::string_view text);
