@@ -91,23 +91,33 @@ void CFileMemory::grow(uint64_t needed) {
   // Offsets are 32-bit: a table cannot pass 4 GiB less one byte.
   if (newSize > UINT32_MAX) throwKolvoError("MemFileExtendFail", std::to_string(newSize));
 
-  unmap();
   auto& calls = kolvo::posixCalls();
   // Reserve the blocks before any page of the new range is touched: a sparse file on a
-  // full disk would otherwise kill the process with SIGBUS at the first write.
+  // full disk would otherwise kill the process with SIGBUS at the first write. The
+  // mapping stays as it was until the file has grown.
   bool extended = calls.ftruncate(fileDescriptor, static_cast<off_t>(newSize)) == 0 &&
                   calls.fallocate(fileDescriptor, static_cast<off_t>(oldSize),
                                   static_cast<off_t>(newSize - oldSize)) == 0;
   if (!extended) {
     // Put the file back as it was, so the table stays usable at its old size.
-    if (oldSize > 0 && calls.ftruncate(fileDescriptor, static_cast<off_t>(oldSize)) == 0 &&
-        mapWhole(static_cast<uint32_t>(oldSize), true)) {
-      throwKolvoError("MemFileExtendFail", std::to_string(newSize));
-    }
-    clearAll();
+    if (calls.ftruncate(fileDescriptor, static_cast<off_t>(oldSize)) != 0) clearAll();
     throwKolvoError("MemFileExtendFail", std::to_string(newSize));
   }
-  if (!mapWhole(static_cast<uint32_t>(newSize), true)) {
+  bool remapped;
+  if (isMapped) {
+    // Growing in place keeps the pages already mapped: no fault again for each of them.
+    void* moved = calls.remap(mapBase, oldSize, newSize);
+    remapped = moved != MAP_FAILED;
+    if (remapped) {
+      kolvo::unregisterMapping(mapBase);
+      mapBase = static_cast<unsigned char*>(moved);
+      header = mapBase;
+      kolvo::registerMapping(mapBase, newSize, this);
+    }
+  } else {
+    remapped = mapWhole(static_cast<uint32_t>(newSize), true);
+  }
+  if (!remapped) {
     std::string failed = path;
     clearAll();
     throwKolvoError("FileMapOpenRWFail", failed);
@@ -124,6 +134,9 @@ bool CFileMemory::mapWhole(uint32_t length, bool forWrite) {
   void* at = kolvo::posixCalls().mmap(nullptr, length, protection, MAP_SHARED, fileDescriptor, 0);
   if (at == MAP_FAILED) return false;
   mapBase = static_cast<unsigned char*>(at);
+  // Lookups land anywhere in a large table; huge pages, where the file system gives
+  // them, spare a TLB miss on each. Only advice: refusal changes nothing.
+  madvise(at, length, MADV_HUGEPAGE);
   header = mapBase;
   isMapped = true;
   totalSize = length;

@@ -13,6 +13,8 @@ struct PosixCalls {
   int (*ftruncate)(int fd, off_t length);
   int (*fallocate)(int fd, off_t offset, off_t length);  // posix_fallocate's contract
   void* (*mmap)(void* address, size_t length, int protection, int flags, int fd, off_t offset);
+  // mremap with MREMAP_MAYMOVE: grows a mapping and keeps its pages mapped.
+  void* (*remap)(void* address, size_t oldLength, size_t newLength);
 };
 
 PosixCalls& posixCalls();

@@ -2,55 +2,46 @@
 
 namespace kolvo {
 
-uint32_t FileNameIndex::slotHash(uint32_t nameKey, uint32_t parent) {
-  uint64_t mixed = (static_cast<uint64_t>(nameKey) << 32 | parent) * 0x9E3779B97F4A7C15ull;
-  return static_cast<uint32_t>(mixed >> 32) ^ static_cast<uint32_t>(mixed);
+void FileNameIndex::place(Group& group, uint32_t file, uint32_t nameKey) {
+  size_t mask = group.slots.size() - 1;
+  size_t at = startOf(nameKey, mask);
+  while (group.slots[at].file != emptySlot && group.slots[at].file != removedSlot) at = (at + 1) & mask;
+  if (group.slots[at].file == removedSlot) --group.removed;
+  group.slots[at] = Slot{file, nameKey};
 }
 
-void FileNameIndex::clear() {
-  slots.clear();
-  liveCount = 0;
-  removedCount = 0;
-}
-
-void FileNameIndex::reserve(size_t entries) {
-  size_t capacity = 1024;
-  while (capacity < entries * 2) capacity *= 2;
-  if (capacity > slots.size()) rebuild(capacity);
-}
-
-void FileNameIndex::rebuild(size_t capacity) {
-  std::vector<Slot> old;
-  old.swap(slots);
-  slots.assign(capacity, Slot{emptySlot, 0});
-  removedCount = 0;
+void FileNameIndex::resize(Group& group, size_t capacity) {
+  std::vector<Slot> old(capacity, Slot{emptySlot, 0});
+  old.swap(group.slots);
+  group.removed = 0;
   for (const Slot& slot : old)
-    if (slot.file != emptySlot && slot.file != removedSlot) place(slot.file, slot.hash);
-}
-
-void FileNameIndex::place(uint32_t file, uint32_t hash) {
-  size_t at = hash & mask();
-  while (slots[at].file != emptySlot && slots[at].file != removedSlot) at = (at + 1) & mask();
-  if (slots[at].file == removedSlot) --removedCount;
-  slots[at] = Slot{file, hash};
+    if (slot.file != emptySlot && slot.file != removedSlot) place(group, slot.file, slot.nameKey);
 }
 
 void FileNameIndex::insert(uint32_t file, uint32_t nameKey, uint32_t parent) {
-  // Keep at least half the slots empty, counting removed ones as used.
-  if (slots.empty() || (liveCount + removedCount + 1) * 2 > slots.size())
-    rebuild(slots.empty() ? 1024 : (liveCount + 1) * 4 > slots.size() ? slots.size() * 2 : slots.size());
-  place(file, slotHash(nameKey, parent));
-  ++liveCount;
+  Group& group = groups[parent];
+  // Removed slots count as used, so a probe always ends at an empty one.
+  if ((group.live + group.removed + 1) * 2 > group.slots.size()) {
+    // Grow to a quarter full; with many removed slots the same size simply purges them.
+    size_t capacity = group.slots.size();
+    while ((group.live + 1) * 4 > capacity) capacity *= 2;
+    resize(group, capacity);
+  }
+  place(group, file, nameKey);
+  ++group.live;
 }
 
 void FileNameIndex::erase(uint32_t file, uint32_t nameKey, uint32_t parent) {
-  if (slots.empty()) return;
-  uint32_t hash = slotHash(nameKey, parent);
-  for (size_t at = hash & mask(); slots[at].file != emptySlot; at = (at + 1) & mask()) {
-    if (slots[at].file == file) {
-      slots[at].file = removedSlot;
-      --liveCount;
-      ++removedCount;
+  auto found = groups.find(parent);
+  if (found == groups.end()) return;
+  Group& group = found->second;
+  size_t mask = group.slots.size() - 1;
+  for (size_t at = startOf(nameKey, mask); group.slots[at].file != emptySlot; at = (at + 1) & mask) {
+    if (group.slots[at].file == file) {
+      group.slots[at].file = removedSlot;
+      --group.live;
+      ++group.removed;
+      if (group.live == 0) groups.erase(found);
       return;
     }
   }

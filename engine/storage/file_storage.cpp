@@ -42,8 +42,16 @@ uint32_t CFileStorage::nextInChain(uint32_t file) const {
 }
 
 void CFileStorage::ensureIndexed() {
-  if (indexed) return;
+  if (indexed) {
+    if (notYetIndexed) {
+      uint32_t file = notYetIndexed;
+      notYetIndexed = 0;
+      names.insert(file, kolvo::textHash(getText(file)), getParent(file));
+    }
+    return;
+  }
   names.clear();
+  notYetIndexed = 0;
   tails.assign(buckets.size(), 0);
   for (size_t bucket = 0; bucket < buckets.size(); ++bucket) {
     uint32_t file = buckets[bucket];
@@ -64,14 +72,13 @@ uint32_t CFileStorage::addFile(const char* name) {
   uint32_t entry = getNewSpace(static_cast<uint32_t>(prefixSize + length + 1));
   uint32_t file = entry + prefixSize;
   std::memcpy(getWritablePointer(file, static_cast<uint32_t>(length + 1)), name, length + 1);
-  uint32_t key = kolvo::textHash(name);
-  uint32_t bucket = key % static_cast<uint32_t>(buckets.size());
+  uint32_t bucket = getHash(name);
   if (buckets[bucket] == 0)
     buckets[bucket] = file;
   else
     kolvo::storeU32(getWritablePointer(tails[bucket] - prefixSize, 4), file);
   tails[bucket] = file;
-  names.insert(file, key, 0);
+  notYetIndexed = file;
   return file;
 }
 
@@ -132,7 +139,7 @@ void CFileStorage::setParent(uint32_t file, uint32_t parentId) {
   uint32_t old = getParent(file);
   if (old == parentId) return;
   getWritablePointer(file - prefixSize, prefixSize);  // refuse before the accelerator changes
-  if (indexed) {
+  if (indexed && file != notYetIndexed) {
     uint32_t key = kolvo::textHash(getText(file));
     names.erase(file, key, old);
     names.insert(file, key, parentId);
@@ -153,7 +160,7 @@ void CFileStorage::markObsolete(uint32_t file) {
   kolvo::kolvoCheck(name != nullptr, "file record");
   if (name[0] == 0) return;
   unsigned char* first = getWritablePointer(file, 1);
-  if (indexed) {
+  if (indexed && file != notYetIndexed) {
     uint32_t parent = getParent(file);
     names.erase(file, kolvo::textHash(name), parent);
     *first = obsoleteMark;

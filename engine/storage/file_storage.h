@@ -10,6 +10,7 @@
 
 #include "engine/filememory/file_memory.h"
 #include "engine/storage/file_name_index.h"
+#include "engine/storage/huge_page_allocator.h"
 
 // An entry at offset R: nextInBucket, parentId, timeLastWritten (i32, Unix seconds),
 // fileSize, attributes (u32 each), then the name and its NUL at R + 20, which is the
@@ -59,11 +60,15 @@ class CFileStorage : public CFileMemory {
   uint32_t nextInChain(uint32_t file) const;
   uint32_t infoField(uint32_t file, uint32_t at) const;
   void setInfoField(uint32_t file, uint32_t at, uint32_t value);
-  // Builds the accelerator and the chain tails from the stored chains.
+  // Builds the accelerator and the chain tails from the stored chains, and brings the
+  // accelerator up to date with the entry added last.
   void ensureIndexed();
 
-  std::vector<uint32_t> buckets;
+  std::vector<uint32_t, kolvo::HugePageAllocator<uint32_t>> buckets;
   std::vector<uint32_t> tails;  // last entry of each bucket's chain, once indexed
   kolvo::FileNameIndex names;
   bool indexed = false;
+  // The entry added last is entered in the accelerator only when something asks: the
+  // walk sets its parent right after adding it, and this spares moving it.
+  uint32_t notYetIndexed = 0;
 };

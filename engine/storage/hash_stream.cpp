@@ -28,7 +28,7 @@ bool readByte(std::FILE* stream, uint8_t& value) {
   return true;
 }
 
-bool writeHashEntries(std::FILE* stream, const std::vector<uint32_t>& buckets) {
+bool writeHashEntries(std::FILE* stream, const BucketArray& buckets) {
   if (!writeU32(stream, bucketTag) || !writeU32(stream, static_cast<uint32_t>(buckets.size()))) return false;
   std::vector<unsigned char> bytes(buckets.size() * 4);
   for (size_t i = 0; i < buckets.size(); ++i) storeU32(&bytes[i * 4], buckets[i]);
@@ -47,7 +47,7 @@ long long bytesLeft(std::FILE* stream) {
 
 }  // namespace
 
-bool readHashEntries(std::FILE* stream, std::vector<uint32_t>& buckets) {
+bool readHashEntries(std::FILE* stream, BucketArray& buckets) {
   buckets.clear();
   uint32_t tag = 0, count = 0;
   if (!readU32(stream, tag) || tag != bucketTag || !readU32(stream, count)) return false;

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "engine/storage/huge_page_allocator.h"
+
 namespace kolvo {
 
 // Tags that open the sections of "hash".
@@ -20,9 +22,10 @@ bool writeByte(std::FILE* stream, uint8_t value);
 bool readByte(std::FILE* stream, uint8_t& value);
 
 // A bucket block: the tag, the count, the bucket heads.
-bool writeHashEntries(std::FILE* stream, const std::vector<uint32_t>& buckets);
+using BucketArray = std::vector<uint32_t, HugePageAllocator<uint32_t>>;
+bool writeHashEntries(std::FILE* stream, const BucketArray& buckets);
 // Reads a bucket block into buckets; on a wrong tag, a short read or a count larger
 // than what is left of the stream, leaves buckets empty and returns false.
-bool readHashEntries(std::FILE* stream, std::vector<uint32_t>& buckets);
+bool readHashEntries(std::FILE* stream, BucketArray& buckets);
 
 }  // namespace kolvo

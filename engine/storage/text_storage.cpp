@@ -40,9 +40,11 @@ uint32_t CTextStorage::nextInChain(uint32_t word) const {
 uint32_t CTextStorage::addText(const char* text) {
   size_t length = std::strlen(text);
   if (length + 1 + prefixSize > increment()) throwKolvoError("GetHugeSpace", std::to_string(length + 1 + prefixSize));
-  ++entryCount;
-  if (entryCount > buckets.size()) reHash();
+  // The buckets grow before the new entry exists, and the count only once it does, so
+  // a failed allocation leaves the table as it was.
+  if (entryCount + 1 > buckets.size()) reHashFor(entryCount + 1);
   uint32_t entry = getNewSpace(static_cast<uint32_t>(prefixSize + length + 1));
+  ++entryCount;
   uint32_t word = entry + prefixSize;
   std::memcpy(getWritablePointer(word, static_cast<uint32_t>(length + 1)), text, length + 1);
   addHash(text, word);
@@ -61,9 +63,11 @@ void CTextStorage::addHash(const char* text, uint32_t word) {
   kolvo::storeU32(getWritablePointer(last - prefixSize, 4), word);
 }
 
-void CTextStorage::reHash() {
+void CTextStorage::reHash() { reHashFor(entryCount); }
+
+void CTextStorage::reHashFor(uint32_t entries) {
   size_t count = buckets.size();
-  while (entryCount > count) count *= 2;
+  while (entries > count) count *= 2;
   buckets.assign(count, 0);
   // Chains are rebuilt in file order; a tail per bucket spares walking each chain.
   std::vector<uint32_t> tails(count, 0);

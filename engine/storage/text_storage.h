@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/filememory/file_memory.h"
+#include "engine/storage/huge_page_allocator.h"
 
 // An entry at offset R: nextInBucket (u32), caller data (prefixSize - 4 bytes), the
 // text and its NUL at R + prefixSize, which is the entry's word number. Chains run in
@@ -49,8 +50,10 @@ class CTextStorage : public CFileMemory {
   // The next entry of word's chain; "AssertionFailed" for a link that does not point
   // forward into the used space (a damaged table).
   uint32_t nextInChain(uint32_t word) const;
+  // Rebuilds the chains under enough buckets for entries.
+  void reHashFor(uint32_t entries);
 
   uint32_t prefixSize = 4;
-  std::vector<uint32_t> buckets;
+  std::vector<uint32_t, kolvo::HugePageAllocator<uint32_t>> buckets;
   uint32_t entryCount = 0;
 };

@@ -218,10 +218,11 @@ TEST_F(FileMemoryTest, FullDiskFailsTheGrowthAndKeepsTheTableUsable) {
 }
 
 void* refuseMmap(void*, size_t, int, int, int, off_t) { return MAP_FAILED; }
+void* refuseRemap(void*, size_t, size_t) { return MAP_FAILED; }
 
 TEST_F(FileMemoryTest, RefusedMappingOnGrowthClearsTheObject) {
   CFileMemory memory(path, 100, 4096);
-  kolvo::posixCalls().mmap = refuseMmap;
+  kolvo::posixCalls().remap = refuseRemap;
   EXPECT_EQ(kolvo::guardEntry<uint32_t>(0, [&] { return memory.getNewSpace(1000); }), 0u);
   EXPECT_EQ(errors.errors(), std::vector<std::string>{"FileMapOpenRWFail|" + path});
   EXPECT_FALSE(memory.mapped());

@@ -1,0 +1,193 @@
+// The file table: entries by name and parent, obsolete marking, the accelerator's
+// agreement with the stored chains, and the "hash" section.
+#include "engine/storage/file_storage.h"
+
+#include <cstdio>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "engine/filememory/le_fields.h"
+#include "engine/kolvolib/entry_guard.h"
+#include "tests/support/engine_errors.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+using kolvotest::EngineErrors;
+using kolvotest::TempDir;
+
+class FileStorageTest : public ::testing::Test {
+ protected:
+  std::unique_ptr<CFileStorage> reopen() {
+    std::FILE* in = std::fopen((dir.slashed() + "hash").c_str(), "rb");
+    auto table = kolvo::guardEntry<std::unique_ptr<CFileStorage>>(
+        nullptr, [&] { return std::make_unique<CFileStorage>(dir.slashed() + "files", in); });
+    if (in) std::fclose(in);
+    return table;
+  }
+  void store(CFileStorage& table) {
+    table.disableWrite();
+    std::FILE* out = std::fopen((dir.slashed() + "hash").c_str(), "wb");
+    ASSERT_TRUE(table.store(out));
+    std::fclose(out);
+  }
+  TempDir dir;
+  EngineErrors errors;
+  CFileStorage files{dir.slashed() + "files", 1000};
+};
+
+TEST_F(FileStorageTest, EntriesAreNumberedAfterTheHeaderAndPrefix) {
+  uint32_t root = files.addFile("/home/u/docs");
+  EXPECT_EQ(root, 36u);
+  EXPECT_EQ(files.addFile("a.txt"), 36u + 12 + 21);
+  EXPECT_EQ(files.getParent(root), 0u);
+  EXPECT_EQ(files.getSize(root), 0u);
+  EXPECT_EQ(files.getTime(root), 0);
+}
+
+TEST_F(FileStorageTest, SameNameInTwoFoldersIsTwoEntries) {
+  uint32_t a = files.addFile("/a");
+  uint32_t b = files.addFile("/b");
+  uint32_t inA = files.addFile("readme");
+  files.setParent(inA, a);
+  uint32_t inB = files.addFile("readme");
+  files.setParent(inB, b);
+  EXPECT_EQ(files.lookupFile("readme", a), inA);
+  EXPECT_EQ(files.lookupFile("readme", b), inB);
+  EXPECT_EQ(files.lookupFile("readme", 0), 0u);
+  EXPECT_EQ(files.lookupFile("Readme", a), inA);
+  EXPECT_EQ(files.lookupFile("README", b), inB);
+}
+
+TEST_F(FileStorageTest, ObsoleteEntryIsWalkedButNoLongerFound) {
+  uint32_t dirId = files.addFile("/d");
+  uint32_t old = files.addFile("x.txt");
+  files.setParent(old, dirId);
+  files.markObsolete(old);
+  EXPECT_TRUE(files.isObsolete(old));
+  EXPECT_EQ(static_cast<unsigned char>(files.getText(old)[0]), 0xFF);
+  EXPECT_EQ(files.lookupFile("x.txt", dirId), 0u);
+  uint32_t fresh = files.addFile("x.txt");
+  files.setParent(fresh, dirId);
+  EXPECT_NE(fresh, old);
+  EXPECT_EQ(files.lookupFile("x.txt", dirId), fresh);
+  std::vector<uint32_t> walked;
+  for (uint32_t f = files.getFirst(); f; f = files.getNext(f)) walked.push_back(f);
+  EXPECT_EQ(walked, (std::vector<uint32_t>{dirId, old, fresh}));
+}
+
+TEST_F(FileStorageTest, EmptyNameIsNotMarked) {
+  uint32_t empty = files.addFile("");
+  files.markObsolete(empty);
+  EXPECT_FALSE(files.isObsolete(empty));
+  EXPECT_EQ(files.lookupFile("", 0), empty);
+}
+
+TEST_F(FileStorageTest, FirstOfTwoEqualEntriesIsFound) {
+  uint32_t first = files.addFile("twin");
+  uint32_t second = files.addFile("TWIN");
+  EXPECT_LT(first, second);
+  EXPECT_EQ(files.lookupFile("twin", 0), first);
+  files.markObsolete(first);
+  EXPECT_EQ(files.lookupFile("twin", 0), second);
+}
+
+TEST_F(FileStorageTest, AcceleratorAgreesWithTheStoredChains) {
+  // Random names, parents, re-parenting and obsolete marks, far more entries than
+  // buckets: every lookup must give what the chain walk gives.
+  std::mt19937 random(7);
+  std::vector<uint32_t> all;
+  auto name = [&](int n) { return "f" + std::to_string(n % 700) + (n % 3 ? ".txt" : ".TXT"); };
+  for (int i = 0; i < 5000; ++i) {
+    uint32_t f = files.addFile(name(static_cast<int>(random() % 2000)).c_str());
+    all.push_back(f);
+    if (!all.empty()) files.setParent(f, all[random() % all.size()] % 7 == 0 ? 0 : all[random() % 20 % all.size()]);
+    if (random() % 10 == 0) files.markObsolete(all[random() % all.size()]);
+    if (random() % 13 == 0) files.setParent(all[random() % all.size()], all[random() % all.size()]);
+  }
+  int found = 0;
+  for (int n = 0; n < 2000; ++n) {
+    std::string query = name(n);
+    for (uint32_t parent : {0u, all[0], all[1], all[5], all[13], all[19]}) {
+      uint32_t byChain = files.lookupFileByChain(query.c_str(), parent);
+      ASSERT_EQ(files.lookupFile(query.c_str(), parent), byChain) << query << " under " << parent;
+      if (byChain) ++found;
+    }
+  }
+  EXPECT_GT(found, 100);
+}
+
+TEST_F(FileStorageTest, StoredAndReopenedTableFindsTheSameEntries) {
+  uint32_t root = files.addFile("/r");
+  std::vector<uint32_t> children;
+  for (int i = 0; i < 1500; ++i) {
+    uint32_t f = files.addFile(("child" + std::to_string(i)).c_str());
+    files.setParent(f, root);
+    files.setSize(f, static_cast<uint32_t>(i * 3));
+    files.setTime(f, 1700000000 + i);
+    children.push_back(f);
+  }
+  store(files);
+  auto reopened = reopen();
+  ASSERT_NE(reopened, nullptr);
+  EXPECT_EQ(reopened->getBucketCount(), 1000u);
+  for (int i = 0; i < 1500; i += 37) {
+    uint32_t f = reopened->lookupFile(("CHILD" + std::to_string(i)).c_str(), root);
+    EXPECT_EQ(f, children[i]);
+    EXPECT_EQ(reopened->getSize(f), static_cast<uint32_t>(i * 3));
+    EXPECT_EQ(reopened->getTime(f), 1700000000 + i);
+  }
+  // The reopened table is read-only: marking or adding is refused, not a crash.
+  EXPECT_EQ(kolvo::guardEntry<uint32_t>(0, [&] { return reopened->addFile("new"); }), 0u);
+  kolvo::guardEntry([&] { reopened->markObsolete(children[0]); });
+  EXPECT_EQ(errors.codes(), (std::vector<std::string>{"AssertionFailed", "AssertionFailed"}));
+  EXPECT_FALSE(reopened->isObsolete(children[0]));
+  // Writable again, it goes on adding at the end of the same chains.
+  ASSERT_TRUE(reopened->enableWrite());
+  uint32_t late = reopened->addFile("child7");
+  reopened->setParent(late, root);
+  EXPECT_EQ(reopened->lookupFile("child7", root), children[7]);
+  EXPECT_EQ(reopened->lookupFileByChain("child7", root), children[7]);
+  reopened->markObsolete(children[7]);
+  EXPECT_EQ(reopened->lookupFile("child7", root), late);
+  EXPECT_EQ(reopened->lookupFileByChain("child7", root), late);
+}
+
+TEST_F(FileStorageTest, HashSectionHasTagPrefixAndBuckets) {
+  store(files);
+  std::string bytes = dir.read("hash");
+  ASSERT_EQ(bytes.size(), 4u * (4 + 1000));
+  EXPECT_EQ(kolvo::loadU32(bytes.data()), 12370001u);
+  EXPECT_EQ(kolvo::loadU32(bytes.data() + 4), 20u);
+  EXPECT_EQ(kolvo::loadU32(bytes.data() + 8), 12340001u);
+  EXPECT_EQ(kolvo::loadU32(bytes.data() + 12), 1000u);
+  std::string wrong = bytes;
+  kolvo::storeU32(wrong.data() + 4, 16);
+  dir.write("hash", wrong);
+  EXPECT_EQ(reopen(), nullptr);
+  EXPECT_EQ(errors.errors(), std::vector<std::string>{"StorageReadError|" + dir.slashed() + "files"});
+}
+
+TEST_F(FileStorageTest, LoopedChainIsDetectedWhenIndexing) {
+  uint32_t a = files.addFile("same");
+  uint32_t b = files.addFile("same");
+  store(files);
+  {
+    std::FILE* f = std::fopen((dir.slashed() + "files").c_str(), "r+b");
+    unsigned char link[4];
+    kolvo::storeU32(link, a);
+    std::fseek(f, static_cast<long>(b - 20), SEEK_SET);
+    std::fwrite(link, 1, 4, f);
+    std::fclose(f);
+  }
+  auto reopened = reopen();
+  ASSERT_NE(reopened, nullptr);
+  EXPECT_EQ(kolvo::guardEntry<uint32_t>(9, [&] { return reopened->lookupFile("other", 0); }), 9u);
+  EXPECT_EQ(errors.codes(), std::vector<std::string>{"AssertionFailed"});
+}
+
+}  // namespace

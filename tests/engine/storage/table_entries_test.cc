@@ -1,0 +1,137 @@
+// The table entries of the C interface over real tables: forwarding, time conversion,
+// and refusal of pointers and numbers that are no records.
+#include <gtest/gtest.h>
+
+#include "engine/filememory/le_fields.h"
+#include "engine/storage/file_links.h"
+#include "engine/storage/file_storage.h"
+#include "engine/storage/text_storage.h"
+#include "include/kolvolib.h"
+#include "tests/support/engine_errors.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+using kolvotest::EngineErrors;
+using kolvotest::TempDir;
+
+class TableEntriesTest : public ::testing::Test {
+ protected:
+  TempDir dir;
+  EngineErrors errors;
+  CFileStorage files{dir.slashed() + "files", 1000};
+  CTextStorage words{dir.slashed() + "words", 131071, 1048575, 16, 40000};
+};
+
+TEST_F(TableEntriesTest, FileRecordsThroughTheInterface) {
+  kulong folder = kfsAddFile(&files, "/home/u");
+  kulong file = kfsAddFile(&files, "notes.txt");
+  KolvoFileInfo* info = kfsGetInfo(&files, file);
+  ASSERT_NE(info, nullptr);
+  kfiSetFileParentID(info, folder);
+  kfiSetFileSize(info, 1234);
+  kfiSetFileAttributes(info, 5);
+  EXPECT_EQ(kfsLookupFile(&files, "NOTES.TXT", folder), file);
+  EXPECT_EQ(kfiGetFileParentID(info), folder);
+  EXPECT_EQ(kfiGetFileSize(info), 1234u);
+  EXPECT_EQ(kfiGetFileAttributes(info), 5u);
+  EXPECT_STREQ(kfiGetFileName(info), "notes.txt");
+  EXPECT_EQ(reinterpret_cast<const unsigned char*>(kfiGetFileName(info)),
+            reinterpret_cast<const unsigned char*>(info) + 16);
+  EXPECT_EQ(kfsGetFirst(&files), folder);
+  EXPECT_EQ(kfsGetNext(&files, folder), file);
+  EXPECT_EQ(kfsGetNext(&files, file), 0u);
+  kfiMarkFileObsolete(info);
+  EXPECT_EQ(kfsLookupFile(&files, "notes.txt", folder), 0u);
+  EXPECT_TRUE(errors.errors().empty());
+}
+
+TEST_F(TableEntriesTest, TimesTravelAsSecondsSince1904TruncatedToWholeSeconds) {
+  KolvoFileInfo* info = kfsGetInfo(&files, kfsAddFile(&files, "t"));
+  struct {
+    double in, out;
+  } cases[] = {
+      {2082844800.0, 2082844800.0}, {2082844800.9, 2082844800.0}, {2082844799.5, 2082844800.0},
+      {2082844800.0 + 1700000000.75, 2082844800.0 + 1700000000}, {2082844800.0 - 86400.5, 2082844800.0 - 86400},
+  };
+  for (auto c : cases) {
+    kfiSetFileTimeLastWritten(info, c.in);
+    EXPECT_EQ(kfiGetFileTimeLastWritten(info), c.out) << c.in;
+  }
+  kfiSetFileTimeLastWritten(info, 1e30);  // clamped, never undefined
+  EXPECT_EQ(kfiGetFileTimeLastWritten(info), 2082844800.0 + 2147483647.0);
+}
+
+TEST_F(TableEntriesTest, ForeignAndStalePointersAreRefused) {
+  unsigned char notARecord[32] = {};
+  EXPECT_EQ(kfiGetFileSize(reinterpret_cast<KolvoFileInfo*>(notARecord)), 0u);
+  kfiSetFileSize(reinterpret_cast<KolvoFileInfo*>(notARecord), 9);
+  EXPECT_EQ(notARecord[12], 0);
+  EXPECT_EQ(kfiGetFileName(nullptr), nullptr);
+  // A record of the word table is no file record.
+  kulong w = words.addText("word");
+  EXPECT_EQ(kfiGetFileParentID(reinterpret_cast<KolvoFileInfo*>(const_cast<void*>(ktsGetData(&words, w)))), 0u);
+  EXPECT_EQ(errors.codes(), std::vector<std::string>(4, "AssertionFailed"));
+  EXPECT_EQ(kfsGetInfo(&files, 12345), nullptr);
+  EXPECT_EQ(kfsGetInfo(nullptr, 36), nullptr);
+}
+
+TEST_F(TableEntriesTest, WritingARecordOfAReadOnlyTableIsRefused) {
+  kulong file = kfsAddFile(&files, "ro");
+  files.disableWrite();
+  KolvoFileInfo* info = kfsGetInfo(&files, file);
+  kfiSetFileSize(info, 1);
+  kfiMarkFileObsolete(info);
+  EXPECT_EQ(kfsAddFile(&files, "more"), 0u);
+  EXPECT_EQ(errors.codes(), std::vector<std::string>(3, "AssertionFailed"));
+  EXPECT_EQ(kfiGetFileSize(info), 0u);
+  EXPECT_STREQ(kfiGetFileName(info), "ro");
+}
+
+TEST_F(TableEntriesTest, WordTableThroughTheInterface) {
+  kulong a = words.addText("alpha");
+  kulong b = words.addText("beta");
+  EXPECT_EQ(ktsLookup(&words, "ALPHA"), a);
+  EXPECT_EQ(ktsLookup(&words, "gamma"), 0u);
+  EXPECT_EQ(ktsGetFirst(&words), a);
+  EXPECT_EQ(ktsGetNext(&words, a), b);
+  EXPECT_EQ(ktsGetNext(&words, b), 0u);
+  EXPECT_STREQ(ktsGetText(&words, b), "beta");
+  EXPECT_EQ(ktsGetText(&words, 3), nullptr);
+  EXPECT_EQ(ktsLookup(nullptr, "x"), 0u);
+  EXPECT_EQ(ktsLookup(&words, nullptr), 0u);
+}
+
+TEST_F(TableEntriesTest, LinkChainsThroughTheInterface) {
+  CFileLinks links(dir.slashed() + "links", 65535, 1048575, false);
+  links.getSpace(4);
+  uint32_t older = links.getSpace(2 * 4 + 4);  // A | 0 | 0
+  links.addFile(older, 111, 0);
+  uint32_t newer = links.getSpace(3 * 4 + 4);  // C | B | 0 | older
+  links.addFile(newer, 333, 0);
+  links.addFile(newer + 4, 222, 0);
+  links.setNextList(newer + 12, older);
+  std::vector<kulong> files;
+  kulong cursor[2] = {newer, 0};
+  for (;;) {
+    kulong f = kflGetFile(&links, cursor);
+    if (f) {
+      files.push_back(f);
+      EXPECT_EQ(cursor[1], 255u);
+      continue;
+    }
+    kulong next = kflGetNextList(&links, cursor[0]);
+    if (!next) break;
+    cursor[0] = next;
+  }
+  EXPECT_EQ(files, (std::vector<kulong>{333, 222, 111}));
+  // A next-block word that points forward would make a reader loop: refused.
+  links.setNextList(older + 8, newer);
+  EXPECT_EQ(kflGetNextList(&links, older + 8), 0u);
+  EXPECT_EQ(errors.codes(), std::vector<std::string>{"AssertionFailed"});
+  kulong past[2] = {links.used(), 7};
+  EXPECT_EQ(kflGetFile(&links, past), 0u);
+  EXPECT_EQ(past[1], 0u);
+}
+
+}  // namespace

@@ -1,0 +1,289 @@
+// The word table: numbering, case-insensitive lookup, chain order across a rehash,
+// the "hash" section, and damaged stored data.
+#include "engine/storage/text_storage.h"
+
+#include <cstdio>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "engine/filememory/le_fields.h"
+#include "engine/kolvolib/entry_guard.h"
+#include "engine/storage/hash_stream.h"
+#include "tests/support/engine_errors.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+using kolvotest::EngineErrors;
+using kolvotest::TempDir;
+
+struct FileCloser {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using Stream = std::unique_ptr<std::FILE, FileCloser>;
+
+class TextStorageTest : public ::testing::Test {
+ protected:
+  std::unique_ptr<CTextStorage> newWordTable(uint32_t buckets = 40000) {
+    return std::make_unique<CTextStorage>(dir.slashed() + "words", 131071, 1048575, 16, buckets);
+  }
+  void storeTo(const CTextStorage& table, const std::string& name = "hash") {
+    Stream out(std::fopen((dir.slashed() + name).c_str(), "wb"));
+    ASSERT_TRUE(table.store(out.get()));
+  }
+  std::unique_ptr<CTextStorage> reopen(const std::string& name = "hash") {
+    Stream in(std::fopen((dir.slashed() + name).c_str(), "rb"));
+    return kolvo::guardEntry<std::unique_ptr<CTextStorage>>(
+        nullptr, [&] { return std::make_unique<CTextStorage>(dir.slashed() + "words", in.get()); });
+  }
+  std::vector<uint32_t> chainOf(const CTextStorage& table, const char* text) const {
+    // Follows the stored links of text's bucket.
+    std::vector<uint32_t> chain;
+    for (uint32_t w = table.getFirst(); w; w = table.getNext(w))
+      if (table.getHash(table.getText(w)) == table.getHash(text)) chain.push_back(w);
+    return chain;
+  }
+
+  TempDir dir;
+  EngineErrors errors;
+};
+
+TEST_F(TextStorageTest, FirstWordNumbersFollowTheHeaderAndPrefix) {
+  auto words = newWordTable();
+  EXPECT_EQ(words->getFirst(), 0u);
+  uint32_t first = words->addText("alpha");
+  EXPECT_EQ(first, 36u);
+  EXPECT_EQ(words->addText("be"), 36u + 6 + 20);
+  CTextStorage skipped(dir.slashed() + "skipped", 32767, 65535, 0, 1000);
+  EXPECT_EQ(skipped.addText("the"), 20u);
+  EXPECT_EQ(skipped.addText("and"), 20u + 4 + 4);
+}
+
+TEST_F(TextStorageTest, WalkVisitsEntriesInOrderAndEnds) {
+  auto words = newWordTable();
+  std::vector<std::string> added = {"one", "two", "three", "four"};
+  for (auto& w : added) words->addText(w.c_str());
+  std::vector<std::string> seen;
+  for (uint32_t w = words->getFirst(); w; w = words->getNext(w)) seen.push_back(words->getText(w));
+  EXPECT_EQ(seen, added);
+  EXPECT_EQ(words->getText(0), nullptr);
+  EXPECT_EQ(words->getText(words->used()), nullptr);
+}
+
+TEST_F(TextStorageTest, LookupIgnoresAsciiCaseOnly) {
+  auto words = newWordTable();
+  uint32_t w = words->addText("kolvo");
+  EXPECT_EQ(words->lookup("KoLvO"), w);
+  EXPECT_EQ(words->lookup("kolv"), 0u);
+  EXPECT_EQ(words->lookup("kolvoo"), 0u);
+  // Latin-1 letters hash alike but compare as different bytes.
+  uint32_t e = words->addText("\xE9t\xE9");
+  EXPECT_EQ(words->lookup("\xE9t\xE9"), e);
+  EXPECT_EQ(words->lookup("\xC9T\xC9"), 0u);
+}
+
+TEST_F(TextStorageTest, DataBlockStartsZeroAndIsKept) {
+  auto words = newWordTable();
+  uint32_t w = words->addText("data");
+  const unsigned char* data = words->getData(w);
+  ASSERT_NE(data, nullptr);
+  for (int i = 0; i < 16; ++i) EXPECT_EQ(data[i], 0);
+  kolvo::storeU32(words->getWritableData(w) + 12, 77);
+  words->addText("other");
+  EXPECT_EQ(kolvo::loadU32(words->getData(w) + 12), 77u);
+}
+
+TEST_F(TextStorageTest, TheWordPastTheBucketCountDoublesTheBuckets) {
+  auto words = newWordTable(4);
+  for (int i = 0; i < 4; ++i) words->addText(("w" + std::to_string(i)).c_str());
+  EXPECT_EQ(words->getBucketCount(), 4u);
+  words->addText("w4");
+  EXPECT_EQ(words->getBucketCount(), 8u);
+  for (int i = 0; i < 5; ++i) EXPECT_NE(words->lookup(("W" + std::to_string(i)).c_str()), 0u) << i;
+}
+
+TEST_F(TextStorageTest, FortyThousandAndOneWordsGiveEightyThousandBuckets) {
+  auto words = newWordTable();
+  std::vector<uint32_t> numbers;
+  for (int i = 0; i < 40001; ++i) numbers.push_back(words->addText(("word" + std::to_string(i)).c_str()));
+  EXPECT_EQ(words->getBucketCount(), 80000u);
+  EXPECT_EQ(words->getEntryCount(), 40001u);
+  for (int i = 0; i < 40001; i += 97) EXPECT_EQ(words->lookup(("word" + std::to_string(i)).c_str()), numbers[i]);
+}
+
+TEST_F(TextStorageTest, ChainsKeepInsertionOrderAcrossRehash) {
+  // Texts with equal hashes share a chain; the first added is found first even when
+  // another equal text was added later.
+  auto words = newWordTable(2);
+  uint32_t a = words->addText("same");
+  uint32_t b = words->addText("SAME");
+  for (int i = 0; i < 20; ++i) words->addText(("x" + std::to_string(i)).c_str());
+  EXPECT_EQ(words->lookup("same"), a);
+  EXPECT_LT(a, b);
+  std::vector<uint32_t> chain = chainOf(*words, "same");
+  EXPECT_TRUE(std::is_sorted(chain.begin(), chain.end()));
+}
+
+TEST_F(TextStorageTest, HashFollowsTheFoldedSignedBytes) {
+  auto words = newWordTable(1000003);
+  // h = h*33 + f with f signed: "a" is 97; "\xE9" is -23.
+  EXPECT_EQ(words->getHash("a"), 97u);
+  EXPECT_EQ(words->getHash("ab"), (97u * 33 + 98) % 1000003);
+  EXPECT_EQ(words->getHash("\xE9"), static_cast<uint32_t>(-23) % 1000003);
+  EXPECT_EQ(words->getHash("AB"), words->getHash("ab"));
+  EXPECT_EQ(words->getHash("a\x7F" "b"), words->getHash("a"));  // 0x7F ends the hash
+}
+
+TEST_F(TextStorageTest, StoredAndReopenedTableGivesTheSameAnswers) {
+  std::vector<std::pair<std::string, uint32_t>> added;
+  {
+    auto words = newWordTable(8);
+    for (int i = 0; i < 100; ++i) {
+      std::string text = "entry" + std::to_string(i * 7);
+      uint32_t w = words->addText(text.c_str());
+      kolvo::storeU32(words->getWritableData(w), static_cast<uint32_t>(i));
+      added.emplace_back(text, w);
+    }
+    words->disableWrite();
+    storeTo(*words);
+  }
+  auto reopened = reopen();
+  ASSERT_NE(reopened, nullptr);
+  EXPECT_FALSE(reopened->writable());
+  EXPECT_EQ(reopened->getEntryCount(), 100u);
+  EXPECT_EQ(reopened->getBucketCount(), 128u);
+  for (size_t i = 0; i < added.size(); ++i) {
+    EXPECT_EQ(reopened->lookup(added[i].first.c_str()), added[i].second);
+    EXPECT_EQ(kolvo::loadU32(reopened->getData(added[i].second)), i);
+  }
+  EXPECT_EQ(reopened->getFirst(), added.front().second);
+}
+
+TEST_F(TextStorageTest, HashSectionBytesAreTheTagsCountsAndBuckets) {
+  auto words = newWordTable(3);
+  words->addText("a");
+  storeTo(*words);
+  std::string bytes = dir.read("hash");
+  ASSERT_EQ(bytes.size(), 4u * (3 + 2 + 3));
+  auto word = [&](int i) { return kolvo::loadU32(bytes.data() + 4 * i); };
+  EXPECT_EQ(word(0), 12350001u);
+  EXPECT_EQ(word(1), 20u);
+  EXPECT_EQ(word(2), 1u);
+  EXPECT_EQ(word(3), 12340001u);
+  EXPECT_EQ(word(4), 3u);
+  EXPECT_EQ(word(5 + 97 % 3), 36u);
+}
+
+TEST_F(TextStorageTest, WrongTagShortSectionOrHugeCountIsAReadError) {
+  auto words = newWordTable(3);
+  words->addText("a");
+  words->disableWrite();
+  storeTo(*words);
+  std::string good = dir.read("hash");
+
+  std::string badTag = good;
+  badTag[0] = 'X';
+  dir.write("bad-tag", badTag);
+  EXPECT_EQ(reopen("bad-tag"), nullptr);
+
+  dir.write("short", good.substr(0, good.size() - 2));
+  EXPECT_EQ(reopen("short"), nullptr);
+
+  std::string huge = good;
+  kolvo::storeU32(huge.data() + 16, 0x3FFFFFFF);  // a bucket count no file holds
+  dir.write("huge", huge);
+  EXPECT_EQ(reopen("huge"), nullptr);
+
+  std::string bigCount = good;
+  kolvo::storeU32(bigCount.data() + 8, 0xFFFFFFF0);  // more entries than the file can hold
+  dir.write("big-count", bigCount);
+  EXPECT_EQ(reopen("big-count"), nullptr);
+
+  std::string badBucketTag = good;
+  kolvo::storeU32(badBucketTag.data() + 12, 1);
+  dir.write("bad-bucket-tag", badBucketTag);
+  EXPECT_EQ(reopen("bad-bucket-tag"), nullptr);
+
+  EXPECT_EQ(errors.codes(), std::vector<std::string>(5, "StorageReadError"));
+  EXPECT_EQ(errors.errors()[0], "StorageReadError|" + dir.slashed() + "words");
+}
+
+TEST_F(TextStorageTest, DamagedChainsFailLookupWithoutLoopingOrCrashing) {
+  std::vector<uint32_t> numbers;
+  {
+    auto words = newWordTable(4);  // 'a', 'e', 'i' and 'm' share bucket 1 of 4
+    for (const char* w : {"a", "e", "i"}) numbers.push_back(words->addText(w));
+    words->disableWrite();
+    storeTo(*words);
+  }
+  // Point i's link back at a: a loop.
+  {
+    std::fstream file(dir.slashed() + "words", std::ios::in | std::ios::out | std::ios::binary);
+    unsigned char link[4];
+    kolvo::storeU32(link, numbers[0]);
+    file.seekp(numbers[2] - 20);
+    file.write(reinterpret_cast<char*>(link), 4);
+  }
+  auto reopened = reopen();
+  ASSERT_NE(reopened, nullptr);
+  EXPECT_EQ(kolvo::guardEntry<uint32_t>(1, [&] { return reopened->lookup("m"); }), 1u);
+  EXPECT_EQ(errors.codes(), std::vector<std::string>{"AssertionFailed"});
+  // A link into nowhere.
+  {
+    std::fstream file(dir.slashed() + "words", std::ios::in | std::ios::out | std::ios::binary);
+    unsigned char link[4];
+    kolvo::storeU32(link, 0x7FFFFFFF);
+    file.seekp(numbers[0] - 20);
+    file.write(reinterpret_cast<char*>(link), 4);
+  }
+  errors.clear();
+  auto again = reopen();
+  ASSERT_NE(again, nullptr);
+  EXPECT_EQ(kolvo::guardEntry<uint32_t>(1, [&] { return again->lookup("i"); }), 1u);
+  EXPECT_EQ(errors.codes(), std::vector<std::string>{"AssertionFailed"});
+}
+
+TEST_F(TextStorageTest, BucketHeadOutsideTheFileIsRefused) {
+  auto words = newWordTable(1);
+  words->addText("a");
+  words->disableWrite();
+  storeTo(*words);
+  std::string bytes = dir.read("hash");
+  kolvo::storeU32(bytes.data() + 20, 999999);
+  dir.write("hash", bytes);
+  auto reopened = reopen();
+  ASSERT_NE(reopened, nullptr);
+  EXPECT_EQ(kolvo::guardEntry<uint32_t>(1, [&] { return reopened->lookup("a"); }), 1u);
+  EXPECT_EQ(errors.codes(), std::vector<std::string>{"AssertionFailed"});
+}
+
+TEST_F(TextStorageTest, TextWithoutItsNulAtTheEndIsAReadError) {
+  uint32_t w;
+  {
+    auto words = newWordTable(1);
+    w = words->addText("abc");
+    words->disableWrite();
+    storeTo(*words);
+  }
+  std::fstream file(dir.slashed() + "words", std::ios::in | std::ios::out | std::ios::binary);
+  file.seekp(w + 3);
+  file.put('d');
+  file.close();
+  EXPECT_EQ(reopen(), nullptr);
+  EXPECT_EQ(errors.codes(), std::vector<std::string>{"StorageReadError"});
+}
+
+TEST_F(TextStorageTest, TextLongerThanOneIncrementIsRefused) {
+  CTextStorage small(dir.slashed() + "small", 64, 64, 0, 10);
+  std::string big(100, 'x');
+  EXPECT_EQ(kolvo::guardEntry<uint32_t>(0, [&] { return small.addText(big.c_str()); }), 0u);
+  EXPECT_EQ(errors.codes(), std::vector<std::string>{"GetHugeSpace"});
+  EXPECT_EQ(small.getEntryCount(), 0u);
+  EXPECT_EQ(small.addText("fits"), 20u);
+}
+
+}  // namespace
