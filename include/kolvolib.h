@@ -64,6 +64,79 @@ KOLVO_EXPORT void kSetStatusCallBack(KolvoStatusCallback callback);
 /* Relays a report to the status callback with origin 0; 1 when no callback is set. */
 KOLVO_EXPORT kbool kSetStatus(const char* code, const char* detail);
 
+/* ---- Index life cycle -------------------------------------------------------- */
+
+/* A new index (isNew non-zero) creates its tables in indexPath, which ends with '/';
+ * otherwise the stored index there is opened read-only. Null when that fails. */
+KOLVO_EXPORT CKolvoIndex* kCreateNewIndex(kbool isNew, const char* indexPath);
+/* Releases the index and everything taken from it; null is ignored. */
+KOLVO_EXPORT void kidxClearIndex(CKolvoIndex* index);
+/* New, empty file and word tables and no links table until kidxNewFileLinks; the
+ * skip words stay. Table handles taken before are dead. */
+KOLVO_EXPORT void kidxEmptyIndex(CKolvoIndex* index);
+/* Maps the tables read-only and writes "hash" into path (ending with '/'). */
+KOLVO_EXPORT void kidxStoreStorage(CKolvoIndex* index, const char* path);
+
+/* ---- Settings (each setter stores, each getter reads) ------------------------- */
+
+KOLVO_EXPORT void kidxSetMinWordLength(CKolvoIndex* index, kulong length);
+/* 0: no maximum. */
+KOLVO_EXPORT void kidxSetMaxWordLength(CKolvoIndex* index, kulong length);
+/* 0: no limit. */
+KOLVO_EXPORT void kidxSetMaxPerFileRead(CKolvoIndex* index, kulong bytes);
+/* 0 no reports; 1 walk, skip-file and link reports; 2 also one per chunk read.
+ * Only the low byte is kept. */
+KOLVO_EXPORT void kidxSetShowStatus(CKolvoIndex* index, int level);
+KOLVO_EXPORT void kidxSetUseRanking(CKolvoIndex* index, kbool on);
+/* Record files that no analyzer reads. */
+KOLVO_EXPORT void kidxSetTrackAll(CKolvoIndex* index, kbool on);
+KOLVO_EXPORT void kidxSetIsUpdate(CKolvoIndex* index, kbool on);
+KOLVO_EXPORT void kidxSetSavePassword(CKolvoIndex* index, kbool on);
+KOLVO_EXPORT void kidxSetNumberHandling(CKolvoIndex* index, int32_t handling);
+KOLVO_EXPORT void kidxSetInternationalChar(CKolvoIndex* index, int32_t value);
+/* Seconds since 1904-01-01; kept as whole Unix seconds, truncated toward zero. */
+KOLVO_EXPORT void kidxSetTimeBase(CKolvoIndex* index, double time);
+/* Both paths are copied. */
+KOLVO_EXPORT void kidxSetTemporaryDirectory(CKolvoIndex* index, const char* path);
+KOLVO_EXPORT void kidxSetSkipFilePath(CKolvoIndex* index, const char* path);
+
+/* ---- Counters ----------------------------------------------------------------- */
+
+KOLVO_EXPORT void kidxSetBytesRead(CKolvoIndex* index, double bytes);
+KOLVO_EXPORT double kidxGetBytesRead(CKolvoIndex* index);
+KOLVO_EXPORT void kidxSetDirectoriesRead(CKolvoIndex* index, kulong count);
+KOLVO_EXPORT kulong kidxGetDirectoriesRead(CKolvoIndex* index);
+KOLVO_EXPORT void kidxSetFilesIndexed(CKolvoIndex* index, kulong count);
+KOLVO_EXPORT kulong kidxGetFilesIndexed(CKolvoIndex* index);
+KOLVO_EXPORT void kidxSetContentsIndexed(CKolvoIndex* index, kulong count);
+KOLVO_EXPORT kulong kidxGetContentsIndexed(CKolvoIndex* index);
+KOLVO_EXPORT void kidxSetWordsIndexed(CKolvoIndex* index, kulong count);
+KOLVO_EXPORT kulong kidxGetWordsIndexed(CKolvoIndex* index);
+
+/* ---- Tables and character masks ---------------------------------------------- */
+
+/* The index's tables (see convention 2 for how long each handle lives); null where
+ * the index has none, as the links table between kidxEmptyIndex and kidxNewFileLinks. */
+KOLVO_EXPORT CTextStorage* kidxGetWords(CKolvoIndex* index);
+KOLVO_EXPORT CFileStorage* kidxGetFiles(CKolvoIndex* index);
+KOLVO_EXPORT CTextStorage* kidxGetSkipWords(CKolvoIndex* index);
+KOLVO_EXPORT CFileLinks* kidxGetLinks(CKolvoIndex* index);
+/* One entry (c from 0 to 255) of a mask: characters of words, characters that continue
+ * but never start a word, characters shown in display text, and non-letters written to
+ * display text. */
+KOLVO_EXPORT void kidxSetValidCharMask(CKolvoIndex* index, int c, kbool on);
+KOLVO_EXPORT void kidxSetValidTrailingMask(CKolvoIndex* index, int c, kbool on);
+KOLVO_EXPORT void kidxSetValidViewableMask(CKolvoIndex* index, int c, kbool on);
+KOLVO_EXPORT void kidxSetNonAlphaCharMask(CKolvoIndex* index, int c, kbool on);
+
+/* ---- Words and skip words ------------------------------------------------------ */
+
+/* Records one occurrence of word (lower-cased, within the length limits) in a file. */
+KOLVO_EXPORT void kidxIndexWord(CKolvoIndex* index, const char* word, kulong fileId);
+/* Rebuilds the skip-word table from the skip file (kidxSetSkipFilePath, or
+ * "skipfile.txt" in the kolvo directory). Call it after the masks are set. */
+KOLVO_EXPORT void kidxIndexExclusions(CKolvoIndex* index);
+
 /* ---- Word and skip-word tables ---------------------------------------------------- */
 
 /* Word numbers are offsets into the table's file; 0 means none. A damaged table or an
@@ -119,6 +192,10 @@ KOLVO_EXPORT kulong kflGetNextList(CFileLinks* links, kulong offset);
 
 /* Refills the process-wide case-folding table (always with the same values). */
 KOLVO_EXPORT void mapLowerCaseChars(void);
+/* Writes text to descriptor 1 with one unbuffered write; returns what write returns. */
+KOLVO_EXPORT int kRawStdoutWrite(const char* text);
+/* Frees a block the library handed out (display texts). */
+KOLVO_EXPORT void kDeleteChar(void* block);
 
 /* ---- Enciphering and hexadecimal --------------------------------------------------- */
 

@@ -1,11 +1,9 @@
 #include "engine/index/name_matching.h"
 
-#include <algorithm>
 #include <cstddef>
 #include <cstring>
 #include <limits>
 #include <memory_resource>
-#include <new>
 #include <vector>
 
 #include "engine/kolvolib/entry_guard.h"
@@ -33,139 +31,97 @@ WalkEnd settle(bool value) { return {true, value, false, 0, 0}; }
 WalkEnd reachStar(std::size_t text, std::size_t star, bool invert) { return {false, false, invert, text, star}; }
 
 // A star makes the plain recursion (try every later position of the text) exponential:
-// '*a*a*a*a*b' against a long run of a's. StarSearch keeps the answer of every
-// (text position, star) pair it has worked out, so each is worked out once, and it
-// runs the nested scans on its own stack of frames, so a pattern with very many stars
-// cannot exhaust the call stack. The answers are those of the plain recursion.
+// '*a*a*a*a*b' against a long run of a's. StarSearch gives the plain recursion's
+// answers in O(text x pattern) steps, from two facts:
+//  - No walk from a star is negated (a star before '^' ends its term and wins
+//    without a scan), so once any nested scan succeeds the whole match does.
+//  - Whether a scan after a star succeeds from a text position can only go from
+//    true to false as the position grows. So for each star it is enough to remember
+//    the lowest position from which its scan is known to fail.
+// The nested scans run on the search's own stack of frames, so a pattern with very
+// many stars cannot exhaust the call stack.
 //
 // A Rules type says how one matcher walks and what follows a star:
 //   walk(text, pattern)   walks from the two positions to a star or to the answer;
-//   isStar(pattern)       whether the pattern byte is a wildcard star;
-//   scanHit(text, star)   whether the scan after that star tries this text position;
+//   nextHit(text, star)   the first text position from text on that the scan after
+//                         the star tries, or the position of the text's NUL;
 //   whenNoneFits(star)    the answer of the star when no scan position succeeds, or
 //                         true when the star wins without a scan.
-// scanHit positions are tried with walk(position, star + 1).
+// Those positions are tried with walk(position, star + 1).
 template <typename Rules>
 class StarSearch {
  public:
   StarSearch(const Rules& rules, Text text, Text pattern)
       : rules(rules), text(text), pattern(pattern), arena(buffer, sizeof buffer),
-        stars(&arena), memo(&arena), frames(&arena) {}
+        failsFrom(&arena), frames(&arena) {}
 
   bool run(std::size_t textAt, std::size_t patternAt) {
     WalkEnd end = rules.walk(textAt, patternAt);
     if (end.settled) return end.value;
-    return starOutcome(end.text, end.star) != end.invert;
+    bool fits = rules.whenNoneFits(end.star) || scan(end.text, end.star);
+    return fits != end.invert;
   }
 
  private:
-  enum : unsigned char { unknown = 0, isFalse = 1, isTrue = 2 };
+  static constexpr std::size_t neverKnown = std::numeric_limits<std::size_t>::max();
 
   struct Frame {
-    std::size_t star;  // index into stars
+    std::size_t star;  // pattern position of the star
     std::size_t from;  // the scan's first text position
     std::size_t at;    // the position being tried
   };
 
-  // The answer of matching from the star at pattern position starAt with the text at
-  // textAt.
-  bool starOutcome(std::size_t textAt, std::size_t starAt) {
-    if (rules.whenNoneFits(starAt)) return true;
-    if (stars.empty()) prepare(starAt);
-    std::size_t star = starIndex(starAt);
-    unsigned char known = memoAt(textAt, star);
-    if (known != unknown) return known == isTrue;
-    return scan(textAt, star);
+  // Stars are met in pattern order, so the first scan's star comes before every other.
+  std::size_t knownToFailFrom(std::size_t star) const {
+    return failsFrom.empty() ? neverKnown : failsFrom[star - frames.front().star];
   }
 
-  // Stars are met in pattern order, so those before the first one met never count.
-  void prepare(std::size_t firstStar) {
-    textLength = std::strlen(reinterpret_cast<const char*>(text));
-    std::size_t count = 0;
-    for (std::size_t p = firstStar; pattern[p] != 0; ++p) count += rules.isStar(p) ? 1 : 0;
-    stars.reserve(count);
-    for (std::size_t p = firstStar; pattern[p] != 0; ++p)
-      if (rules.isStar(p)) stars.push_back(p);
-    if (count > std::numeric_limits<std::size_t>::max() / (textLength + 1)) throw std::bad_alloc();
-    memo.assign(count * (textLength + 1), unknown);
-    frames.reserve(count);
+  void rememberFailure(std::size_t star, std::size_t from) {
+    if (failsFrom.empty()) {
+      std::size_t rootStar = frames.front().star;
+      failsFrom.assign(std::strlen(reinterpret_cast<const char*>(pattern + rootStar)), neverKnown);
+    }
+    failsFrom[star - frames.front().star] = from;
   }
-
-  std::size_t starIndex(std::size_t starAt) const {
-    return static_cast<std::size_t>(std::lower_bound(stars.begin(), stars.end(), starAt) - stars.begin());
-  }
-
-  unsigned char& memoAt(std::size_t textAt, std::size_t star) { return memo[star * (textLength + 1) + textAt]; }
 
   // Whether some text position from `from` on, tried after the star, leads to a match.
-  // A walk from a star only reaches later stars, so a frame never waits on its own star.
-  // No walk from a star is negated: a star before '^' ends its term and wins without
-  // a scan.
   bool scan(std::size_t from, std::size_t star) {
     frames.push_back({star, from, from});
-    int handedUp = -1;  // a finished child frame's answer, or -1
-    for (;;) {
+    while (!frames.empty()) {
       Frame& frame = frames.back();
-      int found = -1;
-      if (handedUp >= 0) {
-        if (handedUp == 1) found = 1;
-        else ++frame.at;
-        handedUp = -1;
-      }
       bool descended = false;
-      while (found < 0) {
-        if (frame.at >= textLength) {
-          found = 0;
-          break;
-        }
-        unsigned char known = memoAt(frame.at, frame.star);
-        if (known != unknown) {
-          found = known == isTrue;
-          break;
-        }
-        std::size_t starAt = stars[frame.star];
-        if (!rules.scanHit(frame.at, starAt)) {
-          ++frame.at;
+      std::size_t failsAt = knownToFailFrom(frame.star);
+      for (;; ++frame.at) {
+        frame.at = rules.nextHit(frame.at, frame.star);
+        if (text[frame.at] == 0 || frame.at >= failsAt) break;
+        WalkEnd end = rules.walk(frame.at, frame.star + 1);
+        if (end.settled) {
+          if (end.value) return true;
           continue;
         }
-        WalkEnd end = rules.walk(frame.at, starAt + 1);
-        bool fits;
-        if (end.settled) {
-          fits = end.value;
-        } else if (rules.whenNoneFits(end.star)) {
-          fits = true;
-        } else {
-          std::size_t next = starIndex(end.star);
-          unsigned char nextKnown = memoAt(end.text, next);
-          if (nextKnown == unknown) {
-            frames.push_back({next, end.text, end.text});
-            descended = true;
-            break;
-          }
-          fits = nextKnown == isTrue;
-        }
-        if (fits) found = 1;
-        else ++frame.at;
+        if (rules.whenNoneFits(end.star)) return true;
+        if (end.text >= knownToFailFrom(end.star)) continue;
+        frames.push_back({end.star, end.text, end.text});
+        descended = true;
+        break;
       }
       if (descended) continue;
-      // Every position from the scan's start up to where it ended shares its answer.
-      std::size_t last = std::min(frame.at, textLength);
-      for (std::size_t k = frame.from; k <= last; ++k) memoAt(k, frame.star) = found ? isTrue : isFalse;
+      // Nothing from this frame's start on succeeds; the frame below tries its next
+      // position.
+      if (frames.size() > 1) rememberFailure(frame.star, frame.from);
       frames.pop_back();
-      if (frames.empty()) return found == 1;
-      handedUp = found;
+      if (!frames.empty()) ++frames.back().at;
     }
+    return false;
   }
 
   const Rules& rules;
   Text text;
   Text pattern;
-  std::size_t textLength = 0;
-  // Short names and words never reach the heap.
-  alignas(std::max_align_t) unsigned char buffer[2048];
+  // Patterns of a few dozen stars never reach the heap.
+  alignas(std::max_align_t) unsigned char buffer[1024];
   std::pmr::monotonic_buffer_resource arena;
-  std::pmr::vector<std::size_t> stars;
-  std::pmr::vector<unsigned char> memo;
+  std::pmr::vector<std::size_t> failsFrom;  // by pattern position after the first star
   std::pmr::vector<Frame> frames;
 };
 
@@ -193,12 +149,12 @@ class TermRules {
     }
   }
 
-  bool isStar(std::size_t p) const { return pattern[p] == '*'; }
-
   // The character after a star is looked for as a literal, even a '?' or a '*'.
-  bool scanHit(std::size_t t, std::size_t star) const {
-    unsigned char next = pattern[star + 1];
-    return next != 0 && lowerCase(text[t]) == lowerCase(next);
+  std::size_t nextHit(std::size_t t, std::size_t star) const {
+    unsigned char next = lowerCase(pattern[star + 1]);
+    if (pattern[star + 1] == 0) return t + std::strlen(reinterpret_cast<const char*>(text + t));
+    while (text[t] != 0 && lowerCase(text[t]) != next) ++t;
+    return t;
   }
 
   bool whenNoneFits(std::size_t star) const { return fitsAtEndOfText(star + 1); }
@@ -242,7 +198,11 @@ class WordRules {
 
   bool isStar(std::size_t p) const { return pattern[p] == '*' && starIsWild; }
 
-  bool scanHit(std::size_t w, std::size_t star) const { return word[w] == pattern[star + 1]; }
+  std::size_t nextHit(std::size_t w, std::size_t star) const {
+    const char* at = std::strchr(reinterpret_cast<const char*>(word + w), pattern[star + 1]);
+    return at == nullptr ? w + std::strlen(reinterpret_cast<const char*>(word + w))
+                         : static_cast<std::size_t>(reinterpret_cast<const unsigned char*>(at) - word);
+  }
 
   // A star that ends the pattern takes the rest of the word; any other needs a scan.
   bool whenNoneFits(std::size_t star) const { return pattern[star + 1] == 0; }

@@ -22,7 +22,7 @@ std::set<std::string> declaredEntries() {
   std::set<std::string> names;
   std::regex declaration(R"(KOLVO_EXPORT[^;(]*?\b([A-Za-z_][A-Za-z0-9_]*)\s*\()");
   for (auto it = std::sregex_iterator(all.begin(), all.end(), declaration); it != std::sregex_iterator(); ++it)
-    names.insert((*it)[1]);
+    if ((*it)[1].str().rfind("__", 0) != 0) names.insert((*it)[1]);  // not the macro's own definition
   return names;
 }
 

@@ -1,0 +1,147 @@
+// CKolvoIndex: the engine's object for one open index. It owns the four tables (and the
+// temporary link table while links are built), holds every setting the program passes
+// through the C interface, the character classes that decide what a word is, the
+// progress counters, the walk's patterns and the registry of analyzers.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/storage/file_links.h"
+#include "engine/storage/file_storage.h"
+#include "engine/storage/text_storage.h"
+#include "engine/storage/word_links.h"
+
+class CFileAnalyzer;
+
+class CKolvoIndex {
+ public:
+  using CharMask = std::array<unsigned char, 256>;
+
+  // A new index creates "files", "words", "skipped" and "links" in indexPath (which
+  // ends with '/'); an existing one is opened read-only from them and "hash". Opening
+  // raises "StorageReadError" when any of them is missing, short or damaged.
+  CKolvoIndex(bool isNew, const std::string& indexPath);
+  ~CKolvoIndex();
+  CKolvoIndex(const CKolvoIndex&) = delete;
+  CKolvoIndex& operator=(const CKolvoIndex&) = delete;
+
+  // Settings back to their defaults; tables, analyzers and patterns released.
+  // Counters, status level, maxPerFileRead, time base, paths and masks are kept.
+  void clear();
+  void freeMemFiles();
+  // New, empty file and word tables and no links table, for a fresh build.
+  void emptyIndex();
+  void enableWrite(bool on);
+  // Writes each table's header, maps the tables read-only and writes "hash".
+  void storeStorage(const std::string& directory);
+
+  void setValidCharMask(int c, bool on) { setMask(validCharMask, c, on); }
+  void setValidTrailingMask(int c, bool on) { setMask(validTrailingMask, c, on); }
+  void setValidViewableMask(int c, bool on) { setMask(validViewableMask, c, on); }
+  void setNonAlphaCharMask(int c, bool on) { setMask(nonAlphaCharMask, c, on); }
+
+  // Decodes the text after '&' of a character reference (without its ';').
+  unsigned char htmlChar(const char* reference) const;
+
+  // Records one occurrence of an already lower-cased word in a file.
+  void indexWord(const char* word, uint32_t fileId);
+  uint32_t indexExcludedWord(const char* word);
+  // Rebuilds the skip-word table from the skip file.
+  void indexExclusions();
+  void indexExcludeBuffer(char* buffer, uint32_t length);
+  // The skip file that indexExclusions reads.
+  std::string skipFile() const;
+
+  // ---- Analyzer registry ----
+  // Creates the built-in analyzers and those of "externanalyzers.txt".
+  void createAnalyzers();
+  void clearAnalyzers();
+  // The analyzer of the first include pattern that name matches (fileNameMatch); null.
+  CFileAnalyzer* analyzerThatMatches(const char* name) const;
+  // Extracts a member of a container file into the temporary directory for display;
+  // the path of the extracted file, or empty.
+  std::string extractToTempFile(const char* containerPath, const char* memberName, uint32_t fileId);
+
+  // ---- Matching ----
+  // A stored word against one search term; '*' and '?' are literals when word characters.
+  bool doesWordMatch(const char* word, const char* pattern) const;
+  // Whether a directory can lie at or below the directory part of a path pattern.
+  bool dirMatch(const char* directory, const char* pattern) const;
+
+  // ---- The walk, link compression and update ----
+  void setIncludeCount(int count);
+  void setIncludePattern(int i, const char* pattern, const char* analyzerName);
+  void setExcludeCount(int count);
+  void setExcludePattern(int i, const char* pattern);
+  bool isExcluded(const char* path) const;
+  void indexDirectory(const char* path, uint32_t dirId);
+  void newFileLinks();
+  void compressLinks();
+  void prune();
+
+  // Tables; null where absent.
+  CTextStorage* words = nullptr;
+  CFileStorage* files = nullptr;
+  CTextStorage* skippedWords = nullptr;
+  CFileLinks* fileLinks = nullptr;
+  CWordLinks* wordLinks = nullptr;
+
+  // Settings.
+  bool useRanking = true;
+  uint32_t minWordLength = 3;
+  uint32_t maxWordLength = 16;  // 0: no maximum
+  uint32_t maxPerFileRead = 0;
+  int32_t statusLevel = 0;
+  bool isUpdate = false;
+  bool trackAll = true;
+  std::string temporaryDirectory;
+  // Carries an unfinished word or markup fragment from one chunk to the next.
+  std::string pendingText;
+  std::map<std::string, unsigned char> entityMap;
+
+  // Counters.
+  uint32_t contentsIndexed = 0;
+  uint32_t filesIndexed = 0;
+  uint32_t wordsIndexed = 0;
+  double bytesRead = 0;
+  int32_t timeBase = 0;  // Unix seconds
+  uint32_t directoriesRead = 0;
+  int32_t lastStatusTime = 0;
+
+  // The analyzer registry, owning, by name.
+  std::map<std::string, std::unique_ptr<CFileAnalyzer>> analyzerMap;
+
+  const std::string indexPath;
+  const std::string kolvoDirectory;
+  std::string skipFilePath;
+  int32_t internationalChar = 0;
+
+  // The walk's patterns; includeAnalyzers runs parallel to includePatterns, not owning.
+  std::vector<std::string> includePatterns;
+  std::vector<CFileAnalyzer*> includeAnalyzers;
+  std::vector<std::string> excludePatterns;
+
+  bool savePassword = false;
+  int32_t numberHandling = 0;
+  CharMask validCharMask{};
+  CharMask validTrailingMask{};
+  CharMask validViewableMask{};
+  CharMask nonAlphaCharMask{};
+  // Fixed: the byte values 1 to 6, 8 and 14 to 31.
+  const CharMask controlCharMask;
+
+  // The kolvo directory of an index path: the path cut before the fourth '/' counted
+  // from its end; empty when the path has fewer.
+  static std::string kolvoDirectoryOf(const std::string& indexPath);
+
+ private:
+  static void setMask(CharMask& mask, int c, bool on);
+  static CharMask makeControlMask();
+  void openStoredTables();
+};

@@ -1,0 +1,103 @@
+// Word indexing and skip words: how one occurrence of a word is recorded, and how the
+// skip file fills the skip-word table.
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+#include "engine/index/kolvo_index.h"
+#include "engine/index/word_data.h"
+#include "engine/kolvolib/error_reporting.h"
+#include "engine/kolvolib/lower_case_table.h"
+
+using kolvo::WordData;
+
+namespace {
+
+constexpr uint32_t skipChunk = 65535;
+constexpr size_t pendingLimit = 1023;
+
+}  // namespace
+
+void CKolvoIndex::indexWord(const char* word, uint32_t fileId) {
+  kolvo::kolvoCheck(words != nullptr, "indexing without a word table");
+  if (skippedWords && skippedWords->lookup(word)) return;
+  uint32_t number = words->lookup(word);
+  if (number == 0) {
+    number = words->addText(word);
+    ++wordsIndexed;
+  }
+  unsigned char* data = words->getWritableData(number);
+  uint32_t current = WordData::currentFile(data);
+  if (current == 0) {
+    WordData::setCurrentCount(data, 0);
+    WordData::setPendingLinks(data, 0);
+    WordData::setCurrentFile(data, fileId);
+  } else if (current != fileId) {
+    // The link to the previous file is finished: it goes to the temporary table, which
+    // must exist from newFileLinks or prune on.
+    kolvo::kolvoCheck(wordLinks != nullptr, "a word moved to another file with no temporary link table");
+    uint8_t rank = static_cast<uint8_t>(WordData::currentCount(data) & 0xFF);
+    uint32_t pending = WordData::pendingLinks(data);
+    wordLinks->addWord(current, number, rank);
+    // The temporary table may have grown, but the word table did not: data still holds.
+    WordData::setPendingLinks(data, pending + 1);
+    WordData::setCurrentCount(data, 0);
+    WordData::setCurrentFile(data, fileId);
+  } else if (useRanking && WordData::currentCount(data) != 255) {
+    WordData::setCurrentCount(data, static_cast<uint16_t>(WordData::currentCount(data) + 1));
+  }
+}
+
+uint32_t CKolvoIndex::indexExcludedWord(const char* word) {
+  uint32_t number = skippedWords->lookup(word);
+  return number ? number : skippedWords->addText(word);
+}
+
+std::string CKolvoIndex::skipFile() const {
+  if (!skipFilePath.empty()) return skipFilePath;
+  return kolvoDirectory + "/skipfile.txt";
+}
+
+void CKolvoIndex::indexExcludeBuffer(char* buffer, uint32_t length) {
+  uint32_t wordStart = 0;
+  for (uint32_t at = 0; at < length; ++at) {
+    auto c = static_cast<unsigned char>(buffer[at]);
+    if (validCharMask[c]) {
+      buffer[at] = static_cast<char>(kolvo::lowerCase(c));
+    } else if (at == wordStart) {
+      wordStart = at + 1;
+    } else if (validTrailingMask[c]) {
+      buffer[at] = static_cast<char>(kolvo::lowerCase(c));
+    } else {
+      buffer[at] = '\0';
+      indexExcludedWord(buffer + wordStart);
+      wordStart = at + 1;
+    }
+  }
+  pendingText.assign(buffer + wordStart, std::min<size_t>(length - wordStart, pendingLimit));
+}
+
+void CKolvoIndex::indexExclusions() {
+  if (statusLevel != 0) kolvo::setStatus("IndexingExcluded", "");
+  delete skippedWords;
+  skippedWords = nullptr;
+  skippedWords = new CTextStorage(indexPath + "skipped", 32767, 65535, 0, 1000);
+  std::string path = skipFile();
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(std::fopen(path.c_str(), "rb"), std::fclose);
+  if (!in) kolvo::throwKolvoError("SkipOpenFail", path);
+  pendingText.clear();
+  std::vector<char> chunk(skipChunk + 1);
+  size_t carry = 0;
+  for (;;) {
+    size_t got = std::fread(chunk.data() + carry, 1, skipChunk - carry, in.get());
+    if (got == 0) break;
+    pendingText.clear();
+    indexExcludeBuffer(chunk.data(), static_cast<uint32_t>(carry + got));
+    bytesRead += static_cast<double>(got);
+    carry = pendingText.size();
+    std::copy(pendingText.begin(), pendingText.end(), chunk.begin());
+  }
+  // A last word without a separator after it counts only from three characters on.
+  if (pendingText.size() >= 3) indexExcludedWord(pendingText.c_str());
+  pendingText.clear();
+}
