@@ -22,6 +22,10 @@ void postWarning(const char* code, const std::string& detail) {
   throw AbortToken{};
 }
 
+void tellWarning(const char* code, const std::string& detail) {
+  if (warningSlot) warningSlot(code, detail.c_str());
+}
+
 bool setStatus(const std::string& code, const std::string& detail) {
   if (!statusSlot) return true;
   return statusSlot(code.c_str(), detail.c_str(), 1) != 0;

@@ -17,6 +17,9 @@ struct AbortToken {};
 [[noreturn]] void throwKolvoError(const char* code, const std::string& detail = std::string());
 // Tells the warning callback, then aborts the current operation as an error does.
 [[noreturn]] void postWarning(const char* code, const std::string& detail = std::string());
+// Tells the warning callback without aborting: for a problem with one item (a file, a
+// folder, an entry of a list) after which the operation goes on.
+void tellWarning(const char* code, const std::string& detail = std::string());
 // Reports progress with origin 1; true means go on. Without a status callback it is always true.
 bool setStatus(const std::string& code, const std::string& detail);
 
