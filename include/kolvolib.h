@@ -137,6 +137,27 @@ KOLVO_EXPORT void kidxIndexWord(CKolvoIndex* index, const char* word, kulong fil
  * "skipfile.txt" in the kolvo directory). Call it after the masks are set. */
 KOLVO_EXPORT void kidxIndexExclusions(CKolvoIndex* index);
 
+/* ---- Walk, update and link compression --------------------------------------- */
+
+/* Include patterns choose each file's analyzer by name (null or "" means "generic"):
+ * the first pattern the full path matches decides. An unknown analyzer name warns
+ * "AnalyzerNotFound"; the pattern stays, and files it takes are recorded unread.
+ * Exclude patterns keep folders out of the walk and files from being read. */
+KOLVO_EXPORT void kidxSetIncludeCount(CKolvoIndex* index, int count);
+KOLVO_EXPORT void kidxSetIncludePattern(CKolvoIndex* index, int i, const char* pattern, const char* analyzerName);
+KOLVO_EXPORT void kidxSetExcludeCount(CKolvoIndex* index, int count);
+KOLVO_EXPORT void kidxSetExcludePattern(CKolvoIndex* index, int i, const char* pattern);
+/* Walks path (no trailing '/', except the root) depth-first, whose own entry in the
+ * file table is dirId. Symbolic links are neither recorded nor followed. */
+KOLVO_EXPORT void kidxIndexDirectory(CKolvoIndex* index, const char* path, kulong dirId);
+/* Brings an opened index up to date since its time base (kidxSetTimeBase). */
+KOLVO_EXPORT void kidxPrune(CKolvoIndex* index);
+/* A new, empty links table and a temporary link table, before the walks of a build;
+ * the links table handle taken before is dead. */
+KOLVO_EXPORT void kidxNewFileLinks(CKolvoIndex* index);
+/* Merges the links of the build or update into the links table; "temp" is removed. */
+KOLVO_EXPORT void kidxCompressLinks(CKolvoIndex* index);
+
 /* ---- Word and skip-word tables ---------------------------------------------------- */
 
 /* Word numbers are offsets into the table's file; 0 means none. A damaged table or an

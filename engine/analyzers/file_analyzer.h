@@ -3,6 +3,8 @@
 // holds one instance per analyzer name.
 #pragma once
 
+#include <cstdint>
+
 class CKolvoIndex;
 
 class CFileAnalyzer {
@@ -11,6 +13,13 @@ class CFileAnalyzer {
   virtual ~CFileAnalyzer() = default;
   CFileAnalyzer(const CFileAnalyzer&) = delete;
   CFileAnalyzer& operator=(const CFileAnalyzer&) = delete;
+
+  // Reads the file's words into the index under fileId; false when it cannot be read.
+  virtual bool indexFile(const char* path, uint32_t fileId) {
+    (void)path;
+    (void)fileId;
+    return false;
+  }
 
  protected:
   CKolvoIndex* index;

@@ -144,4 +144,24 @@ class CKolvoIndex {
   static void setMask(CharMask& mask, int c, bool on);
   static CharMask makeControlMask();
   void openStoredTables();
+
+  // The walk and the update.
+  CFileAnalyzer* includedAnalyzer(const char* path) const;
+  CFileAnalyzer* chooseAnalyzer(const char* path) const;
+  // A throttled report; a halt answer raises "HaltRequested".
+  void reportProgress(const char* code, const std::string& detail);
+  bool isKolvoDirectory(const std::string& path) const;
+  uint32_t recordDirectory(const std::string& path, int32_t modified);
+  uint32_t recordFile(const char* name, uint32_t dirId, int32_t modified, uint32_t size);
+  void walkDirectory(const std::string& path, uint32_t dirId, int depth);
+  void updateDirectory(const std::string& path, uint32_t dirId);
+  // Writes "deadkolvo.txt" and raises "PruneParentError".
+  [[noreturn]] void pruneParentError(uint32_t file, uint32_t parent);
+
+
+ public:
+  // Word numbers from here on were made in the current link pass (see compressLinks).
+  uint32_t passWordLimit = 0;
+  // Folders deeper than this below a root are not entered (a warning names them).
+  int maxWalkDepth = 1000;
 };

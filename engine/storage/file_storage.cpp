@@ -66,6 +66,12 @@ void CFileStorage::ensureIndexed() {
 }
 
 uint32_t CFileStorage::addFile(const char* name) {
+  // A text taken from this very table would move when the table grows: copy it first.
+  if (mapped() && name >= reinterpret_cast<const char*>(base()) &&
+      name < reinterpret_cast<const char*>(base()) + total()) {
+    std::string copy(name);
+    return addFile(copy.c_str());
+  }
   ensureIndexed();
   size_t length = std::strlen(name);
   if (length + 1 + prefixSize > increment()) throwKolvoError("GetHugeSpace", std::to_string(length + 1 + prefixSize));

@@ -38,6 +38,12 @@ uint32_t CTextStorage::nextInChain(uint32_t word) const {
 }
 
 uint32_t CTextStorage::addText(const char* text) {
+  // A text taken from this very table would move when the table grows: copy it first.
+  if (mapped() && text >= reinterpret_cast<const char*>(base()) &&
+      text < reinterpret_cast<const char*>(base()) + total()) {
+    std::string copy(text);
+    return addText(copy.c_str());
+  }
   size_t length = std::strlen(text);
   if (length + 1 + prefixSize > increment()) throwKolvoError("GetHugeSpace", std::to_string(length + 1 + prefixSize));
   // The buckets grow before the new entry exists, and the count only once it does, so

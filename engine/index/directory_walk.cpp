@@ -1,0 +1,134 @@
+// The directory walk of a build: include and exclude patterns, the choice of a file's
+// analyzer, and the depth-first walk that records every folder and accepted file and
+// hands each file to its analyzer. The walk never follows symbolic links.
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "engine/analyzers/file_analyzer.h"
+#include "engine/index/kolvo_index.h"
+#include "engine/index/name_matching.h"
+#include "engine/index/walk_support.h"
+#include "engine/kolvolib/error_reporting.h"
+
+using kolvo::throwKolvoError;
+
+void CKolvoIndex::setIncludeCount(int count) {
+  includePatterns.assign(count > 0 ? static_cast<size_t>(count) : 0, std::string());
+  includeAnalyzers.assign(includePatterns.size(), nullptr);
+}
+
+void CKolvoIndex::setIncludePattern(int i, const char* pattern, const char* analyzerName) {
+  kolvo::kolvoCheck(i >= 0 && static_cast<size_t>(i) < includePatterns.size(), "include pattern beyond the count");
+  includePatterns[static_cast<size_t>(i)] = pattern ? pattern : "";
+  includeAnalyzers[static_cast<size_t>(i)] = nullptr;
+  std::string name = analyzerName && *analyzerName ? analyzerName : "generic";
+  auto found = analyzerMap.find(name);
+  if (found == analyzerMap.end()) kolvo::postWarning("AnalyzerNotFound", name);
+  includeAnalyzers[static_cast<size_t>(i)] = found->second.get();
+}
+
+void CKolvoIndex::setExcludeCount(int count) {
+  excludePatterns.assign(count > 0 ? static_cast<size_t>(count) : 0, std::string());
+}
+
+void CKolvoIndex::setExcludePattern(int i, const char* pattern) {
+  kolvo::kolvoCheck(i >= 0 && static_cast<size_t>(i) < excludePatterns.size(), "exclude pattern beyond the count");
+  excludePatterns[static_cast<size_t>(i)] = pattern ? pattern : "";
+}
+
+bool CKolvoIndex::isExcluded(const char* path) const {
+  for (const std::string& pattern : excludePatterns)
+    if (!pattern.empty() && kolvo::fileNameMatch(path, pattern.c_str())) return true;
+  return false;
+}
+
+CFileAnalyzer* CKolvoIndex::includedAnalyzer(const char* path) const {
+  for (size_t i = 0; i < includePatterns.size(); ++i)
+    if (!includePatterns[i].empty() && kolvo::termMatch(path, includePatterns[i].c_str())) return includeAnalyzers[i];
+  return nullptr;
+}
+
+CFileAnalyzer* CKolvoIndex::chooseAnalyzer(const char* path) const {
+  CFileAnalyzer* analyzer = includedAnalyzer(path);
+  return analyzer && isExcluded(path) ? nullptr : analyzer;
+}
+
+void CKolvoIndex::reportProgress(const char* code, const std::string& detail) {
+  if (statusLevel == 0) return;
+  auto now = static_cast<int32_t>(std::time(nullptr));
+  if (now <= lastStatusTime) return;
+  if (!kolvo::setStatus(code, detail)) throwKolvoError("HaltRequested");
+  lastStatusTime = now;
+}
+
+bool CKolvoIndex::isKolvoDirectory(const std::string& path) const {
+  // An index path too short to name a kolvo directory leaves nothing to skip.
+  if (kolvoDirectory.empty() || path != kolvoDirectory) return false;
+  kolvo::setStatus("Skipped Kolvo Directory", "");
+  return true;
+}
+
+uint32_t CKolvoIndex::recordDirectory(const std::string& path, int32_t modified) {
+  uint32_t entry = files->lookupFile(path.c_str(), 0);
+  if (entry == 0) {
+    ++filesIndexed;
+    entry = files->addFile(path.c_str());
+  }
+  files->setParent(entry, 0);
+  files->setAttributes(entry, 0);
+  files->setTime(entry, modified);
+  return entry;
+}
+
+uint32_t CKolvoIndex::recordFile(const char* name, uint32_t dirId, int32_t modified, uint32_t size) {
+  uint32_t entry = files->lookupFile(name, dirId);
+  if (entry == 0) {
+    ++filesIndexed;
+    entry = files->addFile(name);
+  }
+  files->setAttributes(entry, 0);
+  files->setParent(entry, dirId);
+  files->setTime(entry, modified);
+  files->setSize(entry, size);
+  return entry;
+}
+
+void CKolvoIndex::indexDirectory(const char* path, uint32_t dirId) {
+  kolvo::kolvoCheck(files != nullptr && path != nullptr, "walk without a file table");
+  walkDirectory(path, dirId, 0);
+}
+
+void CKolvoIndex::walkDirectory(const std::string& path, uint32_t dirId, int depth) {
+  if (isKolvoDirectory(path)) return;
+  ++directoriesRead;
+  if (depth >= maxWalkDepth) {
+    kolvo::tellWarning("DirectoryTooDeep", path);
+    return;
+  }
+  // The listing is read whole and the folder closed before going deeper, so a deep
+  // tree holds no descriptor per level.
+  std::vector<std::string> names;
+  if (!kolvo::listDirectory(path, names)) return;
+  for (const std::string& name : names) {
+    std::string full = kolvo::joinPath(path, name);
+    reportProgress("IndexingFile", full + "\t" + std::to_string(directoriesRead));
+    struct stat status {};
+    if (lstat(full.c_str(), &status) != 0) continue;
+    if (S_ISDIR(status.st_mode)) {
+      if (isExcluded(full.c_str())) continue;
+      uint32_t entry = recordDirectory(full, static_cast<int32_t>(status.st_mtime));
+      walkDirectory(full, entry, depth + 1);
+    } else if (S_ISREG(status.st_mode)) {
+      CFileAnalyzer* analyzer = chooseAnalyzer(full.c_str());
+      if (!trackAll && !analyzer) continue;
+      uint32_t entry = recordFile(name.c_str(), dirId, static_cast<int32_t>(status.st_mtime),
+                                  static_cast<uint32_t>(status.st_size));
+      if (analyzer) analyzer->indexFile(full.c_str(), entry);
+    }
+    // Symbolic links, devices, pipes and sockets are neither recorded nor read.
+  }
+}

@@ -1,0 +1,72 @@
+// What the walk, compression and update tests share: a new index in a temporary folder
+// with a simple word analyzer registered as "generic", and readers of a word's files.
+#pragma once
+
+#include <fstream>
+#include <map>
+#include <memory>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "engine/analyzers/file_analyzer.h"
+#include "engine/index/kolvo_index.h"
+#include "engine/index/word_data.h"
+#include "tests/support/temp_dir.h"
+
+namespace kolvotest {
+
+// Indexes the lower-case letter runs of a file, and remembers which files it read.
+class WordsOfLetters : public CFileAnalyzer {
+ public:
+  explicit WordsOfLetters(CKolvoIndex* owner) : CFileAnalyzer(owner) {}
+  bool indexFile(const char* path, uint32_t fileId) override {
+    read.push_back(path);
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    std::stringstream text;
+    text << in.rdbuf();
+    std::string word;
+    for (char c : text.str() + " ") {
+      if (c >= 'a' && c <= 'z') {
+        word += c;
+      } else if (!word.empty()) {
+        index->indexWord(word.c_str(), fileId);
+        word.clear();
+      }
+    }
+    ++index->contentsIndexed;
+    return true;
+  }
+  std::vector<std::string> read;
+};
+
+// A word's files as the C interface reads them: currentFile, then the blocks.
+std::vector<uint32_t> filesOfWord(const CKolvoIndex& index, uint32_t word, std::vector<uint8_t>* ranks = nullptr);
+std::vector<uint32_t> filesOfWord(const CKolvoIndex& index, const char* word);
+// The full path of a file entry (its folder's name, '/', its own).
+std::string pathOf(const CKolvoIndex& index, uint32_t file);
+// Every word with the paths of the live files it is in.
+std::map<std::string, std::set<std::string>> liveWordFiles(const CKolvoIndex& index);
+
+class IndexFixture {
+ public:
+  IndexFixture();
+  // Creates the index for a build: new, analyzers, include pattern, empty, new links.
+  void startBuild(const char* includePattern = "*");
+  // Builds root entirely, as a build does, and stores the index.
+  void buildTree(const std::string& root);
+  // Reopens the stored index and updates it since its time base, then stores it.
+  void updateTree(int32_t timeBase);
+  // Registers a fresh analyzer under name.
+  WordsOfLetters* registerAnalyzer(const std::string& name = "generic");
+
+  TempDir tree;
+  TempDir store;
+  std::unique_ptr<CKolvoIndex> index;
+  WordsOfLetters* analyzer = nullptr;
+  std::string includePattern = "*";
+};
+
+}  // namespace kolvotest

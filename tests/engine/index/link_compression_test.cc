@@ -1,0 +1,218 @@
+// Link compression: block layout and order, ranks, second blocks after an update, words
+// too common for one block, and the links file's growth over updates.
+#include <filesystem>
+#include <map>
+#include <random>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "engine/filememory/le_fields.h"
+#include "engine/index/kolvo_index.h"
+#include "engine/index/word_data.h"
+#include "engine/kolvolib/entry_guard.h"
+#include "tests/engine/index/index_fixture.h"
+#include "tests/support/engine_errors.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+using kolvo::WordData;
+using kolvotest::EngineErrors;
+using kolvotest::filesOfWord;
+using kolvotest::TempDir;
+
+std::vector<std::string> statusLog;
+kbool logStatus(const char* code, const char* detail, int) {
+  statusLog.push_back(std::string(code) + "|" + detail);
+  return 1;
+}
+
+class LinkCompressionTest : public ::testing::Test {
+ protected:
+  void start(bool ranking) {
+    index = std::make_unique<CKolvoIndex>(true, dir.slashed());
+    index->useRanking = ranking;
+    index->emptyIndex();
+    index->newFileLinks();
+  }
+  // An update's link pass on the same tables, as prune starts it.
+  void startUpdatePass() {
+    index->wordLinks = new CWordLinks(dir.slashed() + "temp", 65535, 1048575, index->useRanking);
+    index->passWordLimit = index->words->used();
+  }
+  const unsigned char* data(const char* word) { return index->words->getData(index->words->lookup(word)); }
+
+  TempDir dir;
+  EngineErrors errors;
+  std::unique_ptr<CKolvoIndex> index;
+};
+
+TEST_F(LinkCompressionTest, ThreeFilesGiveOneBlockReadNewestFirst) {
+  start(true);
+  for (int i = 0; i < 3; ++i) index->indexWord("fox", 7);  // rank 2 in file 7
+  index->indexWord("fox", 9);
+  index->indexWord("fox", 12);
+  EXPECT_EQ(WordData::pendingLinks(data("fox")), 2u);
+  uint32_t before = index->fileLinks->used();
+  index->compressLinks();
+  EXPECT_EQ(index->fileLinks->used() - before, 3u * 5 + 4);
+  std::vector<uint8_t> ranks;
+  EXPECT_EQ(filesOfWord(*index, index->words->lookup("fox"), &ranks), (std::vector<uint32_t>{12, 9, 7}));
+  EXPECT_EQ(ranks, (std::vector<uint8_t>{0, 0, 2}));
+  uint32_t head = WordData::chainHead(data("fox"));
+  EXPECT_EQ(head, before);  // the block's first slot
+  EXPECT_EQ(index->fileLinks->getNextList(head + 3 * 5), 0u);
+  EXPECT_EQ(WordData::currentFile(data("fox")), 12u);
+  EXPECT_FALSE(std::filesystem::exists(dir.slashed() + "temp"));
+  EXPECT_EQ(index->wordLinks, nullptr);
+}
+
+TEST_F(LinkCompressionTest, WithoutRankingRecordsAreFourBytesAndRanksRead255) {
+  start(false);
+  for (uint32_t file : {7u, 7u, 9u, 12u}) index->indexWord("fox", file);
+  uint32_t before = index->fileLinks->used();
+  index->compressLinks();
+  EXPECT_EQ(index->fileLinks->used() - before, 3u * 4 + 4);
+  std::vector<uint8_t> ranks;
+  EXPECT_EQ(filesOfWord(*index, index->words->lookup("fox"), &ranks), (std::vector<uint32_t>{12, 9, 7}));
+  EXPECT_EQ(ranks, (std::vector<uint8_t>{0, 255, 255}));
+}
+
+TEST_F(LinkCompressionTest, WordOfOneFileGetsNoBlock) {
+  start(true);
+  index->indexWord("alone", 5);
+  uint32_t before = index->fileLinks->used();
+  index->compressLinks();
+  EXPECT_EQ(index->fileLinks->used(), before);
+  EXPECT_EQ(WordData::chainHead(data("alone")), 0u);
+  EXPECT_EQ(filesOfWord(*index, "alone"), std::vector<uint32_t>{5});
+}
+
+TEST_F(LinkCompressionTest, UpdateAddsASecondBlockSizedByItsOwnLinks) {
+  start(true);
+  for (uint32_t file : {7u, 9u, 12u}) index->indexWord("fox", file);
+  index->indexWord("dog", 7);
+  index->compressLinks();
+  uint32_t firstHead = WordData::chainHead(data("fox"));
+  startUpdatePass();
+  index->indexWord("fox", 15);  // file 12 indexed again as 15
+  uint32_t before = index->fileLinks->used();
+  index->compressLinks();
+  // One new link: two slots and the next-block word, however many links fox had before.
+  EXPECT_EQ(index->fileLinks->used() - before, 2u * 5 + 4);
+  EXPECT_EQ(WordData::pendingLinks(data("fox")), 3u);
+  EXPECT_EQ(index->fileLinks->getNextList(WordData::chainHead(data("fox")) + 2 * 5), firstHead);
+  EXPECT_EQ(filesOfWord(*index, "fox"), (std::vector<uint32_t>{15, 12, 9, 7}));
+  // dog had no new link and got no block.
+  EXPECT_EQ(WordData::chainHead(data("dog")), 0u);
+}
+
+TEST_F(LinkCompressionTest, AWordInMoreFilesThanOneBlockHoldsIsSplitAndReadsWhole) {
+  for (bool ranking : {true, false}) {
+    start(ranking);
+    constexpr uint32_t fileCount = 300000;
+    std::vector<uint32_t> numbers;
+    for (uint32_t i = 0; i < fileCount; ++i) {
+      numbers.push_back(index->files->addFile(("f" + std::to_string(i)).c_str()));
+      index->indexWord("common", numbers.back());
+      if (i % 1000 == 0) index->indexWord("rare", numbers.back());
+    }
+    index->compressLinks();
+    ASSERT_TRUE(errors.errors().empty()) << errors.errors()[0];
+    std::vector<uint32_t> expected(numbers.rbegin(), numbers.rend());
+    EXPECT_EQ(filesOfWord(*index, "common"), expected);
+    EXPECT_EQ(filesOfWord(*index, "rare").size(), 300u);
+    // And once more after an update pass that adds to it.
+    startUpdatePass();
+    uint32_t extra = index->files->addFile("late");
+    index->indexWord("common", extra);
+    index->compressLinks();
+    expected.insert(expected.begin(), extra);
+    EXPECT_EQ(filesOfWord(*index, "common"), expected);
+    index.reset();
+  }
+}
+
+TEST_F(LinkCompressionTest, WordsReadBackTheSameAcrossABuildAndThreeUpdates) {
+  // A model of what each word must read: its current file, then every finished link
+  // newest first, leaving out links to the file that is current at compression time.
+  start(true);
+  std::mt19937 random(11);
+  std::vector<std::string> vocabulary;
+  for (int i = 0; i < 300; ++i) vocabulary.push_back("w" + std::to_string(i));
+  std::map<std::string, std::vector<uint32_t>> finished;  // newest last
+  std::map<std::string, std::vector<uint32_t>> pendingThisPass;
+  std::map<std::string, uint32_t> current;
+  uint32_t nextFile = 100;
+  std::vector<uint32_t> linksSize;
+  for (int pass = 0; pass < 4; ++pass) {
+    if (pass > 0) startUpdatePass();
+    int filesThisPass = pass == 0 ? 200 : 10;
+    for (int f = 0; f < filesThisPass; ++f) {
+      uint32_t file = nextFile++;
+      int wordCount = 1 + static_cast<int>(random() % 40);
+      for (int k = 0; k < wordCount; ++k) {
+        // Zipf-like: low numbers far more often.
+        const std::string& word = vocabulary[(random() % 300) * (random() % 300) / 300];
+        index->indexWord(word.c_str(), file);
+        auto it = current.find(word);
+        if (it != current.end() && it->second != file) pendingThisPass[word].push_back(it->second);
+        current[word] = file;
+      }
+    }
+    uint32_t before = index->fileLinks->used();
+    index->compressLinks();
+    linksSize.push_back(index->fileLinks->used() - before);
+    for (auto& [word, links] : pendingThisPass)
+      for (uint32_t file : links)
+        if (file != current[word]) finished[word].push_back(file);
+    pendingThisPass.clear();
+    for (const auto& [word, file] : current) {
+      std::vector<uint32_t> expected{file};
+      auto& done = finished[word];
+      expected.insert(expected.end(), done.rbegin(), done.rend());
+      ASSERT_EQ(filesOfWord(*index, word.c_str()), expected) << word << " after pass " << pass;
+    }
+  }
+  // Updates of 5% of the files grow the links file by far less than the build made.
+  for (int pass = 1; pass < 4; ++pass) EXPECT_LT(linksSize[pass] * 5, linksSize[0]) << pass;
+}
+
+TEST_F(LinkCompressionTest, ReportsProgressOnlyWithAStatusLevel) {
+  start(true);
+  kSetStatusCallBack(logStatus);
+  statusLog.clear();
+  for (uint32_t file : {1u, 2u}) index->indexWord("one", file);
+  index->indexWord("two", 1);
+  index->wordsIndexed = 0;  // step 0: every word reports
+  index->statusLevel = 1;
+  index->compressLinks();
+  EXPECT_EQ(statusLog, (std::vector<std::string>{"CountingCompress|0", "CountingCompress|5", "CompLinksFmt|0\t50000",
+                                                  "Done|"}));
+  statusLog.clear();
+  index->statusLevel = 0;
+  index->wordLinks = new CWordLinks(dir.slashed() + "temp", 65535, 1048575, true);
+  index->compressLinks();
+  EXPECT_TRUE(statusLog.empty());
+  EXPECT_FALSE(std::filesystem::exists(dir.slashed() + "temp"));
+  kSetStatusCallBack(nullptr);
+}
+
+TEST_F(LinkCompressionTest, WithoutItsTablesCompressionIsRefused) {
+  start(true);
+  delete index->wordLinks;
+  index->wordLinks = nullptr;
+  kolvo::guardEntry([&] { index->compressLinks(); });
+  EXPECT_EQ(errors.codes(), std::vector<std::string>{"AssertionFailed"});
+}
+
+TEST_F(LinkCompressionTest, MovingWordWithoutTemporaryTableIsRefusedSafely) {
+  index = std::make_unique<CKolvoIndex>(true, dir.slashed());
+  index->indexWord("word", 1);
+  kolvo::guardEntry([&] { index->indexWord("word", 2); });
+  EXPECT_EQ(errors.codes(), std::vector<std::string>{"AssertionFailed"});
+  EXPECT_EQ(WordData::currentFile(data("word")), 1u);
+}
+
+}  // namespace

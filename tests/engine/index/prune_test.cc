@@ -1,0 +1,180 @@
+// The update of a stored index: vanished, modified, excluded and new entries, links,
+// counters, and the agreement of an updated index with a fresh build of the same tree.
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "engine/index/kolvo_index.h"
+#include "engine/kolvolib/entry_guard.h"
+#include "tests/engine/index/index_fixture.h"
+#include "tests/support/engine_errors.h"
+
+namespace {
+
+using kolvotest::EngineErrors;
+using kolvotest::IndexFixture;
+
+constexpr int32_t buildTime = 1600000000;  // the time base: every file of the build is older
+
+void setTime(const std::string& path, int32_t when) {
+  struct timeval times[2] = {{when, 0}, {when, 0}};
+  utimes(path.c_str(), times);
+}
+
+class PruneTest : public ::testing::Test, public IndexFixture {
+ protected:
+  void SetUp() override {
+    root = tree.path().string() + "/root";
+    put("keep.txt", "stable words");
+    put("change.txt", "old content");
+    put("gone.txt", "vanishing text");
+    put("same.txt", "equal time");
+    put("skip.log", "excluded modified");
+    put("sub/inner.txt", "inner words");
+    put("quiet/file.txt", "quiet folder");
+    put("lost/x.txt", "lost folder");
+    for (const char* folder : {"", "/sub", "/quiet", "/lost"}) setTime(root + folder, buildTime - 100);
+    buildTree(root);
+  }
+  void put(const std::string& relative, const std::string& text, int32_t when = buildTime - 100) {
+    tree.write("root/" + relative, text);
+    setTime(root + "/" + relative, when);
+  }
+  uint32_t entryOf(const std::string& folder, const char* name) {
+    uint32_t dir = index->files->lookupFile(folder.c_str(), 0);
+    return dir ? index->files->lookupFile(name, dir) : 0;
+  }
+
+  EngineErrors errors;
+  std::string root;
+};
+
+TEST_F(PruneTest, UpdateMarksReindexesAddsAndKeepsTheRest) {
+  uint32_t oldChange = entryOf(root, "change.txt");
+  uint32_t oldKeep = entryOf(root, "keep.txt");
+  ASSERT_NE(oldChange, 0u);
+  put("change.txt", "new content", buildTime + 10);
+  std::filesystem::remove(root + "/gone.txt");
+  setTime(root + "/same.txt", buildTime);  // equal to the time base: not modified
+  put("skip.log", "excluded but changed and longer", buildTime + 10);
+  put("sub/new.txt", "fresh words", buildTime + 10);
+  put("newdir/deep/n.txt", "brand words", buildTime + 10);
+  put("quiet/unseen.txt", "hidden words", buildTime - 50);  // the folder's time decides
+  std::filesystem::remove_all(root + "/lost");
+  setTime(root + "/sub", buildTime + 10);
+  setTime(root + "/quiet", buildTime - 50);
+  setTime(root, buildTime + 10);
+
+  includePattern = "*";
+  index.reset();
+  index = std::make_unique<CKolvoIndex>(false, store.slashed());
+  for (int c = 'a'; c <= 'z'; ++c) index->setValidCharMask(c, true);
+  analyzer = registerAnalyzer();
+  index->setIncludeCount(1);
+  index->setIncludePattern(0, "*", "generic");
+  index->setExcludeCount(1);
+  index->setExcludePattern(0, "*.log");
+  index->timeBase = buildTime;
+  uint32_t filesBefore = index->filesIndexed = 10;
+  index->contentsIndexed = 0;
+  index->directoriesRead = 0;
+  index->prune();
+  index->compressLinks();
+
+  std::vector<std::string> read = analyzer->read;
+  std::sort(read.begin(), read.end());
+  EXPECT_EQ(read, (std::vector<std::string>{root + "/change.txt", root + "/newdir/deep/n.txt", root + "/sub/new.txt"}));
+  // The modified file has a new entry; the old one is obsolete, the kept one untouched.
+  uint32_t newChange = entryOf(root, "change.txt");
+  EXPECT_GT(newChange, oldChange);
+  EXPECT_TRUE(index->files->isObsolete(oldChange));
+  EXPECT_EQ(entryOf(root, "keep.txt"), oldKeep);
+  EXPECT_EQ(entryOf(root, "gone.txt"), 0u);
+  // Excluded but modified: same entry, new size, no words read.
+  uint32_t skip = entryOf(root, "skip.log");
+  EXPECT_EQ(index->files->getSize(skip), 31u);
+  EXPECT_EQ(index->files->getTime(skip), buildTime + 10);
+  EXPECT_TRUE(kolvotest::filesOfWord(*index, "longer").empty());
+  EXPECT_EQ(entryOf(root + "/quiet", "unseen.txt"), 0u);
+  EXPECT_EQ(index->files->lookupFile((root + "/lost").c_str(), 0), 0u);
+  // Each thing counted once: change.txt, new.txt, newdir, deep and n.txt are entries
+  // added; two folders were walked; three files were read.
+  EXPECT_EQ(index->filesIndexed, filesBefore + 5);
+  EXPECT_EQ(index->directoriesRead, 2u);
+  EXPECT_EQ(index->contentsIndexed, 3u);
+  auto words = kolvotest::liveWordFiles(*index);
+  EXPECT_EQ(words["content"], (std::set<std::string>{root + "/change.txt"}));
+  EXPECT_EQ(words["new"], (std::set<std::string>{root + "/change.txt"}));
+  EXPECT_EQ(words.count("old"), 0u);
+  EXPECT_EQ(words.count("vanishing"), 0u);
+  EXPECT_EQ(words["brand"], (std::set<std::string>{root + "/newdir/deep/n.txt"}));
+  EXPECT_FALSE(std::filesystem::exists(store.slashed() + "temp"));
+}
+
+TEST_F(PruneTest, UpdatedIndexReadsLikeAFreshBuild) {
+  put("change.txt", "new content words", buildTime + 10);
+  std::filesystem::remove(root + "/gone.txt");
+  put("sub/new.txt", "fresh stable words", buildTime + 10);
+  setTime(root + "/sub", buildTime + 10);
+  setTime(root, buildTime + 10);
+  updateTree(buildTime);
+  auto updated = kolvotest::liveWordFiles(*index);
+  IndexFixture fresh;
+  fresh.buildTree(root);
+  EXPECT_EQ(updated, kolvotest::liveWordFiles(*fresh.index));
+  EXPECT_EQ(updated["stable"], (std::set<std::string>{root + "/keep.txt", root + "/sub/new.txt"}));
+}
+
+TEST_F(PruneTest, AFileThatBecameASymbolicLinkHasVanished) {
+  std::filesystem::remove(root + "/keep.txt");
+  std::filesystem::create_symlink(root + "/same.txt", root + "/keep.txt");
+  std::filesystem::create_directory_symlink("/", root + "/sub/escape");
+  setTime(root + "/sub", buildTime + 10);
+  uint32_t keep = entryOf(root, "keep.txt");
+  updateTree(buildTime);
+  EXPECT_TRUE(index->files->isObsolete(keep));
+  EXPECT_EQ(entryOf(root, "keep.txt"), 0u);
+  EXPECT_EQ(index->files->lookupFile((root + "/sub/escape").c_str(), 0), 0u);
+  EXPECT_EQ(entryOf(root + "/sub", "escape"), 0u);
+}
+
+TEST_F(PruneTest, HaltAtAReportKeepsWhatWasDone) {
+  index.reset();
+  index = std::make_unique<CKolvoIndex>(false, store.slashed());
+  index->statusLevel = 1;
+  index->lastStatusTime = 0;
+  index->timeBase = buildTime;
+  kSetStatusCallBack([](const char*, const char*, int) -> kbool { return 0; });
+  kolvo::guardEntry([&] { index->prune(); });
+  kSetStatusCallBack(nullptr);
+  EXPECT_EQ(errors.codes(), std::vector<std::string>{"HaltRequested"});
+  ASSERT_NE(index->wordLinks, nullptr);  // kept for link compression
+}
+
+TEST_F(PruneTest, AParentOutsideTheFileTableIsReportedWithADiagnostic) {
+  uint32_t keep = entryOf(root, "keep.txt");
+  index.reset();
+  index = std::make_unique<CKolvoIndex>(false, store.slashed());
+  index->enableWrite(true);
+  index->files->setParent(keep, 0x7FFFFFF0);
+  std::string here = std::filesystem::current_path();
+  std::filesystem::current_path(tree.path());
+  kolvo::guardEntry([&] { index->prune(); });
+  std::filesystem::current_path(here);
+  EXPECT_EQ(errors.codes(), std::vector<std::string>{"PruneParentError"});
+  std::string dead = tree.read("deadkolvo.txt");
+  EXPECT_EQ(dead, "Name keep.txt\nnFile " + [&] {
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "%x", keep);
+    return std::string(hex);
+  }() + "\npFileInfo->m_nParent 7ffffff0\npFolderInfo 0\n");
+}
+
+}  // namespace
