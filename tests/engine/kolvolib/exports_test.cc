@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <fstream>
 #include <memory>
-#include <regex>
+#include <cctype>
 #include <set>
 #include <sstream>
 #include <string>
@@ -20,9 +20,18 @@ std::set<std::string> declaredEntries() {
   text << header.rdbuf();
   std::string all = text.str();
   std::set<std::string> names;
-  std::regex declaration(R"(KOLVO_EXPORT[^;(]*?\b([A-Za-z_][A-Za-z0-9_]*)\s*\()");
-  for (auto it = std::sregex_iterator(all.begin(), all.end(), declaration); it != std::sregex_iterator(); ++it)
-    if ((*it)[1].str().rfind("__", 0) != 0) names.insert((*it)[1]);  // not the macro's own definition
+  // Each declaration is a line "KOLVO_EXPORT <type> <name>(...".
+  std::istringstream lines(all);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.rfind("KOLVO_EXPORT ", 0) != 0) continue;
+    size_t open = line.find('(');
+    if (open == std::string::npos) continue;
+    size_t end = open;
+    while (end > 0 && line[end - 1] == ' ') --end;
+    size_t begin = end;
+    while (begin > 0 && (std::isalnum(static_cast<unsigned char>(line[begin - 1])) || line[begin - 1] == '_')) --begin;
+    names.insert(line.substr(begin, end - begin));
+  }
   return names;
 }
 
