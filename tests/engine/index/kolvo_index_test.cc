@@ -62,4 +62,25 @@ TEST(KolvoIndexTest, OpeningWithoutHashFails) {
   EXPECT_ANY_THROW(CKolvoIndex(false, dir.slashed()));
 }
 
+TEST(KolvoIndexTest, StoredIndexReopensAndDamagedHashIsRefused) {
+  kolvotest::TempDir dir;
+  { CKolvoIndex index(true, dir.slashed()); index.storeStorage(dir.slashed()); }
+  { CKolvoIndex reopened(false, dir.slashed()); }
+  const std::filesystem::path hash = dir.path() / "hash";
+  std::filesystem::resize_file(hash, 168060u);
+  EXPECT_ANY_THROW(CKolvoIndex(false, dir.slashed()));
+  std::filesystem::resize_file(hash, 168062u);
+  EXPECT_ANY_THROW(CKolvoIndex(false, dir.slashed()));
+}
+
+TEST(KolvoIndexTest, FailedStoreLeavesThePreviousHash) {
+  kolvotest::TempDir dir;
+  CKolvoIndex index(true, dir.slashed());
+  index.storeStorage(dir.slashed());
+  const std::string before = dir.read("hash");
+  std::filesystem::create_directory(dir.path() / "hash.new");
+  EXPECT_ANY_THROW(index.storeStorage(dir.slashed()));
+  EXPECT_EQ(dir.read("hash"), before);
+}
+
 }  // namespace
