@@ -83,4 +83,17 @@ TEST(KolvoIndexTest, FailedStoreLeavesThePreviousHash) {
   EXPECT_EQ(dir.read("hash"), before);
 }
 
+TEST(KolvoIndexTest, EmptyIndexHasNoLinksTableUntilOneIsMade) {
+  kolvotest::TempDir dir;
+  CKolvoIndex index(true, dir.slashed());
+  index.emptyIndex();
+  EXPECT_NE(index.files, nullptr);
+  EXPECT_NE(index.words, nullptr);
+  EXPECT_EQ(index.fileLinks, nullptr);
+  EXPECT_EQ(index.filesIndexed, 0u);
+  EXPECT_EQ(index.directoriesRead, 0u);
+  index.newFileLinks();
+  EXPECT_NE(index.fileLinks, nullptr);
+}
+
 }  // namespace
