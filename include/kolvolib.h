@@ -158,6 +158,19 @@ KOLVO_EXPORT void kidxNewFileLinks(CKolvoIndex* index);
 /* Merges the links of the build or update into the links table; "temp" is removed. */
 KOLVO_EXPORT void kidxCompressLinks(CKolvoIndex* index);
 
+/* ---- Analyzers and matching ---------------------------------------------------- */
+
+/* Builds the index's analyzer registry: the built-in analyzers and those declared in
+ * "externanalyzers.txt" of the kolvo directory (a file of 65535 bytes or more raises
+ * "externalAnalyzersFileTooBig"; an entry whose command lacks %i or %o warns
+ * "ExternalAnalyzerRefused" and is left out). Call it before the include patterns. */
+KOLVO_EXPORT void kidxCreateAnalyzers(CKolvoIndex* index);
+/* Whether a stored (lower-cased) word fits a search term; * and ? are wildcards unless
+ * the index's masks make them word characters. 0 for a null argument. */
+KOLVO_EXPORT kbool kidxDoesWordMatch(CKolvoIndex* index, const char* word, const char* pattern);
+/* Whether a directory can lie at or below the directory part of a path pattern. */
+KOLVO_EXPORT kbool kidxDirMatch(CKolvoIndex* index, const char* directory, const char* pattern);
+
 /* ---- Word and skip-word tables ---------------------------------------------------- */
 
 /* Word numbers are offsets into the table's file; 0 means none. A damaged table or an

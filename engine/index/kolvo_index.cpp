@@ -108,8 +108,6 @@ CKolvoIndex::~CKolvoIndex() {
   }
 }
 
-void CKolvoIndex::clearAnalyzers() { analyzerMap.clear(); }
-
 void CKolvoIndex::clear() {
   clearAnalyzers();
   freeMemFiles();

@@ -18,7 +18,7 @@ struct CodeEntry {
   const char* message;  // English text, %1% and %2% filled from the detail; null: the code itself
 };
 
-inline constexpr std::array<CodeEntry, 34> kolvoCodes{{
+inline constexpr std::array<CodeEntry, 36> kolvoCodes{{
     // Errors
     {"StorageReadError", CodeKind::error, "path", "Error reading %1%"},
     {"AssertionFailed", CodeKind::error, "empty or the failing check", nullptr},
@@ -41,6 +41,10 @@ inline constexpr std::array<CodeEntry, 34> kolvoCodes{{
     // Warnings
     {"AnalyzerNotFound", CodeKind::warning, "analyzer name",
      "The analyzer for  \"%1%\" could not be found."},
+    {"ExternalAnalyzerRefused", CodeKind::warning, "analyzer name",
+     "The external analyzer \"%1%\" was left out: its command must name both the input and the output file"},
+    {"ConverterFailed", CodeKind::warning, "path",
+     "The converter for %1% failed or was stopped; its contents were not indexed"},
     // Status reports
     {"IndexingFile", CodeKind::status, "path\tdirectories read",
      "%2% directories indexed - now indexing file %1%"},

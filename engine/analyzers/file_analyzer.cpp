@@ -1,0 +1,337 @@
+// The generic analyzer: the chunked read loop, word splitting with the index's masks,
+// and the plain display text of any file, binary files included.
+#include "engine/analyzers/file_analyzer.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/index/kolvo_index.h"
+#include "engine/kolvolib/error_reporting.h"
+#include "engine/kolvolib/lower_case_table.h"
+
+namespace {
+
+using FilePtr = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
+
+FilePtr openForReading(const char* path) { return FilePtr(std::fopen(path, "rb"), std::fclose); }
+
+// The longest unfinished word carried to the next chunk.
+constexpr size_t pendingWordLimit = 1022;
+// Words are never longer than this when no maximum is set.
+constexpr size_t unlimitedWordLength = 101;
+
+constexpr unsigned char CR = '\r';
+constexpr unsigned char LF = '\n';
+
+}  // namespace
+
+bool CFileAnalyzer::withinWordLimits(size_t length) const {
+  size_t upper = index->maxWordLength ? size_t{index->maxWordLength} + 1 : unlimitedWordLength;
+  return length >= index->minWordLength && length <= upper;
+}
+
+void CFileAnalyzer::indexPendingWord(uint32_t fileId) {
+  // The last word of a file is held to both limits, like every other word.
+  if (!index->pendingText.empty() && withinWordLimits(index->pendingText.size()))
+    index->indexWord(index->pendingText.c_str(), fileId);
+}
+
+bool CFileAnalyzer::indexFile(const char* path, uint32_t fileId) {
+  FilePtr in = openForReading(path);
+  if (!in) return false;
+  CKolvoIndex& owner = *index;
+  const uint64_t maximum = owner.maxPerFileRead;
+  uint32_t capacity = static_cast<uint32_t>(std::min<uint64_t>(maximum, chunkCapacity));
+  std::vector<char> chunk(chunkCapacity + 1);
+  owner.pendingText.clear();
+  uint32_t carry = 0;
+  uint64_t total = 0;
+  bool firstChunk = true;
+  for (;;) {
+    size_t got = capacity > carry ? std::fread(chunk.data() + carry, 1, capacity - carry, in.get()) : 0;
+    // At the end the pending text still holds the carried word.
+    if (got == 0) {
+      indexPendingWord(fileId);
+      break;
+    }
+    auto content = static_cast<uint32_t>(carry + got);
+    owner.pendingText.clear();
+    indexBuffer(chunk.data(), content, fileId, firstChunk);
+    owner.bytesRead += static_cast<double>(got);
+    if (owner.statusLevel >= 2) {
+      char total[64];
+      std::snprintf(total, sizeof total, "%f", owner.bytesRead);
+      kolvo::setStatus("BytesIndexing", std::string(total) + "\t" + path);
+    }
+    total += got;
+    if (total >= maximum) {
+      // The limit cut a word only when the file goes on with a word character; a file
+      // of exactly the limit's size, or one cut at a separator, keeps its last word.
+      int next = std::fgetc(in.get());
+      bool cut = false;
+      if (next != EOF) {
+        char byte = static_cast<char>(next);
+        convertRawBuffer(&byte, 1);
+        auto c = static_cast<unsigned char>(byte);
+        cut = owner.validCharMask[c] || owner.validTrailingMask[c];
+      }
+      if (!cut) indexPendingWord(fileId);
+      owner.pendingText.clear();
+      break;
+    }
+    if (!owner.pendingText.empty()) {
+      carry = static_cast<uint32_t>(owner.pendingText.size());
+      std::memcpy(chunk.data(), owner.pendingText.data(), carry);
+    } else {
+      carry = 0;
+    }
+    uint64_t left = maximum - total;
+    if (left < capacity - std::min(capacity, carry)) capacity = static_cast<uint32_t>(carry + left);
+    firstChunk = false;
+  }
+  ++owner.contentsIndexed;
+  return true;
+}
+
+uint32_t CFileAnalyzer::indexBuffer(char* buffer, uint32_t length, uint32_t fileId, bool /*firstChunk*/) {
+  CKolvoIndex& owner = *index;
+  const size_t upper = owner.maxWordLength ? size_t{owner.maxWordLength} + 1 : unlimitedWordLength;
+  const size_t lower = owner.minWordLength;
+  convertRawBuffer(buffer, length);
+  const unsigned char* valid = owner.validCharMask.data();
+  const unsigned char* trailing = owner.validTrailingMask.data();
+  const unsigned char* control = owner.controlCharMask.data();
+  const unsigned char* folded = kolvo::lowerCaseTable().data();
+
+  char* chunkStart = buffer;
+  char* read = buffer;
+  char* write = buffer;
+  char* wordStart = buffer;
+  bool controlSeen = false;
+  bool afterSkip = true;
+  uint32_t indexed = 0;
+  while (read - chunkStart < static_cast<ptrdiff_t>(length)) {
+    auto c = static_cast<unsigned char>(*read);
+    // One NUL inside a word is skipped, so text of 16-bit characters yields its words.
+    if (c == 0 && !afterSkip && write != wordStart) {
+      ++read;
+      afterSkip = true;
+      continue;
+    }
+    if (characterHooks) {
+      char hooked = static_cast<char>(c);
+      if (checkIndexCharacter(&hooked, &read, &wordStart, &write, &chunkStart, length)) {
+        afterSkip = false;
+        continue;
+      }
+      c = static_cast<unsigned char>(hooked);
+    }
+    if (valid[c]) {
+      *write++ = static_cast<char>(folded[c]);
+      ++read;
+    } else if (write == wordStart) {
+      if (!controlSeen) controlSeen = control[c] != 0;
+      ++read;
+      wordStart = write = read;
+    } else if (trailing[c]) {
+      *write++ = static_cast<char>(folded[c]);
+      ++read;
+    } else {
+      // A separator ends the word; a word between two control characters is noise.
+      if (!(controlSeen && control[c])) {
+        auto wordLength = static_cast<size_t>(write - wordStart);
+        if (wordLength >= lower && wordLength <= upper) {
+          // The NUL may land on the separator itself, which is examined again below.
+          char kept = *write;
+          *write = '\0';
+          owner.indexWord(wordStart, fileId);
+          *write = kept;
+          ++indexed;
+        }
+      }
+      controlSeen = control[c] != 0;
+      wordStart = write = read;
+    }
+    afterSkip = false;
+  }
+  if (write != wordStart)
+    owner.pendingText.assign(wordStart, std::min(static_cast<size_t>(write - wordStart), pendingWordLimit));
+  return indexed;
+}
+
+void CFileAnalyzer::convertRawBuffer(char* /*buffer*/, uint32_t /*length*/) {}
+
+bool CFileAnalyzer::extractToTempFile(const char* /*containerPath*/, const char* /*memberName*/,
+                                      const char* /*destinationPath*/, uint32_t /*fileId*/) {
+  return false;
+}
+
+bool CFileAnalyzer::checkIndexCharacter(char* /*c*/, char** /*read*/, char** /*wordStart*/, char** /*write*/,
+                                        char** /*bufferStart*/, uint32_t /*length*/) {
+  return false;
+}
+
+bool CFileAnalyzer::checkStripCharacter(unsigned char* /*c*/, char** /*read*/, uint32_t* /*remaining*/,
+                                        char /*previousOut*/, bool /*stripMarkup*/, int* /*hookState*/) {
+  return false;
+}
+
+char* CFileAnalyzer::fillDisplayBuffer(const char* path, uint32_t /*fileId*/, uint32_t maxBytes, int wrapWidth,
+                                       bool stripMarkup) {
+  FilePtr in = openForReading(path);
+  if (!in) kolvo::throwKolvoError("CannotOpenContentsFile", path);
+  std::unique_ptr<char, void (*)(void*)> text(static_cast<char*>(std::malloc(size_t{maxBytes} + 1)), std::free);
+  if (!text) kolvo::throwKolvoError("NoMemory", "");
+  text.get()[0] = '\0';
+  std::time_t noted = std::time(nullptr);
+  int hookState = 0;
+  if (maxBytes == 0) return text.release();
+
+  CKolvoIndex& owner = *index;
+  std::vector<char> chunk(chunkCapacity + 1);
+  std::vector<char> stripped(2 * size_t{chunkCapacity});
+  bool firstChunk = true;
+  uint32_t carry = 0;
+  size_t produced = 0;
+  for (;;) {
+    size_t got = std::fread(chunk.data() + carry, 1, chunkCapacity - carry, in.get());
+    auto content = static_cast<uint32_t>(carry + got);
+    if (content == 0) break;
+    owner.pendingText.clear();
+    uint32_t made = stripBuffer(chunk.data(), content, stripped.data(), static_cast<uint32_t>(stripped.size()),
+                                wrapWidth, stripMarkup, firstChunk, &hookState);
+    size_t take = std::min<size_t>(made, maxBytes - produced);
+    std::memcpy(text.get() + produced, stripped.data(), take);
+    produced += take;
+    text.get()[produced] = '\0';
+    std::time_t now = std::time(nullptr);
+    if (now > noted) {
+      if (!kolvo::setStatus("DecodingGeneric", path)) break;
+      noted = now;
+    }
+    if (!owner.pendingText.empty() && got > 0) {
+      carry = static_cast<uint32_t>(std::min<size_t>(owner.pendingText.size(), chunkCapacity));
+      std::memcpy(chunk.data(), owner.pendingText.data(), carry);
+    } else {
+      carry = 0;
+    }
+    firstChunk = false;
+    if (produced >= maxBytes) break;
+  }
+  return text.release();
+}
+
+uint32_t CFileAnalyzer::stripBuffer(char* in, uint32_t inLength, char* out, uint32_t outSize, int wrapWidth,
+                                    bool stripMarkup, bool /*firstChunk*/, int* hookState) {
+  convertRawBuffer(in, inLength);
+  if (inLength == 0 || outSize <= 1) return 0;
+  const CKolvoIndex& owner = *index;
+  const unsigned char* viewable = owner.validViewableMask.data();
+  const unsigned char* nonAlpha = owner.nonAlphaCharMask.data();
+
+  uint32_t room = outSize - 1;
+  char* w = out;
+  ptrdiff_t lineStart = -1;     // offset of the last line break; before the first byte at first
+  char* lastSpace = nullptr;    // the last space written, which a wrap or the end turns into LF
+  size_t run = 0;               // bytes written since the last separator
+  size_t highRun = 0;           // non-viewable high bytes in a row
+  bool trimPending = false;
+  bool previousViewable = false;
+  bool afterNul = true;
+
+  char* read = in;
+  uint32_t remaining = inLength;
+  while (remaining > 0 && room > 0) {
+    auto c = static_cast<unsigned char>(*read++);
+    --remaining;
+    if (c == 0 && !afterNul) {
+      afterNul = true;
+      if (previousViewable) continue;
+    }
+    if (characterHooks) {
+      char previousOut = w > out ? w[-1] : *out;
+      afterNul = false;
+      if (checkStripCharacter(&c, &read, &remaining, previousOut, stripMarkup, hookState)) continue;
+    }
+
+    bool written = true;
+    bool isViewable = false;
+    if (nonAlpha[c]) {
+      if (previousViewable || viewable[c]) isViewable = true;
+      else trimPending = true;
+    } else if (viewable[c]) {
+      isViewable = true;
+    } else {
+      // A separator: never written itself, but it may leave a space or a line break.
+      written = false;
+      if (trimPending) {
+        while (run > 0 && w > out && nonAlpha[static_cast<unsigned char>(w[-1])] && w[-1] != '\n') {
+          --w;
+          ++room;
+          --run;
+        }
+      } else if (run > 0) {
+        if (c != CR && c != LF && room > 0) {
+          *w = ' ';
+          lastSpace = w++;
+          --room;
+        }
+        run = 0;
+      }
+      bool lineBreak = c == LF || c == 0xE3;
+      if (c == CR) {
+        if (remaining == 0 || room == 0 || static_cast<unsigned char>(*read) == LF) isViewable = true;
+        else lineBreak = true;
+      }
+      if (lineBreak) {
+        c = LF;
+        written = true;
+        isViewable = true;
+        trimPending = false;
+      }
+    }
+
+    // A run of four or more undisplayable high bytes is taken out again where it ends.
+    if (c >= 0x80 && !isViewable) {
+      ++highRun;
+    } else {
+      if (highRun > 3) {
+        while (w > out && static_cast<unsigned char>(w[-1]) >= 0x80) {
+          --w;
+          ++room;
+        }
+        run = 0;
+      }
+      highRun = 0;
+    }
+
+    if (written && room > 0) {
+      if (wrapWidth != 0 && w - out - lineStart > wrapWidth && lastSpace && lastSpace < w && *lastSpace == ' ') {
+        *lastSpace = '\n';
+        lineStart = lastSpace - out;
+      }
+      if (c == '\t' || c == ' ') {
+        c = ' ';
+        lastSpace = w;
+      }
+      if (c == LF) {
+        lineStart = w - out;
+        run = 0;
+      } else {
+        ++run;
+      }
+      *w++ = static_cast<char>(c);
+      --room;
+    }
+    previousViewable = isViewable;
+    afterNul = false;
+  }
+  *w = '\0';
+  if (lastSpace && lastSpace < w && *lastSpace == ' ') *lastSpace = '\n';
+  return static_cast<uint32_t>(w - out);
+}

@@ -1,0 +1,250 @@
+// The generic and character-set analyzers: which words come out of which bytes, the
+// read loop's limits and chunks, and the display text.
+#include "engine/analyzers/file_analyzer.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/analyzers/dos_oem_analyzer.h"
+#include "engine/analyzers/mac_roman_analyzer.h"
+#include "engine/kolvolib/error_reporting.h"
+#include "engine/kolvolib/lower_case_table.h"
+#include "include/kolvolib.h"
+#include "tests/engine/analyzers/analyzer_fixture.h"
+
+namespace {
+
+using kolvotest::AnalyzerFixture;
+
+enum class Kind { generic, macRoman, dosOem };
+
+std::unique_ptr<CFileAnalyzer> makeAnalyzer(Kind kind, CKolvoIndex* index) {
+  switch (kind) {
+    case Kind::macRoman: return std::make_unique<CMacRomanAnalyzer>(index);
+    case Kind::dosOem: return std::make_unique<CDosOemAnalyzer>(index);
+    default: return std::make_unique<CFileAnalyzer>(index);
+  }
+}
+
+std::string folded(unsigned char c) { return std::string(1, static_cast<char>(kolvo::lowerCase(c))); }
+
+struct ExtractCase {
+  const char* name;
+  std::string bytes;
+  std::vector<std::string> mustHave;
+  std::vector<std::string> mustNotHave;
+  uint32_t maxWordLength = 16;
+  Kind kind = Kind::generic;
+  std::string extraValid;
+  std::string trailing;
+};
+
+ExtractCase with(const char* name, std::string bytes, std::vector<std::string> mustHave,
+                 std::vector<std::string> mustNotHave, uint32_t maxWordLength = 16, Kind kind = Kind::generic,
+                 std::string extraValid = "", std::string trailing = "") {
+  return {name, std::move(bytes), std::move(mustHave), std::move(mustNotHave), maxWordLength, kind,
+          std::move(extraValid), std::move(trailing)};
+}
+
+std::vector<ExtractCase> extractCases() {
+  return {
+      with("plain words are lower-cased", "Hello big World, no", {"hello", "big", "world"}, {"no", "Hello"}),
+      with("16-bit little-endian text", std::string("h\0e\0l\0l\0o\0 \0", 12), {"hello"}, {"h", "hel"}),
+      with("two NULs end a word", std::string("abc\0\0def", 8), {"abc", "def"}, {"abcdef"}),
+      with("a word between control characters is noise", "\x01" "abc\x02 xyz", {"xyz"}, {"abc"}),
+      with("a space after the word keeps it", "\x01" "abc def", {"abc", "def"}, {}),
+      with("a 17-letter word passes the default limit", std::string(17, 'q') + " " + std::string(18, 'r'),
+       {std::string(17, 'q')}, {std::string(18, 'r')}),
+      with("no maximum: 101 letters pass, 102 and 2 do not",
+       std::string(101, 'k') + " " + std::string(102, 'm') + " ab ", {std::string(101, 'k')},
+       {std::string(102, 'm'), "ab"}, 0),
+      with("a word that ends the file is held to the maximum", "short " + std::string(40, 'z'), {"short"},
+       {std::string(40, 'z')}),
+      with("a word that ends the file is indexed", "first last", {"first", "last"}, {}),
+      with("trailing characters continue but never start a word", "don't 'tis", {"don't", "tis"}, {"'tis"}, 16,
+       Kind::generic, "", "'"),
+      with("Mac Roman 0xCE is the ligature oe", "c\xCEur ", {"c" + folded(0xBC) + "ur"}, {"c\xCEur"}, 16,
+       Kind::macRoman, "\xBC"),
+      with("the generic analyzer leaves 0xCE alone", "c\xCEur ", {"c" + folded(0xCE) + "ur"}, {"c" + folded(0xBC) + "ur"}, 16,
+       Kind::generic, "\xCE\xBC"),
+      with("DOS OEM 0x82 is e acute", "caf\x82 ", {"caf" + folded(0xE9)}, {}, 16, Kind::dosOem, "\xE9"),
+  };
+}
+
+TEST(FileAnalyzerWords, TableOfInputs) {
+  for (const ExtractCase& test : extractCases()) {
+    SCOPED_TRACE(test.name);
+    AnalyzerFixture fixture;
+    CKolvoIndex& index = *fixture.index;
+    index.maxWordLength = test.maxWordLength;
+    for (char c : test.extraValid) index.setValidCharMask(static_cast<unsigned char>(c), true);
+    for (char c : test.trailing) index.setValidTrailingMask(static_cast<unsigned char>(c), true);
+    auto analyzer = makeAnalyzer(test.kind, &index);
+    std::string path = fixture.writeFile("input.txt", test.bytes);
+    ASSERT_TRUE(analyzer->indexFile(path.c_str(), 7));
+    auto words = fixture.words();
+    for (const std::string& word : test.mustHave) EXPECT_TRUE(words.count(word)) << word;
+    for (const std::string& word : test.mustNotHave) EXPECT_FALSE(words.count(word)) << word;
+    EXPECT_EQ(index.contentsIndexed, 1u);
+    EXPECT_EQ(index.bytesRead, static_cast<double>(test.bytes.size()));
+  }
+}
+
+TEST(FileAnalyzerWords, WordAcrossChunkBoundaryIsIndexedOnceWhole) {
+  AnalyzerFixture fixture;
+  std::string text(CFileAnalyzer::chunkCapacity - 5, ' ');
+  for (size_t at = 0; at + 3 < text.size(); at += 3) text[at] = 'a';
+  text += "straddling";
+  while (text.size() < 2 * CFileAnalyzer::chunkCapacity + 100) text += " xy";
+  text += " tail";
+  CFileAnalyzer analyzer(fixture.index.get());
+  std::string path = fixture.writeFile("big.txt", text);
+  ASSERT_TRUE(analyzer.indexFile(path.c_str(), 3));
+  EXPECT_EQ(fixture.words(), (std::set<std::string>{"straddling", "tail"}));
+  EXPECT_EQ(fixture.index->wordsIndexed, 2u);
+  EXPECT_EQ(fixture.index->bytesRead, static_cast<double>(text.size()));
+}
+
+TEST(FileAnalyzerWords, MaxPerFileReadCuts) {
+  struct Cut {
+    uint32_t limit;
+    std::set<std::string> words;
+  };
+  // "alpha beta gamma" is 16 bytes.
+  const std::vector<Cut> cuts = {
+      {16, {"alpha", "beta", "gamma"}},  // the whole file: its last word stays
+      {100, {"alpha", "beta", "gamma"}},
+      {14, {"alpha", "beta"}},           // "gam" was cut
+      {10, {"alpha", "beta"}},           // cut at the separator: beta is whole
+      {4, {}},
+  };
+  for (const Cut& cut : cuts) {
+    SCOPED_TRACE(cut.limit);
+    AnalyzerFixture fixture;
+    fixture.index->maxPerFileRead = cut.limit;
+    CFileAnalyzer analyzer(fixture.index.get());
+    std::string path = fixture.writeFile("cut.txt", "alpha beta gamma");
+    ASSERT_TRUE(analyzer.indexFile(path.c_str(), 3));
+    EXPECT_EQ(fixture.words(), cut.words);
+    EXPECT_EQ(fixture.index->bytesRead, static_cast<double>(std::min<uint32_t>(cut.limit, 16)));
+  }
+}
+
+TEST(FileAnalyzerWords, LimitAcrossChunksReadsExactlyTheLimit) {
+  AnalyzerFixture fixture;
+  fixture.index->maxPerFileRead = 70000;
+  std::string text(69995, ' ');
+  text += "wordcutxx more";
+  CFileAnalyzer analyzer(fixture.index.get());
+  std::string path = fixture.writeFile("long.txt", text);
+  ASSERT_TRUE(analyzer.indexFile(path.c_str(), 3));
+  EXPECT_EQ(fixture.index->bytesRead, 70000.0);
+  EXPECT_TRUE(fixture.words().empty());
+}
+
+TEST(FileAnalyzerWords, ZeroLimitReadsNothingButCountsTheFile) {
+  AnalyzerFixture fixture;
+  fixture.index->maxPerFileRead = 0;
+  CFileAnalyzer analyzer(fixture.index.get());
+  std::string path = fixture.writeFile("some.txt", "some words here");
+  ASSERT_TRUE(analyzer.indexFile(path.c_str(), 3));
+  EXPECT_TRUE(fixture.words().empty());
+  EXPECT_EQ(fixture.index->contentsIndexed, 1u);
+  EXPECT_EQ(fixture.index->bytesRead, 0.0);
+}
+
+TEST(FileAnalyzerWords, MissingFileIsNotCounted) {
+  AnalyzerFixture fixture;
+  CFileAnalyzer analyzer(fixture.index.get());
+  EXPECT_FALSE(analyzer.indexFile((fixture.root.slashed() + "absent").c_str(), 3));
+  EXPECT_EQ(fixture.index->contentsIndexed, 0u);
+}
+
+std::vector<std::string> reports;
+kbool collectStatus(const char* code, const char* detail, int) {
+  reports.push_back(std::string(code) + "|" + detail);
+  return 1;
+}
+
+TEST(FileAnalyzerWords, ReportsEveryChunkFromStatusLevelTwo) {
+  for (int level : {1, 2}) {
+    AnalyzerFixture fixture;
+    fixture.index->statusLevel = level;
+    CFileAnalyzer analyzer(fixture.index.get());
+    std::string path = fixture.writeFile("r.txt", std::string(70000, 'x'));
+    reports.clear();
+    kSetStatusCallBack(collectStatus);
+    analyzer.indexFile(path.c_str(), 3);
+    kSetStatusCallBack(nullptr);
+    if (level == 1) {
+      EXPECT_TRUE(reports.empty());
+    } else {
+      ASSERT_EQ(reports.size(), 2u);
+      EXPECT_EQ(reports[0], "BytesIndexing|65535.000000\t" + path);
+      EXPECT_EQ(reports[1], "BytesIndexing|70000.000000\t" + path);
+    }
+  }
+}
+
+// ---- Display text ----
+
+struct StripCase {
+  const char* name;
+  std::string in;
+  std::string out;
+  int wrapWidth = 0;
+};
+
+TEST(FileAnalyzerDisplay, TableOfInputs) {
+  const std::vector<StripCase> cases = {
+      {"CR LF becomes one line break, the last space another", "a\r\nb c", "a\nb\nc"},
+      {"a lone CR becomes LF", "a\rb", "a\nb"},
+      {"runs of separators give one space", "ab,, ;cd ef", "ab cd\nef"},
+      {"four undisplayable high bytes go", " \x80\x81\x82\x83" "cd", "cd"},
+      {"three undisplayable high bytes stay", " \x80\x81\x82" "cd", "\x80\x81\x82" "cd"},
+      {"wrapping turns the last space into a line break", "aaa bbb ccc ddd", "aaa bbb\nccc\nddd", 8},
+  };
+  for (const StripCase& test : cases) {
+    SCOPED_TRACE(test.name);
+    AnalyzerFixture fixture;
+    CKolvoIndex& index = *fixture.index;
+    for (int c = 'a'; c <= 'z'; ++c) index.setValidViewableMask(c, true);
+    for (int c = 0x80; c <= 0x83; ++c) index.setNonAlphaCharMask(c, true);
+    CFileAnalyzer analyzer(&index);
+    std::string in = test.in;
+    std::vector<char> out(2 * in.size() + 2);
+    int hookState = 0;
+    uint32_t made = analyzer.stripBuffer(in.data(), static_cast<uint32_t>(in.size()), out.data(),
+                                         static_cast<uint32_t>(out.size()), test.wrapWidth, false, true, &hookState);
+    EXPECT_EQ(std::string(out.data(), made), test.out);
+  }
+}
+
+TEST(FileAnalyzerDisplay, FileTextIsClippedToMaxBytes) {
+  AnalyzerFixture fixture;
+  for (int c = 'a'; c <= 'z'; ++c) fixture.index->setValidViewableMask(c, true);
+  CFileAnalyzer analyzer(fixture.index.get());
+  std::string path = fixture.writeFile("d.txt", "one two three\r\nfour");
+  char* whole = analyzer.fillDisplayBuffer(path.c_str(), 1, 1000, 0, false);
+  EXPECT_STREQ(whole, "one two\nthree\nfour");
+  std::free(whole);
+  char* part = analyzer.fillDisplayBuffer(path.c_str(), 1, 5, 0, false);
+  EXPECT_STREQ(part, "one t");
+  std::free(part);
+  char* none = analyzer.fillDisplayBuffer(path.c_str(), 1, 0, 0, false);
+  EXPECT_STREQ(none, "");
+  std::free(none);
+}
+
+TEST(FileAnalyzerDisplay, MissingFileRaises) {
+  AnalyzerFixture fixture;
+  CFileAnalyzer analyzer(fixture.index.get());
+  EXPECT_THROW(analyzer.fillDisplayBuffer((fixture.root.slashed() + "absent").c_str(), 1, 10, 0, false),
+               kolvo::AbortToken);
+}
+
+}  // namespace
