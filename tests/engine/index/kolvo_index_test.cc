@@ -3,9 +3,14 @@
 
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
 #include <stdexcept>
 
 #include "engine/index/kolvo_index.h"
+#include "tests/engine/index/index_fixture.h"
+#include "tests/support/engine_errors.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -94,6 +99,116 @@ TEST(KolvoIndexTest, EmptyIndexHasNoLinksTableUntilOneIsMade) {
   EXPECT_EQ(index.directoriesRead, 0u);
   index.newFileLinks();
   EXPECT_NE(index.fileLinks, nullptr);
+}
+
+}  // namespace
+
+namespace {
+
+// Opening through the C interface: the error code and the file it names.
+struct OpenResult {
+  CKolvoIndex* index;
+  std::vector<std::string> errors;
+};
+
+class StoredIndexTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    CKolvoIndex index(true, dir.slashed());
+    index.emptyIndex();
+    index.newFileLinks();
+    uint32_t a = index.files->addFile("a");
+    uint32_t b = index.files->addFile("b");
+    index.indexWord("word", a);
+    index.indexWord("word", b);
+    index.compressLinks();
+    index.storeStorage(dir.slashed());
+    fileA = a;
+    fileB = b;
+  }
+  OpenResult open() {
+    kolvotest::EngineErrors errors;
+    CKolvoIndex* index = kCreateNewIndex(0, dir.slashed().c_str());
+    return OpenResult{index, errors.errors()};
+  }
+  void damage(const std::string& name, size_t at, char byte) {
+    std::fstream file(dir.slashed() + name, std::ios::in | std::ios::out | std::ios::binary);
+    file.seekp(static_cast<std::streamoff>(at));
+    file.put(byte);
+  }
+
+  kolvotest::TempDir dir;
+  uint32_t fileA = 0, fileB = 0;
+};
+
+TEST_F(StoredIndexTest, ReopenedIndexGivesTheSameNumbersLookupsAndLinks) {
+  OpenResult opened = open();
+  ASSERT_NE(opened.index, nullptr);
+  CKolvoIndex& index = *opened.index;
+  EXPECT_EQ(index.files->lookupFile("A", 0), fileA);
+  EXPECT_EQ(index.words->lookup("word"), 36u);
+  EXPECT_EQ(kolvotest::filesOfWord(index, "word"), (std::vector<uint32_t>{fileB, fileA}));
+  EXPECT_FALSE(index.words->writable());
+  EXPECT_FALSE(index.files->writable());
+  EXPECT_TRUE(index.fileLinks->ranked());
+  kidxClearIndex(opened.index);
+}
+
+TEST_F(StoredIndexTest, ClearRestoresDefaultsAndKeepsCountersAndMasks) {
+  CKolvoIndex index(false, dir.slashed());
+  index.minWordLength = 1;
+  index.maxWordLength = 99;
+  index.useRanking = false;
+  index.trackAll = false;
+  index.filesIndexed = 42;
+  index.timeBase = 1234;
+  index.maxPerFileRead = 77;
+  index.setValidCharMask('q', true);
+  index.setExcludeCount(1);
+  index.clear();
+  EXPECT_EQ(index.minWordLength, 3u);
+  EXPECT_EQ(index.maxWordLength, 16u);
+  EXPECT_TRUE(index.useRanking);
+  EXPECT_TRUE(index.trackAll);
+  EXPECT_EQ(index.filesIndexed, 42u);
+  EXPECT_EQ(index.timeBase, 1234);
+  EXPECT_EQ(index.maxPerFileRead, 77u);
+  EXPECT_EQ(index.validCharMask['q'], 1);
+  EXPECT_TRUE(index.excludePatterns.empty());
+  EXPECT_EQ(index.words, nullptr);
+  EXPECT_EQ(kidxGetLinks(&index), nullptr);
+}
+
+TEST_F(StoredIndexTest, AMissingOrShortBackingFileFailsAtOpenNamingIt) {
+  for (const char* name : {"words", "files", "skipped", "links"}) {
+    std::string path = dir.slashed() + name;
+    std::string saved = dir.read(name);
+    std::filesystem::remove(path);
+    OpenResult missing = open();
+    EXPECT_EQ(missing.index, nullptr) << name;
+    EXPECT_EQ(missing.errors, std::vector<std::string>{"StorageReadError|" + path}) << name;
+    dir.write(name, saved.substr(0, 100));  // shorter than its header says
+    OpenResult shortened = open();
+    EXPECT_EQ(shortened.index, nullptr) << name;
+    EXPECT_EQ(shortened.errors, std::vector<std::string>{"StorageReadError|" + path}) << name;
+    dir.write(name, saved);
+  }
+  OpenResult whole = open();
+  EXPECT_NE(whole.index, nullptr);
+  kidxClearIndex(whole.index);
+}
+
+TEST_F(StoredIndexTest, ADamagedHashSectionFailsNamingItsTable) {
+  std::string saved = dir.read("hash");
+  damage("hash", 0, 'X');  // the files section's tag
+  EXPECT_EQ(open().errors, std::vector<std::string>{"StorageReadError|" + dir.slashed() + "files"});
+  dir.write("hash", saved);
+  damage("hash", 4 * (4 + 1000), 'X');  // the words section's tag
+  EXPECT_EQ(open().errors, std::vector<std::string>{"StorageReadError|" + dir.slashed() + "words"});
+  dir.write("hash", saved.substr(0, saved.size() - 1));  // the links flag cut off
+  EXPECT_EQ(open().errors, std::vector<std::string>{"StorageReadError|" + dir.slashed() + "links"});
+  dir.write("hash", saved + "x");
+  EXPECT_EQ(open().errors, std::vector<std::string>{"StorageReadError|" + dir.slashed() + "hash"});
 }
 
 }  // namespace
