@@ -51,7 +51,7 @@ QvChildProcess::~QvChildProcess() {
   closeInputNow();
   closeOutput();
   if (pid > 0) {
-    kill(pid, SIGTERM);
+    kill(-pid, SIGTERM);
     reap(true);
   }
 }
@@ -71,7 +71,9 @@ void QvChildProcess::start(const std::string& commandLine) {
   sigemptyset(&defaults);
   sigaddset(&defaults, SIGPIPE);
   posix_spawnattr_setsigdefault(&attributes, &defaults);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+  // Its own process group, so that ending it also ends whatever the shell started.
+  posix_spawnattr_setpgroup(&attributes, 0);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
   std::string shell = "/bin/sh", dashC = "-c", line = commandLine;
   char* argv[] = {shell.data(), dashC.data(), line.data(), nullptr};
   pid_t child = -1;

@@ -12,7 +12,7 @@
 class QvChildProcess {
  public:
   QvChildProcess() = default;
-  // A child still running is ended (SIGTERM) and reaped.
+  // A child still running is ended (SIGTERM to its process group) and reaped.
   ~QvChildProcess();
   QvChildProcess(const QvChildProcess&) = delete;
   QvChildProcess& operator=(const QvChildProcess&) = delete;

@@ -3,13 +3,27 @@
 #include "app/platform/child_process.h"
 
 #include <poll.h>
+#include <signal.h>
 #include <unistd.h>
+
+#include <fstream>
+#include <iterator>
+#include <string>
 
 #include <gtest/gtest.h>
 
 #include "app/platform/event_pump.h"
 
 namespace {
+
+// Gone, or a zombie waiting for a parent that is not ours to reap it.
+bool processEnded(pid_t pid) {
+  if (kill(pid, 0) != 0) return true;
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+  std::size_t close = text.rfind(')');
+  return close != std::string::npos && close + 2 < text.size() && text[close + 2] == 'Z';
+}
 
 TEST(QvChildProcess, ShellCommandGivesOutputAndStatus) {
   struct Case {
@@ -95,12 +109,24 @@ TEST(QvChildProcess, WritingToAChildThatLeftIsHarmless) {
   EXPECT_EQ(child.exitCode(), 0);
 }
 
-TEST(QvChildProcess, DestroyingEndsARunningChild) {
+TEST(QvChildProcess, DestroyingEndsARunningChildAndWhatItStarted) {
   auto child = std::make_unique<QvChildProcess>();
-  child->start("sleep 30");
+  // The shell starts sleep as a process of its own and reports its id.
+  child->start("sleep 30 & echo $!; wait");
+  std::string reported;
+  for (int step = 0; step < 100 && reported.find('\n') == std::string::npos; ++step) {
+    QvEventPump::instance().waitStep();
+    reported += child->takeOutput();
+  }
+  pid_t sleeper = static_cast<pid_t>(std::stol(reported));
   EXPECT_TRUE(child->running());
   child.reset();  // must not wait the 30 seconds
-  SUCCEED();
+  bool gone = false;
+  for (int step = 0; step < 50 && !gone; ++step) {
+    gone = processEnded(sleeper);
+    if (!gone) QvEventPump::instance().waitStep();
+  }
+  EXPECT_TRUE(gone) << "the shell's own child outlived it";
 }
 
 }  // namespace
