@@ -20,7 +20,8 @@ constexpr size_t pendingLimit = 1023;
 
 void CKolvoIndex::indexWord(const char* word, uint32_t fileId) {
   kolvo::kolvoCheck(words != nullptr, "indexing without a word table");
-  if (skippedWords && skippedWords->lookup(word)) return;
+  // Most builds have few or no skip words; an empty table needs no lookup.
+  if (skippedWords && skippedWords->getEntryCount() != 0 && skippedWords->lookup(word)) return;
   uint32_t number = words->lookup(word);
   if (number == 0) {
     number = words->addText(word);
