@@ -199,9 +199,9 @@ class WordRules {
   bool isStar(std::size_t p) const { return pattern[p] == '*' && starIsWild; }
 
   std::size_t nextHit(std::size_t w, std::size_t star) const {
-    const char* at = std::strchr(reinterpret_cast<const char*>(word + w), pattern[star + 1]);
-    return at == nullptr ? w + std::strlen(reinterpret_cast<const char*>(word + w))
-                         : static_cast<std::size_t>(reinterpret_cast<const unsigned char*>(at) - word);
+    unsigned char next = pattern[star + 1];
+    while (word[w] != 0 && word[w] != next) ++w;
+    return w;
   }
 
   // A star that ends the pattern takes the rest of the word; any other needs a scan.
