@@ -1,0 +1,935 @@
+#include "app/index/kolvo_index.h"
+
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <functional>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+#include <thread>
+
+#include "app/commands/command_interface.h"
+#include "app/commands/text_tools.h"
+#include "app/commands/xml_reader.h"
+#include "app/index/kolvo_lib.h"
+#include "engine/filememory/le_fields.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using Arguments = std::vector<std::string>;
+
+// Seconds between 1904-01-01 and 1970-01-01.
+constexpr double kSeconds1904To1970 = 2082844800.0;
+
+double nowSince1904() { return static_cast<double>(std::time(nullptr)) + kSeconds1904To1970; }
+
+std::string decimal(double value) {
+  std::ostringstream text;
+  text << value;
+  return text.str();
+}
+
+int toInt(const std::string& text) { return static_cast<int>(std::strtol(qvTrim(text).c_str(), nullptr, 10)); }
+
+std::string boolText(bool value) { return value ? "true" : "false"; }
+
+std::string hexEscape(unsigned char c) {
+  static const char* digits = "0123456789ABCDEF";
+  return std::string("\\x") + digits[c >> 4] + digits[c & 15];
+}
+
+// UTF-8 to Windows Latin-1; what Latin-1 cannot hold, and bytes that are no UTF-8, stay.
+std::string toLatin1(const std::string& text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    if ((c == 0xC2 || c == 0xC3) && i + 1 < text.size() && (static_cast<unsigned char>(text[i + 1]) & 0xC0) == 0x80) {
+      out += static_cast<char>(((c & 0x03) << 6) | (static_cast<unsigned char>(text[i + 1]) & 0x3F));
+      ++i;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
+bool isBuildName(const std::string& name) {
+  if (!qvStartsWith(name, "build_") || name.size() == 6) return false;
+  return std::all_of(name.begin() + 6, name.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// The program's own readers of the word-data block.
+kulong kiGetLastFile(const void* data) { return data ? kolvo::loadU32(data) : 0; }
+kulong kiGetLastRank(const void* data) { return data ? kolvo::loadU16(static_cast<const unsigned char*>(data) + 4) : 0; }
+kulong kiGetFiles(const void* data) { return data ? kolvo::loadU32(static_cast<const unsigned char*>(data) + 8) : 0; }
+
+bool isPathPrefix(const std::string& prefix, const std::string& path) {
+  if (prefix == path) return true;
+  std::string folder = qvEndsWith(prefix, "/") ? prefix : prefix + "/";
+  return qvStartsWith(path, folder);
+}
+
+}  // namespace
+
+QvNilObjectException::QvNilObjectException()
+    : QvCommandException(QvMessage("QvKolvoApplication.qvNilObjectException",
+                                   "An attempt was made to reference a Nil object")) {}
+
+QvKolvoIndex::QvKolvoIndex(const std::string& name, QvCommandInterface& commandInterface)
+    : QvCommandParent(name, commandInterface, "QvKolvoIndex") {}
+
+QvKolvoIndex::~QvKolvoIndex() {
+  try {
+    close();
+  } catch (const QvCommandException&) {
+    // The library went away; nothing is left to release.
+  }
+}
+
+std::shared_ptr<QvKolvoIndex> QvKolvoIndex::create(const std::string& name, QvCommandInterface& commandInterface) {
+  auto index = qvCreateRoot<QvKolvoIndex>(commandInterface, name);
+  index->clear(name);
+  std::error_code ignored;
+  if (!fs::exists(index->mTemporaryDirectory)) fs::create_directory(index->mTemporaryDirectory, ignored);
+  return index;
+}
+
+std::string QvKolvoIndex::getKolvoDirectory() {
+  const char* variable = std::getenv("KOLVODIR");
+  if (variable && *variable) return variable;
+  const char* home = std::getenv("HOME");
+  std::string homeDirectory = home && *home ? home : "";
+  if (homeDirectory.empty()) {
+    if (const passwd* user = getpwuid(getuid())) homeDirectory = user->pw_dir;
+  }
+  return homeDirectory + "/.kolvo";
+}
+
+int QvKolvoIndex::getBuildNumber(const std::string& basePath) {
+  std::ifstream file(basePath + "current_build");
+  if (!file) return 0;
+  std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  text = qvTrim(text);
+  if (text.empty() || !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) return 0;
+  return toInt(text);
+}
+
+QvKolvoIndex::Paths QvKolvoIndex::determineIndexFileNames(const std::string& name) {
+  Paths paths;
+  paths.kolvoDirectory = getKolvoDirectory();
+  paths.indexDirectory = paths.kolvoDirectory + "/indexes";
+  paths.basePath = paths.indexDirectory + "/" + name + "/";
+  paths.indexPath = paths.basePath + "build_" + std::to_string(getBuildNumber(paths.basePath)) + "/";
+  paths.temporaryDirectory = paths.indexPath + "cache";
+  return paths;
+}
+
+void QvKolvoIndex::clear(const std::string& name) {
+  Paths paths = determineIndexFileNames(name);
+  mKolvoDirectory = paths.kolvoDirectory;
+  mTemporaryDirectory = paths.temporaryDirectory;
+  mIndexDirectory = paths.indexDirectory;
+  mBasePath = paths.basePath;
+  mIndexPath = paths.indexPath;
+  mMinWordLength = 3;
+  mMaxWordLength = 32;
+  mMaxPerFileRead = 10000000;
+  mIsUpdate = false;
+  mInternationalChar = mDefaultCharacterSet;
+  mUseRanking = true;
+  mTrackAll = true;
+  mShowStatus = true;
+  mNumberHandling = 0;
+  mAddedChars.clear();
+  mAddedTrailingChars.clear();
+  mIncludePatterns.clear();
+  mExcludePatterns.clear();
+  mTimeBase = 0;
+  mNumberFilesIndexed = mNumberWordsIndexed = mNumberBytesRead = mDirectoriesRead = mNumberFileContentsIndexed = 0;
+  mSavePassword = false;
+  mHideTags = true;
+  mWordWrap = 120;
+  mOutlineContents = true;
+  std::string script = mKolvoDirectory + "/startup.script";
+  if (fs::exists(script)) {
+    QvResults discarded;
+    interpreter().readCommandsFromFile(script, discarded);
+  }
+  setCharacterMasks();
+}
+
+std::string QvKolvoIndex::addedLanguageCharacters(int international) {
+  static const std::vector<std::pair<int, std::vector<unsigned char>>> groups = {
+      {2, {0xE6, 0xF8, 0xE5, 0xC6, 0xD8, 0xC5}},
+      {4, {0xE5, 0xE4, 0xE9, 0xF6, 0xFC, 0xC5, 0xC4, 0xC9, 0xD6, 0xDC}},
+      {8, {0xE0, 0xC0, 0xE2, 0xC2, 0xE9, 0xC9, 0xE8, 0xC8, 0xEA, 0xCA, 0xEB, 0xCB, 0xEE, 0xCE,
+           0xEF, 0xCF, 0xF4, 0xD4, 0xF6, 0xD6, 0xF9, 0xD9, 0xFB, 0xDB, 0xFC, 0xDC, 0xE7, 0xC7}},
+      {16, {0xDF, 0xE4, 0xF6, 0xFC, 0xC4, 0xD6, 0xDC}},
+      {32, {0xE1, 0xE9, 0xED, 0xF3, 0xFA, 0xC1, 0xC9, 0xCD, 0xD3, 0xDA, 0xF1, 0xFC}},
+      {64, {0xE5, 0xE4, 0xF6, 0xC5, 0xC4, 0xD6}},
+  };
+  std::string characters;
+  for (const auto& [bit, codes] : groups)
+    if (international & bit)
+      for (unsigned char c : codes) characters += static_cast<char>(c);
+  return characters;
+}
+
+void QvKolvoIndex::setCharacterMasks() {
+  mValidAnywhere.fill(false);
+  mValidTrailing.fill(false);
+  for (int c = 'a'; c <= 'z'; ++c) mValidAnywhere[c] = mValidTrailing[c] = true;
+  for (int c = 'A'; c <= 'Z'; ++c) mValidAnywhere[c] = mValidTrailing[c] = true;
+  mValidAnywhereStr = mValidTrailingStr = "a-zA-Z";
+  for (char ch : mAddedChars) {
+    auto c = static_cast<unsigned char>(ch);
+    mValidAnywhere[c] = mValidTrailing[c] = true;
+    mValidAnywhereStr += hexEscape(c);
+    mValidTrailingStr += hexEscape(c);
+  }
+  for (char ch : mAddedTrailingChars) {
+    auto c = static_cast<unsigned char>(ch);
+    mValidTrailing[c] = true;
+    mValidTrailingStr += hexEscape(c);
+  }
+  if (mNumberHandling == 2) {
+    for (int c = '0'; c <= '9'; ++c) mValidAnywhere[c] = mValidTrailing[c] = true;
+    mValidAnywhereStr += "\\d";
+    mValidTrailingStr += "\\d";
+  } else if (mNumberHandling == 1) {
+    for (int c = '0'; c <= '9'; ++c) mValidTrailing[c] = true;
+    mValidTrailingStr += "\\d";
+  }
+  if (mInternationalChar & 1) {
+    for (int c = 0xC0; c <= 0xFF; ++c) mValidAnywhere[c] = mValidTrailing[c] = true;
+    mValidAnywhereStr += "\\xC0-\\xFF";
+    mValidTrailingStr += "\\xC0-\\xFF";
+  } else if (mInternationalChar != 0) {
+    for (char ch : addedLanguageCharacters(mInternationalChar)) {
+      auto c = static_cast<unsigned char>(ch);
+      mValidAnywhere[c] = mValidTrailing[c] = true;
+      mValidAnywhereStr += hexEscape(c);
+      mValidTrailingStr += hexEscape(c);
+    }
+  }
+  mValidViewable = mValidTrailing;
+  for (int c = '0'; c <= '9'; ++c) mValidViewable[c] = true;
+  mNonAlphaCharacters.fill(false);
+  auto mark = [this](int from, int to) {
+    for (int c = from; c <= to; ++c) mNonAlphaCharacters[c] = true;
+  };
+  mark(9, 9);
+  mark(0x20, 0x2F);
+  mark(0x3A, 0x40);
+  mark(0x5B, 0x60);
+  mark(0x7B, 0x7E);
+  mark(0x82, 0x89);
+  mark(0x8B, 0x8B);
+  mark(0x91, 0x99);
+  mark(0x9B, 0x9B);
+  mark(0xA0, 0xBF);
+  mark(0xD7, 0xD7);
+  mark(0xF7, 0xF7);
+}
+
+void QvKolvoIndex::addToStringList(const std::string& text, std::vector<std::string>& list) {
+  mTimeBase = 0;
+  std::string rest = qvTrim(text);
+  std::vector<std::string> entries;
+  for (;;) {
+    std::size_t open = rest.find('"');
+    if (open == std::string::npos) break;
+    std::size_t close = rest.find('"', open + 1);
+    if (close == std::string::npos) break;
+    entries.push_back(rest.substr(open + 1, close - open - 1));
+    rest.erase(open, close - open + 1);
+  }
+  std::size_t lineFeed = rest.find('\n');
+  if (lineFeed != std::string::npos) rest[lineFeed] = '\t';
+  for (const std::string& piece : qvSplit(rest, '\t')) entries.push_back(qvTrim(piece));
+  for (const std::string& entry : entries) {
+    if (entry.empty()) continue;
+    bool known = std::any_of(list.begin(), list.end(), [&](const std::string& e) { return qvEqualsCaseless(e, entry); });
+    if (!known) list.push_back(entry);
+  }
+}
+
+void QvKolvoIndex::makeDirectoriesTo(const std::string& path) {
+  std::error_code error;
+  if (fs::exists(path, error) && !fs::is_directory(path, error))
+    throw QvCommandException(qvkiMakeDirNotDir, Arguments{path});
+  fs::path target = fs::absolute(path, error);
+  fs::path built;
+  for (const fs::path& component : target) {
+    built /= component;
+    if (component.empty() || component == "/") continue;
+    if (fs::exists(built, error)) {
+      if (!fs::is_directory(built, error)) throw QvCommandException(qvkiMakeDirNotDir, Arguments{built.string()});
+      continue;
+    }
+    if (!fs::create_directory(built, error) && !fs::is_directory(built))
+      throw QvCommandException(qvkiMakeDirNotDir, Arguments{built.string()});
+  }
+}
+
+void QvKolvoIndex::copyDirectoryTree(const std::string& from, const std::string& to) {
+  std::error_code error;
+  auto failure = [&] {
+    return QvCommandException(qvkiCopyIndexError,
+                              Arguments{fs::absolute(from, error).string(), fs::absolute(to, error).string()});
+  };
+  if (!fs::is_directory(from, error) || !fs::is_directory(to, error)) throw failure();
+  for (const fs::directory_entry& entry : fs::directory_iterator(from, error)) {
+    fs::path target = fs::path(to) / entry.path().filename();
+    if (entry.is_directory(error) && !entry.is_symlink(error)) {
+      if (!fs::is_directory(target, error) && !fs::create_directory(target, error)) throw failure();
+      copyDirectoryTree(entry.path().string(), target.string());
+    } else if (entry.is_regular_file(error)) {
+      // copy_file streams the contents, so files larger than memory come through whole.
+      if (!fs::copy_file(entry.path(), target, fs::copy_options::overwrite_existing, error) || error) throw failure();
+    }
+  }
+  if (error) throw failure();
+}
+
+void QvKolvoIndex::checkIndexName(const std::string& name) {
+  if (name.empty() || name.find('/') != std::string::npos || name.find("..") != std::string::npos)
+    throw QvCommandException(qvkiBadIndexName, Arguments{name});
+}
+
+CKolvoIndex* QvKolvoIndex::engineIndex() const {
+  if (!mIndex) throw QvNilObjectException();
+  return mIndex;
+}
+
+void QvKolvoIndex::close() {
+  CKolvoIndex* index = mIndex;
+  mIndex = nullptr;
+  if (index) klib(kidxClearIndex)(index);
+}
+
+void QvKolvoIndex::cleanup() {
+  try {
+    close();
+  } catch (const QvCommandException&) {
+  }
+  QvCommandParent::cleanup();
+}
+
+void QvKolvoIndex::loadParameters() {
+  setCharacterMasks();
+  CKolvoIndex* index = engineIndex();
+  klib(kidxSetMinWordLength)(index, static_cast<kulong>(mMinWordLength));
+  klib(kidxSetMaxWordLength)(index, static_cast<kulong>(mMaxWordLength));
+  klib(kidxSetMaxPerFileRead)(index, static_cast<kulong>(mMaxPerFileRead));
+  klib(kidxSetIsUpdate)(index, mIsUpdate);
+  klib(kidxSetUseRanking)(index, mUseRanking);
+  klib(kidxSetInternationalChar)(index, mInternationalChar);
+  klib(kidxSetSavePassword)(index, mSavePassword);
+  klib(kidxSetTrackAll)(index, mTrackAll);
+  klib(kidxSetShowStatus)(index, mShowStatus ? 1 : 0);
+  klib(kidxSetNumberHandling)(index, mNumberHandling);
+  klib(kidxSetDirectoriesRead)(index, static_cast<kulong>(mDirectoriesRead));
+  klib(kidxSetFilesIndexed)(index, static_cast<kulong>(mNumberFilesIndexed));
+  klib(kidxSetContentsIndexed)(index, static_cast<kulong>(mNumberFileContentsIndexed));
+  klib(kidxSetWordsIndexed)(index, static_cast<kulong>(mNumberWordsIndexed));
+  klib(kidxSetBytesRead)(index, mNumberBytesRead);
+  auto anywhere = klib(kidxSetValidCharMask);
+  auto trailing = klib(kidxSetValidTrailingMask);
+  auto nonAlpha = klib(kidxSetNonAlphaCharMask);
+  auto viewable = klib(kidxSetValidViewableMask);
+  for (int c = 0; c < 256; ++c) {
+    anywhere(index, c, mValidAnywhere[c]);
+    trailing(index, c, mValidTrailing[c]);
+    nonAlpha(index, c, mNonAlphaCharacters[c]);
+    viewable(index, c, mValidViewable[c]);
+  }
+  klib(kidxCreateAnalyzers)(index);
+  klib(kidxSetIncludeCount)(index, static_cast<int>(mIncludePatterns.size()));
+  klib(kidxSetExcludeCount)(index, static_cast<int>(mExcludePatterns.size()));
+  for (std::size_t i = 0; i < mIncludePatterns.size(); ++i) {
+    std::string pattern = mIncludePatterns[i], analyzer;
+    std::size_t blank = pattern.find(' ');
+    if (blank != std::string::npos) {
+      analyzer = qvTrim(pattern.substr(blank + 1));
+      pattern = qvTrim(pattern.substr(0, blank));
+    }
+    klib(kidxSetIncludePattern)(index, static_cast<int>(i), pattern.c_str(), analyzer.c_str());
+  }
+  for (std::size_t i = 0; i < mExcludePatterns.size(); ++i)
+    klib(kidxSetExcludePattern)(index, static_cast<int>(i), mExcludePatterns[i].c_str());
+  klib(kidxSetTimeBase)(index, mTimeBase);
+  klib(kidxSetTemporaryDirectory)(index, mTemporaryDirectory.c_str());
+}
+
+void QvKolvoIndex::indexSkipFile() {
+  for (const std::string& candidate :
+       {mBasePath + "skipfile.txt", mKolvoDirectory + "/skipfile.txt", std::string("skipfile.txt")}) {
+    if (fs::is_regular_file(candidate)) {
+      klib(kidxSetSkipFilePath)(engineIndex(), candidate.c_str());
+      return;
+    }
+  }
+}
+
+void QvKolvoIndex::indexExclusions() {
+  try {
+    klib(kidxIndexExclusions)(engineIndex());
+  } catch (const QvCommandException& error) {
+    showWarning(qvkiExclusionError.text({error.message()}));
+  }
+}
+
+void QvKolvoIndex::emptyIndex() {
+  mTimeBase = 0;
+  mNumberFilesIndexed = mNumberWordsIndexed = mNumberBytesRead = mDirectoriesRead = mNumberFileContentsIndexed = 0;
+  CKolvoIndex* index = engineIndex();
+  klib(kidxSetTimeBase)(index, 0.0);
+  klib(kidxSetDirectoriesRead)(index, 0);
+  klib(kidxSetFilesIndexed)(index, 0);
+  klib(kidxSetContentsIndexed)(index, 0);
+  klib(kidxSetWordsIndexed)(index, 0);
+  klib(kidxSetBytesRead)(index, 0.0);
+  klib(kidxEmptyIndex)(index);
+}
+
+std::vector<std::string> QvKolvoIndex::createRootDirList() const {
+  std::vector<std::string> reduced;
+  for (std::string root : mRootDirectories) {
+    if (root.size() > 1 && qvEndsWith(root, "/")) root.pop_back();
+    if (std::any_of(reduced.begin(), reduced.end(), [&](const std::string& r) { return isPathPrefix(r, root); }))
+      continue;
+    std::erase_if(reduced, [&](const std::string& r) { return isPathPrefix(root, r); });
+    reduced.push_back(root);
+  }
+  return reduced;
+}
+
+void QvKolvoIndex::scanFiles() {
+  CKolvoIndex* index = engineIndex();
+  CFileStorage* files = klib(kidxGetFiles)(index);
+  for (const std::string& root : createRootDirList()) {
+    if (klib(kfsLookupFile)(files, root.c_str(), 0) != 0) continue;
+    kulong id = klib(kfsAddFile)(files, root.c_str());
+    if (id == 0) continue;
+    klib(kidxSetFilesIndexed)(index, klib(kidxGetFilesIndexed)(index) + 1);
+    struct stat status {};
+    KolvoFileInfo* info = klib(kfsGetInfo)(files, id);
+    klib(kfiSetFileParentID)(info, 0);
+    if (stat(root.c_str(), &status) == 0) {
+      klib(kfiSetFileTimeLastWritten)(info, static_cast<double>(status.st_mtime) + kSeconds1904To1970);
+      klib(kfiSetFileSize)(info, static_cast<kulong>(status.st_size));
+    }
+    klib(kfiSetFileAttributes)(info, 1);
+    if (!klib(kSetStatus)(qvkiIndexingRoot.text().c_str(), root.c_str()))
+      throw QvCommandException(qvkiHaltRequested);
+    klib(kidxIndexDirectory)(index, root.c_str(), id);
+  }
+  mNumberBytesRead = static_cast<int>(klib(kidxGetBytesRead)(index));
+  mDirectoriesRead = static_cast<int>(klib(kidxGetDirectoriesRead)(index));
+  mNumberFilesIndexed = static_cast<int>(klib(kidxGetFilesIndexed)(index));
+  mNumberFileContentsIndexed = static_cast<int>(klib(kidxGetContentsIndexed)(index));
+  mNumberWordsIndexed = static_cast<int>(klib(kidxGetWordsIndexed)(index));
+  std::string placeholder = std::string(1, static_cast<char>(0xFF)) + "fakeword";
+  klib(kidxIndexWord)(index, placeholder.c_str(), 0);
+}
+
+void QvKolvoIndex::deleteOtherBuilds(int keep) {
+  std::error_code error;
+  for (const fs::directory_entry& entry : fs::directory_iterator(mBasePath, error)) {
+    std::string name = entry.path().filename().string();
+    if (isBuildName(name) && toInt(name.substr(6)) != keep) fs::remove_all(entry.path(), error);
+  }
+}
+
+void QvKolvoIndex::enterBuildDirectory(int n) {
+  mIndexPath = mBasePath + "build_" + std::to_string(n) + "/";
+  mTemporaryDirectory = mIndexPath + "cache";
+  makeDirectoriesTo(mTemporaryDirectory);
+}
+
+void QvKolvoIndex::putBuildNumber(int n) {
+  // Written beside and renamed into place: the old number stands until the new one is whole.
+  std::string target = mBasePath + "current_build", temporary = target + ".new";
+  {
+    std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
+    file << n;
+    file.flush();
+    if (!file) throw QvCommandException(QvCommandInterface::qvciCmdCannotOpenFile, Arguments{temporary});
+  }
+  std::error_code error;
+  fs::rename(temporary, target, error);
+  if (error) throw QvCommandException(QvCommandInterface::qvciCmdCannotOpenFile, Arguments{target});
+}
+
+void QvKolvoIndex::saveBuild(int n) {
+  std::string document = mIndexPath + "index";
+  std::error_code error;
+  for (int attempt = 0; fs::exists(document, error) && attempt <= 10; ++attempt) {
+    if (attempt > 0) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    fs::remove(document, error);
+  }
+  QvResults lines = xmlDocument();
+  std::string text;
+  for (std::size_t i = 0; i < lines.size(); ++i) text += (i ? "\n" : "") + lines[i];
+  {
+    std::ofstream file(document, std::ios::binary | std::ios::trunc);
+    file << text;
+    file.flush();
+    if (!file) throw QvCommandException(QvCommandInterface::qvciCmdCannotOpenFile, Arguments{document});
+  }
+  klib(kidxStoreStorage)(engineIndex(), mIndexPath.c_str());
+  putBuildNumber(n);
+  deleteOtherBuilds(n);
+}
+
+void QvKolvoIndex::build() {
+  mIsUpdate = false;
+  makeDirectoriesTo(mIndexDirectory);
+  makeDirectoriesTo(mBasePath);
+  int n = getBuildNumber(mBasePath);
+  deleteOtherBuilds(n);
+  std::string oldIndexPath = mIndexPath, oldTemporary = mTemporaryDirectory;
+  double oldTimeBase = mTimeBase;
+  enterBuildDirectory(n + 1);
+  try {
+    close();
+    mIndex = klib(kCreateNewIndex)(1, mIndexPath.c_str());
+    if (!mIndex) throw QvCommandException(qvkiCouldNotOpenIndex, Arguments{mIndexPath});
+    indexSkipFile();
+    setCharacterMasks();
+    loadParameters();
+    indexExclusions();
+    emptyIndex();
+    klib(kidxNewFileLinks)(mIndex);
+    // Files changed while the scan runs, or in its first second, are taken again by the
+    // next update.
+    double scanBegan = nowSince1904() - 1;
+    scanFiles();
+    klib(kidxCompressLinks)(mIndex);
+    mTimeBase = scanBegan;
+    saveBuild(n + 1);
+  } catch (...) {
+    restoreAfterFailure(n, oldIndexPath, oldTemporary, oldTimeBase);
+    throw;
+  }
+}
+
+void QvKolvoIndex::restoreAfterFailure(int n, const std::string& oldIndexPath, const std::string& oldTemporary,
+                                       double oldTimeBase) {
+  std::string halfMade = mIndexPath;
+  try {
+    close();
+  } catch (const QvCommandException&) {
+  }
+  std::error_code error;
+  if (halfMade != oldIndexPath) fs::remove_all(halfMade, error);
+  mIndexPath = oldIndexPath;
+  mTemporaryDirectory = oldTemporary;
+  mTimeBase = oldTimeBase;
+  // The previous build stays the index: open it again when there is one.
+  if (n > 0 && fs::exists(mIndexPath + "hash")) {
+    try {
+      mIndex = klib(kCreateNewIndex)(0, mIndexPath.c_str());
+      if (mIndex) loadParameters();
+    } catch (const QvCommandException&) {
+      mIndex = nullptr;
+    }
+  }
+}
+
+void QvKolvoIndex::continueFromCopy(const std::function<void(int next)>& work) {
+  int n = getBuildNumber(mBasePath);
+  deleteOtherBuilds(n);
+  std::string oldIndexPath = mIndexPath, oldTemporary = mTemporaryDirectory;
+  std::string oldBuild = mBasePath + "build_" + std::to_string(n) + "/";
+  double oldTimeBase = mTimeBase;
+  enterBuildDirectory(n + 1);
+  try {
+    close();
+    copyDirectoryTree(oldBuild, mIndexPath);
+    mIndex = klib(kCreateNewIndex)(0, mIndexPath.c_str());
+    if (!mIndex) throw QvCommandException(qvkiCouldNotOpenIndex, Arguments{mIndexPath});
+    work(n + 1);
+  } catch (...) {
+    restoreAfterFailure(n, oldIndexPath, oldTemporary, oldTimeBase);
+    throw;
+  }
+}
+
+void QvKolvoIndex::update() {
+  mIsUpdate = true;
+  if (!fs::exists(mIndexDirectory) || mTimeBase == 0) {
+    build();
+    return;
+  }
+  continueFromCopy([this](int next) {
+    indexSkipFile();
+    setCharacterMasks();
+    loadParameters();
+    indexExclusions();
+    double scanBegan = nowSince1904() - 1;
+    klib(kidxPrune)(mIndex);
+    klib(kidxCompressLinks)(mIndex);
+    mTimeBase = scanBegan;
+    saveBuild(next);
+  });
+}
+
+std::string QvKolvoIndex::saveWithoutBuild() {
+  if (!fs::exists(mBasePath)) {
+    // An empty build 0 to copy from, so that the settings can be stored before any build.
+    double timeBase = mTimeBase;
+    makeDirectoriesTo(mBasePath);
+    enterBuildDirectory(0);
+    close();
+    mIndex = klib(kCreateNewIndex)(1, mIndexPath.c_str());
+    if (!mIndex) throw QvCommandException(qvkiCouldNotOpenIndex, Arguments{mIndexPath});
+    loadParameters();
+    emptyIndex();
+    klib(kidxNewFileLinks)(mIndex);
+    std::string placeholder = std::string(1, static_cast<char>(0xFF)) + "fakeword";
+    klib(kidxIndexWord)(mIndex, placeholder.c_str(), 0);
+    klib(kidxCompressLinks)(mIndex);
+    klib(kidxStoreStorage)(mIndex, mIndexPath.c_str());
+    mTimeBase = timeBase;
+  }
+  continueFromCopy([this](int next) {
+    loadParameters();
+    saveBuild(next);
+  });
+  return mIndexPath;
+}
+
+std::shared_ptr<QvKolvoIndex> QvKolvoIndex::replaceRoot(const std::string& name) {
+  return create(name, interpreter());
+}
+
+std::string QvKolvoIndex::cmdOpen(const std::string& argument) {
+  std::string name = argument, base;
+  if (argument.find('/') == std::string::npos) {
+    base = mIndexDirectory + "/" + argument;
+  } else {
+    base = argument;
+    std::string trimmed = argument;
+    while (trimmed.size() > 1 && qvEndsWith(trimmed, "/")) trimmed.pop_back();
+    name = trimmed.substr(trimmed.rfind('/') + 1);
+  }
+  if (name.empty() || name == "." || name == "..") return qvkiCouldNotOpenIndex.text({argument});
+  if (!fs::exists(base + "/current_build")) return qvkiCouldNotOpenIndex.text({argument});
+  std::ifstream numberFile(base + "/current_build");
+  std::string numberText((std::istreambuf_iterator<char>(numberFile)), std::istreambuf_iterator<char>());
+  numberText = qvTrim(numberText);
+  if (!numberFile.good() && !numberFile.eof()) return qvkiCouldNotReadBuildNumber.text({argument});
+  if (numberText.empty() || !std::all_of(numberText.begin(), numberText.end(), [](char c) { return c >= '0' && c <= '9'; }))
+    return qvkiCouldNotReadBuildNumber.text({argument});
+  std::ifstream documentFile(base + "/build_" + numberText + "/index", std::ios::binary);
+  if (!documentFile) return qvkiCouldNotOpenIndex.text({argument});
+  std::string document((std::istreambuf_iterator<char>(documentFile)), std::istreambuf_iterator<char>());
+
+  auto self = std::static_pointer_cast<QvKolvoIndex>(shared_from_this());
+  QvCommandInterface& commands = interpreter();
+  std::shared_ptr<QvKolvoIndex> opened;
+  try {
+    opened = create(name, commands);
+    try {
+      QvxmlReader(opened).parse(document);
+    } catch (const QvCommandException&) {
+      // What was read before a fault in the document stands.
+    }
+    opened->mIndex = klib(kCreateNewIndex)(0, opened->mIndexPath.c_str());
+    if (!opened->mIndex) throw QvCommandException(qvkiCouldNotOpenIndex, Arguments{argument});
+    opened->loadParameters();
+  } catch (...) {
+    commands.setRoot(self);
+    if (opened) opened->cleanup();
+    throw;
+  }
+  cleanup();
+  return qvkiOpenedIndex.text({name, opened->mIndexDirectory});
+}
+
+std::string QvKolvoIndex::cmdNewIndex(const std::string& name) {
+  checkIndexName(name);
+  if (fs::exists(mIndexDirectory + "/" + name)) throw QvCommandException(qvkiIndexAlreadyExists, Arguments{name});
+  auto self = shared_from_this();
+  replaceRoot(name);
+  cleanup();
+  return qvkiNewIndexCreated.text({name});
+}
+
+std::string QvKolvoIndex::cmdSaveAs(const std::string& name) {
+  checkIndexName(name);
+  std::string base = mIndexDirectory + "/" + name;
+  if (fs::exists(base)) throw QvCommandException(qvkiIndexAlreadyExists, Arguments{name});
+  makeDirectoriesTo(base);
+  try {
+    copyDirectoryTree(mBasePath, base);
+  } catch (...) {
+    std::error_code error;
+    fs::remove_all(base, error);
+    throw;
+  }
+  return cmdOpen(name);
+}
+
+bool QvKolvoIndex::deleteIndexNamed(const std::string& name) {
+  checkIndexName(name);
+  if (qvEqualsCaseless(name, mName)) throw QvCommandException(qvkiCannotDeleteOpenIndex);
+  fs::path base = fs::path(mIndexDirectory) / name;
+  std::error_code error;
+  if (!fs::is_directory(base, error)) return false;
+  for (const fs::directory_entry& entry : fs::directory_iterator(base, error)) {
+    if (isBuildName(entry.path().filename().string()) && fs::remove_all(entry.path(), error) == static_cast<std::uintmax_t>(-1))
+      return false;
+  }
+  fs::remove(base / "current_build", error);
+  if (error) return false;
+  fs::remove_all(base, error);
+  return !error && !fs::exists(base);
+}
+
+void QvKolvoIndex::cmdWordCount(const std::string& arguments, QvResults& results) {
+  std::vector<std::string> terms;
+  for (const std::string& term : qvSplit(qvTrim(arguments), ' '))
+    if (!term.empty()) terms.push_back(term);
+  std::set<kulong> selected;
+  bool onlySelected = !terms.empty() && qvEqualsCaseless(terms.front(), "selected");
+  if (onlySelected) {
+    std::string listed;
+    try {
+      listed = QvCommandObject::getValue("__selected");
+    } catch (const QvCommandException&) {
+    }
+    for (const std::string& number : qvSplit(listed, '\t'))
+      if (!qvTrim(number).empty()) selected.insert(static_cast<kulong>(std::strtoul(number.c_str(), nullptr, 10)));
+  }
+  int key = terms.empty() ? 0 : toInt(terms.back());
+
+  CKolvoIndex* index = engineIndex();
+  CTextStorage* words = klib(kidxGetWords)(index);
+  CFileLinks* links = klib(kidxGetLinks)(index);
+  auto getNext = klib(ktsGetNext);
+  auto getText = klib(ktsGetText);
+  auto getData = klib(ktsGetData);
+  auto getFile = klib(kflGetFile);
+  auto getNextList = klib(kflGetNextList);
+  struct Count {
+    std::string word;
+    long files = 0, occurrences = 0;
+  };
+  std::vector<Count> counts;
+  // Files replaced or gone since the build keep their links but are marked obsolete:
+  // they are no longer in the index and are not counted.
+  CFileStorage* fileTable = klib(kidxGetFiles)(index);
+  auto getInfo = klib(kfsGetInfo);
+  auto getName = klib(kfiGetFileName);
+  std::map<kulong, bool> live;
+  auto counted = [&](kulong file) {
+    if (file == 0 || (onlySelected && !selected.count(file))) return false;
+    auto known = live.find(file);
+    if (known != live.end()) return known->second;
+    const char* name = getName(getInfo(fileTable, file));
+    bool isLive = name && static_cast<unsigned char>(name[0]) != 0xFF;
+    live.emplace(file, isLive);
+    return isLive;
+  };
+  for (kulong word = klib(ktsGetFirst)(words); word != 0; word = getNext(words, word)) {
+    const void* data = getData(words, word);
+    Count count;
+    if (kulong last = kiGetLastFile(data); counted(last)) {
+      ++count.files;
+      count.occurrences += mUseRanking ? static_cast<long>(kiGetLastRank(data)) + 1 : 1;
+    }
+    kulong block = kiGetFiles(data);
+    std::set<kulong> seenBlocks;
+    while (links && block != 0 && seenBlocks.insert(block).second) {
+      kulong cursor[2] = {block, 0};
+      for (kulong file = getFile(links, cursor); file != 0; file = getFile(links, cursor)) {
+        if (!counted(file)) continue;
+        ++count.files;
+        count.occurrences += mUseRanking ? static_cast<long>(cursor[1]) + 1 : 1;
+      }
+      block = getNextList(links, cursor[0]);
+    }
+    if (count.occurrences == 0) continue;
+    const char* text = getText(words, word);
+    count.word = text ? text : "";
+    counts.push_back(std::move(count));
+  }
+  std::stable_sort(counts.begin(), counts.end(), [key](const Count& a, const Count& b) {
+    if (key == 3 && a.occurrences != b.occurrences) return a.occurrences < b.occurrences;
+    if (key == 2 && a.files != b.files) return a.files < b.files;
+    return a.word < b.word;
+  });
+  long files = 0, occurrences = 0;
+  for (const Count& count : counts) {
+    results.push_back(count.word + "\t" + std::to_string(count.files) + "\t" + std::to_string(count.occurrences));
+    files += count.files;
+    occurrences += count.occurrences;
+  }
+  results.push_back(std::to_string(counts.size()) + "\t" + std::to_string(files) + "\t" + std::to_string(occurrences));
+}
+
+void QvKolvoIndex::performCommand(const std::string& command, const std::string& arguments, QvResults& results) {
+  // open, new and saveas replace this object as the root while it still runs.
+  auto self = shared_from_this();
+  std::string word = qvLower(command);
+  std::string argument = qvUnquoted(qvTrim(arguments));
+  auto elapsedSince = [](std::chrono::steady_clock::time_point start) {
+    return decimal(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+  };
+  if (word == "addinclude") {
+    addToStringList(arguments, mIncludePatterns);
+    results.push_back(qvkiAddedInclude.text({arguments}));
+  } else if (word == "addroot") {
+    addToStringList(arguments, mRootDirectories);
+    results.push_back(qvkiAddedRootDir.text({arguments}));
+  } else if (word == "addexclude") {
+    addToStringList(arguments, mExcludePatterns);
+    results.push_back(qvkiAddedExclude.text({arguments}));
+  } else if (word == "build") {
+    auto start = std::chrono::steady_clock::now();
+    build();
+    results.push_back(qvkiBuildCompleted.text({elapsedSince(start)}));
+  } else if (word == "clearexcludes") {
+    mExcludePatterns.clear();
+    mTimeBase = 0;
+    results.push_back(qvkiExcludesCleared.text());
+  } else if (word == "clearincludes") {
+    mIncludePatterns.clear();
+    mTimeBase = 0;
+    results.push_back(qvkiIncludesCleared.text());
+  } else if (word == "clearroots") {
+    mRootDirectories.clear();
+    mTimeBase = 0;
+    results.push_back(qvkiRootsCleared.text());
+  } else if (word == "deleteindex") {
+    bool deleted = deleteIndexNamed(argument);
+    results.push_back((deleted ? qvkiIndexDeleted : qvkiCouldNotDeleteIndex).text({argument}));
+  } else if (word == "new") {
+    results.push_back(cmdNewIndex(argument));
+  } else if (word == "open") {
+    results.push_back(cmdOpen(argument));
+  } else if (word == "save") {
+    results.push_back(qvkiSavedIndex.text({saveWithoutBuild()}));
+  } else if (word == "saveas") {
+    results.push_back(cmdSaveAs(argument));
+  } else if (word == "showincludes") {
+    results.insert(results.end(), mIncludePatterns.begin(), mIncludePatterns.end());
+  } else if (word == "showexcludes") {
+    results.insert(results.end(), mExcludePatterns.begin(), mExcludePatterns.end());
+  } else if (word == "showroots") {
+    results.insert(results.end(), mRootDirectories.begin(), mRootDirectories.end());
+  } else if (word == "test") {
+    results.push_back(qvkiNoTest.text());
+  } else if (word == "update") {
+    auto start = std::chrono::steady_clock::now();
+    update();
+    results.push_back(qvkiUpdateCompleted.text({elapsedSince(start)}));
+  } else if (word == "wordcount") {
+    cmdWordCount(arguments, results);
+  } else {
+    QvCommandParent::performCommand(command, arguments, results);
+  }
+}
+
+std::string QvKolvoIndex::getValue(const std::string& name) {
+  std::string key = qvLower(name);
+  if (key == "addedchars") return mAddedChars;
+  if (key == "addedtrailingchars") return mAddedTrailingChars;
+  if (key == "basepath") return mBasePath;
+  if (key == "defaultcharacterset") return std::to_string(mDefaultCharacterSet);
+  if (key == "internationalchar") return std::to_string(mInternationalChar);
+  if (key == "maxperfileread") return std::to_string(mMaxPerFileRead);
+  if (key == "maxwordlength") return std::to_string(mMaxWordLength);
+  if (key == "minwordlength") return std::to_string(mMinWordLength);
+  if (key == "numberhandling") return std::to_string(mNumberHandling);
+  if (key == "wordwrap") return std::to_string(mWordWrap);
+  if (key == "hidetags") return boolText(mHideTags);
+  if (key == "outline") return boolText(mOutlineContents);
+  if (key == "trackall") return boolText(mTrackAll);
+  if (key == "useranking") return boolText(mUseRanking);
+  if (key == "numberbytesread") return std::to_string(mNumberBytesRead);
+  if (key == "numberdirectoriesread") return std::to_string(mDirectoriesRead);
+  if (key == "numberfilecontentsindexed") return std::to_string(mNumberFileContentsIndexed);
+  if (key == "numberfilesindexed") return std::to_string(mNumberFilesIndexed);
+  if (key == "numberwordsindexed") return std::to_string(mNumberWordsIndexed);
+  if (key == "timebase") {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.17g", mTimeBase);
+    return text;
+  }
+  return QvCommandParent::getValue(name);
+}
+
+void QvKolvoIndex::setValue(const std::string& name, const std::string& value) {
+  std::string key = qvLower(name);
+  auto setText = [this, &value](std::string& field) {
+    std::string converted = toLatin1(value);
+    if (converted != field) {
+      field = converted;
+      mTimeBase = 0;
+    }
+  };
+  auto setNumber = [this, &value](int& field, bool resetsTimeBase) {
+    field = toInt(value);
+    if (resetsTimeBase) mTimeBase = 0;
+  };
+  auto setFlag = [this, &value](bool& field, bool resetsTimeBase) {
+    bool on = qvEqualsCaseless(qvTrim(value), "true");
+    if (on != field && resetsTimeBase) mTimeBase = 0;
+    field = on;
+  };
+  if (key == "addedchars") setText(mAddedChars);
+  else if (key == "addedtrailingchars") setText(mAddedTrailingChars);
+  else if (key == "basepath") mBasePath = value;
+  else if (key == "defaultcharacterset") setNumber(mDefaultCharacterSet, true);
+  else if (key == "internationalchar") setNumber(mInternationalChar, true);
+  else if (key == "maxperfileread") setNumber(mMaxPerFileRead, true);
+  else if (key == "maxwordlength") setNumber(mMaxWordLength, true);
+  else if (key == "minwordlength") setNumber(mMinWordLength, true);
+  else if (key == "numberhandling") setNumber(mNumberHandling, true);
+  else if (key == "wordwrap") setNumber(mWordWrap, false);
+  else if (key == "hidetags") setFlag(mHideTags, false);
+  else if (key == "outline") setFlag(mOutlineContents, false);
+  else if (key == "trackall") setFlag(mTrackAll, true);
+  else if (key == "useranking") setFlag(mUseRanking, true);
+  else if (key == "numberbytesread") setNumber(mNumberBytesRead, false);
+  else if (key == "numberdirectoriesread") setNumber(mDirectoriesRead, false);
+  else if (key == "numberfilecontentsindexed") setNumber(mNumberFileContentsIndexed, false);
+  else if (key == "numberfilesindexed") setNumber(mNumberFilesIndexed, false);
+  else if (key == "numberwordsindexed") setNumber(mNumberWordsIndexed, false);
+  else if (key == "timebase") mTimeBase = std::strtod(qvTrim(value).c_str(), nullptr);
+  else if (key == "rootdirectory") { mRootDirectories.push_back(value); mTimeBase = 0; }
+  else if (key == "includepattern") { mIncludePatterns.push_back(value); mTimeBase = 0; }
+  else if (key == "excludepattern") { mExcludePatterns.push_back(value); mTimeBase = 0; }
+  else if (key == "dozipped" || key == "encryptnewzips" || key == "numbercontentsindexed") return;
+  else QvCommandParent::setValue(name, value);
+}
+
+void QvKolvoIndex::xmlBody(QvResults& lines) {
+  QvCommandParent::xmlBody(lines);
+  for (const char* property :
+       {"addedChars", "addedTrailingChars", "defaultCharacterSet", "hideTags", "internationalChar", "maxPerFileRead",
+        "maxWordLength", "minWordLength", "numberBytesRead", "numberDirectoriesRead", "numberFileContentsIndexed",
+        "numberFilesIndexed", "numberWordsIndexed", "numberHandling", "outline", "trackAll", "useRanking",
+        "wordWrap"})
+    lines.push_back(xmlPropertyRepresentation(property));
+  for (const std::string& root : mRootDirectories) lines.push_back("<rootDirectory>" + qvXmlEscapeText(root) + "</rootDirectory>");
+  for (const std::string& entry : mExcludePatterns) lines.push_back("<excludePattern>" + qvXmlEscapeText(entry) + "</excludePattern>");
+  for (const std::string& entry : mIncludePatterns) lines.push_back("<includePattern>" + qvXmlEscapeText(entry) + "</includePattern>");
+  // Reading a list element back zeroes the time base, so it comes last.
+  lines.push_back(xmlPropertyRepresentation("timeBase"));
+}

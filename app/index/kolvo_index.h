@@ -1,0 +1,149 @@
+// The program's handle on one named index and the root of its object tree: the index's
+// settings, its numbered build directories under the kolvo directory, and the commands
+// that build, update, save, open and count it through the engine library.
+#pragma once
+#include <array>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/commands/command_exception.h"
+#include "app/commands/command_parent.h"
+#include "include/kolvolib.h"
+
+// A command that needs the engine index while none is open.
+class QvNilObjectException : public QvCommandException {
+ public:
+  QvNilObjectException();
+};
+
+class QvKolvoIndex : public QvCommandParent {
+ public:
+  QvKolvoIndex(const std::string& name, QvCommandInterface& commandInterface);
+  ~QvKolvoIndex() override;
+  // Makes the index object the interpreter's root, clears it (which runs the kolvo
+  // directory's "startup.script") and makes its temporary directory.
+  static std::shared_ptr<QvKolvoIndex> create(const std::string& name, QvCommandInterface& commandInterface);
+
+  void clear(const std::string& name);
+  void setCharacterMasks();
+  void performCommand(const std::string& command, const std::string& arguments, QvResults& results) override;
+  std::string getValue(const std::string& name) override;
+  void setValue(const std::string& name, const std::string& value) override;
+  void xmlBody(QvResults& lines) override;
+  void cleanup() override;
+
+  void build();
+  void update();
+  std::string saveWithoutBuild();
+  std::string cmdOpen(const std::string& argument);
+  std::string cmdNewIndex(const std::string& name);
+  std::string cmdSaveAs(const std::string& name);
+  bool deleteIndexNamed(const std::string& name);
+  void cmdWordCount(const std::string& arguments, QvResults& results);
+  void close();
+
+  static void copyDirectoryTree(const std::string& from, const std::string& to);
+  static void makeDirectoriesTo(const std::string& path);
+  static std::string getKolvoDirectory();
+  static int getBuildNumber(const std::string& basePath);
+  static std::string addedLanguageCharacters(int international);
+
+  bool hasEngineIndex() const { return mIndex != nullptr; }
+  CKolvoIndex* engineIndex() const;
+  const std::string& indexPath() const { return mIndexPath; }
+  const std::string& basePath() const { return mBasePath; }
+  double timeBase() const { return mTimeBase; }
+  const std::array<bool, 256>& validAnywhere() const { return mValidAnywhere; }
+  const std::array<bool, 256>& validTrailing() const { return mValidTrailing; }
+  const std::string& validAnywhereStr() const { return mValidAnywhereStr; }
+  const std::string& validTrailingStr() const { return mValidTrailingStr; }
+
+  static constexpr QvMessage qvkiMakeDirNotDir{
+      "QvKolvoIndex.qvkiMakeDirNotDir", "Cannot make directory %1% as it already exists and is not a directory"};
+  static constexpr QvMessage qvkiNewIndexCreated{"QvKolvoIndex.qvkiNewIndexCreated", "Create new index named %1%"};
+  static constexpr QvMessage qvkiOpenedIndex{"QvKolvoIndex.qvkiOpenedIndex", "Opened index %1% from %2%"};
+  static constexpr QvMessage qvkiBuildCompleted{"QvKolvoIndex.qvkiBuildCompleted", "build completed in %1% seconds"};
+  static constexpr QvMessage qvkiCouldNotOpenIndex{"QvKolvoIndex.qvkiCouldNotOpenIndex",
+                                                   "Could not open an index at %1%"};
+  static constexpr QvMessage qvkiAddedInclude{"QvKolvoIndex.qvkiAddedInclude", "Added %1% to include patterns"};
+  static constexpr QvMessage qvkiAddedRootDir{"QvKolvoIndex.qvkiAddedRootDir", "Added %1% as root directory"};
+  static constexpr QvMessage qvkiIndexingRoot{"QvKolvoIndex.qvkiIndexingRoot", "Indexing %1%"};
+  static constexpr QvMessage qvkiCouldNotReadBuildNumber{"QvKolvoIndex.qvkiCouldNotReadBuildNumber",
+                                                         "Could not read the build number for %1%"};
+  static constexpr QvMessage qvkiIncludesCleared{"QvKolvoIndex.qvkiIncludesCleared", "Includes cleared"};
+  static constexpr QvMessage qvkiExcludesCleared{"QvKolvoIndex.qvkiExcludesCleared", "Excludes cleared"};
+  static constexpr QvMessage qvkiRootsCleared{"QvKolvoIndex.qvkiRootsCleared", "Root paths cleared"};
+  static constexpr QvMessage qvkiHaltRequested{"QvKolvoIndex.qvkiHaltRequested", "Halt requested by user"};
+  static constexpr QvMessage qvkiCannotDeleteOpenIndex{"QvKolvoIndex.qvkiCannotDeleteOpenIndex",
+                                                       "You cannot delete the currently open index"};
+  static constexpr QvMessage qvkiExclusionError{"QvKolvoIndex.qvkiExclusionError",
+                                                "Error indexing excluded words: %1% "};
+  static constexpr QvMessage qvkiIndexDeleted{"QvKolvoIndex.qvkiIndexDeleted", "Index %1% deleted"};
+  static constexpr QvMessage qvkiCouldNotDeleteIndex{"QvKolvoIndex.qvkiCouldNotDeleteIndex",
+                                                     "Could not delete index %1%"};
+  static constexpr QvMessage qvkiAddedExclude{"QvKolvoIndex.qvkiAddedExclude", "Added %1% to exclude paths"};
+  static constexpr QvMessage qvkiCopyIndexError{"QvKolvoIndex.qvkiCopyIndexError", "Could not copy from %1% to %2%."};
+  static constexpr QvMessage qvkiUpdateCompleted{"QvKolvoIndex.qvkiUpdateCompleted",
+                                                 "update completed in %1% seconds"};
+  static constexpr QvMessage qvkiSavedIndex{"QvKolvoIndex.qvkiSavedIndex", "Saved to %1%"};
+  static constexpr QvMessage qvkiIndexAlreadyExists{"QvKolvoIndex.qvkiIndexAlreadyExists",
+                                                    "An index named %1% already exists"};
+  static constexpr QvMessage qvkiBadIndexName{
+      "QvKolvoIndex.qvkiBadIndexName",
+      "\"%1%\" is not a valid index name: it must not be empty nor hold \"/\" or \"..\""};
+  static constexpr QvMessage qvkiNoTest{"QvKolvoIndex.qvkiNoTest", "no test defined"};
+
+ private:
+  struct Paths {
+    std::string kolvoDirectory, temporaryDirectory, indexDirectory, basePath, indexPath;
+  };
+  static Paths determineIndexFileNames(const std::string& name);
+  void addToStringList(const std::string& text, std::vector<std::string>& list);
+  void loadParameters();
+  void indexSkipFile();
+  void emptyIndex();
+  std::vector<std::string> createRootDirList() const;
+  void scanFiles();
+  void saveBuild(int n);
+  void putBuildNumber(int n);
+  void deleteOtherBuilds(int keep);
+  void indexExclusions();
+  // Moves to build n of the base path: the index and temporary paths, with the cache made.
+  void enterBuildDirectory(int n);
+  // After a failed build, update or save: the half-made build goes, the previous one stays.
+  void restoreAfterFailure(int n, const std::string& oldIndexPath, const std::string& oldTemporary,
+                           double oldTimeBase);
+  // Copies the current build n to build n + 1, opens the copy and lets work finish it
+  // as build n + 1; when that fails, build n stays the index.
+  void continueFromCopy(const std::function<void(int next)>& work);
+  // Refuses names that would lead outside the indexes directory.
+  static void checkIndexName(const std::string& name);
+  std::shared_ptr<QvKolvoIndex> replaceRoot(const std::string& name);
+
+  int mDefaultCharacterSet = 0;
+  std::string mKolvoDirectory, mTemporaryDirectory, mIndexDirectory, mBasePath, mIndexPath;
+  int mMinWordLength = 3;
+  int mMaxWordLength = 32;
+  int mMaxPerFileRead = 10000000;
+  bool mIsUpdate = false;
+  int mInternationalChar = 0;
+  bool mUseRanking = true;
+  bool mTrackAll = true;
+  bool mShowStatus = true;
+  int mNumberHandling = 0;
+  std::string mAddedChars, mAddedTrailingChars;
+  std::vector<std::string> mIncludePatterns, mExcludePatterns;
+  double mTimeBase = 0;
+  int mNumberFilesIndexed = 0, mNumberWordsIndexed = 0, mNumberBytesRead = 0, mDirectoriesRead = 0,
+      mNumberFileContentsIndexed = 0;
+  std::array<bool, 256> mValidAnywhere{}, mValidTrailing{}, mValidViewable{}, mNonAlphaCharacters{};
+  std::string mValidAnywhereStr, mValidTrailingStr;
+  CKolvoIndex* mIndex = nullptr;
+  bool mSavePassword = false;
+  std::vector<std::string> mRootDirectories;
+  bool mHideTags = true;
+  int mWordWrap = 120;
+  bool mOutlineContents = true;
+};
