@@ -1,0 +1,65 @@
+#include "tests/cli/kolvocmd_runner.h"
+
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace kolvotest {
+
+namespace {
+
+std::string shellQuoted(const std::string& text) {
+  std::string out = "'";
+  for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return out + "'";
+}
+
+}  // namespace
+
+std::vector<std::string> lines(const std::string& text) {
+  std::vector<std::string> result;
+  std::string line;
+  std::istringstream stream(text);
+  while (std::getline(stream, line)) result.push_back(line);
+  return result;
+}
+
+std::vector<std::vector<std::string>> KolvocmdRun::answers() const {
+  std::vector<std::vector<std::string>> chunks(1);
+  for (const std::string& line : lines(out)) {
+    if (line == "> ") {
+      chunks.emplace_back();
+    } else {
+      chunks.back().push_back(line);
+    }
+  }
+  return chunks;
+}
+
+KolvocmdRunner::KolvocmdRunner() {
+  std::filesystem::create_directories(kolvoDirectory());
+  // An empty skip file, so that builds do not warn about a missing one.
+  temp.write("kolvo/skipfile.txt", "");
+}
+
+KolvocmdRun KolvocmdRunner::run(const std::string& input, const std::vector<std::string>& arguments,
+                                const std::string& program) const {
+  std::string in = temp.write("run/stdin", input);
+  std::string out = (temp.path() / "run/stdout").string(), err = (temp.path() / "run/stderr").string();
+  std::string command = "cd " + shellQuoted(temp.path().string()) + " && env -u LD_LIBRARY_PATH HOME=" +
+                        shellQuoted(temp.path().string()) + " KOLVODIR=" + shellQuoted(kolvoDirectory()) + " " +
+                        shellQuoted(program);
+  for (const std::string& argument : arguments) command += " " + shellQuoted(argument);
+  command += " <" + shellQuoted(in) + " >" + shellQuoted(out) + " 2>" + shellQuoted(err);
+  KolvocmdRun run;
+  int status = std::system(command.c_str());
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  run.out = temp.read("run/stdout");
+  run.err = temp.read("run/stderr");
+  return run;
+}
+
+}  // namespace kolvotest
