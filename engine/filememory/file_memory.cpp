@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -153,6 +154,13 @@ unsigned char* CFileMemory::getWritablePointer(uint32_t offset, uint32_t length)
   if (!isWritable || !isMapped) throwKolvoError("AssertionFailed", "write to a read-only table " + path);
   if (!inUse(offset, length)) throwKolvoError("AssertionFailed", "write outside the used space of " + path);
   return mapBase + offset;
+}
+
+void CFileMemory::releasePagesBelow(uint32_t offset) {
+  if (!isMapped) return;
+  auto page = static_cast<uint32_t>(sysconf(_SC_PAGESIZE));
+  uint32_t length = std::min(offset, totalSize) / page * page;
+  if (length > 0) madvise(mapBase, length, MADV_DONTNEED);  // advice: a refusal changes nothing
 }
 
 void CFileMemory::writeHeader() {

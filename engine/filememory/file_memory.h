@@ -37,6 +37,11 @@ class CFileMemory {
   // The same for writing; "AssertionFailed" unless writable and the range is used.
   unsigned char* getWritablePointer(uint32_t offset, uint32_t length);
 
+  // Drops the pages below offset from this process's mapping; their bytes stay in the
+  // file (and the page cache) and come back on the next access. For tables written or
+  // read once from front to back, so their size does not stay resident.
+  void releasePagesBelow(uint32_t offset);
+
   bool openForRead();
   bool openForWrite();
   bool enableWrite();

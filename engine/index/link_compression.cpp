@@ -47,7 +47,9 @@ void CKolvoIndex::compressLinks() {
   // Words older than this pass have links of earlier passes in pendingLinks: count what
   // this pass handed over from the temporary table itself.
   std::unordered_map<uint32_t, uint32_t> olderWordLinks;
-  for (uint32_t offset = 16, file = wordLinks->getFile(offset); file; file = wordLinks->getFile(offset)) {
+  bool olderWords = words->getFirst() != 0 && words->getFirst() < passWordLimit;
+  for (uint32_t offset = 16, file = olderWords ? wordLinks->getFile(offset) : 0; file;
+       file = wordLinks->getFile(offset)) {
     uint8_t rank;
     for (uint32_t word = wordLinks->getWord(offset, rank); word; word = wordLinks->getWord(offset, rank))
       if (word < passWordLimit) ++olderWordLinks[word];
@@ -93,11 +95,16 @@ void CKolvoIndex::compressLinks() {
 
   // Fill pass: each record goes just below the ones already written.
   uint32_t reportAt = 0;
+  uint32_t released = 0;
   counter = 0;
   for (uint32_t offset = 16, file = wordLinks->getFile(offset); file; file = wordLinks->getFile(offset)) {
     if (++counter >= reportAt && statusLevel != 0) {
       kolvo::setStatus("CompLinksFmt", std::to_string(reportAt) + "\t" + std::to_string(reportAt + 50000));
       reportAt += 50000;
+    }
+    if (offset - released > (8u << 20)) {
+      wordLinks->releasePagesBelow(offset);  // read once, front to back
+      released = offset;
     }
     uint8_t rank;
     for (uint32_t word = wordLinks->getWord(offset, rank); word; word = wordLinks->getWord(offset, rank)) {

@@ -15,6 +15,11 @@ void CWordLinks::addWord(uint32_t fileNumber, uint32_t wordNumber, uint8_t rank)
     groupStart = head;
   }
   uint32_t record = getNewSpace(recordSize());
+  // What lies behind is not touched again until compression reads it once.
+  if (record - released > releaseStep) {
+    releasePagesBelow(groupStart);
+    released = record;
+  }
   unsigned char* at = getWritablePointer(record, recordSize());
   kolvo::storeU32(at, wordNumber);
   if (hasRank) at[4] = rank;

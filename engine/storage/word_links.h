@@ -25,6 +25,8 @@ class CWordLinks : public CFileMemory {
   uint32_t recordSize() const { return hasRank ? 5 : 4; }
 
  private:
+  static constexpr uint32_t releaseStep = 8u << 20;
+  uint32_t released = 0;
   uint32_t currentGroupFile = 0;
   uint32_t groupStart = 0;
   bool hasRank;
