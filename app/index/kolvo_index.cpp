@@ -542,9 +542,9 @@ void QvKolvoIndex::restoreAfterFailure(int n, const std::string& oldIndexPath, c
   if (n > 0 && fs::exists(mIndexPath + "hash")) {
     try {
       mIndex = klib(kCreateNewIndex)(0, mIndexPath.c_str());
+      // The settings may be what failed; the stored index reads well without them.
       if (mIndex) loadParameters();
     } catch (const QvCommandException&) {
-      mIndex = nullptr;
     }
   }
 }

@@ -110,6 +110,22 @@ TEST_F(KolvocmdTest, SaveAndOpenKeepTheSettingsAndTimeBase) {
   EXPECT_EQ(answers[5], Lines{"*.txt"});
 }
 
+TEST_F(KolvocmdTest, FailedBuildOrUpdateKeepsThePreviousBuild) {
+  runner.run(setup() + "build\nsave\n");
+  ASSERT_EQ(currentBuild(), "2");
+  // A declarations file this large makes the engine refuse to set up its analyzers.
+  runner.folder().write("kolvo/externanalyzers.txt", std::string(70000, '#'));
+  KolvocmdRun run = runner.run("open default\nbuild\nwordcount\nupdate\nwordcount\n");
+  auto answers = run.answers();
+  ASSERT_EQ(answers.size(), 7u) << run.out;
+  EXPECT_EQ(answers[2].back().rfind("ERROR externalAnalyzersFileTooBig", 0), 0u) << run.out;
+  EXPECT_EQ(answers[3], wordCountOfDocs);
+  EXPECT_EQ(answers[4].back().rfind("ERROR externalAnalyzersFileTooBig", 0), 0u) << run.out;
+  EXPECT_EQ(answers[5], wordCountOfDocs);
+  EXPECT_EQ(currentBuild(), "2");
+  EXPECT_EQ(builds(), Lines{"build_2"});
+}
+
 TEST_F(KolvocmdTest, QuitInAnyCaseEndsTheLoop) {
   for (std::string quit : {"quit", "QUIT", "Quit"}) {
     KolvocmdRun run = runner.run(quit + "\nfoo\n");
