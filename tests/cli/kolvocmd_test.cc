@@ -126,6 +126,34 @@ TEST_F(KolvocmdTest, FailedBuildOrUpdateKeepsThePreviousBuild) {
   EXPECT_EQ(builds(), Lines{"build_2"});
 }
 
+TEST_F(KolvocmdTest, ChangedSettingOrRootMakesTheUpdateAFullBuild) {
+  std::string indexing = "Indexing " + runner.documents();
+  struct Case {
+    std::string change;
+    bool full;
+  };
+  for (const Case& c : {Case{"getvalue minWordLength", false}, Case{"setvalue minWordLength 4", true},
+                        Case{"addroot " + runner.documents() + "/sub", true}, Case{"addexclude *.dat", true},
+                        Case{"setvalue wordWrap 60", false}}) {
+    KolvocmdRun run = runner.run(setup() + "build\n" + c.change + "\nupdate\n");
+    auto answers = run.answers();
+    ASSERT_EQ(answers.size(), 7u) << run.out;
+    bool full = std::find(answers[5].begin(), answers[5].end(), indexing) != answers[5].end();
+    EXPECT_EQ(full, c.full) << c.change << "\n" << run.out;
+    EXPECT_TRUE(endsWithCompletion(answers[5], "update")) << run.out;
+  }
+}
+
+TEST_F(KolvocmdTest, OpenOfAMissingOrDamagedIndexKeepsTheCurrentOne) {
+  runner.folder().write("kolvo/indexes/broken/current_build", "two");
+  KolvocmdRun run = runner.run(setup() + "build\nopen missing\nopen broken\nwordcount\n");
+  auto answers = run.answers();
+  ASSERT_EQ(answers.size(), 8u) << run.out;
+  EXPECT_EQ(answers[4], Lines{"Could not open an index at missing"});
+  EXPECT_EQ(answers[5], Lines{"Could not read the build number for broken"});
+  EXPECT_EQ(answers[6], wordCountOfDocs);
+}
+
 TEST_F(KolvocmdTest, QuitInAnyCaseEndsTheLoop) {
   for (std::string quit : {"quit", "QUIT", "Quit"}) {
     KolvocmdRun run = runner.run(quit + "\nfoo\n");
