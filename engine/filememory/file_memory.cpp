@@ -93,6 +93,10 @@ void CFileMemory::grow(uint64_t needed) {
   if (newSize > UINT32_MAX) throwKolvoError("MemFileExtendFail", std::to_string(newSize));
 
   auto& calls = kolvo::posixCalls();
+  // The file may be longer on disk than its header says (a session that ended without
+  // writing its header back): what lies there beyond the recorded size is not ours.
+  struct stat before {};
+  uint64_t staleEnd = fstat(fileDescriptor, &before) == 0 ? static_cast<uint64_t>(before.st_size) : newSize;
   // Reserve the blocks before any page of the new range is touched: a sparse file on a
   // full disk would otherwise kill the process with SIGBUS at the first write. The
   // mapping stays as it was until the file has grown.
@@ -125,9 +129,8 @@ void CFileMemory::grow(uint64_t needed) {
   }
   totalSize = static_cast<uint32_t>(newSize);
   isWritable = true;
-  // The file may be longer on disk than its header says (a session that ended without
-  // writing its header back); what lies beyond the recorded size is not ours.
-  std::memset(mapBase + oldSize, 0, newSize - oldSize);
+  // Only stale bytes need clearing: the space the file grew by reads as zero already.
+  if (staleEnd > oldSize) std::memset(mapBase + oldSize, 0, std::min(staleEnd, newSize) - oldSize);
 }
 
 bool CFileMemory::mapWhole(uint32_t length, bool forWrite) {
