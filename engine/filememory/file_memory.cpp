@@ -201,30 +201,14 @@ bool CFileMemory::openForRead() {
     unmap();
     closeDescriptor();
   }
-  fileDescriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fileDescriptor < 0) return false;
-  isOpen = true;
-  uint32_t recorded = 0;
-  if (!readRecordedSize(fileDescriptor, recorded)) {
-    closeDescriptor();
-    return false;
-  }
-  struct stat status {};
-  if (recorded < headerSize || fstat(fileDescriptor, &status) != 0 ||
-      static_cast<uint64_t>(status.st_size) < recorded) {
-    // Mapping past the end of the file would fault at the first read.
-    closeDescriptor();
-    throwKolvoError("StorageReadError", path);
-  }
-  if (!mapWhole(recorded, false)) {
-    closeDescriptor();
-    throwKolvoError("FileMapWriteFail", path);
-  }
-  return true;
+  return mapExisting(false);
 }
 
-bool CFileMemory::openForWrite() {
-  fileDescriptor = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+bool CFileMemory::openForWrite() { return mapExisting(true); }
+
+bool CFileMemory::mapExisting(bool forWrite) {
+  int flags = forWrite ? O_RDWR | O_CREAT | O_CLOEXEC : O_RDONLY | O_CLOEXEC;
+  fileDescriptor = ::open(path.c_str(), flags, 0600);
   if (fileDescriptor < 0) return false;
   isOpen = true;
   uint32_t recorded = 0;
@@ -233,16 +217,18 @@ bool CFileMemory::openForWrite() {
     return false;
   }
   struct stat status {};
-  if (recorded < headerSize || recorded < usedSize || fstat(fileDescriptor, &status) != 0 ||
+  // Mapping past the end of the file would fault at the first read; a writable table
+  // must also still hold everything it has handed out.
+  if (recorded < headerSize || (forWrite && recorded < usedSize) || fstat(fileDescriptor, &status) != 0 ||
       static_cast<uint64_t>(status.st_size) < recorded) {
     closeDescriptor();
     throwKolvoError("StorageReadError", path);
   }
-  if (!mapWhole(recorded, true)) {
+  if (!mapWhole(recorded, forWrite)) {
     closeDescriptor();
     throwKolvoError("FileMapWriteFail", path);
   }
-  isWritable = true;
+  isWritable = forWrite;
   return true;
 }
 

@@ -69,6 +69,9 @@ class CFileMemory {
   void closeDescriptor();
   // Maps length bytes of the open descriptor; false when the system refuses.
   bool mapWhole(uint32_t length, bool forWrite);
+  // Opens and maps the whole recorded length of an existing file; false when it is
+  // missing or shorter than 4 bytes.
+  bool mapExisting(bool forWrite);
   void grow(uint64_t needed);
   void checkHeader();
 
