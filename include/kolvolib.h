@@ -46,6 +46,7 @@ typedef struct CKolvoIndex CKolvoIndex;
 typedef struct CTextStorage CTextStorage;
 typedef struct CFileStorage CFileStorage;
 typedef struct CFileLinks CFileLinks;
+typedef struct CFileContents CFileContents;
 /* The 16-byte information record in front of a file table entry's name. */
 typedef struct KolvoFileInfo KolvoFileInfo;
 
@@ -221,6 +222,38 @@ KOLVO_EXPORT void kfiMarkFileObsolete(KolvoFileInfo* info);
 KOLVO_EXPORT kulong kflGetFile(CFileLinks* links, kulong* cursor);
 /* The next-block word at offset: where the word's previous block begins, or 0. */
 KOLVO_EXPORT kulong kflGetNextList(CFileLinks* links, kulong offset);
+
+/* ---- File contents -------------------------------------------------------------- */
+
+/* The display text of one indexed file, made once by the file's analyzer; a member of an
+ * archive is extracted level by level to temporary files, which are gone again when this
+ * returns. Null when the file cannot be shown (a directory, a missing or unreadable file,
+ * an archive member that cannot be extracted); the throw callback has been told why.
+ * Free the object with kfcDeleteContentsObject. */
+KOLVO_EXPORT CFileContents* kidxGetFileContents(CKolvoIndex* index, kulong file, kulong maxBytes, int wrapWidth,
+                                                kbool stripMarkup, int nearDistance);
+/* Null is ignored. */
+KOLVO_EXPORT void kfcDeleteContentsObject(CFileContents* contents);
+/* The NUL-terminated text, owned by the object; "" when there is none. */
+KOLVO_EXPORT const char* kfcContents(CFileContents* contents);
+/* The file whose bytes were read (for an archive member, its temporary file). */
+KOLVO_EXPORT const char* kfcFilePath(CFileContents* contents);
+/* Length of the word starting at the byte offset; 0 when no word starts there. */
+KOLVO_EXPORT kulong kfcTokenLength(CFileContents* contents, kulong offset);
+/* Hit patterns are lower-cased terms with the wildcards * and ?; "+term" and "+( ... )"
+ * are not hits; "term<n rest" makes term a hit only when rest has a hit within the next
+ * n words (no n: the object's near distance; 0: no limit). Searches from the byte offset
+ * and answers the first hit's offset plus 1, or 0 when there is none; the answer can be
+ * passed back as the next offset. */
+KOLVO_EXPORT kulong kfcSearchBuffer(CFileContents* contents, kulong offset, const char* pattern);
+/* 1 when the text holds a hit of the pattern. */
+KOLVO_EXPORT kbool kfcContainsHit(CFileContents* contents, const char* pattern);
+/* Reduces the text to the lines that hold hits whose length lies within the index's
+ * word lengths (a maximum of 0 means none), each line once, in order. */
+KOLVO_EXPORT void kfcConvertToOutline(CFileContents* contents, const char* pattern);
+/* The next line of the text with its line feed; valid until the next call. After the
+ * last line it reports "EndOfContents" and answers "". */
+KOLVO_EXPORT const char* kfcNext(CFileContents* contents);
 
 /* ---- Utilities ------------------------------------------------------------------ */
 
