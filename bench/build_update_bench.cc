@@ -3,7 +3,6 @@
 // index size of the build; the update after 1% of the files change, 100 are added and
 // 100 deleted, against the build; and the updated index checked against a fresh build.
 #include <sys/stat.h>
-#include <sys/time.h>
 
 #include <chrono>
 #include <cmath>
@@ -13,60 +12,19 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <random>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "bench/bench_tree.h"
+#include "bench/engine_build.h"
 #include "bench/table_bench_support.h"
 #include "include/kolvolib.h"
 
 namespace {
 
 constexpr int fileCount = 100000;
-constexpr int filesPerFolder = 100;
-constexpr int vocabularySize = 500000;
 constexpr double macOffset = 2082844800.0;
-
-struct Corpus {
-  std::vector<std::string> words;
-  std::vector<double> cumulative;
-  std::mt19937 random{1234};
-  Corpus() {
-    const char* letters = "etaoinshrdlcumwfgypbvkjxqz";
-    double total = 0;
-    for (int i = 0; i < vocabularySize; ++i) {
-      std::string word;
-      int length = 3 + static_cast<int>(random() % 8);
-      for (int j = 0, n = i; j < length; ++j, n /= 7) word += letters[(n + random()) % 26];
-      words.push_back(word);
-      total += 1.0 / (i + 1);
-      cumulative.push_back(total);
-    }
-    for (double& c : cumulative) c /= total;
-  }
-  const std::string& pick() {
-    double x = std::uniform_real_distribution<double>(0, 1)(random);
-    return words[std::lower_bound(cumulative.begin(), cumulative.end(), x) - cumulative.begin()];
-  }
-  std::string text(size_t bytes) {
-    std::string out;
-    while (out.size() < bytes) {
-      out += pick();
-      out += (random() % 12 == 0) ? "\n" : " ";
-    }
-    return out;
-  }
-};
-
-std::string fileName(const std::string& root, int i) {
-  return root + "/d" + std::to_string(i / filesPerFolder) + "/f" + std::to_string(i) + ".txt";
-}
-
-void setOld(const std::string& path) {
-  struct timeval times[2] = {{1500000000, 0}, {1500000000, 0}};
-  utimes(path.c_str(), times);
-}
 
 double rssOf(const char* field) {
   std::ifstream status("/proc/self/status");
@@ -74,27 +32,6 @@ double rssOf(const char* field) {
   while (std::getline(status, line))
     if (line.rfind(field, 0) == 0) return std::stod(line.substr(std::string(field).size())) / 1024.0;
   return 0;
-}
-
-void configure(CKolvoIndex* index) {
-  for (int c = 'a'; c <= 'z'; ++c) kidxSetValidCharMask(index, c, 1);
-  for (int c = 'A'; c <= 'Z'; ++c) kidxSetValidCharMask(index, c, 1);
-  kidxSetMaxPerFileRead(index, 100000000);
-  kidxCreateAnalyzers(index);
-  kidxSetIncludeCount(index, 1);
-  kidxSetIncludePattern(index, 0, "*.txt", "generic");
-}
-
-CKolvoIndex* build(const std::string& root, const std::string& at) {
-  CKolvoIndex* index = kCreateNewIndex(1, at.c_str());
-  configure(index);
-  kidxEmptyIndex(index);
-  kidxNewFileLinks(index);
-  kulong entry = kfsAddFile(kidxGetFiles(index), root.c_str());
-  kidxIndexDirectory(index, root.c_str(), entry);
-  kidxCompressLinks(index);
-  kidxStoreStorage(index, at.c_str());
-  return index;
 }
 
 uint64_t folderBytes(const std::string& folder) {
@@ -144,28 +81,20 @@ int main() {
   kSetWarningCallBack(onError);
   kolvobench::ScratchDir scratch;
   std::string root = scratch.slashed() + "tree";
-  Corpus corpus;
-  uint64_t textBytes = 0;
+  kolvobench::BenchTree tree(root, fileCount);
   auto start = std::chrono::steady_clock::now();
-  for (int i = 0; i < fileCount; ++i) {
-    if (i % filesPerFolder == 0) std::filesystem::create_directories(root + "/d" + std::to_string(i / filesPerFolder));
-    std::string text = corpus.text(2000 + corpus.random() % 4000);
-    std::ofstream(fileName(root, i), std::ios::binary) << text;
-    setOld(fileName(root, i));
-    textBytes += text.size();
-  }
-  for (int d = 0; d < fileCount / filesPerFolder; ++d) setOld(root + "/d" + std::to_string(d));
-  setOld(root);
+  tree.generate();
+  uint64_t textBytes = tree.textBytes();
   std::printf("tree: %d files, %.1f MB of text, made in %.1f s\n", fileCount, textBytes / 1e6,
               kolvobench::secondsSince(start));
   // Warm the page cache, as the target asks.
-  for (int i = 0; i < fileCount; ++i) std::ifstream(fileName(root, i), std::ios::binary).ignore(1 << 30);
+  tree.warm();
 
   std::string buildDir = scratch.slashed() + "build_1/";
   std::filesystem::create_directories(buildDir);
   double buildStarted = static_cast<double>(time(nullptr));
   start = std::chrono::steady_clock::now();
-  CKolvoIndex* index = build(root, buildDir);
+  CKolvoIndex* index = kolvobench::buildEngineIndex(root, buildDir);
   double buildSeconds = kolvobench::secondsSince(start);
   double anon = rssOf("RssAnon:"), mapped = rssOf("RssFile:");
   uint64_t indexBytes = folderBytes(buildDir);
@@ -177,15 +106,12 @@ int main() {
   kidxClearIndex(index);
 
   // 1% touched with new text, 100 added, 100 deleted.
-  for (int i = 0; i < fileCount; i += 100) std::ofstream(fileName(root, i), std::ios::binary) << corpus.text(3000);
-  for (int i = 0; i < 100; ++i)
-    std::ofstream(root + "/d" + std::to_string(i * 7) + "/new" + std::to_string(i) + ".txt") << corpus.text(3000);
-  for (int i = 0; i < 100; ++i) std::filesystem::remove(fileName(root, i * 997 + 13));
+  tree.change();
   uint64_t linksBefore = std::filesystem::file_size(buildDir + "links");
 
   start = std::chrono::steady_clock::now();
   index = kCreateNewIndex(0, buildDir.c_str());
-  configure(index);
+  kolvobench::configureEngineIndex(index);
   kidxSetTimeBase(index, buildStarted - 1 + macOffset);
   kidxPrune(index);
   kidxCompressLinks(index);
@@ -199,7 +125,7 @@ int main() {
 
   std::string freshDir = scratch.slashed() + "fresh/";
   std::filesystem::create_directories(freshDir);
-  CKolvoIndex* fresh = build(root, freshDir);
+  CKolvoIndex* fresh = kolvobench::buildEngineIndex(root, freshDir);
   bool same = wordFiles(index) == wordFiles(fresh);
   std::printf("update: every word's live files %s a fresh build's\n", same ? "equal" : "DIFFER FROM");
   kidxClearIndex(fresh);

@@ -1,0 +1,26 @@
+#include "bench/engine_build.h"
+
+namespace kolvobench {
+
+void configureEngineIndex(CKolvoIndex* index) {
+  for (int c = 'a'; c <= 'z'; ++c) kidxSetValidCharMask(index, c, 1);
+  for (int c = 'A'; c <= 'Z'; ++c) kidxSetValidCharMask(index, c, 1);
+  kidxSetMaxPerFileRead(index, 100000000);
+  kidxCreateAnalyzers(index);
+  kidxSetIncludeCount(index, 1);
+  kidxSetIncludePattern(index, 0, "*.txt", "generic");
+}
+
+CKolvoIndex* buildEngineIndex(const std::string& root, const std::string& at) {
+  CKolvoIndex* index = kCreateNewIndex(1, at.c_str());
+  configureEngineIndex(index);
+  kidxEmptyIndex(index);
+  kidxNewFileLinks(index);
+  kulong entry = kfsAddFile(kidxGetFiles(index), root.c_str());
+  kidxIndexDirectory(index, root.c_str(), entry);
+  kidxCompressLinks(index);
+  kidxStoreStorage(index, at.c_str());
+  return index;
+}
+
+}  // namespace kolvobench
