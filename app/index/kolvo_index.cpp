@@ -21,7 +21,9 @@
 #include "app/commands/text_tools.h"
 #include "app/commands/xml_reader.h"
 #include "app/index/kolvo_lib.h"
-#include "engine/filememory/le_fields.h"
+#include "app/referrals/referrals.h"
+#include "app/search/search_criteria.h"
+#include "app/search/word_files.h"
 
 namespace fs = std::filesystem;
 
@@ -49,30 +51,10 @@ std::string hexEscape(unsigned char c) {
   return std::string("\\x") + digits[c >> 4] + digits[c & 15];
 }
 
-// UTF-8 to Windows Latin-1; what Latin-1 cannot hold, and bytes that are no UTF-8, stay.
-std::string toLatin1(const std::string& text) {
-  std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    unsigned char c = static_cast<unsigned char>(text[i]);
-    if ((c == 0xC2 || c == 0xC3) && i + 1 < text.size() && (static_cast<unsigned char>(text[i + 1]) & 0xC0) == 0x80) {
-      out += static_cast<char>(((c & 0x03) << 6) | (static_cast<unsigned char>(text[i + 1]) & 0x3F));
-      ++i;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out;
-}
-
 bool isBuildName(const std::string& name) {
   if (!qvStartsWith(name, "build_") || name.size() == 6) return false;
   return std::all_of(name.begin() + 6, name.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
-
-// The program's own readers of the word-data block.
-kulong kiGetLastFile(const void* data) { return data ? kolvo::loadU32(data) : 0; }
-kulong kiGetLastRank(const void* data) { return data ? kolvo::loadU16(static_cast<const unsigned char*>(data) + 4) : 0; }
-kulong kiGetFiles(const void* data) { return data ? kolvo::loadU32(static_cast<const unsigned char*>(data) + 8) : 0; }
 
 bool isPathPrefix(const std::string& prefix, const std::string& path) {
   if (prefix == path) return true;
@@ -99,6 +81,8 @@ QvKolvoIndex::~QvKolvoIndex() {
 
 std::shared_ptr<QvKolvoIndex> QvKolvoIndex::create(const std::string& name, QvCommandInterface& commandInterface) {
   auto index = qvCreateRoot<QvKolvoIndex>(commandInterface, name);
+  index->mSearchCriteria = qvCreateChild<QvSearchCriteria>(*index, "criteria");
+  index->mReferrals = qvCreateChild<QvReferrals>(*index, "referrals");
   index->clear(name);
   std::error_code ignored;
   if (!fs::exists(index->mTemporaryDirectory)) fs::create_directory(index->mTemporaryDirectory, ignored);
@@ -161,6 +145,10 @@ void QvKolvoIndex::clear(const std::string& name) {
   mHideTags = true;
   mWordWrap = 120;
   mOutlineContents = true;
+  if (mReferrals) mReferrals->clear();
+  if (mSearchCriteria) mSearchCriteria->clear();
+  mResults.clear();
+  mSearchCount = 0;
   std::string script = mKolvoDirectory + "/startup.script";
   if (fs::exists(script)) {
     QvResults discarded;
@@ -314,6 +302,8 @@ CKolvoIndex* QvKolvoIndex::engineIndex() const {
 }
 
 void QvKolvoIndex::close() {
+  // File numbers mean nothing once the tables they point into are gone.
+  mResults.clear();
   CKolvoIndex* index = mIndex;
   mIndex = nullptr;
   if (index) klib(kidxClearIndex)(index);
@@ -722,9 +712,6 @@ void QvKolvoIndex::cmdWordCount(const std::string& arguments, QvResults& results
   CFileLinks* links = klib(kidxGetLinks)(index);
   auto getNext = klib(ktsGetNext);
   auto getText = klib(ktsGetText);
-  auto getData = klib(ktsGetData);
-  auto getFile = klib(kflGetFile);
-  auto getNextList = klib(kflGetNextList);
   struct Count {
     std::string word;
     long files = 0, occurrences = 0;
@@ -746,23 +733,12 @@ void QvKolvoIndex::cmdWordCount(const std::string& arguments, QvResults& results
     return isLive;
   };
   for (kulong word = klib(ktsGetFirst)(words); word != 0; word = getNext(words, word)) {
-    const void* data = getData(words, word);
     Count count;
-    if (kulong last = kiGetLastFile(data); counted(last)) {
+    qvForEachWordFile(words, links, word, [&](kulong file, kulong rank) {
+      if (!counted(file)) return;
       ++count.files;
-      count.occurrences += mUseRanking ? static_cast<long>(kiGetLastRank(data)) + 1 : 1;
-    }
-    kulong block = kiGetFiles(data);
-    std::set<kulong> seenBlocks;
-    while (links && block != 0 && seenBlocks.insert(block).second) {
-      kulong cursor[2] = {block, 0};
-      for (kulong file = getFile(links, cursor); file != 0; file = getFile(links, cursor)) {
-        if (!counted(file)) continue;
-        ++count.files;
-        count.occurrences += mUseRanking ? static_cast<long>(cursor[1]) + 1 : 1;
-      }
-      block = getNextList(links, cursor[0]);
-    }
+      count.occurrences += mUseRanking ? static_cast<long>(rank) + 1 : 1;
+    });
     if (count.occurrences == 0) continue;
     const char* text = getText(words, word);
     count.word = text ? text : "";
@@ -840,6 +816,21 @@ void QvKolvoIndex::performCommand(const std::string& command, const std::string&
     results.push_back(qvkiUpdateCompleted.text({elapsedSince(start)}));
   } else if (word == "wordcount") {
     cmdWordCount(arguments, results);
+  } else if (word == "find") {
+    QvResults referralLines = qvSplit(cmdFind(arguments), '\n');
+    if (!referralLines.empty() && referralLines.back().empty()) referralLines.pop_back();
+    results.insert(results.end(), referralLines.begin(), referralLines.end());
+    std::string found = qvkiFound.text() + std::to_string(mResults.size()) + qvkiOccurrences.text() +
+                        std::to_string(mResults.occurrences());
+    if (!qvTrim(mSkippedWords).empty()) found += qvkiSkipped.text({qvTrim(mSkippedWords)});
+    results.push_back(found);
+  } else if (word == "listresults") {
+    createResultsList(argument.empty() ? -1 : toInt(argument), results);
+  } else if (word == "filecontents") {
+    results.push_back(cmdFileContents(argument));
+  } else if (word == "setsearchphrase") {
+    mLastSearchPhrase = qvLower(qvTrim(qvToLatin1(arguments)));
+    if (mLastSearchPhrase.empty()) mLastSearchPhrase = "*";
   } else {
     QvCommandParent::performCommand(command, arguments, results);
   }
@@ -866,6 +857,17 @@ std::string QvKolvoIndex::getValue(const std::string& name) {
   if (key == "numberfilecontentsindexed") return std::to_string(mNumberFileContentsIndexed);
   if (key == "numberfilesindexed") return std::to_string(mNumberFilesIndexed);
   if (key == "numberwordsindexed") return std::to_string(mNumberWordsIndexed);
+  if (qvStartsWith(key, "result.")) {
+    std::string number = qvTrim(key.substr(7));
+    std::vector<QvKolvoResults::Entry> ranked = mResults.ranked();
+    char* end = nullptr;
+    long i = std::strtol(number.c_str(), &end, 10);
+    if (number.empty() || *end != '\0' || i < 0 || static_cast<std::size_t>(i) >= ranked.size())
+      throw QvCommandException(qvkiNoSuchResult, Arguments{number, std::to_string(ranked.size())});
+    const std::string& resultKey = ranked[static_cast<std::size_t>(i)].key;
+    return mResults.resultOf(resultKey, [this](kulong file) { return describeFile(file); }).asString() + "\t" +
+           resultKey;
+  }
   if (key == "timebase") {
     char text[64];
     std::snprintf(text, sizeof text, "%.17g", mTimeBase);
@@ -877,7 +879,7 @@ std::string QvKolvoIndex::getValue(const std::string& name) {
 void QvKolvoIndex::setValue(const std::string& name, const std::string& value) {
   std::string key = qvLower(name);
   auto setText = [this, &value](std::string& field) {
-    std::string converted = toLatin1(value);
+    std::string converted = qvToLatin1(value);
     if (converted != field) {
       field = converted;
       mTimeBase = 0;

@@ -10,6 +10,7 @@
 
 #include "app/commands/command_exception.h"
 #include "app/commands/command_parent.h"
+#include "app/search/kolvo_results.h"
 #include "include/kolvolib.h"
 
 // A command that needs the engine index while none is open.
@@ -17,6 +18,9 @@ class QvNilObjectException : public QvCommandException {
  public:
   QvNilObjectException();
 };
+
+class QvReferrals;
+class QvSearchCriteria;
 
 class QvKolvoIndex : public QvCommandParent {
  public:
@@ -43,6 +47,34 @@ class QvKolvoIndex : public QvCommandParent {
   bool deleteIndexNamed(const std::string& name);
   void cmdWordCount(const std::string& arguments, QvResults& results);
   void close();
+  std::shared_ptr<QvCommandObject> createChild(const std::string& className, const std::string& name) override;
+
+  // Searching: the phrase language evaluated against the word, file and link tables,
+  // the criteria, the contents check of phrases and near words, the referrals' answers.
+  std::string cmdFind(const std::string& phrase);
+  void find(const std::string& phrase, QvKolvoResults& results);
+  void findPhrase(const std::string& phrase, QvKolvoResults& results, bool first);
+  void findToken(const std::string& token, QvKolvoResults& results, bool first);
+  void addAll(QvKolvoResults& results);
+  bool doesCriteriaMatch(const KolvoFileInfo* info);
+  void addWordFiles(kulong word, QvKolvoResults& results);
+  void addWordList(kulong list, QvKolvoResults& results);
+  void addToResults(kulong file, int32_t rank, QvKolvoResults& results);
+  // The phrase as the engine's hit patterns read it: quoted words and near operators
+  // become near terms.
+  std::string parseSearchPhrase(const std::string& phrase) const;
+  // The file's display text, or null when it cannot be read; free with kfcDeleteContentsObject.
+  CFileContents* fileContents(kulong file);
+  void createResultsList(int count, QvResults& lines);
+  std::string cmdFileContents(const std::string& argument);
+  // Waits, letting events run, until no referral runs or their time is up.
+  void awaitReferralResults();
+  // Name, parent folders, time and size of a local file, for listing.
+  QvKolvoResult describeFile(kulong file);
+  QvKolvoResults& results() { return mResults; }
+  QvSearchCriteria& criteria() const;
+  QvReferrals& referrals() const;
+  const std::string& lastSearchPhrase() const { return mLastSearchPhrase; }
 
   static void copyDirectoryTree(const std::string& from, const std::string& to);
   static void makeDirectoriesTo(const std::string& path);
@@ -94,8 +126,38 @@ class QvKolvoIndex : public QvCommandParent {
       "QvKolvoIndex.qvkiBadIndexName",
       "\"%1%\" is not a valid index name: it must not be empty nor hold \"/\" or \"..\""};
   static constexpr QvMessage qvkiNoTest{"QvKolvoIndex.qvkiNoTest", "no test defined"};
+  static constexpr QvMessage qvkiSearchPhraseNumberError{
+      "QvKolvoIndex.qvkiSearchPhraseNumberError",
+      "Search token (%1%) contains numbers that the current number handling setting doesn't allow"};
+  static constexpr QvMessage qvkiParenMismatch{"QvKolvoIndex.qvkiParenMismatch",
+                                               "Parenthesis mismatch in phrase \"%1%\""};
+  static constexpr QvMessage qvkiPhraseTooDeep{"QvKolvoIndex.qvkiPhraseTooDeep",
+                                               "Parentheses nested more than %1% deep in phrase \"%2%\""};
+  static constexpr QvMessage qvkiNeedsToBeBuild{"QvKolvoIndex.qvkiNeedsToBeBuild",
+                                                "The index needs to be rebuilt before using it further"};
+  static constexpr QvMessage qvReferralNotFinished{"QvKolvoIndex.qvReferralNotFinished",
+                                                   "Request did not complete for referral: "};
+  static constexpr QvMessage qvkiFound{"QvKolvoIndex.qvkiFound", "Found "};
+  static constexpr QvMessage qvkiOccurrences{"QvKolvoIndex.qvkiOccurrences", " Occurrences: "};
+  static constexpr QvMessage qvkiSkipped{"QvKolvoIndex.qvkiSkipped", " Skipped( %1% )"};
+  static constexpr QvMessage qvZeroResultsRequested{"QvKolvoIndex.qvZeroResultsRequested", "Zero results requested"};
+  static constexpr QvMessage qvkiNoSuchResult{"QvKolvoIndex.qvkiNoSuchResult",
+                                              "There is no result %1%: the last search found %2%"};
+  static constexpr QvMessage qvkiBadTokenRegex{"QvKolvoIndex.qvkiBadTokenRegex", "%1%"};
 
  private:
+  // findPhrase at a depth of parentheses; deeper than kMaxPhraseNesting is refused.
+  void findPhrase(const std::string& phrase, QvKolvoResults& results, bool first, int depth);
+  // Drops the candidates whose text lacks the phrase's quoted words or near words.
+  void checkContents(const std::string& phrase, QvKolvoResults& results);
+  // The referral that the text before a "|" or "}" of a result key names.
+  std::shared_ptr<class QvReferral> referralNamed(const std::string& name) const;
+  // The hits of the last phrase, "position:length" TAB each, with the text made an
+  // outline first when the outline setting is on.
+  std::string hitsOf(CFileContents* contents, std::string& text);
+  std::string tokenRegexHits(std::string& text);
+  bool isWordLengthShown(kulong length) const;
+
   struct Paths {
     std::string kolvoDirectory, temporaryDirectory, indexDirectory, basePath, indexPath;
   };
@@ -146,4 +208,14 @@ class QvKolvoIndex : public QvCommandParent {
   bool mHideTags = true;
   int mWordWrap = 120;
   bool mOutlineContents = true;
+
+  std::shared_ptr<QvSearchCriteria> mSearchCriteria;
+  std::shared_ptr<QvReferrals> mReferrals;
+  QvKolvoResults mResults{this};
+  std::string mSkippedWords;
+  std::string mLastSearchPhrase = "*";
+  int mSearchCount = 0;
+
+ public:
+  static constexpr int kMaxPhraseNesting = 100;
 };

@@ -11,6 +11,7 @@
 #include "app/commands/command_exception.h"
 #include "app/commands/command_interface.h"
 #include "app/commands/text_tools.h"
+#include "app/platform/halt_request.h"
 #include "engine/kolvolib/kolvo_codes.h"
 
 namespace {
@@ -53,7 +54,9 @@ void warningCallback(const char* code, const char* detail) {
 }
 
 kbool statusCallback(const char* code, const char* detail, int origin) {
-  return printStatus(code ? code : "", detail ? detail : "", origin != 0) ? 1 : 0;
+  // The engine stops a walk, a prune or a display text when the user asked to halt.
+  bool goOn = printStatus(code ? code : "", detail ? detail : "", origin != 0);
+  return goOn && !qvHaltRequested() ? 1 : 0;
 }
 
 // Message constants of the engine's codes: "QvKolvoLib.qvkl" + code, except where the

@@ -42,7 +42,8 @@ class QvEngineEntry<R (*)(A...)> {
  public:
   explicit QvEngineEntry(const char* name) : mName(name) {}
   R operator()(A... args) const {
-    auto function = reinterpret_cast<R (*)(A...)>(QvKolvoLib::entry(mName));
+    if (!mAddress) mAddress = QvKolvoLib::entry(mName);
+    auto function = reinterpret_cast<R (*)(A...)>(mAddress);
     QvKolvoLib::clearPendingError();
     if constexpr (std::is_void_v<R>) {
       function(args...);
@@ -56,6 +57,8 @@ class QvEngineEntry<R (*)(A...)> {
 
  private:
   const char* mName;
+  // Found at the first call; the library stays loaded for the whole run.
+  mutable void* mAddress = nullptr;
 };
 
 // klib(kidxSetMinWordLength)(index, 3) calls the engine's entry of that name.

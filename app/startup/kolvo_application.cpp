@@ -7,6 +7,7 @@
 #include "app/commands/text_tools.h"
 #include "app/index/kolvo_lib.h"
 #include "app/platform/event_pump.h"
+#include "app/platform/halt_request.h"
 
 void QvKolvoApplication::writeRaw(const std::string& text) {
   std::cout.flush();
@@ -26,7 +27,11 @@ void QvKolvoApplication::refreshRoot() {
 
 void QvKolvoApplication::execute(const std::string& commandText, bool print) {
   QvResults results;
-  mCommandInterface->processCommandString(commandText, results);
+  {
+    // Ctrl-C stops the command, not the program.
+    QvHaltScope haltScope;
+    mCommandInterface->processCommandString(commandText, results);
+  }
   refreshRoot();
   if (!print) return;
   std::string text;

@@ -1,0 +1,637 @@
+// The query side of the index object: the phrase language evaluated against the
+// engine's tables, the contents check of phrases and near words, the merging of the
+// referrals' answers, the listing of results and the text of a found file.
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <unordered_set>
+
+#include "app/commands/command_exception.h"
+#include "app/commands/text_tools.h"
+#include "app/index/kolvo_index.h"
+#include "app/index/kolvo_lib.h"
+#include "app/platform/event_pump.h"
+#include "app/platform/halt_request.h"
+#include "app/platform/regex.h"
+#include "app/referrals/referrals.h"
+#include "app/search/search_criteria.h"
+#include "app/search/word_files.h"
+
+namespace {
+
+using Arguments = std::vector<std::string>;
+
+// Table walks look for a halt request this often.
+constexpr int kHaltCheckInterval = 200;
+
+void checkHalt() {
+  if (qvHaltRequested()) throw QvCommandException(QvKolvoIndex::qvkiHaltRequested);
+}
+
+bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+bool isOperator(char c) { return std::strchr("&|^<>:()", c) != nullptr && c != '\0'; }
+
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+std::string_view trimmed(std::string_view text) {
+  while (!text.empty() && isBlank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && isBlank(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+// A phrase as the search reads it: trimmed, lower-cased, in Windows Latin-1.
+std::string normalisedPhrase(const std::string& phrase) { return qvLower(qvTrim(qvToLatin1(phrase))); }
+
+bool hasContentsCondition(std::string_view phrase) { return phrase.find_first_of("<:>\"") != std::string_view::npos; }
+
+// The position of the parenthesis that closes the one at 0, or npos.
+std::size_t closingParenthesis(std::string_view text) {
+  int open = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '(') ++open;
+    else if (text[i] == ')' && --open == 0) return i;
+  }
+  return std::string_view::npos;
+}
+
+bool hasHitTerm(std::string_view pattern) {
+  for (char c : pattern)
+    if (!isBlank(c) && !isOperator(c) && c != '"' && c != '<') return true;
+  return false;
+}
+
+}  // namespace
+
+QvSearchCriteria& QvKolvoIndex::criteria() const { return *mSearchCriteria; }
+
+QvReferrals& QvKolvoIndex::referrals() const { return *mReferrals; }
+
+std::shared_ptr<QvCommandObject> QvKolvoIndex::createChild(const std::string& className, const std::string& name) {
+  // The saved index names its criteria and referrals; reading them back replaces the
+  // children, and the index follows the new ones.
+  if (qvEqualsCaseless(className, "QvSearchCriteria") && !name.empty()) {
+    auto made = qvCreateChild<QvSearchCriteria>(*this, name);
+    made->clear();
+    if (qvEqualsCaseless(name, "criteria")) mSearchCriteria = made;
+    return made;
+  }
+  if (qvEqualsCaseless(className, "QvReferrals") && !name.empty()) {
+    auto made = qvCreateChild<QvReferrals>(*this, name);
+    if (qvEqualsCaseless(name, "referrals")) mReferrals = made;
+    return made;
+  }
+  return QvCommandParent::createChild(className, name);
+}
+
+std::string QvKolvoIndex::cmdFind(const std::string& phrase) {
+  if (mTimeBase == 0) showWarning(qvkiNeedsToBeBuild.text());
+  mSkippedWords.clear();
+  std::string text = qvTrim(phrase);
+  if (qvStartsWith(text, "|")) {
+    text = qvTrim(text.substr(1));
+  } else {
+    mResults.clear();
+  }
+  ++mSearchCount;
+  find(text, mResults);
+
+  std::vector<std::shared_ptr<QvReferral>> referrals = mReferrals->referrals();
+  QvSearchCriteria& criteria = *mSearchCriteria;
+  for (const auto& referral : referrals) {
+    std::string commands = "open " + referral->mIndexName + "\n/criteria clear\n";
+    if (criteria.mFileName != "*") commands += "/criteria setvalue fileName " + criteria.mFileName + "\n";
+    if (criteria.mFolderName != "*") commands += "/criteria setvalue folderName " + criteria.mFolderName + "\n";
+    if (criteria.mFileNameRegEx) commands += "/criteria setvalue fileNameRegEx true\n";
+    if (criteria.mFolderNameRegex) commands += "/criteria setvalue folderNameRegEx true\n";
+    if (criteria.mMaxSize != 0) commands += "/criteria setvalue maxSize " + std::to_string(criteria.mMaxSize) + "\n";
+    if (criteria.mMinSize != 0) commands += "/criteria setvalue minSize " + std::to_string(criteria.mMinSize) + "\n";
+    if (criteria.mOnOrAfter != 0)
+      commands += "/criteria setvalue onOrAfterSeconds " + criteria.getValue("onOrAfterSeconds") + "\n";
+    if (criteria.mOnOrBefore != 0)
+      commands += "/criteria setvalue onOrBeforeSeconds " + criteria.getValue("onOrBeforeSeconds") + "\n";
+    commands += "/criteria setValue maxBufferSize " + std::to_string(criteria.mMaxBufferSize) + "\n";
+    commands += "/criteria setValue maxResults " + std::to_string(criteria.mMaxResults) + "\n";
+    commands += "/criteria setValue nearCount " + std::to_string(criteria.mNearCount) + "\n";
+    if (criteria.mTokenRegEx) commands += "/criteria setvalue tokenRegEx true\n";
+    commands += "find " + text + "\nlistresults " + std::to_string(referral->mMaxResultsReturned);
+    referral->run(commands);
+  }
+  std::string answer;
+  if (!referrals.empty()) {
+    awaitReferralResults();
+    for (const auto& referral : referrals) {
+      if (referral->isRunning()) {
+        showWarning(qvReferralNotFinished.text() + referral->name());
+      } else {
+        bool inResults = false;
+        for (const std::string& line : qvSplit(referral->getOutput(), '\n')) {
+          std::string bare = qvTrim(line);
+          if (bare == "<RESULTS>") {
+            inResults = true;
+          } else if (bare == "</RESULTS>") {
+            inResults = false;
+          } else if (inResults) {
+            mResults.addResult(referral->name(), line);
+          } else if (!bare.empty()) {
+            answer += line + "\n";
+          }
+        }
+      }
+      referral->doneWithOutput();
+    }
+  }
+  return answer;
+}
+
+void QvKolvoIndex::awaitReferralResults() {
+  std::vector<std::shared_ptr<QvReferral>> referrals = mReferrals->referrals();
+  long budget = 0;
+  for (const auto& referral : referrals) budget += std::max(0, referral->mMax100msLoops);
+  for (long step = 0; step < budget; ++step) {
+    bool running = false;
+    for (const auto& referral : referrals) {
+      if (!referral->isRunning()) continue;
+      running = true;
+      referral->Poll();
+    }
+    if (!running) return;
+    QvEventPump::instance().waitStep();
+  }
+}
+
+void QvKolvoIndex::find(const std::string& phrase, QvKolvoResults& results) {
+  engineIndex();
+  std::string text = normalisedPhrase(phrase);
+  mLastSearchPhrase = text;
+  if (text == "*") {
+    addAll(results);
+    return;
+  }
+  findPhrase(text, results, true);
+  if (results.hasAllKey()) addAll(results);
+  if (hasContentsCondition(text)) checkContents(text, results);
+}
+
+void QvKolvoIndex::checkContents(const std::string& phrase, QvKolvoResults& results) {
+  std::string pattern = parseSearchPhrase(phrase);
+  // A phrase whose words are all too short to look for in the text leaves the
+  // candidates as they are.
+  if (!hasHitTerm(pattern)) return;
+  static const auto containsHit = klib(kfcContainsHit);
+  static const auto deleteContents = klib(kfcDeleteContentsObject);
+  for (kulong file : results.localFiles()) {
+    checkHalt();
+    CFileContents* contents = fileContents(file);
+    // A file that vanished or cannot be read since the build cannot hold the phrase.
+    bool keep = contents != nullptr && containsHit(contents, pattern.c_str()) != 0;
+    deleteContents(contents);
+    if (!keep) results.removeResult(file);
+  }
+}
+
+CFileContents* QvKolvoIndex::fileContents(kulong file) {
+  static const auto getContents = klib(kidxGetFileContents);
+  try {
+    return getContents(engineIndex(), file, static_cast<kulong>(std::max(0, mMaxPerFileRead)), mWordWrap,
+                       mHideTags ? 1 : 0, mSearchCriteria->mNearCount);
+  } catch (const QvNilObjectException&) {
+    throw;
+  } catch (const QvCommandException&) {
+    return nullptr;
+  }
+}
+
+void QvKolvoIndex::findPhrase(const std::string& phrase, QvKolvoResults& results, bool first) {
+  findPhrase(phrase, results, first, 0);
+}
+
+void QvKolvoIndex::findPhrase(const std::string& phrase, QvKolvoResults& results, bool first, int depth) {
+  // Grouping is to the right ('a | b & c' is a | (b & c)); the operands are evaluated
+  // left to right and folded from the right, so a long phrase needs no deep recursion.
+  bool tokenRegex = mSearchCriteria->mTokenRegEx != nullptr;
+  std::vector<QvKolvoResults> operands;
+  std::vector<char> operators;
+  std::string_view rest = trimmed(phrase);
+  std::unique_ptr<QvRegex> termPattern;
+  if (tokenRegex) {
+    const char* extra = "*+\"?";
+    termPattern = std::make_unique<QvRegex>("^[" + mValidAnywhereStr + "*+\"?" + "]+[" + mValidTrailingStr + extra +
+                                            "]*");
+  }
+  while (true) {
+    QvKolvoResults& operand = operands.empty() ? results : operands.emplace_back(this);
+    if (&operand == &results) operands.emplace_back(this);  // a placeholder for results
+    if (!rest.empty() && rest.front() == '(') {
+      std::size_t close = closingParenthesis(rest);
+      if (close == std::string_view::npos) throw QvCommandException(qvkiParenMismatch, Arguments{std::string(rest)});
+      if (depth >= kMaxPhraseNesting)
+        throw QvCommandException(qvkiPhraseTooDeep, Arguments{std::to_string(kMaxPhraseNesting), phrase});
+      findPhrase(std::string(rest.substr(1, close - 1)), operand, true, depth + 1);
+      rest = trimmed(rest.substr(close + 1));
+    } else if (!rest.empty() && rest.front() == ')') {
+      throw QvCommandException(qvkiParenMismatch, Arguments{phrase});
+    } else {
+      std::size_t length = 0;
+      if (tokenRegex) {
+        if (auto match = termPattern->search(rest)) length = match->end();
+        if (length == 0)
+          while (length < rest.size() && !isBlank(rest[length])) ++length;
+      } else {
+        // A term ends at a blank, or at an operator that cannot be part of a word.
+        while (length < rest.size() && !isBlank(rest[length])) {
+          auto c = static_cast<unsigned char>(rest[length]);
+          if (isOperator(rest[length]) && !mValidAnywhere[c] && !mValidTrailing[c]) break;
+          ++length;
+        }
+      }
+      findToken(std::string(rest.substr(0, length)), operand, first && operators.empty());
+      rest = trimmed(rest.substr(length));
+    }
+    if (rest.empty()) break;
+    char op = '&';
+    char c = rest.front();
+    bool counts = !tokenRegex || (rest.size() > 1 && isBlank(rest[1]));
+    if (counts && (c == '&' || c == '^' || c == '|')) {
+      op = c;
+      rest.remove_prefix(1);
+    } else if (counts && (c == '<' || c == '>' || c == ':')) {
+      rest.remove_prefix(1);
+      while (!rest.empty() && isDigit(rest.front())) rest.remove_prefix(1);
+    }
+    operators.push_back(op);
+    rest = trimmed(rest);
+  }
+  // operands[0] stands for results itself.
+  for (std::size_t i = operators.size(); i-- > 0;) {
+    QvKolvoResults& left = i == 0 ? results : operands[i];
+    QvKolvoResults& right = operands[i + 1];
+    switch (operators[i]) {
+      case '|':
+        left.orResults(right);
+        break;
+      case '^':
+        if (left.hasAllKey()) addAll(left);
+        left.notResults(right);
+        break;
+      default:
+        left.andResults(right);
+        break;
+    }
+    right.clear();
+  }
+}
+
+void QvKolvoIndex::findToken(const std::string& token, QvKolvoResults& results, bool /*first*/) {
+  std::string term = token;
+  while (!term.empty() && (term.front() == '+' || term.front() == '"')) term.erase(0, 1);
+  if (std::size_t quote = term.find('"'); quote != std::string::npos) term.erase(quote);
+  if (term.empty()) {
+    results.addAllKey();
+    return;
+  }
+  CKolvoIndex* index = engineIndex();
+  static const auto lookup = klib(ktsLookup);
+  bool hasStar = term.find('*') != std::string::npos;
+  bool isShort = static_cast<int>(term.size()) < mMinWordLength && !hasStar;
+  CTextStorage* skipWords = klib(kidxGetSkipWords)(index);
+  if (isShort || (skipWords && lookup(skipWords, term.c_str()) != 0)) {
+    mSkippedWords += " " + term;
+    results.addAllKey();
+    return;
+  }
+  bool tokenRegex = mSearchCriteria->mTokenRegEx != nullptr;
+  if (!tokenRegex && mNumberHandling != 2) {
+    bool refused = mNumberHandling == 0 ? std::any_of(term.begin(), term.end(), isDigit) : isDigit(term.front());
+    if (refused) throw QvCommandException(qvkiSearchPhraseNumberError, Arguments{term});
+  }
+  CTextStorage* words = klib(kidxGetWords)(index);
+  if (!tokenRegex && term.find_first_of("*?") == std::string::npos) {
+    if (kulong word = lookup(words, term.c_str()); word != 0) addWordFiles(word, results);
+    return;
+  }
+  std::unique_ptr<QvRegex> expression;
+  if (tokenRegex) {
+    try {
+      expression = std::make_unique<QvRegex>(term);
+    } catch (const QvRegexError& error) {
+      throw QvCommandException(qvkiBadTokenRegex, Arguments{error.what()});
+    }
+  }
+  // Stored words are lower case; a wildcard term's letters before its first wildcard
+  // must begin the word, which rules out most words before the engine's matcher runs.
+  std::string prefix = term.substr(0, term.find_first_of("*?"));
+  bool plainPrefix = !tokenRegex && std::all_of(prefix.begin(), prefix.end(), [](char c) {
+    auto u = static_cast<unsigned char>(c);
+    return u < 0x80 && !(c >= 'A' && c <= 'Z');
+  });
+  static const auto first = klib(ktsGetFirst);
+  static const auto next = klib(ktsGetNext);
+  static const auto text = klib(ktsGetText);
+  static const auto wordMatch = klib(kidxDoesWordMatch);
+  int walked = 0;
+  for (kulong word = first(words); word != 0; word = next(words, word)) {
+    if (++walked % kHaltCheckInterval == 0) checkHalt();
+    const char* stored = text(words, word);
+    if (!stored) continue;
+    bool matches = false;
+    if (expression) {
+      matches = expression->foundIn(stored);
+    } else if (!plainPrefix || std::strncmp(stored, prefix.c_str(), prefix.size()) == 0) {
+      matches = wordMatch(index, stored, term.c_str()) != 0;
+    }
+    if (matches) addWordFiles(word, results);
+  }
+}
+
+void QvKolvoIndex::addWordFiles(kulong word, QvKolvoResults& results) {
+  CKolvoIndex* index = engineIndex();
+  qvForEachWordFile(klib(kidxGetWords)(index), klib(kidxGetLinks)(index), word,
+                    [&](kulong file, kulong rank) { addToResults(file, static_cast<int32_t>(rank), results); });
+}
+
+void QvKolvoIndex::addWordList(kulong list, QvKolvoResults& results) {
+  static const auto getFile = klib(kflGetFile);
+  static const auto getNextList = klib(kflGetNextList);
+  CFileLinks* links = klib(kidxGetLinks)(engineIndex());
+  std::unordered_set<kulong> seen;
+  while (links && list != 0 && seen.insert(list).second) {
+    kulong cursor[2] = {list, 0};
+    for (kulong file = getFile(links, cursor); file != 0; file = getFile(links, cursor))
+      addToResults(file, static_cast<int32_t>(cursor[1]), results);
+    list = getNextList(links, cursor[0]);
+  }
+}
+
+void QvKolvoIndex::addToResults(kulong file, int32_t rank, QvKolvoResults& results) {
+  if (file < 1) return;
+  static const auto getInfo = klib(kfsGetInfo);
+  const KolvoFileInfo* info = getInfo(klib(kidxGetFiles)(engineIndex()), file);
+  if (info && doesCriteriaMatch(info)) results.addResult(file, rank);
+}
+
+bool QvKolvoIndex::doesCriteriaMatch(const KolvoFileInfo* info) {
+  static const auto getName = klib(kfiGetFileName);
+  const char* name = getName(info);
+  if (!name || static_cast<unsigned char>(name[0]) == 0xFF) return false;
+  const QvSearchCriteria& criteria = *mSearchCriteria;
+  if (criteria.hasDefaultValues()) return true;
+  static const auto getSize = klib(kfiGetFileSize);
+  static const auto getTime = klib(kfiGetFileTimeLastWritten);
+  static const auto getParent = klib(kfiGetFileParentID);
+  static const auto getInfo = klib(kfsGetInfo);
+  auto folderName = [&]() -> std::string {
+    kulong parent = getParent(info);
+    const KolvoFileInfo* folder = parent ? getInfo(klib(kidxGetFiles)(engineIndex()), parent) : info;
+    const char* text = getName(folder);
+    return text ? text : "";
+  };
+  return criteria.admits(name, getSize(info), getTime(info), folderName);
+}
+
+void QvKolvoIndex::addAll(QvKolvoResults& results) {
+  // The marker stands for every file; once they are added it has done its work.
+  results.removeAllKey();
+  static const auto first = klib(kfsGetFirst);
+  static const auto next = klib(kfsGetNext);
+  static const auto getInfo = klib(kfsGetInfo);
+  static const auto getParent = klib(kfiGetFileParentID);
+  CFileStorage* files = klib(kidxGetFiles)(engineIndex());
+  int walked = 0;
+  for (kulong file = first(files); file != 0; file = next(files, file)) {
+    if (++walked % kHaltCheckInterval == 0) checkHalt();
+    const KolvoFileInfo* info = getInfo(files, file);
+    if (info && getParent(info) != 0 && doesCriteriaMatch(info)) results.addResult(file, 0);
+  }
+}
+
+std::string QvKolvoIndex::parseSearchPhrase(const std::string& phrase) const {
+  std::string lower = qvLower(phrase);
+  std::string word = "[" + mValidAnywhereStr + "*?\\.]+[" + mValidTrailingStr + "*?\\.]*";
+  static thread_local std::string cachedFor;
+  static thread_local std::unique_ptr<QvRegex> tokens;
+  if (!tokens || cachedFor != word) {
+    tokens = std::make_unique<QvRegex>("(?x) [()&|] | [<:>]\\d* | (?:" + word + ") | \"(.*?)\"");
+    cachedFor = word;
+  }
+  QvRegex wordPattern(word);
+  int nearCount = mSearchCriteria->mNearCount;
+  // Units are copied words, operators and whole groups; a near operator takes back the
+  // unit before it.
+  std::vector<std::string> units;
+  std::string pendingNear;
+  auto place = [&](const std::string& unit) {
+    if (pendingNear.empty() || units.empty()) {
+      units.push_back(unit);
+      pendingNear.clear();
+      return;
+    }
+    std::string previous = units.back();
+    units.pop_back();
+    char kind = pendingNear[0];
+    std::string distance = pendingNear.size() > 1 ? pendingNear.substr(1) : std::to_string(nearCount);
+    std::string before = "( " + unit + " <" + distance + " " + previous + " )";
+    std::string after = "( " + previous + " <" + distance + " " + unit + " )";
+    if (kind == '<') units.push_back(after);
+    else if (kind == '>') units.push_back(before);
+    else units.push_back(before + " | " + after);
+    pendingNear.clear();
+  };
+  std::size_t at = 0;
+  while (auto match = tokens->search(lower, at)) {
+    at = match->end() > match->start() ? match->end() : match->start() + 1;
+    std::string token = match->group();
+    if (token.empty()) continue;
+    char c = token[0];
+    if (token.size() == 1 && (c == '(' || c == ')' || c == '&' || c == '|')) {
+      units.push_back(token);
+    } else if (c == '<' || c == ':' || c == '>') {
+      pendingNear = token;
+    } else if (c == '"') {
+      // The words of a quoted part follow one another; words too short to be indexed
+      // still stand between them in the text.
+      std::string inside = match->group(1);
+      std::string group = "(";
+      int gap = 1;
+      bool any = false;
+      std::size_t from = 0;
+      while (auto piece = wordPattern.search(inside, from)) {
+        from = piece->end() > piece->start() ? piece->end() : piece->start() + 1;
+        std::string w = piece->group();
+        if (static_cast<int>(w.size()) < mMinWordLength) {
+          if (any) ++gap;
+          continue;
+        }
+        group += any ? " <" + std::to_string(gap) + " " + w : " " + w;
+        any = true;
+        gap = 1;
+      }
+      place(group + " )");
+    } else {
+      place(token);
+    }
+    if (at >= lower.size()) break;
+  }
+  std::string pattern;
+  for (const std::string& unit : units) pattern += (pattern.empty() ? "" : " ") + unit;
+  return pattern;
+}
+
+QvKolvoResult QvKolvoIndex::describeFile(kulong file) {
+  static const auto getInfo = klib(kfsGetInfo);
+  static const auto getName = klib(kfiGetFileName);
+  static const auto getParent = klib(kfiGetFileParentID);
+  static const auto getSize = klib(kfiGetFileSize);
+  static const auto getTime = klib(kfiGetFileTimeLastWritten);
+  CFileStorage* files = klib(kidxGetFiles)(engineIndex());
+  QvKolvoResult result;
+  const KolvoFileInfo* info = getInfo(files, file);
+  if (!info) return result;
+  const char* name = getName(info);
+  result.mFileName = name ? name : "";
+  result.mTimeLastWritten = getTime(info);
+  result.mSize = std::to_string(getSize(info));
+  std::vector<std::string> parents;
+  std::unordered_set<kulong> seen{file};
+  for (kulong parent = getParent(info); parent != 0 && seen.insert(parent).second;) {
+    const KolvoFileInfo* above = getInfo(files, parent);
+    if (!above) break;
+    const char* folder = getName(above);
+    parents.push_back(folder ? folder : "");
+    parent = getParent(above);
+  }
+  for (auto it = parents.rbegin(); it != parents.rend(); ++it) result.mParentPath += *it + "/";
+  return result;
+}
+
+void QvKolvoIndex::createResultsList(int count, QvResults& lines) {
+  if (count == 0) throw QvCommandException(qvZeroResultsRequested);
+  lines.push_back("<RESULTS>");
+  auto describe = [this](kulong file) { return describeFile(file); };
+  std::vector<QvKolvoResults::Entry> ranked = mResults.ranked();
+  std::size_t shown = count < 0 ? ranked.size() : std::min<std::size_t>(ranked.size(), static_cast<std::size_t>(count));
+  for (std::size_t i = 0; i < shown; ++i)
+    lines.push_back(mResults.resultOf(ranked[i].key, describe).asString() + "\t" + ranked[i].key);
+  lines.push_back("</RESULTS>");
+}
+
+bool QvKolvoIndex::isWordLengthShown(kulong length) const {
+  // A maximum of 0 means no maximum.
+  return static_cast<long>(length) >= mMinWordLength && (mMaxWordLength <= 0 || static_cast<long>(length) <= mMaxWordLength);
+}
+
+std::shared_ptr<QvReferral> QvKolvoIndex::referralNamed(const std::string& name) const {
+  auto referral = std::dynamic_pointer_cast<QvReferral>(mReferrals->childNamed(name));
+  if (!referral) throw QvCommandException(QvCommandParent::qvcpChildNotFound, Arguments{mReferrals->getPath(), name});
+  return referral;
+}
+
+std::string QvKolvoIndex::cmdFileContents(const std::string& argument) {
+  std::string key = qvTrim(argument);
+  std::size_t split = key.find('}');
+  if (split == std::string::npos) split = key.find('|');
+  if (split != std::string::npos) {
+    auto referral = referralNamed(key.substr(0, split));
+    std::string commands = "open " + referral->mIndexName + "\nsetvalue outline " +
+                           (mOutlineContents ? "True" : "False") + "\n/criteria clear\n";
+    if (mSearchCriteria->mTokenRegEx) commands += "/criteria setvalue tokenRegEx true\n";
+    commands += "setsearchphrase " + mLastSearchPhrase + "\nfilecontents " + key.substr(split + 1);
+    referral->run(commands);
+    awaitReferralResults();
+    std::string answer;
+    if (referral->isRunning()) {
+      showWarning(qvReferralNotFinished.text() + referral->name());
+    } else {
+      answer = referral->getOutput();
+    }
+    referral->doneWithOutput();
+    return answer;
+  }
+  kulong file = 0;
+  if (!qvIsLocalKey(key, &file)) throw QvCommandException(qvkiNoSuchResult, Arguments{key, std::to_string(mResults.size())});
+  static const auto getContents = klib(kidxGetFileContents);
+  static const auto deleteContents = klib(kfcDeleteContentsObject);
+  CFileContents* contents = getContents(engineIndex(), file, static_cast<kulong>(std::max(0, mMaxPerFileRead)),
+                                        mWordWrap, mHideTags ? 1 : 0, mSearchCriteria->mNearCount);
+  if (!contents) return "{{SPLIT}}{{SPLIT}}{{SPLIT}}";
+  std::string hits, text;
+  try {
+    hits = hitsOf(contents, text);
+  } catch (...) {
+    deleteContents(contents);
+    throw;
+  }
+  deleteContents(contents);
+  return "{{SPLIT}}" + hits + "{{SPLIT}}" + text + "{{SPLIT}}";
+}
+
+std::string QvKolvoIndex::hitsOf(CFileContents* contents, std::string& text) {
+  static const auto contentsText = klib(kfcContents);
+  if (mSearchCriteria->mTokenRegEx) {
+    const char* all = contentsText(contents);
+    text = all ? all : "";
+    return tokenRegexHits(text);
+  }
+  std::string pattern = parseSearchPhrase(mLastSearchPhrase);
+  if (mOutlineContents) klib(kfcConvertToOutline)(contents, pattern.c_str());
+  std::string hits;
+  if (mLastSearchPhrase != "*") {
+    static const auto search = klib(kfcSearchBuffer);
+    static const auto tokenLength = klib(kfcTokenLength);
+    for (kulong hit = search(contents, 0, pattern.c_str()); hit != 0; hit = search(contents, hit, pattern.c_str())) {
+      kulong length = tokenLength(contents, hit - 1);
+      if (isWordLengthShown(length)) hits += std::to_string(hit) + ":" + std::to_string(length) + "\t";
+    }
+  }
+  const char* all = contentsText(contents);
+  text = all ? all : "";
+  return hits;
+}
+
+std::string QvKolvoIndex::tokenRegexHits(std::string& text) {
+  std::string alternatives;
+  for (const std::string& piece : qvSplit(mLastSearchPhrase, ' ')) {
+    if (piece.empty()) continue;
+    std::string w = piece;
+    std::string front = "\\b[^\\s]*", back = "[^\\s]*\\b";
+    if (qvStartsWith(w, "^")) {
+      w.erase(0, 1);
+      front = "\\b";
+    }
+    if (qvEndsWith(w, "$")) {
+      w.pop_back();
+      back = "\\b";
+    }
+    alternatives += (alternatives.empty() ? "" : "|") + front + w + back;
+  }
+  if (alternatives.empty()) return std::string();
+  std::unique_ptr<QvRegex> hitPattern;
+  try {
+    hitPattern = std::make_unique<QvRegex>(alternatives, QvRegex::kCaseless);
+  } catch (const QvRegexError& error) {
+    throw QvCommandException(qvkiBadTokenRegex, Arguments{error.what()});
+  }
+  if (mOutlineContents) {
+    std::string outline;
+    std::size_t from = 0;
+    while (from < text.size()) {
+      std::size_t end = text.find('\n', from);
+      std::size_t stop = end == std::string::npos ? text.size() : end + 1;
+      std::string_view line(text.data() + from, stop - from);
+      if (hitPattern->foundIn(line)) outline.append(line);
+      from = stop;
+    }
+    text = std::move(outline);
+  }
+  std::string hits;
+  std::size_t at = 0;
+  while (at <= text.size()) {
+    auto match = hitPattern->search(text, at);
+    if (!match) break;
+    std::size_t length = match->end() - match->start();
+    // Positions count from 1, as the plain search reports them.
+    if (length > 0) hits += std::to_string(match->start() + 1) + ":" + std::to_string(length) + "\t";
+    at = match->end() > match->start() ? match->end() : match->start() + 1;
+  }
+  return hits;
+}

@@ -1,0 +1,221 @@
+#include "app/search/kolvo_results.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstdlib>
+#include <limits>
+#include <sstream>
+
+#include "app/commands/text_tools.h"
+
+namespace {
+
+// Ranks of a file found by many words add up; they stop at the largest int32.
+int32_t raised(int32_t rank, int32_t by) {
+  int64_t sum = static_cast<int64_t>(rank) + by + 1;
+  return static_cast<int32_t>(std::min<int64_t>(sum, std::numeric_limits<int32_t>::max()));
+}
+
+std::string decimal(double value) {
+  std::ostringstream text;
+  text.precision(17);
+  text << value;
+  return text.str();
+}
+
+}  // namespace
+
+bool qvIsLocalKey(const std::string& key, kulong* file) {
+  if (key.empty() || key.size() > 10) return false;
+  unsigned long long value = 0;
+  auto [end, error] = std::from_chars(key.data(), key.data() + key.size(), value);
+  if (error != std::errc() || end != key.data() + key.size() || value > std::numeric_limits<kulong>::max())
+    return false;
+  if (file) *file = static_cast<kulong>(value);
+  return true;
+}
+
+QvKolvoResult::QvKolvoResult(const std::vector<std::string>& fields) {
+  auto field = [&fields](std::size_t i) { return i < fields.size() ? fields[i] : std::string(); };
+  mFileName = field(0);
+  mParentPath = field(1);
+  mRank = static_cast<int32_t>(std::strtol(field(2).c_str(), nullptr, 10));
+  mTimeLastWritten = std::strtod(field(3).c_str(), nullptr);
+  mSize = field(4).empty() ? "0" : field(4);
+}
+
+std::string QvKolvoResult::asString() const {
+  return mFileName + "\t" + mParentPath + "\t" + std::to_string(mRank) + "\t" + decimal(mTimeLastWritten) + "\t" +
+         mSize;
+}
+
+void QvKolvoResults::addResult(kulong file, int32_t rank) {
+  if (!mLocal.empty() && mLocal.back().file >= file) mSorted = false;
+  mLocal.push_back({file, rank});
+}
+
+void QvKolvoResults::addResult(const std::string& key, int32_t rank) {
+  kulong file = 0;
+  if (qvIsLocalKey(key, &file)) return addResult(file, rank);
+  if (key == kAllKey) return addAllKey();
+  auto [found, added] = mRemote.try_emplace(key, rank);
+  if (!added) found->second.mRank = raised(found->second.mRank, rank);
+}
+
+void QvKolvoResults::addResult(const std::string& referralName, const std::string& line) {
+  std::vector<std::string> fields = qvSplit(line, '\t');
+  std::string remoteKey = fields.size() > 5 ? fields[5] : std::string();
+  std::string key = referralName + (remoteKey.find('|') == std::string::npos ? "|" : "}") + remoteKey;
+  QvKolvoResult result(fields);
+  auto [found, added] = mRemote.try_emplace(key, result);
+  if (!added) found->second.mRank = raised(found->second.mRank, result.mRank);
+}
+
+void QvKolvoResults::addAllKey() { mAll = true; }
+
+void QvKolvoResults::removeResult(kulong file) {
+  normalise();
+  auto at = std::lower_bound(mLocal.begin(), mLocal.end(), file,
+                             [](const Local& local, kulong number) { return local.file < number; });
+  if (at != mLocal.end() && at->file == file) mLocal.erase(at);
+}
+
+void QvKolvoResults::normalise() {
+  if (mSorted) return;
+  std::stable_sort(mLocal.begin(), mLocal.end(), [](const Local& a, const Local& b) { return a.file < b.file; });
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < mLocal.size(); ++i) {
+    if (kept > 0 && mLocal[kept - 1].file == mLocal[i].file) {
+      mLocal[kept - 1].rank = raised(mLocal[kept - 1].rank, mLocal[i].rank);
+    } else {
+      mLocal[kept++] = mLocal[i];
+    }
+  }
+  mLocal.resize(kept);
+  mSorted = true;
+}
+
+void QvKolvoResults::andResults(QvKolvoResults& other) {
+  if (other.mAll) return;
+  if (mAll) {
+    other.normalise();
+    mLocal = other.mLocal;
+    mRemote = other.mRemote;
+    mAll = false;
+    mSorted = true;
+    return;
+  }
+  normalise();
+  other.normalise();
+  std::vector<Local> both;
+  auto mine = mLocal.begin();
+  auto theirs = other.mLocal.begin();
+  while (mine != mLocal.end() && theirs != other.mLocal.end()) {
+    if (mine->file < theirs->file) {
+      ++mine;
+    } else if (theirs->file < mine->file) {
+      ++theirs;
+    } else {
+      both.push_back({mine->file, raised(mine->rank, theirs->rank)});
+      ++mine;
+      ++theirs;
+    }
+  }
+  mLocal = std::move(both);
+  for (auto it = mRemote.begin(); it != mRemote.end();) {
+    auto found = other.mRemote.find(it->first);
+    if (found == other.mRemote.end()) {
+      it = mRemote.erase(it);
+    } else {
+      it->second.mRank = raised(it->second.mRank, found->second.mRank);
+      ++it;
+    }
+  }
+}
+
+void QvKolvoResults::orResults(QvKolvoResults& other) {
+  if (other.mAll) {
+    mAll = true;
+    return;
+  }
+  if (mAll) return;
+  // Appending keeps every rank; normalise merges the common files as addResult would.
+  for (const Local& local : other.mLocal) addResult(local.file, local.rank);
+  for (const auto& [key, result] : other.mRemote) {
+    auto [found, added] = mRemote.try_emplace(key, result);
+    if (!added) found->second.mRank = raised(found->second.mRank, result.mRank);
+  }
+}
+
+void QvKolvoResults::notResults(QvKolvoResults& other) {
+  if (other.mAll) {
+    clear();
+    return;
+  }
+  if (mAll) return;
+  normalise();
+  other.normalise();
+  std::vector<Local> kept;
+  auto theirs = other.mLocal.begin();
+  for (const Local& local : mLocal) {
+    while (theirs != other.mLocal.end() && theirs->file < local.file) ++theirs;
+    if (theirs == other.mLocal.end() || theirs->file != local.file) kept.push_back(local);
+  }
+  mLocal = std::move(kept);
+  for (const auto& entry : other.mRemote) mRemote.erase(entry.first);
+}
+
+int64_t QvKolvoResults::occurrences() {
+  normalise();
+  int64_t sum = mAll ? 1 : 0;
+  for (const Local& local : mLocal) sum += static_cast<int64_t>(local.rank) + 1;
+  for (const auto& entry : mRemote) sum += static_cast<int64_t>(entry.second.mRank) + 1;
+  return sum;
+}
+
+std::size_t QvKolvoResults::size() {
+  normalise();
+  return mLocal.size() + mRemote.size() + (mAll ? 1 : 0);
+}
+
+void QvKolvoResults::clear() {
+  mLocal.clear();
+  mRemote.clear();
+  mAll = false;
+  mSorted = true;
+}
+
+std::vector<kulong> QvKolvoResults::localFiles() {
+  normalise();
+  std::vector<kulong> files;
+  files.reserve(mLocal.size());
+  for (const Local& local : mLocal) files.push_back(local.file);
+  return files;
+}
+
+std::vector<QvKolvoResults::Entry> QvKolvoResults::ranked() {
+  normalise();
+  // Local files already stand in ascending order of number, remote keys of text, so a
+  // stable sort by rank leaves ties in ascending key.
+  std::vector<Entry> entries;
+  entries.reserve(size());
+  for (const Local& local : mLocal) entries.push_back({std::to_string(local.file), local.rank});
+  for (const auto& [key, result] : mRemote) entries.push_back({key, result.mRank});
+  if (mAll) entries.push_back({kAllKey, 0});
+  std::stable_sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return a.rank > b.rank; });
+  return entries;
+}
+
+QvKolvoResult QvKolvoResults::resultOf(const std::string& key, const Describe& describe) {
+  kulong file = 0;
+  if (qvIsLocalKey(key, &file)) {
+    normalise();
+    auto at = std::lower_bound(mLocal.begin(), mLocal.end(), file,
+                               [](const Local& local, kulong number) { return local.file < number; });
+    QvKolvoResult result = describe ? describe(file) : QvKolvoResult();
+    result.mRank = at != mLocal.end() && at->file == file ? at->rank : 0;
+    return result;
+  }
+  auto found = mRemote.find(key);
+  return found != mRemote.end() ? found->second : QvKolvoResult();
+}

@@ -1,0 +1,99 @@
+// The result set of a search: the files found, each with its rank, keyed by the file's
+// number in the local file table or by a referral's name and the key it answered with.
+// The index object fills, combines and lists it; referral answers are merged into it.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "include/kolvolib.h"
+
+class QvKolvoIndex;
+
+// One found file as it is listed: name, parent folders, rank, time and size.
+class QvKolvoResult {
+ public:
+  QvKolvoResult() = default;
+  explicit QvKolvoResult(int32_t rank) : mRank(rank) {}
+  // From the five fields a referral lists: name, parent path, rank, time, size.
+  explicit QvKolvoResult(const std::vector<std::string>& fields);
+
+  // name TAB parent path TAB rank TAB time TAB size.
+  std::string asString() const;
+
+  int32_t mRank = 0;
+  std::string mFileName;
+  // Each parent folder's name followed by "/", outermost first.
+  std::string mParentPath;
+  double mTimeLastWritten = 0;
+  std::string mSize = "0";
+};
+
+class QvKolvoResults {
+ public:
+  // Reads a local file's name, parent folders, time and size for listing.
+  using Describe = std::function<QvKolvoResult(kulong file)>;
+  // What a key is in the listing order.
+  struct Entry {
+    std::string key;
+    int32_t rank;
+  };
+
+  static constexpr const char* kAllKey = "__all__";
+
+  QvKolvoResults() = default;
+  explicit QvKolvoResults(QvKolvoIndex* index) : mKolvoIndex(index) {}
+
+  // A new key gets the rank; a known one has its rank raised by rank + 1.
+  void addResult(kulong file, int32_t rank);
+  void addResult(const std::string& key, int32_t rank);
+  // A line a referral listed: five fields, then the key on its side.
+  void addResult(const std::string& referralName, const std::string& line);
+  void addAllKey();
+  bool hasAllKey() const { return mAll; }
+  void removeAllKey() { mAll = false; }
+  void removeResult(kulong file);
+
+  // Results of this AND, OR, or AND NOT the other set; ranks of common keys add up.
+  void andResults(QvKolvoResults& other);
+  void orResults(QvKolvoResults& other);
+  void notResults(QvKolvoResults& other);
+
+  // The sum of rank + 1 over all results.
+  int64_t occurrences();
+  // The number of keys, the all key included.
+  std::size_t size();
+  bool empty() { return size() == 0; }
+  void clear();
+  // The local file numbers, in ascending order.
+  std::vector<kulong> localFiles();
+
+  // Best first: descending rank, ties in ascending key (local files by number first).
+  std::vector<Entry> ranked();
+  // The result of a key, described through describe when it is a local file.
+  QvKolvoResult resultOf(const std::string& key, const Describe& describe);
+
+  QvKolvoIndex* kolvoIndex() const { return mKolvoIndex; }
+
+ private:
+  struct Local {
+    kulong file;
+    int32_t rank;
+  };
+  // Local files are appended as they come and put in order (duplicates merged) before
+  // anything reads them, so that a search adds tens of thousands of files cheaply.
+  void normalise();
+
+  QvKolvoIndex* mKolvoIndex = nullptr;
+  std::vector<Local> mLocal;
+  bool mSorted = true;
+  std::map<std::string, QvKolvoResult> mRemote;
+  bool mAll = false;
+};
+
+// A key for a local file is its number in decimal.
+bool qvIsLocalKey(const std::string& key, kulong* file = nullptr);

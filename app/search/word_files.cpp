@@ -1,0 +1,31 @@
+#include "app/search/word_files.h"
+
+#include <unordered_set>
+
+#include "app/index/kolvo_lib.h"
+#include "engine/filememory/le_fields.h"
+
+kulong kiGetLastFile(const void* data) { return data ? kolvo::loadU32(data) : 0; }
+
+kulong kiGetLastRank(const void* data) {
+  return data ? kolvo::loadU16(static_cast<const unsigned char*>(data) + 4) : 0;
+}
+
+kulong kiGetFiles(const void* data) { return data ? kolvo::loadU32(static_cast<const unsigned char*>(data) + 8) : 0; }
+
+void qvForEachWordFile(CTextStorage* words, CFileLinks* links, kulong word,
+                       const std::function<void(kulong file, kulong rank)>& visit) {
+  static const auto getData = klib(ktsGetData);
+  static const auto getFile = klib(kflGetFile);
+  static const auto getNextList = klib(kflGetNextList);
+  const void* data = getData(words, word);
+  if (!data) return;
+  if (kulong last = kiGetLastFile(data); last != 0) visit(last, kiGetLastRank(data));
+  kulong block = kiGetFiles(data);
+  std::unordered_set<kulong> seenBlocks;
+  while (links && block != 0 && seenBlocks.insert(block).second) {
+    kulong cursor[2] = {block, 0};
+    for (kulong file = getFile(links, cursor); file != 0; file = getFile(links, cursor)) visit(file, cursor[1]);
+    block = getNextList(links, cursor[0]);
+  }
+}
