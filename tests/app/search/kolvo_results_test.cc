@@ -1,0 +1,116 @@
+// Result sets: ranks adding up, the "__all__" marker in AND, OR and NOT, the keys of
+// referral answers, and the listing order.
+#include <gtest/gtest.h>
+
+#include "app/search/kolvo_results.h"
+
+namespace {
+
+using Ranks = std::vector<std::pair<std::string, int32_t>>;
+
+Ranks ranksOf(QvKolvoResults& results) {
+  Ranks ranks;
+  for (const auto& entry : results.ranked()) ranks.emplace_back(entry.key, entry.rank);
+  std::sort(ranks.begin(), ranks.end());
+  return ranks;
+}
+
+QvKolvoResults setOf(std::initializer_list<std::pair<kulong, int32_t>> files) {
+  QvKolvoResults results;
+  for (const auto& [file, rank] : files) results.addResult(file, rank);
+  return results;
+}
+
+TEST(KolvoResultsTest, AddingAKnownKeyRaisesItsRankByRankPlusOne) {
+  QvKolvoResults results;
+  results.addResult(kulong{30}, 2);
+  results.addResult(kulong{10}, 0);
+  results.addResult(kulong{30}, 4);
+  results.addResult(std::string("30"), 0);
+  EXPECT_EQ(ranksOf(results), (Ranks{{"10", 0}, {"30", 2 + 5 + 1}}));
+  EXPECT_EQ(results.size(), 2u);
+  EXPECT_EQ(results.occurrences(), 1 + 9);
+  EXPECT_EQ(results.localFiles(), (std::vector<kulong>{10, 30}));
+}
+
+TEST(KolvoResultsTest, AndOrNotCombineKeysAndRanks) {
+  QvKolvoResults a = setOf({{1, 0}, {2, 3}, {3, 1}});
+  QvKolvoResults b = setOf({{2, 1}, {3, 0}, {4, 7}});
+  QvKolvoResults both = a;
+  both.andResults(b);
+  EXPECT_EQ(ranksOf(both), (Ranks{{"2", 5}, {"3", 2}}));
+  QvKolvoResults either = a;
+  either.orResults(b);
+  EXPECT_EQ(ranksOf(either), (Ranks{{"1", 0}, {"2", 5}, {"3", 2}, {"4", 7}}));
+  QvKolvoResults only = a;
+  only.notResults(b);
+  EXPECT_EQ(ranksOf(only), (Ranks{{"1", 0}}));
+}
+
+TEST(KolvoResultsTest, AllMarkerInAndOrAndNot) {
+  QvKolvoResults all;
+  all.addAllKey();
+  QvKolvoResults some = setOf({{5, 1}});
+
+  QvKolvoResults left = some;
+  left.andResults(all);  // all restricts nothing
+  EXPECT_EQ(ranksOf(left), (Ranks{{"5", 1}}));
+  QvKolvoResults marker = all;
+  marker.andResults(some);  // becomes the other side
+  EXPECT_FALSE(marker.hasAllKey());
+  EXPECT_EQ(ranksOf(marker), (Ranks{{"5", 1}}));
+
+  QvKolvoResults widened = some;
+  widened.orResults(all);
+  EXPECT_TRUE(widened.hasAllKey());
+  QvKolvoResults stays = all;
+  stays.orResults(some);
+  EXPECT_TRUE(stays.hasAllKey());
+  EXPECT_EQ(stays.size(), 1u);
+
+  QvKolvoResults emptied = some;
+  emptied.notResults(all);
+  EXPECT_TRUE(emptied.empty());
+  QvKolvoResults unchanged = all;
+  unchanged.notResults(some);
+  EXPECT_TRUE(unchanged.hasAllKey());
+}
+
+TEST(KolvoResultsTest, ReferralLinesGetTheReferralsNameInTheirKey) {
+  QvKolvoResults results;
+  results.addResult("near", std::string("a.txt\t/docs/\t4\t3.5e9\t120\t17"));
+  // A key that came through a referral already holds "|": the outer name joins with "}".
+  results.addResult("outer", std::string("b.txt\t/more/\t0\t0\t9\tinner|33"));
+  results.addResult("near", std::string("a.txt\t/docs/\t1\t3.5e9\t120\t17"));
+  EXPECT_EQ(ranksOf(results), (Ranks{{"near|17", 4 + 1 + 1}, {"outer}inner|33", 0}}));
+  QvKolvoResult first = results.resultOf("near|17", nullptr);
+  EXPECT_EQ(first.asString(), "a.txt\t/docs/\t6\t3500000000\t120");
+}
+
+TEST(KolvoResultsTest, RankedIsBestFirstWithTiesInAscendingKey) {
+  QvKolvoResults results = setOf({{300, 2}, {20, 9}, {100, 2}, {7, 0}});
+  results.addResult(std::string("ref|1"), 2);
+  std::vector<std::string> keys;
+  for (const auto& entry : results.ranked()) keys.push_back(entry.key);
+  EXPECT_EQ(keys, (std::vector<std::string>{"20", "100", "300", "ref|1", "7"}));
+}
+
+TEST(KolvoResultsTest, RemovingAndClearing) {
+  QvKolvoResults results = setOf({{3, 0}, {1, 0}, {2, 0}});
+  results.removeResult(2);
+  results.removeResult(99);
+  EXPECT_EQ(results.localFiles(), (std::vector<kulong>{1, 3}));
+  results.addAllKey();
+  results.clear();
+  EXPECT_TRUE(results.empty());
+  EXPECT_FALSE(results.hasAllKey());
+}
+
+TEST(KolvoResultsTest, LocalKeysAreDecimalFileNumbers) {
+  kulong file = 0;
+  EXPECT_TRUE(qvIsLocalKey("4294967295", &file));
+  EXPECT_EQ(file, 4294967295u);
+  for (const char* key : {"", "4294967296", "12a", "-1", " 1", "ref|1", "__all__"}) EXPECT_FALSE(qvIsLocalKey(key)) << key;
+}
+
+}  // namespace
