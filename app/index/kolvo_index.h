@@ -143,6 +143,8 @@ class QvKolvoIndex : public QvCommandParent {
   static constexpr QvMessage qvZeroResultsRequested{"QvKolvoIndex.qvZeroResultsRequested", "Zero results requested"};
   static constexpr QvMessage qvkiNoSuchResult{"QvKolvoIndex.qvkiNoSuchResult",
                                               "There is no result %1%: the last search found %2%"};
+  static constexpr QvMessage qvkiNoSuchFile{"QvKolvoIndex.qvkiNoSuchFile",
+                                            "%1% is not the key of a file in this index"};
   static constexpr QvMessage qvkiBadTokenRegex{"QvKolvoIndex.qvkiBadTokenRegex", "%1%"};
 
  private:

@@ -78,6 +78,15 @@ void* QvKolvoLib::entry(const char* name) {
   return address;
 }
 
+void QvKolvoLib::loadLibrary(const std::string& path) {
+  if (gLibrary) return;
+  gLibrary = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!gLibrary) {
+    const char* why = dlerror();
+    throw QvCommandException(qvklLibraryNotFound, std::vector<std::string>{path, why ? why : ""});
+  }
+}
+
 void QvKolvoLib::clearPendingError() { gPendingError.reset(); }
 
 void QvKolvoLib::raisePendingError() {

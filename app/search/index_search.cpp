@@ -548,7 +548,20 @@ std::string QvKolvoIndex::cmdFileContents(const std::string& argument) {
     return answer;
   }
   kulong file = 0;
-  if (!qvIsLocalKey(key, &file)) throw QvCommandException(qvkiNoSuchResult, Arguments{key, std::to_string(mResults.size())});
+  static const auto getInfo = klib(kfsGetInfo);
+  static const auto getParent = klib(kfiGetFileParentID);
+  const KolvoFileInfo* info = nullptr;
+  if (qvIsLocalKey(key, &file) && file != 0) {
+    try {
+      info = getInfo(klib(kidxGetFiles)(engineIndex()), file);
+    } catch (const QvNilObjectException&) {
+      throw;
+    } catch (const QvCommandException&) {
+      info = nullptr;
+    }
+  }
+  // Keys come from listresults; anything else is no file of this index.
+  if (!info || getParent(info) == 0) throw QvCommandException(qvkiNoSuchFile, Arguments{key});
   static const auto getContents = klib(kidxGetFileContents);
   static const auto deleteContents = klib(kfcDeleteContentsObject);
   CFileContents* contents = getContents(engineIndex(), file, static_cast<kulong>(std::max(0, mMaxPerFileRead)),
