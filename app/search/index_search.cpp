@@ -21,6 +21,11 @@ namespace {
 
 using Arguments = std::vector<std::string>;
 
+// The table handles are asked for per file found; these entries are looked up once.
+const QvEngineEntry<decltype(&::kidxGetFiles)> kGetFiles("kidxGetFiles");
+const QvEngineEntry<decltype(&::kidxGetWords)> kGetWords("kidxGetWords");
+const QvEngineEntry<decltype(&::kidxGetLinks)> kGetLinks("kidxGetLinks");
+
 // Table walks look for a halt request this often.
 constexpr int kHaltCheckInterval = 200;
 
@@ -305,7 +310,7 @@ void QvKolvoIndex::findToken(const std::string& token, QvKolvoResults& results, 
     bool refused = mNumberHandling == 0 ? std::any_of(term.begin(), term.end(), isDigit) : isDigit(term.front());
     if (refused) throw QvCommandException(qvkiSearchPhraseNumberError, Arguments{term});
   }
-  CTextStorage* words = klib(kidxGetWords)(index);
+  CTextStorage* words = kGetWords(index);
   if (!tokenRegex && term.find_first_of("*?") == std::string::npos) {
     if (kulong word = lookup(words, term.c_str()); word != 0) addWordFiles(word, results);
     return;
@@ -346,14 +351,14 @@ void QvKolvoIndex::findToken(const std::string& token, QvKolvoResults& results, 
 
 void QvKolvoIndex::addWordFiles(kulong word, QvKolvoResults& results) {
   CKolvoIndex* index = engineIndex();
-  qvForEachWordFile(klib(kidxGetWords)(index), klib(kidxGetLinks)(index), word,
+  qvForEachWordFile(kGetWords(index), kGetLinks(index), word,
                     [&](kulong file, kulong rank) { addToResults(file, static_cast<int32_t>(rank), results); });
 }
 
 void QvKolvoIndex::addWordList(kulong list, QvKolvoResults& results) {
   static const auto getFile = klib(kflGetFile);
   static const auto getNextList = klib(kflGetNextList);
-  CFileLinks* links = klib(kidxGetLinks)(engineIndex());
+  CFileLinks* links = kGetLinks(engineIndex());
   std::unordered_set<kulong> seen;
   while (links && list != 0 && seen.insert(list).second) {
     kulong cursor[2] = {list, 0};
@@ -366,7 +371,7 @@ void QvKolvoIndex::addWordList(kulong list, QvKolvoResults& results) {
 void QvKolvoIndex::addToResults(kulong file, int32_t rank, QvKolvoResults& results) {
   if (file < 1) return;
   static const auto getInfo = klib(kfsGetInfo);
-  const KolvoFileInfo* info = getInfo(klib(kidxGetFiles)(engineIndex()), file);
+  const KolvoFileInfo* info = getInfo(kGetFiles(engineIndex()), file);
   if (info && doesCriteriaMatch(info)) results.addResult(file, rank);
 }
 
@@ -382,7 +387,7 @@ bool QvKolvoIndex::doesCriteriaMatch(const KolvoFileInfo* info) {
   static const auto getInfo = klib(kfsGetInfo);
   auto folderName = [&]() -> std::string {
     kulong parent = getParent(info);
-    const KolvoFileInfo* folder = parent ? getInfo(klib(kidxGetFiles)(engineIndex()), parent) : info;
+    const KolvoFileInfo* folder = parent ? getInfo(kGetFiles(engineIndex()), parent) : info;
     const char* text = getName(folder);
     return text ? text : "";
   };
@@ -396,7 +401,7 @@ void QvKolvoIndex::addAll(QvKolvoResults& results) {
   static const auto next = klib(kfsGetNext);
   static const auto getInfo = klib(kfsGetInfo);
   static const auto getParent = klib(kfiGetFileParentID);
-  CFileStorage* files = klib(kidxGetFiles)(engineIndex());
+  CFileStorage* files = kGetFiles(engineIndex());
   int walked = 0;
   for (kulong file = first(files); file != 0; file = next(files, file)) {
     if (++walked % kHaltCheckInterval == 0) checkHalt();
@@ -483,7 +488,7 @@ QvKolvoResult QvKolvoIndex::describeFile(kulong file) {
   static const auto getParent = klib(kfiGetFileParentID);
   static const auto getSize = klib(kfiGetFileSize);
   static const auto getTime = klib(kfiGetFileTimeLastWritten);
-  CFileStorage* files = klib(kidxGetFiles)(engineIndex());
+  CFileStorage* files = kGetFiles(engineIndex());
   QvKolvoResult result;
   const KolvoFileInfo* info = getInfo(files, file);
   if (!info) return result;
@@ -553,7 +558,7 @@ std::string QvKolvoIndex::cmdFileContents(const std::string& argument) {
   const KolvoFileInfo* info = nullptr;
   if (qvIsLocalKey(key, &file) && file != 0) {
     try {
-      info = getInfo(klib(kidxGetFiles)(engineIndex()), file);
+      info = getInfo(kGetFiles(engineIndex()), file);
     } catch (const QvNilObjectException&) {
       throw;
     } catch (const QvCommandException&) {
