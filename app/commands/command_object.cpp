@@ -213,7 +213,7 @@ void QvCommandObject::cleanup() {
 }
 
 std::string QvCommandObject::xmlPropertyRepresentation(const std::string& name) {
-  return "<" + name + ">" + qvXmlEscapeText(getValue(name)) + "</" + name + ">";
+  return qvXmlValueElement(name, getValue(name));
 }
 
 void QvCommandObject::xmlProcessingInstruction(const std::string&, const std::string&) {}

@@ -111,3 +111,55 @@ std::string qvToLatin1(std::string_view text) {
   }
   return out;
 }
+
+std::string qvLatin1ToUtf8(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char ch : text) {
+    auto c = static_cast<unsigned char>(ch);
+    if (c < 0x80) {
+      out += ch;
+    } else {
+      out += static_cast<char>(0xC0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+bool qvIsValidUtf8(std::string_view text) {
+  std::size_t i = 0;
+  while (i < text.size()) {
+    auto c = static_cast<unsigned char>(text[i]);
+    std::size_t extra = 0;
+    unsigned char low = 0x80, high = 0xBF;  // the range of the second byte
+    if (c < 0x80) {
+      extra = 0;
+    } else if (c >= 0xC2 && c <= 0xDF) {
+      extra = 1;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      extra = 2;
+      if (c == 0xE0) low = 0xA0;
+      if (c == 0xED) high = 0x9F;  // no surrogates
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      extra = 3;
+      if (c == 0xF0) low = 0x90;
+      if (c == 0xF4) high = 0x8F;
+    } else {
+      return false;
+    }
+    if (text.size() - i <= extra) return false;
+    for (std::size_t k = 1; k <= extra; ++k) {
+      auto next = static_cast<unsigned char>(text[i + k]);
+      if (k == 1 ? (next < low || next > high) : (next & 0xC0) != 0x80) return false;
+    }
+    i += extra + 1;
+  }
+  return true;
+}
+
+std::string qvXmlValueElement(std::string_view name, std::string_view value) {
+  std::string tag(name);
+  if (qvIsValidUtf8(value)) return "<" + tag + ">" + qvXmlEscapeText(value) + "</" + tag + ">";
+  return "<" + tag + " encoding=\"latin1\">" + qvXmlEscapeText(qvLatin1ToUtf8(value)) + "</" + tag + ">";
+}

@@ -18,6 +18,14 @@ std::vector<std::string> qvSplit(std::string_view text, char separator);
 // UTF-8 to Windows Latin-1, the index's own character set; what Latin-1 cannot hold,
 // and bytes that are no UTF-8, stay as they are.
 std::string qvToLatin1(std::string_view text);
+// Each byte as the character of that code: Windows Latin-1 text as UTF-8.
+std::string qvLatin1ToUtf8(std::string_view text);
+bool qvIsValidUtf8(std::string_view text);
+// One element holding a value: "<name>" and the escaped value. A value that is no
+// UTF-8 (Latin-1 settings, file names in another encoding) is written with the
+// attribute encoding="latin1" and its bytes as UTF-8 characters, so that the document
+// stays well-formed and the reader gives back the same bytes.
+std::string qvXmlValueElement(std::string_view name, std::string_view value);
 
 // Orders names as the program lists them: without regard to case, then by bytes.
 struct QvCaseless {

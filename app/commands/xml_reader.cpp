@@ -101,6 +101,8 @@ void QvxmlReader::startElement(const std::string& name, const QvXmlAttributes& a
   }
   mCharacterStack.push_back(std::move(mCurrentCharacters));
   mCurrentCharacters.clear();
+  auto encoding = attributes.find("encoding");
+  mLatin1Stack.push_back(encoding != attributes.end() && encoding->second == "latin1");
   mElementStack.push_back(mCurrentElement);
   mCurrentElement = mCurrentElement->xmlStartElement(name, attributes);
 }
@@ -121,7 +123,9 @@ void QvxmlReader::endElement(const std::string& name) {
       mReferences.erase(waiting);
     }
   }
-  mCurrentElement->xmlEndElement(ended, name, mCurrentCharacters);
+  bool latin1 = !mLatin1Stack.empty() && mLatin1Stack.back();
+  if (!mLatin1Stack.empty()) mLatin1Stack.pop_back();
+  mCurrentElement->xmlEndElement(ended, name, latin1 ? qvToLatin1(mCurrentCharacters) : mCurrentCharacters);
   mCurrentCharacters = std::move(mCharacterStack.back());
   mCharacterStack.pop_back();
 }

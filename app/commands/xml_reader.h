@@ -33,6 +33,8 @@ class QvxmlReader {
 
  private:
   std::vector<std::string> mCharacterStack;
+  // Per open element: its text was written as Latin-1 bytes in UTF-8 characters.
+  std::vector<bool> mLatin1Stack;
   std::string mCurrentCharacters;
   std::vector<std::shared_ptr<QvCommandObject>> mElementStack;
   std::shared_ptr<QvCommandObject> mCurrentElement;

@@ -929,9 +929,9 @@ void QvKolvoIndex::xmlBody(QvResults& lines) {
         "numberFilesIndexed", "numberWordsIndexed", "numberHandling", "outline", "trackAll", "useRanking",
         "wordWrap"})
     lines.push_back(xmlPropertyRepresentation(property));
-  for (const std::string& root : mRootDirectories) lines.push_back("<rootDirectory>" + qvXmlEscapeText(root) + "</rootDirectory>");
-  for (const std::string& entry : mExcludePatterns) lines.push_back("<excludePattern>" + qvXmlEscapeText(entry) + "</excludePattern>");
-  for (const std::string& entry : mIncludePatterns) lines.push_back("<includePattern>" + qvXmlEscapeText(entry) + "</includePattern>");
+  for (const std::string& root : mRootDirectories) lines.push_back(qvXmlValueElement("rootDirectory", root));
+  for (const std::string& entry : mExcludePatterns) lines.push_back(qvXmlValueElement("excludePattern", entry));
+  for (const std::string& entry : mIncludePatterns) lines.push_back(qvXmlValueElement("includePattern", entry));
   // Reading a list element back zeroes the time base, so it comes last.
   lines.push_back(xmlPropertyRepresentation("timeBase"));
 }

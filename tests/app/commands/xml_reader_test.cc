@@ -23,6 +23,8 @@ using XmlForm = InterpreterTest;
 const char* const kAwkwardValues[] = {
     "a<b", "x & y", "already &amp; escaped", "&lt;not a tag&gt;", "]]> ends", "quote \" and ' apostrophe",
     "two\nlines", "carriage\rreturn", "tab\there", "caf\xc3\xa9",
+    // Latin-1 settings and file names that are no UTF-8.
+    "caf\xe9", "\xff\xfe<both>", "cut \xc3",
 };
 
 TEST_F(XmlForm, SubtreeRoundTripsByteForByte) {
@@ -43,6 +45,8 @@ TEST_F(XmlForm, SubtreeRoundTripsByteForByte) {
   EXPECT_NE(saved.find("<_v0>a&lt;b</_v0>"), std::string::npos);
   EXPECT_NE(saved.find("<_v2>already &amp;amp; escaped</_v2>"), std::string::npos);
   EXPECT_NE(saved.find("<QvCommandParent childnamed=\"in ner\">"), std::string::npos);
+  EXPECT_TRUE(qvIsValidUtf8(saved));
+  EXPECT_NE(saved.find("<_v10 encoding=\"latin1\">caf\xc3\xa9</_v10>"), std::string::npos);
 
   // A second tree, with an empty box of the same name, reads the document back.
   QvCommandInterface other;
@@ -151,6 +155,24 @@ TEST(XmlReferences, PendingReferencesAreSetWhenTheTargetEnds) {
   EXPECT_EQ(second->getValue("_v"), "2");
   EXPECT_EQ(joined(root->xmlDocument()), document);
   commands.cleanup();
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Utf8Check, AcceptsOnlyWellFormedUtf8) {
+  struct Case {
+    const char* text;
+    bool valid;
+  };
+  for (const Case& c : {Case{"", true}, Case{"plain", true}, Case{"caf\xc3\xa9", true}, Case{"\xe2\x82\xac", true},
+                        Case{"\xf0\x9f\x98\x80", true}, Case{"caf\xe9", false}, Case{"\xc3", false},
+                        Case{"\xc0\xaf", false}, Case{"\xed\xa0\x80", false}, Case{"\xe0\x80\xaf", false},
+                        Case{"\xf4\x90\x80\x80", false}, Case{"\xe2\x82", false}, Case{"\x80", false}})
+    EXPECT_EQ(qvIsValidUtf8(c.text), c.valid) << c.text;
+  EXPECT_EQ(qvLatin1ToUtf8("caf\xe9 \xff"), "caf\xc3\xa9 \xc3\xbf");
+  EXPECT_EQ(qvToLatin1(qvLatin1ToUtf8("\x80\xa0\xe9\xff")), "\x80\xa0\xe9\xff");
 }
 
 }  // namespace
