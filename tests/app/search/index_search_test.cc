@@ -272,6 +272,21 @@ TEST_F(IndexSearchTest, HaltStopsAWildcardSearch) {
   EXPECT_EQ(run("find w*").back(), "Found 1 Occurrences: 500");
 }
 
+TEST_F(IndexSearchTest, HaltStopsABuildAndKeepsThePreviousOne) {
+  QvKolvoLib::registerStatusCallbacks();
+  std::string base = index->basePath();
+  temp.write("docs/new.txt", "walrus\n");
+  qvRequestHalt();
+  EXPECT_EQ(run("build").back(), "Halt requested by user");
+  qvClearHaltRequest();
+  EXPECT_TRUE(fs::exists(base + "build_1/index"));
+  EXPECT_FALSE(fs::exists(base + "build_2"));
+  EXPECT_EQ(found("fox"), (Names{"fox.txt", "dog.txt"}));
+  EXPECT_EQ(found("walrus"), Names{});
+  run("build");
+  EXPECT_EQ(found("walrus"), Names{"new.txt"});
+}
+
 TEST_F(IndexSearchTest, FileContentsGivesHitsAndTheOutline) {
   kulong fox = fileNumber("fox.txt");
   run("find fox");
