@@ -3,6 +3,7 @@
 #include "engine/filememory/le_fields.h"
 #include "engine/kolvolib/error_reporting.h"
 #include "engine/storage/hash_stream.h"
+#include "engine/storage/link_record.h"
 
 CFileLinks::CFileLinks(const std::string& path, uint32_t initialSize, uint32_t growIncrement, bool rank)
     : CFileMemory(path, initialSize, growIncrement), hasRank(rank) {}
@@ -22,8 +23,7 @@ bool CFileLinks::store(std::FILE* stream) const {
 void CFileLinks::addFile(uint32_t offset, uint32_t fileNumber, uint8_t rank) {
   kolvo::kolvoCheck(inUse(offset, recordSize()), "link record");
   unsigned char* at = getWritablePointer(offset, recordSize());
-  kolvo::storeU32(at, fileNumber);
-  if (hasRank) at[4] = rank;
+  kolvo::writeLinkRecord(at, hasRank, fileNumber, rank);
 }
 
 void CFileLinks::setNextList(uint32_t offset, uint32_t value) {
@@ -39,10 +39,5 @@ uint32_t CFileLinks::getNextList(uint32_t offset) const {
 uint32_t CFileLinks::getFile(uint32_t& offset, uint8_t& rank) const {
   const unsigned char* at = inUse(offset, recordSize()) ? getPointer(offset, recordSize()) : nullptr;
   offset += recordSize();
-  if (!at) {
-    rank = 0;
-    return 0;
-  }
-  rank = hasRank ? at[4] : 255;
-  return kolvo::loadU32(at);
+  return kolvo::readLinkRecord(at, hasRank, rank);
 }

@@ -1,6 +1,7 @@
 #include "engine/storage/word_links.h"
 
 #include "engine/filememory/le_fields.h"
+#include "engine/storage/link_record.h"
 
 CWordLinks::CWordLinks(const std::string& path, uint32_t initialSize, uint32_t growIncrement, bool rank)
     : CFileMemory(path, initialSize, growIncrement), hasRank(rank) {}
@@ -21,8 +22,7 @@ void CWordLinks::addWord(uint32_t fileNumber, uint32_t wordNumber, uint8_t rank)
     released = record;
   }
   unsigned char* at = getWritablePointer(record, recordSize());
-  kolvo::storeU32(at, wordNumber);
-  if (hasRank) at[4] = rank;
+  kolvo::writeLinkRecord(at, hasRank, wordNumber, rank);
 }
 
 uint32_t CWordLinks::getFile(uint32_t& offset) const {
@@ -34,10 +34,5 @@ uint32_t CWordLinks::getFile(uint32_t& offset) const {
 uint32_t CWordLinks::getWord(uint32_t& offset, uint8_t& rank) const {
   const unsigned char* at = getPointer(offset, recordSize());
   offset += recordSize();
-  if (!at) {
-    rank = 0;
-    return 0;
-  }
-  rank = hasRank ? at[4] : 255;
-  return kolvo::loadU32(at);
+  return kolvo::readLinkRecord(at, hasRank, rank);
 }
