@@ -90,6 +90,15 @@ std::string CKolvoIndex::extractToTempFile(const char* containerPath, const char
   size_t dot = member.rfind('.');
   std::string extension = dot == std::string::npos ? member : member.substr(dot + 1);
   std::string destination = temporaryDirectory + "/tmp" + std::to_string(fileId) + "." + extension;
-  return container->extractToTempFile(containerPath, memberName, destination.c_str(), fileId) ? destination
-                                                                                              : std::string();
+  // A failed extraction may have written part of the destination; none of it stays.
+  bool written = false;
+  try {
+    written = container->extractToTempFile(containerPath, memberName, destination.c_str(), fileId);
+  } catch (...) {
+    std::remove(destination.c_str());
+    throw;
+  }
+  if (written) return destination;
+  std::remove(destination.c_str());
+  return std::string();
 }
