@@ -238,13 +238,15 @@ KOLVO_EXPORT void kfcDeleteContentsObject(CFileContents* contents);
 KOLVO_EXPORT const char* kfcContents(CFileContents* contents);
 /* The file whose bytes were read (for an archive member, its temporary file). */
 KOLVO_EXPORT const char* kfcFilePath(CFileContents* contents);
-/* Length of the word starting at the byte offset; 0 when no word starts there. */
+/* Length of the word starting at the byte offset; 0 when no word starts there or the
+ * offset lies at or past the end. */
 KOLVO_EXPORT kulong kfcTokenLength(CFileContents* contents, kulong offset);
 /* Hit patterns are lower-cased terms with the wildcards * and ?; "+term" and "+( ... )"
  * are not hits; "term<n rest" makes term a hit only when rest has a hit within the next
  * n words (no n: the object's near distance; 0: no limit). Searches from the byte offset
  * and answers the first hit's offset plus 1, or 0 when there is none; the answer can be
- * passed back as the next offset. */
+ * passed back as the next offset. From inside a word the search goes on with the next
+ * word; an offset at or past the end answers 0. */
 KOLVO_EXPORT kulong kfcSearchBuffer(CFileContents* contents, kulong offset, const char* pattern);
 /* 1 when the text holds a hit of the pattern. */
 KOLVO_EXPORT kbool kfcContainsHit(CFileContents* contents, const char* pattern);

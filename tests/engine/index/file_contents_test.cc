@@ -1,0 +1,525 @@
+// The display text of an indexed file: construction through folders and archives, hit
+// patterns with skipped, grouped and near terms, outlines, words and lines, and the
+// C entries over the same object.
+#include "engine/index/file_contents.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "engine/analyzers/file_analyzer.h"
+#include "engine/index/kolvo_index.h"
+#include "engine/kolvolib/error_reporting.h"
+#include "include/kolvolib.h"
+#include "tests/support/engine_errors.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using kolvotest::EngineErrors;
+using kolvotest::TempDir;
+
+const char* const foxText = "The quick brown fox jumps over the lazy dog. The fox sleeps.";
+
+// Shows a file's bytes as they are, behind an optional mark, so that the tests see
+// exactly the text they wrote and which analyzer made it.
+class Verbatim : public CFileAnalyzer {
+ public:
+  Verbatim(CKolvoIndex* owner, std::string shownMark) : CFileAnalyzer(owner), mark(std::move(shownMark)) {}
+  char* fillDisplayBuffer(const char* path, uint32_t, uint32_t maxBytes, int, bool) override {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) kolvo::throwKolvoError("CannotOpenContentsFile", path);
+    std::stringstream bytes;
+    bytes << in.rdbuf();
+    std::string shown = (mark + bytes.str()).substr(0, maxBytes);
+    char* text = static_cast<char*>(std::malloc(shown.size() + 1));
+    std::memcpy(text, shown.c_str(), shown.size() + 1);
+    return text;
+  }
+  std::string mark;
+};
+
+// A container format for the tests: extracting any member copies the container's bytes,
+// so containers nest. It records each request and whether its container existed.
+class CopyingContainer : public CFileAnalyzer {
+ public:
+  enum class Mode { copy, failAfterPartialWrite, raise };
+  using CFileAnalyzer::CFileAnalyzer;
+  bool extractToTempFile(const char* containerPath, const char* memberName, const char* destination,
+                         uint32_t) override {
+    asked.push_back(std::string(containerPath) + " " + memberName);
+    containerExisted.push_back(fs::exists(containerPath));
+    std::ifstream in(containerPath, std::ios::binary);
+    std::ofstream out(destination, std::ios::binary);
+    if (mode == Mode::failAfterPartialWrite) {
+      out << "part";
+      return false;
+    }
+    if (mode == Mode::raise) {
+      out << "part";
+      out.close();
+      kolvo::throwKolvoError("NoMemory");
+    }
+    out << in.rdbuf();
+    return true;
+  }
+  Mode mode = Mode::copy;
+  std::vector<std::string> asked;
+  std::vector<bool> containerExisted;
+};
+
+class FileContentsTest : public ::testing::Test {
+ protected:
+  FileContentsTest() {
+    std::string indexPath = root.slashed() + "kolvo/indexes/Idx/build_1/";
+    fs::create_directories(indexPath);
+    index = std::make_unique<CKolvoIndex>(true, indexPath);
+    for (int c = 'a'; c <= 'z'; ++c) {
+      index->setValidCharMask(c, true);
+      index->setValidTrailingMask(c, true);
+      index->setValidCharMask(c - 'a' + 'A', true);
+      index->setValidTrailingMask(c - 'a' + 'A', true);
+    }
+    // Digits continue a word but never start one.
+    for (int c = '0'; c <= '9'; ++c) index->setValidTrailingMask(c, true);
+    // The display keeps every printable character.
+    for (int c = '!'; c <= '~'; ++c) index->setValidViewableMask(c, true);
+    index->temporaryDirectory = root.slashed() + "tmp";
+    fs::create_directories(index->temporaryDirectory);
+    index->emptyIndex();
+    index->createAnalyzers();
+    index->analyzerMap["generic"] = std::make_unique<Verbatim>(index.get(), "");
+    index->analyzerMap["marked"] = std::make_unique<Verbatim>(index.get(), "[m]");
+    folder = index->files->addFile((root.slashed() + "docs").c_str());
+  }
+
+  // A file below the test folder entered in the file table under parent.
+  uint32_t addFile(const std::string& name, const std::string& text, uint32_t parent = 0) {
+    if (parent == 0) {
+      parent = folder;
+      root.write("docs/" + name, text);
+    }
+    uint32_t file = index->files->addFile(name.c_str());
+    index->files->setParent(file, parent);
+    return file;
+  }
+
+  std::unique_ptr<CFileContents> contentsOf(const std::string& text, int nearDistance = 5) {
+    uint32_t file = addFile("f" + std::to_string(++made) + ".txt", text);
+    return std::make_unique<CFileContents>(index.get(), file, 1'000'000, 0, false, nearDistance);
+  }
+
+  CopyingContainer* registerContainer() {
+    auto owned = std::make_unique<CopyingContainer>(index.get());
+    CopyingContainer* raw = owned.get();
+    index->analyzerMap["box"] = std::move(owned);
+    index->setIncludeCount(2);
+    index->setIncludePattern(0, "*.box", "box");
+    index->setIncludePattern(1, "*.m", "marked");
+    return raw;
+  }
+
+  std::vector<std::string> temporaryFiles() const {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(index->temporaryDirectory))
+      names.push_back(entry.path().filename().string());
+    return names;
+  }
+
+  TempDir root;
+  EngineErrors errors;
+  std::unique_ptr<CKolvoIndex> index;
+  uint32_t folder = 0;
+  int made = 0;
+};
+
+// Every hit from the start, each search going on from the answer of the one before.
+std::vector<size_t> allHits(CFileContents& contents, const std::string& pattern) {
+  std::vector<size_t> hits;
+  for (size_t next = contents.searchBuffer(0, pattern); next != 0; next = contents.searchBuffer(next, pattern)) {
+    hits.push_back(next - 1);
+    if (hits.size() > 10'000) break;  // a search that never advances
+  }
+  return hits;
+}
+
+TEST_F(FileContentsTest, HitPatterns) {
+  struct Case {
+    const char* pattern;
+    int nearDistance;
+    std::vector<size_t> hits;
+  };
+  const std::vector<Case> cases = {
+      {"fox", 5, {16, 49}},
+      {"fo", 5, {}},
+      {"fo*", 5, {16, 49}},
+      {"f?x", 5, {16, 49}},
+      {"FOX", 5, {}},
+      {"fox jumps", 5, {16, 20, 49}},
+      {"+fox dog", 5, {40}},
+      {"+(fox dog) the", 5, {0, 31, 45}},
+      {"+(fox (dog)) the", 5, {0, 31, 45}},
+      {"fox<1 jumps", 5, {16}},
+      {"fox<1 over", 5, {}},
+      {"fox<2 over", 5, {16}},
+      {"fox<12 dog", 5, {16}},
+      {"fox<9 dog", 5, {16}},
+      {"fox<0 jumps", 5, {16}},
+      {"fox< dog", 5, {16}},
+      {"fox< dog", 9, {16}},
+      {"fox< dog", 4, {}},
+      {"fox< dog", 0, {16}},
+      // Near terms chain; only the first is a hit term.
+      {"quick<2 fox<1 jumps", 5, {4}},
+      {"quick<1 fox<1 jumps", 5, {}},
+      {"quick<2 fox<1 over", 5, {}},
+      // The forms the program's search writes.
+      {"( quick <1 brown )", 5, {4}},
+      {"( fox <1 over )", 5, {}},
+      {"lazy & ( fox <8 dog ) | ( dog <8 fox )", 5, {16, 35, 40}},
+      {"\"lazy dog\"", 5, {35, 40}},
+      // Wildcards.
+      {"*", 5, {0, 4, 10, 16, 20, 26, 31, 35, 40, 45, 49, 53}},
+      {"d*g", 5, {40}},
+      {"*o*", 5, {10, 16, 26, 40, 49}},
+      {"th?", 5, {0, 31, 45}},
+      {"t?", 5, {}},
+      {"sleeps?", 5, {53}},
+      {"sleep?", 5, {53}},
+      {"slee?", 5, {}},
+      {"*x", 5, {16, 49}},
+      {"", 5, {}},
+      {"<3", 5, {}},
+      {"& | ()", 5, {}},
+  };
+  for (const Case& test : cases) {
+    auto contents = contentsOf(foxText, test.nearDistance);
+    EXPECT_EQ(allHits(*contents, test.pattern), test.hits) << test.pattern << " near " << test.nearDistance;
+    EXPECT_EQ(contents->containsHit(test.pattern), !test.hits.empty()) << test.pattern;
+  }
+}
+
+TEST_F(FileContentsTest, SearchingOnFromAnOffset) {
+  auto contents = contentsOf(foxText);
+  EXPECT_EQ(contents->searchBuffer(0, "fox"), 17u);
+  EXPECT_EQ(contents->searchBuffer(16, "fox"), 17u);
+  // From inside a word the search goes on with the next one: a word's tail is no hit.
+  EXPECT_EQ(contents->searchBuffer(17, "fox"), 50u);
+  EXPECT_EQ(contents->searchBuffer(17, "*x"), 50u);
+  EXPECT_EQ(contents->searchBuffer(17, "ox"), 0u);
+  EXPECT_EQ(contents->searchBuffer(19, "jumps"), 21u);
+  EXPECT_EQ(contents->searchBuffer(50, "fox"), 0u);
+  // Offsets from outside at or past the end find nothing and read nothing beyond it.
+  size_t end = std::string(foxText).size();
+  EXPECT_EQ(contents->searchBuffer(end, "*"), 0u);
+  EXPECT_EQ(contents->searchBuffer(end + 1, "*"), 0u);
+  EXPECT_EQ(contents->searchBuffer(1'000'000, "*"), 0u);
+  // Switching patterns and back gives the same answers.
+  EXPECT_EQ(contents->searchBuffer(0, "dog"), 41u);
+  EXPECT_EQ(contents->searchBuffer(0, "fox"), 17u);
+}
+
+TEST_F(FileContentsTest, TokenLength) {
+  auto contents = contentsOf("The fox9 jumps 42x.");
+  struct Case {
+    size_t offset;
+    size_t length;
+  };
+  const std::vector<Case> cases = {
+      {0, 3}, {1, 2}, {3, 0}, {4, 4}, {7, 0}, {9, 5}, {15, 0}, {17, 1}, {18, 0}, {19, 0}, {20, 0}, {100'000, 0},
+  };
+  for (const Case& test : cases) EXPECT_EQ(contents->tokenLength(test.offset), test.length) << test.offset;
+}
+
+TEST_F(FileContentsTest, MatchingOneToken) {
+  auto contents = contentsOf("Fox9 9ab aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaab");
+  const char* text = contents->contents();
+  struct Case {
+    size_t offset;
+    const char* term;
+    bool atTokenStart;
+    bool matches;
+  };
+  const std::vector<Case> cases = {
+      {0, "fox9", true, true},
+      {0, "fox", true, false},
+      {0, "f*", true, true},
+      {0, "*9", true, true},
+      {0, "f*x*9", true, true},
+      {0, "f??9", true, true},
+      {0, "f???", true, true},
+      {0, "f????", true, true},  // '?' matches nothing at the token's end
+      {0, "f???x", true, false},
+      {0, "f*?*", true, true},
+      {3, "9", true, false},  // a digit never starts a token
+      {3, "9", false, true},
+      {5, "9ab", false, true},
+      {5, "9ab", true, false},
+      {4, "9", false, false},  // a blank is no token character
+      // Many stars over a long token: a match and a miss, both without a search of all splits.
+      {9, "a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*b", true, true},
+      {9, "a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*c", true, false},
+      {9, "*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*ab?", true, true},
+  };
+  for (const Case& test : cases)
+    EXPECT_EQ(contents->isMatch(text + test.offset, test.term, test.atTokenStart), test.matches)
+        << test.offset << " " << test.term;
+}
+
+TEST_F(FileContentsTest, ManyNearTermsStayIterative) {
+  // "a<1 a<1 ... a" with k operators hits the words followed by at least k more.
+  const size_t operators = 3000;
+  const size_t words = operators + 5;
+  std::string pattern;
+  for (size_t i = 0; i < operators; ++i) pattern += "a<1 ";
+  pattern += "a";
+  std::string text;
+  for (size_t i = 0; i < words; ++i) text += "a ";
+  auto contents = contentsOf(text);
+  EXPECT_EQ(allHits(*contents, pattern), (std::vector<size_t>{0, 2, 4, 6, 8}));
+
+  // Without limits every near term looks to the end of the text.
+  std::string unlimited;
+  for (size_t i = 0; i < 2000; ++i) unlimited += "a<0 ";
+  unlimited += "b";
+  std::string many;
+  for (size_t i = 0; i < 3000; ++i) many += "a ";
+  many += "b";
+  auto longer = contentsOf(many);
+  std::vector<size_t> hits = allHits(*longer, unlimited);
+  ASSERT_EQ(hits.size(), 1001u);
+  EXPECT_EQ(hits.front(), 0u);
+  EXPECT_EQ(hits.back(), 2000u);
+  EXPECT_FALSE(longer->containsHit(unlimited + " <0 b"));
+}
+
+TEST_F(FileContentsTest, Outline) {
+  auto contents = contentsOf("alpha beta\ngamma fox delta fox\nepsilon\nzeta fox");
+  contents->convertToOutline("fox");
+  EXPECT_STREQ(contents->contents(), "gamma fox delta fox\nzeta fox");
+  EXPECT_EQ(contents->textLength(), 28u);
+  // The outline is the text from now on.
+  EXPECT_STREQ(contents->nextLine(), "gamma fox delta fox\n");
+  EXPECT_STREQ(contents->nextLine(), "zeta fox");
+  EXPECT_EQ(contents->searchBuffer(0, "fox"), 7u);
+  EXPECT_EQ(contents->searchBuffer(7, "fox"), 17u);
+
+  auto none = contentsOf("alpha beta\n");
+  none->convertToOutline("fox");
+  EXPECT_STREQ(none->contents(), "");
+  EXPECT_FALSE(none->containsHit("*"));
+  EXPECT_THROW(none->nextLine(), kolvo::AbortToken);
+}
+
+TEST_F(FileContentsTest, OutlineKeepsHitsWithinWordLengths) {
+  const std::string text = "ab cd\nxyz\nab\nincomprehensibilities\n";
+  struct Case {
+    uint32_t minLength;
+    uint32_t maxLength;
+    const char* pattern;
+    const char* outline;
+  };
+  const std::vector<Case> cases = {
+      {3, 16, "ab", ""},
+      {2, 16, "ab", "ab cd\nab\n"},
+      {3, 16, "ab xyz", "xyz\n"},
+      {3, 16, "inc*", ""},
+      // A maximum of 0 means none.
+      {3, 0, "inc*", "incomprehensibilities\n"},
+      {2, 0, "*", text.c_str()},
+      {2, 2, "*", "ab cd\nab\n"},
+  };
+  for (const Case& test : cases) {
+    index->minWordLength = test.minLength;
+    index->maxWordLength = test.maxLength;
+    auto contents = contentsOf(text);
+    contents->convertToOutline(test.pattern);
+    EXPECT_STREQ(contents->contents(), test.outline) << test.pattern << " " << test.minLength;
+  }
+}
+
+TEST_F(FileContentsTest, NextLine) {
+  auto contents = contentsOf("one\n\nthree");
+  EXPECT_STREQ(contents->nextLine(), "one\n");
+  EXPECT_STREQ(contents->nextLine(), "\n");
+  EXPECT_STREQ(contents->nextLine(), "three");
+  EXPECT_THROW(contents->nextLine(), kolvo::AbortToken);
+  EXPECT_EQ(errors.codes(), (std::vector<std::string>{"EndOfContents"}));
+}
+
+TEST_F(FileContentsTest, ReadsAnOrdinaryFile) {
+  uint32_t file = addFile("note.txt", "some words\n");
+  CFileContents contents(index.get(), file, 1000, 0, false, 5);
+  EXPECT_EQ(contents.filePath(), root.slashed() + "docs/note.txt");
+  EXPECT_STREQ(contents.contents(), "some words\n");
+  // maxBytes reaches the analyzer.
+  CFileContents cut(index.get(), file, 4, 0, false, 5);
+  EXPECT_STREQ(cut.contents(), "some");
+  EXPECT_TRUE(errors.errors().empty());
+}
+
+TEST_F(FileContentsTest, AnalyzerOfTheLogicalPath) {
+  registerContainer();
+  uint32_t plain = addFile("plain.m", "words");
+  EXPECT_STREQ(CFileContents(index.get(), plain, 1000, 0, false, 5).contents(), "[m]words");
+  // A member is shown by the analyzer its own name asks for, not its container's.
+  uint32_t box = addFile("b.box", "inside");
+  uint32_t member = addFile("note.m", "", box);
+  uint32_t other = addFile("note.txt", "", box);
+  EXPECT_STREQ(CFileContents(index.get(), member, 1000, 0, false, 5).contents(), "[m]inside");
+  EXPECT_STREQ(CFileContents(index.get(), other, 1000, 0, false, 5).contents(), "inside");
+  // The built-in display analyzer reads the file too.
+  index->createAnalyzers();
+  index->setIncludeCount(0);
+  uint32_t file = addFile("real.txt", "some words");
+  CFileContents real(index.get(), file, 1000, 0, false, 5);
+  EXPECT_NE(std::string(real.contents()).find("words"), std::string::npos);
+  EXPECT_TRUE(errors.errors().empty());
+}
+
+TEST_F(FileContentsTest, RefusesWhatCannotBeShown) {
+  uint32_t missing = index->files->addFile("gone.txt");
+  index->files->setParent(missing, folder);
+  struct Case {
+    uint32_t file;
+    const char* code;
+  };
+  const std::vector<Case> cases = {
+      {folder, "NoFileContentsForDir"},
+      {missing, "CannotOpenContentsFile"},
+      {0, "AssertionFailed"},
+      {999'999, "AssertionFailed"},
+  };
+  for (const Case& test : cases) {
+    errors.clear();
+    EXPECT_THROW(CFileContents(index.get(), test.file, 1000, 0, false, 5), kolvo::AbortToken) << test.code;
+    EXPECT_EQ(errors.codes(), (std::vector<std::string>{test.code}));
+  }
+}
+
+TEST_F(FileContentsTest, ArchiveMemberIsExtractedAndDeleted) {
+  CopyingContainer* container = registerContainer();
+  uint32_t outer = addFile("outer.box", foxText);
+  uint32_t inner = addFile("inner.box", "", outer);
+  uint32_t member = addFile("note.txt", "", inner);
+
+  CFileContents contents(index.get(), member, 1000, 0, false, 5);
+  EXPECT_STREQ(contents.contents(), foxText);
+  EXPECT_EQ(contents.searchBuffer(0, "fox"), 17u);
+  std::string tmp = index->temporaryDirectory;
+  EXPECT_EQ(contents.filePath(), tmp + "/tmp" + std::to_string(member) + ".txt");
+  EXPECT_FALSE(fs::exists(contents.filePath()));
+  EXPECT_TRUE(temporaryFiles().empty());
+  EXPECT_EQ(container->asked, (std::vector<std::string>{root.slashed() + "docs/outer.box inner.box",
+                                                        tmp + "/tmp" + std::to_string(inner) + ".box note.txt"}));
+  EXPECT_EQ(container->containerExisted, (std::vector<bool>{true, true}));
+  EXPECT_TRUE(errors.errors().empty());
+}
+
+TEST_F(FileContentsTest, FailedExtractionLeavesNoTemporaryFile) {
+  CopyingContainer* container = registerContainer();
+  uint32_t outer = addFile("outer.box", foxText);
+  uint32_t inner = addFile("inner.box", "", outer);
+  uint32_t member = addFile("note.txt", "", inner);
+  struct Case {
+    CopyingContainer::Mode mode;
+    const char* code;
+  };
+  const std::vector<Case> cases = {
+      {CopyingContainer::Mode::failAfterPartialWrite, "ArchiveExtractError"},
+      {CopyingContainer::Mode::raise, "NoMemory"},
+  };
+  for (const Case& test : cases) {
+    errors.clear();
+    container->mode = test.mode;
+    EXPECT_THROW(CFileContents(index.get(), member, 1000, 0, false, 5), kolvo::AbortToken);
+    EXPECT_EQ(errors.codes(), (std::vector<std::string>{test.code}));
+    EXPECT_TRUE(temporaryFiles().empty());
+  }
+  // A member whose container has no analyzer that can extract it.
+  errors.clear();
+  uint32_t plain = addFile("plain.txt", foxText);
+  uint32_t inside = addFile("x.txt", "", plain);
+  EXPECT_THROW(CFileContents(index.get(), inside, 1000, 0, false, 5), kolvo::AbortToken);
+  EXPECT_EQ(errors.codes(), (std::vector<std::string>{"ArchiveExtractError"}));
+}
+
+TEST_F(FileContentsTest, ArchivesNestedTooDeep) {
+  registerContainer();
+  // 99 ancestors are still read (here the folder and 98 archives); 100 are refused.
+  uint32_t parent = addFile("a0.box", foxText);
+  for (int level = 1; level < 98; ++level) parent = addFile("a" + std::to_string(level) + ".box", "", parent);
+  uint32_t deepest = addFile("note.txt", "", parent);
+  CFileContents contents(index.get(), deepest, 1000, 0, false, 5);
+  EXPECT_STREQ(contents.contents(), foxText);
+  EXPECT_TRUE(temporaryFiles().empty());
+
+  uint32_t tooDeep = addFile("deeper.txt", "", addFile("a98.box", "", parent));
+  EXPECT_THROW(CFileContents(index.get(), tooDeep, 1000, 0, false, 5), kolvo::AbortToken);
+  EXPECT_EQ(errors.codes(), (std::vector<std::string>{"ArchivesNestedTooDeep"}));
+  EXPECT_TRUE(temporaryFiles().empty());
+}
+
+TEST_F(FileContentsTest, ThroughTheCInterface) {
+  uint32_t file = addFile("note.txt", "alpha fox\nbeta\nfox gamma\n");
+  CFileContents* contents = kidxGetFileContents(index.get(), file, 1000, 0, 0, 5);
+  ASSERT_NE(contents, nullptr);
+  EXPECT_STREQ(kfcContents(contents), "alpha fox\nbeta\nfox gamma\n");
+  EXPECT_EQ(kfcFilePath(contents), root.slashed() + "docs/note.txt");
+  EXPECT_EQ(kfcSearchBuffer(contents, 0, "fox"), 7u);
+  EXPECT_EQ(kfcSearchBuffer(contents, 7, "fox"), 16u);
+  EXPECT_EQ(kfcSearchBuffer(contents, 16, "fox"), 0u);
+  EXPECT_EQ(kfcSearchBuffer(contents, 4'000'000'000u, "fox"), 0u);
+  EXPECT_EQ(kfcSearchBuffer(contents, 0, nullptr), 0u);
+  EXPECT_EQ(kfcTokenLength(contents, 6), 3u);
+  EXPECT_EQ(kfcTokenLength(contents, 5), 0u);
+  EXPECT_EQ(kfcTokenLength(contents, 4'000'000'000u), 0u);
+  EXPECT_EQ(kfcContainsHit(contents, "gam*"), 1);
+  EXPECT_EQ(kfcContainsHit(contents, "delta"), 0);
+  kfcConvertToOutline(contents, "fox");
+  EXPECT_STREQ(kfcContents(contents), "alpha fox\nfox gamma\n");
+  EXPECT_STREQ(kfcNext(contents), "alpha fox\n");
+  EXPECT_STREQ(kfcNext(contents), "fox gamma\n");
+  EXPECT_TRUE(errors.errors().empty());
+  const char* after = kfcNext(contents);
+  ASSERT_NE(after, nullptr);
+  EXPECT_STREQ(after, "");
+  EXPECT_EQ(errors.codes(), (std::vector<std::string>{"EndOfContents"}));
+  kfcDeleteContentsObject(contents);
+  kfcDeleteContentsObject(nullptr);
+
+  // Null objects give the documented nothing.
+  EXPECT_STREQ(kfcContents(nullptr), "");
+  EXPECT_STREQ(kfcFilePath(nullptr), "");
+  EXPECT_EQ(kfcSearchBuffer(nullptr, 0, "fox"), 0u);
+  EXPECT_EQ(kfcContainsHit(nullptr, "fox"), 0);
+  EXPECT_STREQ(kfcNext(nullptr), "");
+}
+
+TEST_F(FileContentsTest, CInterfaceAnswersNullOnFailure) {
+  struct Case {
+    CKolvoIndex* index;
+    uint32_t file;
+    const char* code;
+  };
+  const std::vector<Case> cases = {
+      {index.get(), folder, "NoFileContentsForDir"},
+      {index.get(), 12'345, "AssertionFailed"},
+      {nullptr, folder, "AssertionFailed"},
+  };
+  for (const Case& test : cases) {
+    errors.clear();
+    EXPECT_EQ(kidxGetFileContents(test.index, test.file, 1000, 0, 0, 5), nullptr) << test.code;
+    EXPECT_EQ(errors.codes(), (std::vector<std::string>{test.code}));
+  }
+}
+
+}  // namespace
