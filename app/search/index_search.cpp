@@ -234,6 +234,18 @@ void QvKolvoIndex::findPhrase(const std::string& phrase, QvKolvoResults& results
         throw QvCommandException(qvkiPhraseTooDeep, Arguments{std::to_string(kMaxPhraseNesting), phrase});
       findPhrase(std::string(rest.substr(1, close - 1)), operand, true, depth + 1);
       rest = trimmed(rest.substr(close + 1));
+    } else if (!rest.empty() && rest.front() == '"') {
+      // A quoted phrase is one operand, the AND of its words, whatever stands around it:
+      // '"lazy dog" | paper' is (lazy & dog) | paper. The contents check then wants the
+      // words next to each other.
+      std::size_t close = rest.find('"', 1);
+      std::string inside(rest.substr(1, close == std::string_view::npos ? std::string_view::npos : close - 1));
+      for (char& c : inside)
+        if (isOperator(c) && !mValidAnywhere[static_cast<unsigned char>(c)] &&
+            !mValidTrailing[static_cast<unsigned char>(c)])
+          c = ' ';
+      findPhrase(inside, operand, true, depth + 1);
+      rest = close == std::string_view::npos ? std::string_view() : trimmed(rest.substr(close + 1));
     } else if (!rest.empty() && rest.front() == ')') {
       throw QvCommandException(qvkiParenMismatch, Arguments{phrase});
     } else {

@@ -131,14 +131,20 @@ TEST_F(KolvoIndexTest, XmlBodyPutsTheTimeBaseAfterTheLists) {
   index->setValue("timeBase", "3900000001");
   QvResults body;
   index->xmlBody(body);
-  ASSERT_EQ(body.size(), 18u + 4u + 1u);
-  EXPECT_EQ(body[0], "<addedChars></addedChars>");
-  EXPECT_EQ(body[17], "<wordWrap>120</wordWrap>");
-  EXPECT_EQ(body[18], "<rootDirectory>/a b</rootDirectory>");
-  EXPECT_EQ(body[19], "<rootDirectory>/c</rootDirectory>");
-  EXPECT_EQ(body[20], "<excludePattern>*.tmp</excludePattern>");
-  EXPECT_EQ(body[21], "<includePattern>*.txt generic</includePattern>");
-  EXPECT_EQ(body[22], "<timeBase>3900000001</timeBase>");
+  // The children come first: the criteria (15 properties) and the empty referrals.
+  const std::size_t children = 17 + 2;
+  ASSERT_EQ(body.size(), children + 18u + 4u + 1u);
+  EXPECT_EQ(body[0], "<QvSearchCriteria childnamed=\"criteria\">");
+  EXPECT_EQ(body[16], "</QvSearchCriteria>");
+  EXPECT_EQ(body[17], "<QvReferrals childnamed=\"referrals\">");
+  EXPECT_EQ(body[18], "</QvReferrals>");
+  EXPECT_EQ(body[children + 0], "<addedChars></addedChars>");
+  EXPECT_EQ(body[children + 17], "<wordWrap>120</wordWrap>");
+  EXPECT_EQ(body[children + 18], "<rootDirectory>/a b</rootDirectory>");
+  EXPECT_EQ(body[children + 19], "<rootDirectory>/c</rootDirectory>");
+  EXPECT_EQ(body[children + 20], "<excludePattern>*.tmp</excludePattern>");
+  EXPECT_EQ(body[children + 21], "<includePattern>*.txt generic</includePattern>");
+  EXPECT_EQ(body[children + 22], "<timeBase>3900000001</timeBase>");
 }
 
 TEST_F(KolvoIndexTest, ListsTakeQuotedAndTabbedEntriesOnce) {

@@ -175,6 +175,10 @@ TEST_F(IndexSearchTest, QuotedPhrasesAndNearWordsAreCheckedInTheText) {
            Case{"\"brown cat\"", {"dog.txt", "cat.txt"}},
            Case{"\"lazy dog\" \"brown cat\"", {"dog.txt"}},
            Case{"\"cat brown\"", {}},
+           // A quoted phrase is one operand, whatever follows it.
+           Case{"\"lazy dog\" | zebra", {"fox.txt", "dog.txt", "big.txt"}},
+           Case{"zebra | \"lazy dog\"", {"fox.txt", "dog.txt", "big.txt"}},
+           Case{"\"lazy dog\" ^ cat", {"fox.txt"}},
            Case{"quick <2 fox", {"fox.txt", "dog.txt"}},
            Case{"quick <1 fox", {"dog.txt"}},
            Case{"fox <1 quick", {}},

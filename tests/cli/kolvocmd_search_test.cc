@@ -1,0 +1,113 @@
+// End-to-end searches: kolvocmd builds an index of a small tree, then its find,
+// listresults, filecontents and criteria answers are compared line by line.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "tests/cli/kolvocmd_runner.h"
+
+namespace fs = std::filesystem;
+using kolvotest::KolvocmdRun;
+using kolvotest::KolvocmdRunner;
+using Lines = std::vector<std::string>;
+
+namespace {
+
+Lines fieldsOf(const std::string& line) {
+  Lines fields;
+  std::size_t from = 0;
+  for (std::size_t tab; (tab = line.find('\t', from)) != std::string::npos; from = tab + 1)
+    fields.push_back(line.substr(from, tab - from));
+  fields.push_back(line.substr(from));
+  return fields;
+}
+
+class KolvocmdSearchTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    runner.folder().write("kolvo/skipfile.txt", "the\n");
+    runner.folder().write("docs/fox.txt", "The quick brown fox jumps over the lazy dog.\nThe fox sleeps.\n");
+    runner.folder().write("docs/sub/dog.txt", "A lazy dog and a brown cat.\nLater a quick fox.\n");
+    runner.folder().write("docs/note.md", "brown paper\n");
+  }
+  // The answers of the commands after a build: answers[0] is the first command's.
+  std::vector<Lines> afterBuild(const std::string& commands) {
+    KolvocmdRun run = runner.run("addroot " + runner.documents() + "\naddinclude *.txt\naddinclude *.md\nbuild\n" +
+                                 commands);
+    EXPECT_EQ(run.status, 0) << run.err;
+    auto answers = run.answers();
+    EXPECT_GE(answers.size(), 5u) << run.out;
+    if (answers.size() < 5) return {};
+    answers.erase(answers.begin(), answers.begin() + 5);
+    if (!answers.empty() && answers.back().empty()) answers.pop_back();
+    return answers;
+  }
+  std::string size(const std::string& name) const {
+    return std::to_string(fs::file_size(runner.folder().path() / "docs" / name));
+  }
+
+  KolvocmdRunner runner;
+};
+
+TEST_F(KolvocmdSearchTest, FindAnswersItsCountsAndListresultsItsFiles) {
+  auto answers = afterBuild("find brown\nlistresults\nfind the fox\nfind \"lazy dog\" | paper\nfind fox | paper\nlistresults 2\n"
+                            "find fox <2 quick\nfind (fox\nlistresults 0\n");
+  ASSERT_EQ(answers.size(), 9u);
+  EXPECT_EQ(answers[0], Lines{"Found 3 Occurrences: 3"});
+  ASSERT_EQ(answers[1].size(), 5u);
+  EXPECT_EQ(answers[1][0], "<RESULTS>");
+  // All rank 0: ascending keys, which are the order the files entered the table.
+  std::vector<std::string> names;
+  for (std::size_t i = 1; i < 4; ++i) names.push_back(answers[1][i].substr(0, answers[1][i].find('\t')));
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (Lines{"dog.txt", "fox.txt", "note.md"}));
+  EXPECT_EQ(answers[1][4], "</RESULTS>");
+  EXPECT_EQ(answers[2], Lines{"Found 2 Occurrences: 3 Skipped( the )"});
+  EXPECT_EQ(answers[3], Lines{"Found 3 Occurrences: 5"});
+  EXPECT_EQ(answers[4], Lines{"Found 3 Occurrences: 4"});
+  ASSERT_EQ(answers[5].size(), 4u);
+  std::vector<std::string> best = fieldsOf(answers[5][1]);
+  ASSERT_EQ(best.size(), 6u);
+  EXPECT_EQ(best[0], "fox.txt");
+  EXPECT_EQ(best[1], runner.documents() + "/");
+  EXPECT_EQ(best[2], "1");
+  EXPECT_EQ(best[4], size("fox.txt"));
+  EXPECT_EQ(answers[6], Lines{"Found 0 Occurrences: 0"});
+  EXPECT_EQ(answers[7], Lines{"ERROR Parenthesis mismatch in phrase \"(fox\""});
+  EXPECT_EQ(answers[8], Lines{"ERROR Zero results requested"});
+}
+
+TEST_F(KolvocmdSearchTest, FilecontentsShowsTheHitsOfTheLastSearch) {
+  auto answers = afterBuild("find lazy\nlistresults 1\n");
+  ASSERT_EQ(answers.size(), 2u);
+  ASSERT_EQ(answers[1].size(), 3u);
+  std::string key = answers[1][1].substr(answers[1][1].rfind('\t') + 1);
+  std::string file = answers[1][1].substr(0, answers[1][1].find('\t'));
+  answers = afterBuild("find lazy\nfilecontents " + key + "\nsetvalue outline false\nfilecontents " + key + "\n");
+  ASSERT_EQ(answers.size(), 4u);
+  if (file == "fox.txt") {
+    EXPECT_EQ(answers[1], (Lines{"{{SPLIT}}36:4\t{{SPLIT}}The quick brown fox jumps over the lazy dog.", "{{SPLIT}}"}));
+    EXPECT_EQ(answers[3],
+              (Lines{"{{SPLIT}}36:4\t{{SPLIT}}The quick brown fox jumps over the lazy dog.", "The fox", "sleeps.",
+                     "{{SPLIT}}"}));
+  } else {
+    EXPECT_EQ(answers[1], (Lines{"{{SPLIT}}3:4\t{{SPLIT}}A lazy dog and a brown cat.", "{{SPLIT}}"}));
+  }
+}
+
+TEST_F(KolvocmdSearchTest, CriteriaAreKeptWithTheIndex) {
+  auto answers = afterBuild("/criteria setvalue fileName *.md\nfind brown\n/criteria setvalue folderName *sub\n"
+                            "/criteria setvalue fileName *\nfind brown\nsave\n");
+  ASSERT_EQ(answers.size(), 6u);
+  EXPECT_EQ(answers[1], Lines{"Found 1 Occurrences: 1"});
+  EXPECT_EQ(answers[4], Lines{"Found 1 Occurrences: 1"});
+  KolvocmdRun reopened = runner.run("open default\n/criteria getvalue folderName\nfind brown\n/criteria clear\nfind brown\n");
+  auto again = reopened.answers();
+  ASSERT_EQ(again.size(), 7u) << reopened.out;
+  EXPECT_EQ(again[2], Lines{"*sub"});
+  EXPECT_EQ(again[3], Lines{"Found 1 Occurrences: 1"});
+  EXPECT_EQ(again[4], Lines{"criteria cleared"});
+  EXPECT_EQ(again[5], Lines{"Found 3 Occurrences: 3"});
+}
+
+}  // namespace
