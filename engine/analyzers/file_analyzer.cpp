@@ -237,7 +237,7 @@ uint32_t CFileAnalyzer::stripBuffer(char* in, uint32_t inLength, char* out, uint
   uint32_t room = outSize - 1;
   char* w = out;
   ptrdiff_t lineStart = -1;     // offset of the last line break; before the first byte at first
-  char* lastSpace = nullptr;    // the last space written, which a wrap or the end turns into LF
+  char* lastSpace = nullptr;    // the last space written, which a wrap turns into LF
   size_t run = 0;               // bytes written since the last separator
   size_t highRun = 0;           // non-viewable high bytes in a row
   bool trimPending = false;
@@ -331,7 +331,8 @@ uint32_t CFileAnalyzer::stripBuffer(char* in, uint32_t inLength, char* out, uint
     previousViewable = isViewable;
     afterNul = false;
   }
+  // The last space stays a space: breaking there would split the text's last line,
+  // which no wrap asked for.
   *w = '\0';
-  if (lastSpace && lastSpace < w && *lastSpace == ' ') *lastSpace = '\n';
   return static_cast<uint32_t>(w - out);
 }

@@ -43,7 +43,7 @@ TEST_F(ExternalAnalyzerTest, ConvertedOutputIsIndexedAndKeptForDisplay) {
   EXPECT_TRUE(std::filesystem::exists(index().temporaryDirectory + "/5.txt"));
   for (int c = 'a'; c <= 'z'; ++c) index().setValidViewableMask(c, true);
   char* text = analyzer.fillDisplayBuffer(input.c_str(), 5, 100, 0, false);
-  EXPECT_STREQ(text, "hello converted\nworld");
+  EXPECT_STREQ(text, "hello converted world");
   std::free(text);
   EXPECT_TRUE(warnings.empty());
 }
