@@ -218,12 +218,6 @@ void QvKolvoIndex::findPhrase(const std::string& phrase, QvKolvoResults& results
   std::vector<QvKolvoResults> operands;
   std::vector<char> operators;
   std::string_view rest = trimmed(phrase);
-  std::unique_ptr<QvRegex> termPattern;
-  if (tokenRegex) {
-    const char* extra = "*+\"?";
-    termPattern = std::make_unique<QvRegex>("^[" + mValidAnywhereStr + "*+\"?" + "]+[" + mValidTrailingStr + extra +
-                                            "]*");
-  }
   while (true) {
     QvKolvoResults& operand = operands.empty() ? results : operands.emplace_back(this);
     if (&operand == &results) operands.emplace_back(this);  // a placeholder for results
@@ -251,9 +245,8 @@ void QvKolvoIndex::findPhrase(const std::string& phrase, QvKolvoResults& results
     } else {
       std::size_t length = 0;
       if (tokenRegex) {
-        if (auto match = termPattern->search(rest)) length = match->end();
-        if (length == 0)
-          while (length < rest.size() && !isBlank(rest[length])) ++length;
+        // An expression runs to the next blank: "^", "$", "." and brackets are its own.
+        while (length < rest.size() && !isBlank(rest[length])) ++length;
       } else {
         // A term ends at a blank, or at an operator that cannot be part of a word.
         while (length < rest.size() && !isBlank(rest[length])) {

@@ -297,13 +297,37 @@ TEST_F(IndexSearchTest, FileContentsGivesHitsAndTheOutline) {
   QvResults answer = run("filecontents " + std::to_string(fox));
   ASSERT_EQ(answer.size(), 1u);
   // The outline keeps the lines with hits; positions count from 1.
-  EXPECT_EQ(answer[0], "{{SPLIT}}17:3\t50:3\t{{SPLIT}}The quick brown fox jumps over the lazy dog.\nThe fox\n{{SPLIT}}");
+  EXPECT_EQ(answer[0], "{{SPLIT}}17:3\t50:3\t{{SPLIT}}The quick brown fox jumps over the lazy dog.\nThe fox sleeps.\n{{SPLIT}}");
   run("find zebra");
   EXPECT_EQ(run("filecontents " + std::to_string(fox)).at(0), "{{SPLIT}}{{SPLIT}}{{SPLIT}}");
   run("setvalue outline false");
   std::string whole = run("filecontents " + std::to_string(fox)).at(0);
   EXPECT_NE(whole.find("lazy dog"), std::string::npos);
   EXPECT_EQ(run("filecontents 999999").back(), "999999 is not the key of a file in this index");
+}
+
+TEST_F(IndexSearchTest, NoMaximumWordLengthStillListsTheHits) {
+  run("setvalue maxWordLength 0");
+  run("build");
+  kulong fox = fileNumber("fox.txt");
+  run("find fox");
+  EXPECT_EQ(run("filecontents " + std::to_string(fox)).at(0),
+            "{{SPLIT}}17:3\t50:3\t{{SPLIT}}The quick brown fox jumps over the lazy dog.\nThe fox sleeps.\n{{SPLIT}}");
+}
+
+TEST_F(IndexSearchTest, TokenRegexTurnsTermsIntoExpressions) {
+  run("/criteria setvalue tokenRegex true");
+  EXPECT_EQ(found("ox$"), (Names{"fox.txt", "dog.txt"}));
+  EXPECT_EQ(found("^c.t"), (Names{"dog.txt", "cat.txt"}));
+  EXPECT_EQ(found("^ze & qu"), (Names{"big.txt"}));
+  EXPECT_EQ(run("find (unclosed").back(), "Parenthesis mismatch in phrase \"(unclosed\"");
+  EXPECT_NE(run("find [a").back().find("[a"), std::string::npos);
+  kulong dog = fileNumber("dog.txt");
+  run("find ^lat");
+  // The hit is the whole word the expression touches, its line the outline.
+  EXPECT_EQ(run("filecontents " + std::to_string(dog)).at(0), "{{SPLIT}}1:5\t{{SPLIT}}Later a quick fox.\n{{SPLIT}}");
+  run("/criteria setvalue tokenRegex false");
+  EXPECT_EQ(found("fox.*"), Names{});
 }
 
 TEST_F(IndexSearchTest, ReferralsGetTheCommandsAndTheirResultsAreMerged) {
