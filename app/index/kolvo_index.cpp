@@ -859,14 +859,13 @@ std::string QvKolvoIndex::getValue(const std::string& name) {
   if (key == "numberwordsindexed") return std::to_string(mNumberWordsIndexed);
   if (qvStartsWith(key, "result.")) {
     std::string number = qvTrim(key.substr(7));
-    std::vector<QvKolvoResults::Entry> ranked = mResults.ranked();
+    const std::vector<QvKolvoResults::Entry>& ranked = mResults.ranked();
     char* end = nullptr;
     long i = std::strtol(number.c_str(), &end, 10);
     if (number.empty() || *end != '\0' || i < 0 || static_cast<std::size_t>(i) >= ranked.size())
       throw QvCommandException(qvkiNoSuchResult, Arguments{number, std::to_string(ranked.size())});
     const std::string& resultKey = ranked[static_cast<std::size_t>(i)].key;
-    return mResults.resultOf(resultKey, [this](kulong file) { return describeFile(file); }).asString() + "\t" +
-           resultKey;
+    return mResults.resultOf(resultKey).asString() + "\t" + resultKey;
   }
   if (key == "timebase") {
     char text[64];

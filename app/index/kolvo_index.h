@@ -150,6 +150,8 @@ class QvKolvoIndex : public QvCommandParent {
  private:
   // findPhrase at a depth of parentheses; deeper than kMaxPhraseNesting is refused.
   void findPhrase(const std::string& phrase, QvKolvoResults& results, bool first, int depth);
+  // kidxGetFileContents with this index's settings; an engine error raises.
+  CFileContents* openContents(kulong file);
   // Drops the candidates whose text lacks the phrase's quoted words or near words.
   void checkContents(const std::string& phrase, QvKolvoResults& results);
   // The referral that the text before a "|" or "}" of a result key names.

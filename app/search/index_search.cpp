@@ -60,6 +60,15 @@ std::size_t closingParenthesis(std::string_view text) {
   return std::string_view::npos;
 }
 
+// A contents object freed by the engine whatever way its user leaves.
+struct ContentsRelease {
+  void operator()(CFileContents* contents) const {
+    static const auto deleteContents = klib(kfcDeleteContentsObject);
+    deleteContents(contents);
+  }
+};
+using ContentsHolder = std::unique_ptr<CFileContents, ContentsRelease>;
+
 bool hasHitTerm(std::string_view pattern) {
   for (char c : pattern)
     if (!isBlank(c) && !isOperator(c) && c != '"' && c != '<') return true;
@@ -184,22 +193,23 @@ void QvKolvoIndex::checkContents(const std::string& phrase, QvKolvoResults& resu
   // candidates as they are.
   if (!hasHitTerm(pattern)) return;
   static const auto containsHit = klib(kfcContainsHit);
-  static const auto deleteContents = klib(kfcDeleteContentsObject);
   for (kulong file : results.localFiles()) {
     checkHalt();
-    CFileContents* contents = fileContents(file);
+    ContentsHolder contents(fileContents(file));
     // A file that vanished or cannot be read since the build cannot hold the phrase.
-    bool keep = contents != nullptr && containsHit(contents, pattern.c_str()) != 0;
-    deleteContents(contents);
-    if (!keep) results.removeResult(file);
+    if (!contents || containsHit(contents.get(), pattern.c_str()) == 0) results.removeResult(file);
   }
 }
 
-CFileContents* QvKolvoIndex::fileContents(kulong file) {
+CFileContents* QvKolvoIndex::openContents(kulong file) {
   static const auto getContents = klib(kidxGetFileContents);
+  return getContents(engineIndex(), file, static_cast<kulong>(std::max(0, mMaxPerFileRead)), mWordWrap,
+                     mHideTags ? 1 : 0, mSearchCriteria->mNearCount);
+}
+
+CFileContents* QvKolvoIndex::fileContents(kulong file) {
   try {
-    return getContents(engineIndex(), file, static_cast<kulong>(std::max(0, mMaxPerFileRead)), mWordWrap,
-                       mHideTags ? 1 : 0, mSearchCriteria->mNearCount);
+    return openContents(file);
   } catch (const QvNilObjectException&) {
     throw;
   } catch (const QvCommandException&) {
@@ -215,12 +225,12 @@ void QvKolvoIndex::findPhrase(const std::string& phrase, QvKolvoResults& results
   // Grouping is to the right ('a | b & c' is a | (b & c)); the operands are evaluated
   // left to right and folded from the right, so a long phrase needs no deep recursion.
   bool tokenRegex = mSearchCriteria->mTokenRegEx != nullptr;
-  std::vector<QvKolvoResults> operands;
+  // The first operand is results itself; the others wait here for the fold.
+  std::vector<QvKolvoResults> rights;
   std::vector<char> operators;
   std::string_view rest = trimmed(phrase);
   while (true) {
-    QvKolvoResults& operand = operands.empty() ? results : operands.emplace_back(this);
-    if (&operand == &results) operands.emplace_back(this);  // a placeholder for results
+    QvKolvoResults& operand = operators.empty() ? results : rights.emplace_back(this);
     if (!rest.empty() && rest.front() == '(') {
       std::size_t close = closingParenthesis(rest);
       if (close == std::string_view::npos) throw QvCommandException(qvkiParenMismatch, Arguments{std::string(rest)});
@@ -272,10 +282,9 @@ void QvKolvoIndex::findPhrase(const std::string& phrase, QvKolvoResults& results
     operators.push_back(op);
     rest = trimmed(rest);
   }
-  // operands[0] stands for results itself.
   for (std::size_t i = operators.size(); i-- > 0;) {
-    QvKolvoResults& left = i == 0 ? results : operands[i];
-    QvKolvoResults& right = operands[i + 1];
+    QvKolvoResults& left = i == 0 ? results : rights[i - 1];
+    QvKolvoResults& right = rights[i];
     switch (operators[i]) {
       case '|':
         left.orResults(right);
@@ -361,16 +370,8 @@ void QvKolvoIndex::addWordFiles(kulong word, QvKolvoResults& results) {
 }
 
 void QvKolvoIndex::addWordList(kulong list, QvKolvoResults& results) {
-  static const auto getFile = klib(kflGetFile);
-  static const auto getNextList = klib(kflGetNextList);
-  CFileLinks* links = kGetLinks(engineIndex());
-  std::unordered_set<kulong> seen;
-  while (links && list != 0 && seen.insert(list).second) {
-    kulong cursor[2] = {list, 0};
-    for (kulong file = getFile(links, cursor); file != 0; file = getFile(links, cursor))
-      addToResults(file, static_cast<int32_t>(cursor[1]), results);
-    list = getNextList(links, cursor[0]);
-  }
+  qvForEachListFile(kGetLinks(engineIndex()), list,
+                    [&](kulong file, kulong rank) { addToResults(file, static_cast<int32_t>(rank), results); });
 }
 
 void QvKolvoIndex::addToResults(kulong file, int32_t rank, QvKolvoResults& results) {
@@ -418,12 +419,7 @@ void QvKolvoIndex::addAll(QvKolvoResults& results) {
 std::string QvKolvoIndex::parseSearchPhrase(const std::string& phrase) const {
   std::string lower = qvLower(phrase);
   std::string word = "[" + mValidAnywhereStr + "*?\\.]+[" + mValidTrailingStr + "*?\\.]*";
-  static thread_local std::string cachedFor;
-  static thread_local std::unique_ptr<QvRegex> tokens;
-  if (!tokens || cachedFor != word) {
-    tokens = std::make_unique<QvRegex>("(?x) [()&|] | [<:>]\\d* | (?:" + word + ") | \"(.*?)\"");
-    cachedFor = word;
-  }
+  QvRegex tokens("(?x) [()&|] | [<:>]\\d* | (?:" + word + ") | \"(.*?)\"");
   QvRegex wordPattern(word);
   int nearCount = mSearchCriteria->mNearCount;
   // Units are copied words, operators and whole groups; a near operator takes back the
@@ -448,7 +444,7 @@ std::string QvKolvoIndex::parseSearchPhrase(const std::string& phrase) const {
     pendingNear.clear();
   };
   std::size_t at = 0;
-  while (auto match = tokens->search(lower, at)) {
+  while (auto match = tokens.search(lower, at)) {
     at = match->end() > match->start() ? match->end() : match->start() + 1;
     std::string token = match->group();
     if (token.empty()) continue;
@@ -517,11 +513,10 @@ QvKolvoResult QvKolvoIndex::describeFile(kulong file) {
 void QvKolvoIndex::createResultsList(int count, QvResults& lines) {
   if (count == 0) throw QvCommandException(qvZeroResultsRequested);
   lines.push_back("<RESULTS>");
-  auto describe = [this](kulong file) { return describeFile(file); };
-  std::vector<QvKolvoResults::Entry> ranked = mResults.ranked();
+  const std::vector<QvKolvoResults::Entry>& ranked = mResults.ranked();
   std::size_t shown = count < 0 ? ranked.size() : std::min<std::size_t>(ranked.size(), static_cast<std::size_t>(count));
   for (std::size_t i = 0; i < shown; ++i)
-    lines.push_back(mResults.resultOf(ranked[i].key, describe).asString() + "\t" + ranked[i].key);
+    lines.push_back(mResults.resultOf(ranked[i].key).asString() + "\t" + ranked[i].key);
   lines.push_back("</RESULTS>");
 }
 
@@ -572,19 +567,10 @@ std::string QvKolvoIndex::cmdFileContents(const std::string& argument) {
   }
   // Keys come from listresults; anything else is no file of this index.
   if (!info || getParent(info) == 0) throw QvCommandException(qvkiNoSuchFile, Arguments{key});
-  static const auto getContents = klib(kidxGetFileContents);
-  static const auto deleteContents = klib(kfcDeleteContentsObject);
-  CFileContents* contents = getContents(engineIndex(), file, static_cast<kulong>(std::max(0, mMaxPerFileRead)),
-                                        mWordWrap, mHideTags ? 1 : 0, mSearchCriteria->mNearCount);
+  ContentsHolder contents(openContents(file));
   if (!contents) return "{{SPLIT}}{{SPLIT}}{{SPLIT}}";
-  std::string hits, text;
-  try {
-    hits = hitsOf(contents, text);
-  } catch (...) {
-    deleteContents(contents);
-    throw;
-  }
-  deleteContents(contents);
+  std::string text;
+  std::string hits = hitsOf(contents.get(), text);
   return "{{SPLIT}}" + hits + "{{SPLIT}}" + text + "{{SPLIT}}";
 }
 

@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "app/commands/text_tools.h"
+#include "app/index/kolvo_index.h"
 
 namespace {
 
@@ -50,6 +51,7 @@ std::string QvKolvoResult::asString() const {
 }
 
 void QvKolvoResults::addResult(kulong file, int32_t rank) {
+  changed();
   if (!mLocal.empty() && mLocal.back().file >= file) mSorted = false;
   mLocal.push_back({file, rank});
 }
@@ -58,11 +60,13 @@ void QvKolvoResults::addResult(const std::string& key, int32_t rank) {
   kulong file = 0;
   if (qvIsLocalKey(key, &file)) return addResult(file, rank);
   if (key == kAllKey) return addAllKey();
+  changed();
   auto [found, added] = mRemote.try_emplace(key, rank);
   if (!added) found->second.mRank = raised(found->second.mRank, rank);
 }
 
 void QvKolvoResults::addResult(const std::string& referralName, const std::string& line) {
+  changed();
   std::vector<std::string> fields = qvSplit(line, '\t');
   std::string remoteKey = fields.size() > 5 ? fields[5] : std::string();
   std::string key = referralName + (remoteKey.find('|') == std::string::npos ? "|" : "}") + remoteKey;
@@ -71,9 +75,13 @@ void QvKolvoResults::addResult(const std::string& referralName, const std::strin
   if (!added) found->second.mRank = raised(found->second.mRank, result.mRank);
 }
 
-void QvKolvoResults::addAllKey() { mAll = true; }
+void QvKolvoResults::addAllKey() {
+  changed();
+  mAll = true;
+}
 
 void QvKolvoResults::removeResult(kulong file) {
+  changed();
   normalise();
   auto at = std::lower_bound(mLocal.begin(), mLocal.end(), file,
                              [](const Local& local, kulong number) { return local.file < number; });
@@ -96,6 +104,7 @@ void QvKolvoResults::normalise() {
 }
 
 void QvKolvoResults::andResults(QvKolvoResults& other) {
+  changed();
   if (other.mAll) return;
   if (mAll) {
     other.normalise();
@@ -134,6 +143,7 @@ void QvKolvoResults::andResults(QvKolvoResults& other) {
 }
 
 void QvKolvoResults::orResults(QvKolvoResults& other) {
+  changed();
   if (other.mAll) {
     mAll = true;
     return;
@@ -148,6 +158,7 @@ void QvKolvoResults::orResults(QvKolvoResults& other) {
 }
 
 void QvKolvoResults::notResults(QvKolvoResults& other) {
+  changed();
   if (other.mAll) {
     clear();
     return;
@@ -179,6 +190,7 @@ std::size_t QvKolvoResults::size() {
 }
 
 void QvKolvoResults::clear() {
+  changed();
   mLocal.clear();
   mRemote.clear();
   mAll = false;
@@ -193,26 +205,28 @@ std::vector<kulong> QvKolvoResults::localFiles() {
   return files;
 }
 
-std::vector<QvKolvoResults::Entry> QvKolvoResults::ranked() {
+const std::vector<QvKolvoResults::Entry>& QvKolvoResults::ranked() {
+  if (mRankedValid) return mRanked;
   normalise();
   // Local files already stand in ascending order of number, remote keys of text, so a
   // stable sort by rank leaves ties in ascending key.
-  std::vector<Entry> entries;
-  entries.reserve(size());
-  for (const Local& local : mLocal) entries.push_back({std::to_string(local.file), local.rank});
-  for (const auto& [key, result] : mRemote) entries.push_back({key, result.mRank});
-  if (mAll) entries.push_back({kAllKey, 0});
-  std::stable_sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return a.rank > b.rank; });
-  return entries;
+  mRanked.clear();
+  mRanked.reserve(size());
+  for (const Local& local : mLocal) mRanked.push_back({std::to_string(local.file), local.rank});
+  for (const auto& [key, result] : mRemote) mRanked.push_back({key, result.mRank});
+  if (mAll) mRanked.push_back({kAllKey, 0});
+  std::stable_sort(mRanked.begin(), mRanked.end(), [](const Entry& a, const Entry& b) { return a.rank > b.rank; });
+  mRankedValid = true;
+  return mRanked;
 }
 
-QvKolvoResult QvKolvoResults::resultOf(const std::string& key, const Describe& describe) {
+QvKolvoResult QvKolvoResults::resultOf(const std::string& key) {
   kulong file = 0;
   if (qvIsLocalKey(key, &file)) {
     normalise();
     auto at = std::lower_bound(mLocal.begin(), mLocal.end(), file,
                                [](const Local& local, kulong number) { return local.file < number; });
-    QvKolvoResult result = describe ? describe(file) : QvKolvoResult();
+    QvKolvoResult result = mKolvoIndex ? mKolvoIndex->describeFile(file) : QvKolvoResult();
     result.mRank = at != mLocal.end() && at->file == file ? at->rank : 0;
     return result;
   }

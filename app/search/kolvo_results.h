@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <map>
 #include <string>
 #include <utility>
@@ -35,8 +34,6 @@ class QvKolvoResult {
 
 class QvKolvoResults {
  public:
-  // Reads a local file's name, parent folders, time and size for listing.
-  using Describe = std::function<QvKolvoResult(kulong file)>;
   // What a key is in the listing order.
   struct Entry {
     std::string key;
@@ -73,9 +70,10 @@ class QvKolvoResults {
   std::vector<kulong> localFiles();
 
   // Best first: descending rank, ties in ascending key (local files by number first).
-  std::vector<Entry> ranked();
-  // The result of a key, described through describe when it is a local file.
-  QvKolvoResult resultOf(const std::string& key, const Describe& describe);
+  // Kept until the set changes, so reading "result." + i for every i stays linear.
+  const std::vector<Entry>& ranked();
+  // The result of a key; a local file is described by the set's index (none: its rank only).
+  QvKolvoResult resultOf(const std::string& key);
 
   QvKolvoIndex* kolvoIndex() const { return mKolvoIndex; }
 
@@ -87,12 +85,15 @@ class QvKolvoResults {
   // Local files are appended as they come and put in order (duplicates merged) before
   // anything reads them, so that a search adds tens of thousands of files cheaply.
   void normalise();
+  void changed() { mRankedValid = false; }
 
   QvKolvoIndex* mKolvoIndex = nullptr;
   std::vector<Local> mLocal;
   bool mSorted = true;
   std::map<std::string, QvKolvoResult> mRemote;
   bool mAll = false;
+  std::vector<Entry> mRanked;
+  bool mRankedValid = false;
 };
 
 // A key for a local file is its number in decimal.

@@ -13,15 +13,18 @@ kulong kiGetLastRank(const void* data) {
 
 kulong kiGetFiles(const void* data) { return data ? kolvo::loadU32(static_cast<const unsigned char*>(data) + 8) : 0; }
 
-void qvForEachWordFile(CTextStorage* words, CFileLinks* links, kulong word,
-                       const std::function<void(kulong file, kulong rank)>& visit) {
+void qvForEachWordFile(CTextStorage* words, CFileLinks* links, kulong word, const QvFileVisit& visit) {
   static const auto getData = klib(ktsGetData);
-  static const auto getFile = klib(kflGetFile);
-  static const auto getNextList = klib(kflGetNextList);
   const void* data = getData(words, word);
   if (!data) return;
   if (kulong last = kiGetLastFile(data); last != 0) visit(last, kiGetLastRank(data));
-  kulong block = kiGetFiles(data);
+  qvForEachListFile(links, kiGetFiles(data), visit);
+}
+
+void qvForEachListFile(CFileLinks* links, kulong list, const QvFileVisit& visit) {
+  static const auto getFile = klib(kflGetFile);
+  static const auto getNextList = klib(kflGetNextList);
+  kulong block = list;
   std::unordered_set<kulong> seenBlocks;
   while (links && block != 0 && seenBlocks.insert(block).second) {
     kulong cursor[2] = {block, 0};

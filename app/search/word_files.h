@@ -11,7 +11,10 @@ kulong kiGetLastFile(const void* data);
 kulong kiGetLastRank(const void* data);
 kulong kiGetFiles(const void* data);
 
-// Calls visit(file, rank) for the word's last file, then for every file of its link
-// blocks, newest block first. A block met twice (a damaged chain) ends the walk.
-void qvForEachWordFile(CTextStorage* words, CFileLinks* links, kulong word,
-                       const std::function<void(kulong file, kulong rank)>& visit);
+using QvFileVisit = std::function<void(kulong file, kulong rank)>;
+
+// Calls visit(file, rank) for every file of the link blocks from list on, following each
+// block's next-block word. A block met twice (a damaged chain) ends the walk.
+void qvForEachListFile(CFileLinks* links, kulong list, const QvFileVisit& visit);
+// The word's last file, then the files of its link blocks, newest block first.
+void qvForEachWordFile(CTextStorage* words, CFileLinks* links, kulong word, const QvFileVisit& visit);

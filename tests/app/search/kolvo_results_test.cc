@@ -83,7 +83,7 @@ TEST(KolvoResultsTest, ReferralLinesGetTheReferralsNameInTheirKey) {
   results.addResult("outer", std::string("b.txt\t/more/\t0\t0\t9\tinner|33"));
   results.addResult("near", std::string("a.txt\t/docs/\t1\t3.5e9\t120\t17"));
   EXPECT_EQ(ranksOf(results), (Ranks{{"near|17", 4 + 1 + 1}, {"outer}inner|33", 0}}));
-  QvKolvoResult first = results.resultOf("near|17", nullptr);
+  QvKolvoResult first = results.resultOf("near|17");
   EXPECT_EQ(first.asString(), "a.txt\t/docs/\t6\t3500000000\t120");
 }
 
@@ -93,6 +93,12 @@ TEST(KolvoResultsTest, RankedIsBestFirstWithTiesInAscendingKey) {
   std::vector<std::string> keys;
   for (const auto& entry : results.ranked()) keys.push_back(entry.key);
   EXPECT_EQ(keys, (std::vector<std::string>{"20", "100", "300", "ref|1", "7"}));
+  // The order follows every change of the set.
+  results.addResult(kulong{7}, 20);
+  EXPECT_EQ(results.ranked().front().key, "7");
+  QvKolvoResults other = setOf({{20, 0}});
+  results.notResults(other);
+  EXPECT_EQ(results.ranked().size(), 4u);
 }
 
 TEST(KolvoResultsTest, RemovingAndClearing) {
