@@ -148,15 +148,10 @@ bool CFileMemory::mapWhole(uint32_t length, bool forWrite) {
   return true;
 }
 
-const unsigned char* CFileMemory::getPointer(uint32_t offset, uint32_t length) const {
-  if (!isMapped || length == 0 || length > usedSize || offset > usedSize - length) return nullptr;
-  return mapBase + offset;
-}
-
-unsigned char* CFileMemory::getWritablePointer(uint32_t offset, uint32_t length) {
+void CFileMemory::refuseWrite(uint32_t offset, uint32_t length) const {
   if (!isWritable || !isMapped) throwKolvoError("AssertionFailed", "write to a read-only table " + path);
-  if (!inUse(offset, length)) throwKolvoError("AssertionFailed", "write outside the used space of " + path);
-  return mapBase + offset;
+  throwKolvoError("AssertionFailed", "write outside the used space of " + path + " at " + std::to_string(offset) +
+                                         " (" + std::to_string(length) + " bytes)");
 }
 
 void CFileMemory::releasePagesBelow(uint32_t offset) {

@@ -33,20 +33,35 @@ class CFileMemory {
 
   // Pointer to offset for reading length bytes, or null unless the whole range lies in
   // the used space. The pointer dies with the next growth.
-  const unsigned char* getPointer(uint32_t offset, uint32_t length = 1) const;
+  const unsigned char* getPointer(uint32_t offset, uint32_t length = 1) const {
+    if (!isMapped || length == 0 || length > usedSize || offset > usedSize - length) return nullptr;
+    return mapBase + offset;
+  }
   // The same for writing; "AssertionFailed" unless writable and the range is used.
-  unsigned char* getWritablePointer(uint32_t offset, uint32_t length);
+  unsigned char* getWritablePointer(uint32_t offset, uint32_t length) {
+    if (!isWritable || !inUse(offset, length)) refuseWrite(offset, length);
+    return mapBase + offset;
+  }
 
   // Drops the pages below offset from this process's mapping; their bytes stay in the
   // file (and the page cache) and come back on the next access. For tables written or
   // read once from front to back, so their size does not stay resident.
   void releasePagesBelow(uint32_t offset);
+  // Starts fetching the bytes at offset ahead of their use; a hint that does nothing
+  // for an offset outside the used space.
+  void prefetch(uint32_t offset, bool forWrite) const {
+    if (!inUse(offset)) return;
+    if (forWrite)
+      __builtin_prefetch(mapBase + offset, 1);
+    else
+      __builtin_prefetch(mapBase + offset, 0);
+  }
 
   bool openForRead();
   bool openForWrite();
   bool enableWrite();
   bool disableWrite();
-  void clearAll();
+  virtual void clearAll();
 
   std::string getStoragePath() const { return path.empty() ? std::string(".") : path; }
   void setStoragePath(const std::string& newPath) { path = newPath; }
@@ -64,6 +79,8 @@ class CFileMemory {
   const unsigned char* base() const { return mapBase; }
 
  private:
+  // Raises "AssertionFailed" for a write getWritablePointer does not allow.
+  [[noreturn]] void refuseWrite(uint32_t offset, uint32_t length) const;
   void writeHeader();
   void unmap();
   void closeDescriptor();

@@ -13,7 +13,8 @@ CTextStorage::CTextStorage(const std::string& path, uint32_t initialSize, uint32
                            uint32_t dataSize, uint32_t bucketCount)
     : CFileMemory(path, initialSize, growIncrement),
       prefixSize(dataSize + 4),
-      buckets(bucketCount == 0 ? 1 : bucketCount, 0) {}
+      buckets(bucketCount == 0 ? 1 : bucketCount, 0),
+      fast(std::make_unique<kolvo::TextLookupIndex>(bucketCount)) {}
 
 CTextStorage::CTextStorage(const std::string& path, std::FILE* stream) : CFileMemory(path) {
   if (!read(stream)) throwKolvoError("StorageReadError", path);
@@ -54,7 +55,15 @@ uint32_t CTextStorage::addText(const char* text) {
   uint32_t word = entry + prefixSize;
   std::memcpy(getWritablePointer(word, static_cast<uint32_t>(length + 1)), text, length + 1);
   addHash(text, word);
+  if (fast) fast->insert(Key(text, length), word);
   return word;
+}
+
+void CTextStorage::clearAll() {
+  CFileMemory::clearAll();
+  buckets.assign(buckets.size(), 0);
+  entryCount = 0;
+  fast.reset();
 }
 
 void CTextStorage::addHash(const char* text, uint32_t word) {
@@ -89,7 +98,16 @@ void CTextStorage::reHashFor(uint32_t entries) {
   }
 }
 
-uint32_t CTextStorage::lookup(const char* text) const {
+uint32_t CTextStorage::lookup(const char* text) const { return lookup(Key(text), text); }
+
+uint32_t CTextStorage::lookup(const Key& key, const char* text) const {
+  if (fast) {
+    const kolvo::TextLookupIndex::Slot* slot = fast->find(key, [&](uint32_t word) {
+      const char* stored = getText(word);
+      return stored && kolvo::sameTextIgnoringCase(stored, text);
+    });
+    return slot ? slot->word : 0;
+  }
   uint32_t word = buckets[getHash(text)];
   if (word == 0) return 0;
   kolvo::kolvoCheck(isEntry(word), "word bucket");
@@ -140,5 +158,7 @@ bool CTextStorage::read(std::FILE* stream) {
   if (!kolvo::readHashEntries(stream, buckets)) return false;
   prefixSize = prefix;
   entryCount = count;
+  // The entries are no longer the ones the accelerator holds.
+  fast.reset();
   return true;
 }

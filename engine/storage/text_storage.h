@@ -5,15 +5,21 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "engine/filememory/file_memory.h"
 #include "engine/storage/huge_page_allocator.h"
+#include "engine/storage/text_lookup_index.h"
 
 // An entry at offset R: nextInBucket (u32), caller data (prefixSize - 4 bytes), the
 // text and its NUL at R + prefixSize, which is the entry's word number. Chains run in
 // the order entries were added, so every link of a sound chain points forward.
+//
+// A table made anew, as a build makes it, also keeps an in-memory accelerator: lookups
+// read one slot of it instead of walking the stored chains. An opened table (an update,
+// a search) walks the chains.
 class CTextStorage : public CFileMemory {
  public:
   // A new, empty table; dataSize bytes of caller data per entry.
@@ -25,6 +31,13 @@ class CTextStorage : public CFileMemory {
   // Adds a new entry (callers look it up first) and returns its word number.
   uint32_t addText(const char* text);
   uint32_t lookup(const char* text) const;
+  // The same with the text's key made already, for indexing, which prefetches.
+  using Key = kolvo::TextLookupIndex::Key;
+  uint32_t lookup(const Key& key, const char* text) const;
+  // Starts fetching what lookup(key) reads, for callers that know their next words.
+  void prefetch(const Key& key) const {
+    if (fast) fast->prefetch(key);
+  }
   uint32_t getFirst() const;
   uint32_t getNext(uint32_t word) const;
   // The text of an entry; null when word is no entry of the used space.
@@ -43,6 +56,10 @@ class CTextStorage : public CFileMemory {
   uint32_t dataSize() const { return prefixSize - 4; }
   uint32_t getEntryCount() const { return entryCount; }
   uint32_t getBucketCount() const { return static_cast<uint32_t>(buckets.size()); }
+  // Bytes of memory held by the accelerator (0 without one).
+  size_t acceleratorBytes() const { return fast ? fast->bytes() : 0; }
+  // Empties the table, its chains and its accelerator.
+  void clearAll() override;
   // Whether word can be an entry: past the first prefix and inside the used space.
   bool isEntry(uint32_t word) const { return word >= headerSize + prefixSize && inUse(word); }
 
@@ -56,4 +73,5 @@ class CTextStorage : public CFileMemory {
   uint32_t prefixSize = 4;
   std::vector<uint32_t, kolvo::HugePageAllocator<uint32_t>> buckets;
   uint32_t entryCount = 0;
+  std::unique_ptr<kolvo::TextLookupIndex> fast;
 };

@@ -1,10 +1,12 @@
 // The word table: numbering, case-insensitive lookup, chain order across a rehash,
-// the "hash" section, and damaged stored data.
+// the "hash" section, damaged stored data, and the accelerator of a new table, which
+// must answer every lookup as the stored chains do.
 #include "engine/storage/text_storage.h"
 
 #include <cstdio>
 #include <fstream>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -284,6 +286,53 @@ TEST_F(TextStorageTest, TextLongerThanOneIncrementIsRefused) {
   EXPECT_EQ(errors.codes(), std::vector<std::string>{"GetHugeSpace"});
   EXPECT_EQ(small.getEntryCount(), 0u);
   EXPECT_EQ(small.addText("fits"), 20u);
+}
+
+// Texts of every length around the accelerator's 24-byte head, many sharing their
+// first 24 or more bytes, in mixed case: the accelerated table and the same table
+// reopened (which walks the stored chains) find the same entry for each, and neither
+// finds a text that was never added.
+TEST_F(TextStorageTest, AcceleratedLookupsAnswerAsTheStoredChains) {
+  std::mt19937 random(3);
+  std::vector<std::string> texts;
+  const std::string shared(30, 'q');
+  for (int i = 0; i < 20000; ++i) {
+    std::string text = i % 3 == 0 ? shared.substr(0, 20 + i % 12) : std::string();
+    int length = 1 + static_cast<int>(random() % 40);
+    for (int j = 0; j < length; ++j) text += static_cast<char>('a' + random() % 26);
+    texts.push_back(text);
+  }
+  auto words = newWordTable(1000);
+  std::vector<uint32_t> numbers;
+  for (const std::string& text : texts) {
+    uint32_t found = words->lookup(text.c_str());
+    numbers.push_back(found ? found : words->addText(text.c_str()));
+  }
+  words->disableWrite();
+  storeTo(*words);
+  auto reopened = reopen();
+  ASSERT_NE(reopened, nullptr);
+  for (size_t i = 0; i < texts.size(); ++i) {
+    std::string upper = texts[i];
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    ASSERT_EQ(words->lookup(upper.c_str()), numbers[i]) << texts[i];
+    ASSERT_EQ(reopened->lookup(texts[i].c_str()), numbers[i]) << texts[i];
+    std::string absent = texts[i] + "!";
+    ASSERT_EQ(words->lookup(absent.c_str()), reopened->lookup(absent.c_str())) << absent;
+  }
+  EXPECT_EQ(words->lookup(shared.c_str()), reopened->lookup(shared.c_str()));
+  EXPECT_GT(words->acceleratorBytes(), 0u);
+  EXPECT_EQ(reopened->acceleratorBytes(), 0u);
+}
+
+TEST_F(TextStorageTest, ClearedTableFindsNothingAndTakesNoMoreText) {
+  auto words = newWordTable();
+  words->addText("harbour");
+  words->clearAll();
+  EXPECT_EQ(words->getEntryCount(), 0u);
+  EXPECT_EQ(words->lookup("harbour"), 0u);
+  EXPECT_EQ(kolvo::guardEntry<uint32_t>(0, [&] { return words->addText("lantern"); }), 0u);
+  EXPECT_EQ(errors.codes(), std::vector<std::string>{"AssertionFailed"});
 }
 
 }  // namespace

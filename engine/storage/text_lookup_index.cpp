@@ -1,0 +1,54 @@
+#include "engine/storage/text_lookup_index.h"
+
+#include <algorithm>
+#include <string>
+
+#include "engine/storage/short_text_hash.h"
+#include "engine/storage/table_hash.h"
+
+namespace kolvo {
+
+TextLookupIndex::Key::Key(const char* text, size_t textLength) : length(textLength) {
+  std::memcpy(head, text, std::min(length, headBytes));
+  for (unsigned char& c : head) c = asciiLower(c);
+  if (whole()) {
+    hash = shortTextHash(head, length);
+    return;
+  }
+  std::string folded(text, length);
+  for (char& c : folded) c = static_cast<char>(asciiLower(static_cast<unsigned char>(c)));
+  hash = shortTextHash(folded.data(), length);
+}
+
+TextLookupIndex::TextLookupIndex(size_t expected) {
+  size_t capacity = 64;
+  while (capacity < expected * 2) capacity *= 2;
+  slots.assign(capacity, Slot{});
+  mask = capacity - 1;
+}
+
+void TextLookupIndex::insert(const Key& key, uint32_t word) {
+  // At most half full, so that probe runs stay short.
+  if ((live + 1) * 2 > slots.size()) grow();
+  size_t at = key.hash & mask;
+  while (slots[at].word != 0) at = (at + 1) & mask;
+  Slot& slot = slots[at];
+  slot.word = word;
+  slot.hash = key.hash;
+  std::memcpy(slot.head, key.head, headBytes);
+  ++live;
+}
+
+void TextLookupIndex::grow() {
+  std::vector<Slot, HugePageAllocator<Slot>> old(slots.size() * 2, Slot{});
+  old.swap(slots);
+  mask = slots.size() - 1;
+  for (const Slot& slot : old) {
+    if (slot.word == 0) continue;
+    size_t at = slot.hash & mask;
+    while (slots[at].word != 0) at = (at + 1) & mask;
+    slots[at] = slot;
+  }
+}
+
+}  // namespace kolvo
