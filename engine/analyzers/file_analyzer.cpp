@@ -115,6 +115,7 @@ uint32_t CFileAnalyzer::indexBuffer(char* buffer, uint32_t length, uint32_t file
   bool controlSeen = false;
   bool afterSkip = true;
   uint32_t indexed = 0;
+  batch.clear();
   while (read - chunkStart < static_cast<ptrdiff_t>(length)) {
     auto c = static_cast<unsigned char>(*read);
     // One NUL inside a word is skipped, so text of 16-bit characters yields its words.
@@ -147,10 +148,7 @@ uint32_t CFileAnalyzer::indexBuffer(char* buffer, uint32_t length, uint32_t file
         auto wordLength = static_cast<size_t>(write - wordStart);
         if (wordLength >= lower && wordLength <= upper) {
           // The NUL may land on the separator itself, which is examined again below.
-          char kept = *write;
-          *write = '\0';
-          owner.indexWord(wordStart, fileId);
-          *write = kept;
+          batch.add(wordStart, wordLength);
           ++indexed;
         }
       }
@@ -159,6 +157,7 @@ uint32_t CFileAnalyzer::indexBuffer(char* buffer, uint32_t length, uint32_t file
     }
     afterSkip = false;
   }
+  owner.indexWords(batch, fileId);
   if (write != wordStart)
     owner.pendingText.assign(wordStart, std::min(static_cast<size_t>(write - wordStart), pendingWordLimit));
   return indexed;

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "engine/index/word_batch.h"
+
 class CKolvoIndex;
 
 class CFileAnalyzer {
@@ -58,4 +60,8 @@ class CFileAnalyzer {
 
   CKolvoIndex* index;
   bool characterHooks = false;
+
+ private:
+  // The words of the chunk in hand; kept between chunks for its memory only.
+  CWordBatch batch;
 };

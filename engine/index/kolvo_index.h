@@ -15,6 +15,8 @@
 #include "engine/storage/file_links.h"
 #include "engine/storage/file_storage.h"
 #include "engine/storage/text_storage.h"
+
+class CWordBatch;
 #include "engine/storage/word_links.h"
 
 class CFileAnalyzer;
@@ -51,6 +53,9 @@ class CKolvoIndex {
 
   // Records one occurrence of an already lower-cased word in a file.
   void indexWord(const char* word, uint32_t fileId);
+  void indexWord(const char* word, uint32_t fileId, uint32_t occurrences);
+  // Records the words of one chunk, as indexWord would one after another.
+  void indexWords(const CWordBatch& batch, uint32_t fileId);
   uint32_t indexExcludedWord(const char* word);
   // Rebuilds the skip-word table from the skip file.
   void indexExclusions();
@@ -157,6 +162,9 @@ class CKolvoIndex {
   void updateDirectory(const std::string& path, uint32_t dirId);
   // Writes "deadkolvo.txt" and raises "PruneParentError".
   [[noreturn]] void pruneParentError(uint32_t file, uint32_t parent);
+  void indexWord(const char* word, const CTextStorage::Key& key, uint32_t fileId, uint32_t occurrences);
+  // indexWords' keys, kept for their memory.
+  std::vector<CTextStorage::Key> batchKeys;
 
 
  public:

@@ -1,10 +1,13 @@
 // Word indexing and skip words: how one occurrence of a word is recorded, and how the
 // skip file fills the skip-word table.
 #include <cstdio>
+#include <algorithm>
+#include <cstring>
 #include <memory>
 #include <vector>
 
 #include "engine/index/kolvo_index.h"
+#include "engine/index/word_batch.h"
 #include "engine/index/word_data.h"
 #include "engine/kolvolib/error_reporting.h"
 #include "engine/kolvolib/lower_case_table.h"
@@ -20,19 +23,48 @@ constexpr size_t pendingLimit = 1023;
 
 void CKolvoIndex::indexWord(const char* word, uint32_t fileId) {
   kolvo::kolvoCheck(words != nullptr, "indexing without a word table");
+  indexWord(word, CTextStorage::Key(word), fileId, 1);
+}
+
+void CKolvoIndex::indexWords(const CWordBatch& batch, uint32_t fileId) {
+  kolvo::kolvoCheck(words != nullptr, "indexing without a word table");
+  // The words of a chunk are known in advance: the table's memory for each is fetched
+  // a few words ahead, so that its misses overlap instead of coming one after another.
+  constexpr size_t ahead = 16;
+  const std::vector<CWordBatch::Word>& list = batch.words();
+  batchKeys.clear();
+  batchKeys.reserve(list.size());
+  for (const CWordBatch::Word& word : list) batchKeys.emplace_back(batch.text(word), word.length);
+  for (size_t i = 0; i < list.size() && i < ahead; ++i) words->prefetch(batchKeys[i]);
+  for (size_t i = 0; i < list.size(); ++i) {
+    if (i + ahead < list.size()) words->prefetch(batchKeys[i + ahead]);
+    indexWord(batch.text(list[i]), batchKeys[i], fileId, list[i].occurrences);
+  }
+}
+
+void CKolvoIndex::indexWord(const char* word, uint32_t fileId, uint32_t occurrences) {
+  kolvo::kolvoCheck(words != nullptr, "indexing without a word table");
+  indexWord(word, CTextStorage::Key(word), fileId, occurrences);
+}
+
+// The same as that many single occurrences in a row: only the first can finish a link
+// or start the word; the others only count.
+void CKolvoIndex::indexWord(const char* word, const CTextStorage::Key& key, uint32_t fileId, uint32_t occurrences) {
   // Most builds have few or no skip words; an empty table needs no lookup.
   if (skippedWords && skippedWords->getEntryCount() != 0 && skippedWords->lookup(word)) return;
-  uint32_t number = words->lookup(word);
+  uint32_t number = words->lookup(key, word);
   if (number == 0) {
     number = words->addText(word);
     ++wordsIndexed;
   }
   unsigned char* data = words->getWritableData(number);
   uint32_t current = WordData::currentFile(data);
+  uint32_t counted = occurrences;
   if (current == 0) {
     WordData::setCurrentCount(data, 0);
     WordData::setPendingLinks(data, 0);
     WordData::setCurrentFile(data, fileId);
+    --counted;
   } else if (current != fileId) {
     // The link to the previous file is finished: it goes to the temporary table, which
     // must exist from newFileLinks or prune on.
@@ -44,9 +76,12 @@ void CKolvoIndex::indexWord(const char* word, uint32_t fileId) {
     WordData::setPendingLinks(data, pending + 1);
     WordData::setCurrentCount(data, 0);
     WordData::setCurrentFile(data, fileId);
-  } else if (useRanking && WordData::currentCount(data) != 255) {
-    WordData::setCurrentCount(data, static_cast<uint16_t>(WordData::currentCount(data) + 1));
+    --counted;
   }
+  // The count stops at 255, the largest rank.
+  uint32_t count = WordData::currentCount(data);
+  if (useRanking && counted != 0 && count < 255)
+    WordData::setCurrentCount(data, static_cast<uint16_t>(std::min(count + counted, 255u)));
 }
 
 uint32_t CKolvoIndex::indexExcludedWord(const char* word) {

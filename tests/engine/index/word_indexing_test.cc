@@ -2,9 +2,13 @@
 // how the skip file fills the skip-word table across chunks and at its end.
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
+#include "engine/analyzers/file_analyzer.h"
 #include "engine/index/kolvo_index.h"
 #include "engine/index/word_data.h"
 #include "engine/kolvolib/error_reporting.h"
@@ -64,6 +68,52 @@ TEST(WordIndexing, RankStopsAt255AndIsZeroWithoutRanking) {
     // A table without rank bytes reads every rank as 255.
     EXPECT_EQ(fixture.links(), (std::vector<Link>{{4, "often", 255}}));
     EXPECT_EQ(index.wordLinks->ranked(), ranking);
+  }
+}
+
+// Every word of the table with its number and its data, in table order.
+std::vector<std::tuple<uint32_t, std::string, std::string>> tableOf(const CKolvoIndex& index) {
+  std::vector<std::tuple<uint32_t, std::string, std::string>> out;
+  for (uint32_t w = index.words->getFirst(); w; w = index.words->getNext(w))
+    out.emplace_back(w, index.words->getText(w), std::string(reinterpret_cast<const char*>(index.words->getData(w)), 16));
+  return out;
+}
+
+// indexBuffer hands a chunk's words over at once, each distinct word with its count.
+// That must leave exactly the tables that one indexWord per occurrence leaves: the same
+// word numbers, data, links and ranks, also for a file read in several chunks, for
+// counts past 255, with and without ranking, and in any letter case.
+TEST(WordIndexing, ChunkOfWordsLeavesTheTablesOfOneWordAtATime) {
+  for (bool ranking : {true, false}) {
+    SCOPED_TRACE(ranking);
+    AnalyzerFixture single, chunked;
+    single.index->useRanking = chunked.index->useRanking = ranking;
+    CFileAnalyzer analyzer(chunked.index.get());
+    std::mt19937 random(11);
+    std::vector<std::string> vocabulary;
+    for (int i = 0; i < 300; ++i) {
+      std::string word;
+      for (int j = 0, n = 3 + static_cast<int>(random() % 6); j < n; ++j) word += static_cast<char>('a' + random() % 26);
+      vocabulary.push_back(word);
+    }
+    for (uint32_t file = 2; file < 14; ++file) {
+      for (int chunk = 0, chunks = file % 3 == 0 ? 3 : 1; chunk < chunks; ++chunk) {
+        std::string text;
+        for (int k = 0; k < 2000; ++k) {
+          // Few words are common enough to pass 255 occurrences in one file.
+          const std::string& word = vocabulary[std::min(random() % 300, random() % 300)];
+          single.index->indexWord(word.c_str(), file);
+          std::string written = word;
+          if (random() % 4 == 0) written[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(written[0])));
+          text += written + (k % 9 == 0 ? ".\n" : " ");
+        }
+        analyzer.indexBuffer(text.data(), static_cast<uint32_t>(text.size()), file, chunk == 0);
+      }
+    }
+    EXPECT_EQ(tableOf(*chunked.index), tableOf(*single.index));
+    EXPECT_EQ(chunked.links(), single.links());
+    EXPECT_EQ(chunked.index->wordsIndexed, single.index->wordsIndexed);
+    EXPECT_FALSE(single.links().empty());
   }
 }
 
