@@ -3,6 +3,7 @@
 // of the word's older blocks. Each word's block is sized by the links this pass adds,
 // so an update costs as much as it changed, and a word with more links than one block
 // can hold gets several blocks, chained like the blocks of successive passes.
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <unordered_map>
@@ -11,6 +12,7 @@
 #include "engine/index/kolvo_index.h"
 #include "engine/index/word_data.h"
 #include "engine/kolvolib/error_reporting.h"
+#include "engine/storage/huge_page_allocator.h"
 
 using kolvo::WordData;
 
@@ -19,11 +21,75 @@ namespace {
 constexpr uint32_t linksInitial = 65535, linksIncrement = 1048575;
 
 // One block of a word that needs several.
+// A word's state during the fill pass.
+struct WordCursor {
+  uint32_t currentFile;
+  uint32_t head;  // the lowest record written so far
+};
+
 struct Block {
   uint32_t start;   // first record
   uint32_t tail;    // the next-block word
   uint32_t cursor;  // lowest record written so far (the block's head)
 };
+
+// One link of the temporary table, decoded.
+struct TempLink {
+  uint32_t file;
+  uint32_t word;
+  uint8_t rank;
+  bool startsGroup;
+};
+
+// Reads the temporary table from front to back a run of links at a time, straight from
+// its bytes: the table does not change while compression reads it.
+class TempLinkReader {
+ public:
+  explicit TempLinkReader(const CWordLinks& table)
+      : bytes(table.getPointer(0, table.used())), end(bytes ? table.used() : 0), recordSize(table.recordSize()),
+        ranked(table.ranked()) {}
+
+  // Replaces run with up to capacity next links; false once there are none.
+  bool read(std::vector<TempLink>& run, size_t capacity) {
+    run.clear();
+    while (run.size() < capacity) {
+      if (file == 0) {
+        if (offset + 4 > end) break;
+        file = kolvo::loadU32(bytes + offset);
+        offset += 4;
+        if (file == 0) {
+          offset = end;
+          break;
+        }
+        groupStarts = true;
+      }
+      // A last group has no end record: the used space ends it.
+      uint32_t word = offset + recordSize <= end ? kolvo::loadU32(bytes + offset) : 0;
+      uint8_t rank = word != 0 ? (ranked ? bytes[offset + 4] : 255) : 0;
+      offset = std::min(end, offset + recordSize);
+      if (word == 0) {
+        file = 0;
+        continue;
+      }
+      run.push_back(TempLink{file, word, rank, groupStarts});
+      groupStarts = false;
+    }
+    return !run.empty();
+  }
+  // Where the next run starts.
+  uint32_t position() const { return offset; }
+
+ private:
+  const unsigned char* bytes;
+  uint32_t end;
+  uint32_t recordSize;
+  bool ranked;
+  uint32_t offset = 16;
+  uint32_t file = 0;
+  bool groupStarts = false;
+};
+
+constexpr size_t runLength = 4096;
 
 }  // namespace
 
@@ -47,18 +113,24 @@ void CKolvoIndex::compressLinks() {
   // Words older than this pass have links of earlier passes in pendingLinks: count what
   // this pass handed over from the temporary table itself.
   std::unordered_map<uint32_t, uint32_t> olderWordLinks;
-  bool olderWords = words->getFirst() != 0 && words->getFirst() < passWordLimit;
-  for (uint32_t offset = 16, file = olderWords ? wordLinks->getFile(offset) : 0; file;
-       file = wordLinks->getFile(offset)) {
-    uint8_t rank;
-    for (uint32_t word = wordLinks->getWord(offset, rank); word; word = wordLinks->getWord(offset, rank))
-      if (word < passWordLimit) ++olderWordLinks[word];
+  std::vector<TempLink> run;
+  run.reserve(runLength);
+  if (words->getFirst() != 0 && words->getFirst() < passWordLimit) {
+    TempLinkReader older(*wordLinks);
+    while (older.read(run, runLength))
+      for (const TempLink& link : run)
+        if (link.word < passWordLimit) ++olderWordLinks[link.word];
   }
   auto linksOfThisPass = [&](uint32_t word, const unsigned char* data) -> uint32_t {
     if (word >= passWordLimit) return WordData::pendingLinks(data);
     auto found = olderWordLinks.find(word);
     return found == olderWordLinks.end() ? 0 : found->second;
   };
+
+  // What the fill pass needs of each word, its current file and its next record, kept
+  // in memory at number / 16 (entries lie at least 21 bytes apart): a link's cursor is
+  // found from the link alone, so it can be fetched well ahead.
+  std::vector<WordCursor, kolvo::HugePageAllocator<WordCursor>> cursors(words->used() / 16 + 1, WordCursor{0, 0});
 
   // Sizing pass: reserve every block at its final size.
   std::unordered_map<uint32_t, std::vector<Block>> splitWords;
@@ -71,13 +143,16 @@ void CKolvoIndex::compressLinks() {
       kolvo::setStatus("CountingCompress", std::to_string(percent));
       counter = 0;
     }
-    uint32_t n = linksOfThisPass(word, words->getData(word));
+    const unsigned char* data = words->getData(word);
+    uint32_t previous = WordData::chainHead(data);
+    WordCursor& cursor = cursors[word / 16];
+    cursor = WordCursor{WordData::currentFile(data), previous};
+    uint32_t n = linksOfThisPass(word, data);
     if (n == 0) continue;
-    uint32_t previous = WordData::chainHead(words->getData(word));
     if (n <= perBlock) {
       uint32_t tail = fileLinks->getSpace((n + 1) * r + 4) + (n + 1) * r;
       if (previous) fileLinks->setNextList(tail, previous);
-      WordData::setChainHead(words->getWritableData(word), tail - r);
+      cursor.head = tail - r;
       continue;
     }
     // Too many for one block: the first block filled is chained to the older ones, and
@@ -93,44 +168,59 @@ void CKolvoIndex::compressLinks() {
     if (previous) fileLinks->setNextList(blocks.front().tail, previous);
   }
 
-  // Fill pass: each record goes just below the ones already written.
+  // Fill pass: each record goes just below the ones already written. The links are
+  // read in order but their words and blocks lie anywhere: each word's data is fetched
+  // some links ahead and its block's next record a few links ahead, so that the misses
+  // overlap instead of coming one after another.
+  constexpr size_t cursorAhead = 16, blockAhead = 8;
+  TempLinkReader reader(*wordLinks);
   uint32_t reportAt = 0;
   uint32_t released = 0;
   counter = 0;
-  for (uint32_t offset = 16, file = wordLinks->getFile(offset); file; file = wordLinks->getFile(offset)) {
-    if (++counter >= reportAt && statusLevel != 0) {
-      kolvo::setStatus("CompLinksFmt", std::to_string(reportAt) + "\t" + std::to_string(reportAt + 50000));
-      reportAt += 50000;
-    }
-    if (offset - released > (8u << 20)) {
-      wordLinks->releasePagesBelow(offset);  // read once, front to back
-      released = offset;
-    }
-    uint8_t rank;
-    for (uint32_t word = wordLinks->getWord(offset, rank); word; word = wordLinks->getWord(offset, rank)) {
+  auto cursorOf = [&](uint32_t word) -> WordCursor& {
+    kolvo::kolvoCheck(words->isEntry(word), "temporary link to no word");
+    return cursors[word / 16];
+  };
+  while (reader.read(run, runLength)) {
+    for (size_t i = 0; i < run.size() && i < cursorAhead; ++i) __builtin_prefetch(&cursors[run[i].word / 16 % cursors.size()]);
+    for (size_t i = 0; i < run.size(); ++i) {
+      if (i + cursorAhead < run.size()) __builtin_prefetch(&cursors[run[i + cursorAhead].word / 16 % cursors.size()]);
+      if (i + blockAhead < run.size())
+        fileLinks->prefetch(cursors[run[i + blockAhead].word / 16 % cursors.size()].head - r, true);
+      const TempLink& link = run[i];
+      if (link.startsGroup && ++counter >= reportAt && statusLevel != 0) {
+        kolvo::setStatus("CompLinksFmt", std::to_string(reportAt) + "\t" + std::to_string(reportAt + 50000));
+        reportAt += 50000;
+      }
       ++counter;
-      const unsigned char* data = words->getData(word);
-      kolvo::kolvoCheck(data != nullptr, "temporary link to no word");
+      WordCursor& cursor = cursorOf(link.word);
       // The link of the word's current file stays in its data block.
-      if (WordData::currentFile(data) == file) continue;
+      if (cursor.currentFile == link.file) continue;
       if (!splitWords.empty()) {
-        auto split = splitWords.find(word);
+        auto split = splitWords.find(link.word);
         if (split != splitWords.end()) {
           std::vector<Block>& blocks = split->second;
           size_t at = 0;
           while (at < blocks.size() && blocks[at].cursor == blocks[at].start) ++at;
           kolvo::kolvoCheck(at < blocks.size(), "more links than the blocks were sized for");
           blocks[at].cursor -= r;
-          fileLinks->addFile(blocks[at].cursor, file, rank);
+          fileLinks->addFile(blocks[at].cursor, link.file, link.rank);
           continue;
         }
       }
-      uint32_t head = WordData::chainHead(data);
-      kolvo::kolvoCheck(head >= r, "link block overflow");
-      head -= r;
-      fileLinks->addFile(head, file, rank);
-      WordData::setChainHead(words->getWritableData(word), head);
+      kolvo::kolvoCheck(cursor.head >= r, "link block overflow");
+      cursor.head -= r;
+      fileLinks->addFile(cursor.head, link.file, link.rank);
     }
+    if (reader.position() - released > (8u << 20)) {
+      wordLinks->releasePagesBelow(reader.position());  // read once, front to back
+      released = reader.position();
+    }
+  }
+  // Each word's data takes its new head back, in one pass in table order.
+  for (uint32_t word = words->getFirst(); word; word = words->getNext(word)) {
+    uint32_t head = cursors[word / 16].head;
+    if (WordData::chainHead(words->getData(word)) != head) WordData::setChainHead(words->getWritableData(word), head);
   }
   // Chain the blocks of split words, newest last: each points at where the block
   // before it begins to be read.
