@@ -60,7 +60,7 @@ class CFileMemory {
   bool openForRead();
   bool openForWrite();
   bool enableWrite();
-  bool disableWrite();
+  virtual bool disableWrite();
   virtual void clearAll();
 
   std::string getStoragePath() const { return path.empty() ? std::string(".") : path; }

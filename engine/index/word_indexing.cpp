@@ -52,12 +52,14 @@ void CKolvoIndex::indexWord(const char* word, uint32_t fileId, uint32_t occurren
 void CKolvoIndex::indexWord(const char* word, const CTextStorage::Key& key, uint32_t fileId, uint32_t occurrences) {
   // Most builds have few or no skip words; an empty table needs no lookup.
   if (skippedWords && skippedWords->getEntryCount() != 0 && skippedWords->lookup(word)) return;
-  uint32_t number = words->lookup(key, word);
-  if (number == 0) {
-    number = words->addText(word);
+  CTextStorage::Entry entry = words->findEntry(key, word);
+  if (entry.word == 0) {
+    entry = words->addEntry(word);
     ++wordsIndexed;
   }
-  unsigned char* data = words->getWritableData(number);
+  // Read from where the table keeps the data at hand, and written back whole.
+  unsigned char data[16];
+  std::memcpy(data, words->dataOf(entry), sizeof data);
   uint32_t current = WordData::currentFile(data);
   uint32_t counted = occurrences;
   if (current == 0) {
@@ -70,18 +72,19 @@ void CKolvoIndex::indexWord(const char* word, const CTextStorage::Key& key, uint
     // must exist from newFileLinks or prune on.
     kolvo::kolvoCheck(wordLinks != nullptr, "a word moved to another file with no temporary link table");
     uint8_t rank = static_cast<uint8_t>(WordData::currentCount(data) & 0xFF);
-    uint32_t pending = WordData::pendingLinks(data);
-    wordLinks->addWord(current, number, rank);
-    // The temporary table may have grown, but the word table did not: data still holds.
-    WordData::setPendingLinks(data, pending + 1);
+    wordLinks->addWord(current, entry.word, rank);
+    WordData::setPendingLinks(data, WordData::pendingLinks(data) + 1);
     WordData::setCurrentCount(data, 0);
     WordData::setCurrentFile(data, fileId);
     --counted;
+  } else if (!useRanking || counted == 0 || WordData::currentCount(data) >= 255) {
+    return;
   }
   // The count stops at 255, the largest rank.
   uint32_t count = WordData::currentCount(data);
   if (useRanking && counted != 0 && count < 255)
     WordData::setCurrentCount(data, static_cast<uint16_t>(std::min(count + counted, 255u)));
+  words->setData(entry, data);
 }
 
 uint32_t CKolvoIndex::indexExcludedWord(const char* word) {

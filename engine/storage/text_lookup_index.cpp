@@ -27,7 +27,7 @@ TextLookupIndex::TextLookupIndex(size_t expected) {
   mask = capacity - 1;
 }
 
-void TextLookupIndex::insert(const Key& key, uint32_t word) {
+TextLookupIndex::Slot& TextLookupIndex::insert(const Key& key, uint32_t word) {
   // At most half full, so that probe runs stay short.
   if ((live + 1) * 2 > slots.size()) grow();
   size_t at = key.hash & mask;
@@ -36,7 +36,9 @@ void TextLookupIndex::insert(const Key& key, uint32_t word) {
   slot.word = word;
   slot.hash = key.hash;
   std::memcpy(slot.head, key.head, headBytes);
+  std::memset(slot.data, 0, dataBytes);
   ++live;
+  return slot;
 }
 
 void TextLookupIndex::grow() {

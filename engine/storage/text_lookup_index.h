@@ -1,6 +1,7 @@
 // The word table's in-memory accelerator while a table is built: finds a text with one
-// random memory access instead of a bucket and an entry of the mapped file, and lets
-// indexing fetch that memory ahead. It never changes a stored byte.
+// random memory access instead of a bucket and an entry of the mapped file, lets
+// indexing fetch that memory ahead, and holds a copy of each entry's caller data that
+// the owning table may keep newer than the stored one until it writes them all back.
 #pragma once
 
 #include <cstddef>
@@ -14,7 +15,8 @@ namespace kolvo {
 
 class TextLookupIndex {
  public:
-  static constexpr size_t headBytes = 24;
+  static constexpr size_t headBytes = 40;
+  static constexpr size_t dataBytes = 16;
 
   // A text as the index compares it: ASCII letters in lower case (the table's notion of
   // equal texts), its first headBytes bytes zero-padded, and a hash of all its bytes.
@@ -28,14 +30,15 @@ class TextLookupIndex {
     bool whole() const { return length < headBytes; }
   };
 
-  // Two slots per cache line: for a text of fewer than headBytes bytes the slot found is
-  // all that a lookup reads.
-  struct alignas(32) Slot {
+  // One cache line per text: for a text of fewer than headBytes bytes the slot found is
+  // all that a lookup, and indexing, reads.
+  struct alignas(64) Slot {
     uint32_t word;  // 0: empty
     uint32_t hash;
+    unsigned char data[dataBytes];
     unsigned char head[headBytes];
   };
-  static_assert(sizeof(Slot) == 32);
+  static_assert(sizeof(Slot) == 64);
 
   explicit TextLookupIndex(size_t expected);
 
@@ -52,8 +55,14 @@ class TextLookupIndex {
   }
   // Starts fetching the memory that find(key) reads first.
   void prefetch(const Key& key) const { __builtin_prefetch(&slots[key.hash & mask]); }
-  // Adds a text the index does not hold.
-  void insert(const Key& key, uint32_t word);
+  // Adds a text the index does not hold, with zero data as a new entry has; the slot
+  // stays where it is until the next insert.
+  Slot& insert(const Key& key, uint32_t word);
+  template <typename Visit>
+  void forEachSlot(Visit&& visit) const {
+    for (const Slot& slot : slots)
+      if (slot.word != 0) visit(slot);
+  }
   size_t size() const { return live; }
   size_t bytes() const { return slots.size() * sizeof(Slot); }
 

@@ -14,7 +14,16 @@ CTextStorage::CTextStorage(const std::string& path, uint32_t initialSize, uint32
     : CFileMemory(path, initialSize, growIncrement),
       prefixSize(dataSize + 4),
       buckets(bucketCount == 0 ? 1 : bucketCount, 0),
-      fast(std::make_unique<kolvo::TextLookupIndex>(bucketCount)) {}
+      fast(std::make_unique<kolvo::TextLookupIndex>(bucketCount)),
+      copiesAhead(dataSize == kolvo::TextLookupIndex::dataBytes) {}
+
+CTextStorage::~CTextStorage() {
+  try {
+    if (writable()) writeBackCopies();
+  } catch (...) {
+    // A table closed while its copies are ahead was never stored; nothing more to do.
+  }
+}
 
 CTextStorage::CTextStorage(const std::string& path, std::FILE* stream) : CFileMemory(path) {
   if (!read(stream)) throwKolvoError("StorageReadError", path);
@@ -38,12 +47,14 @@ uint32_t CTextStorage::nextInChain(uint32_t word) const {
   return next;
 }
 
-uint32_t CTextStorage::addText(const char* text) {
+uint32_t CTextStorage::addText(const char* text) { return addEntry(text).word; }
+
+CTextStorage::Entry CTextStorage::addEntry(const char* text) {
   // A text taken from this very table would move when the table grows: copy it first.
   if (mapped() && text >= reinterpret_cast<const char*>(base()) &&
       text < reinterpret_cast<const char*>(base()) + total()) {
     std::string copy(text);
-    return addText(copy.c_str());
+    return addEntry(copy.c_str());
   }
   size_t length = std::strlen(text);
   if (length + 1 + prefixSize > increment()) throwKolvoError("GetHugeSpace", std::to_string(length + 1 + prefixSize));
@@ -55,8 +66,7 @@ uint32_t CTextStorage::addText(const char* text) {
   uint32_t word = entry + prefixSize;
   std::memcpy(getWritablePointer(word, static_cast<uint32_t>(length + 1)), text, length + 1);
   addHash(text, word);
-  if (fast) fast->insert(Key(text, length), word);
-  return word;
+  return Entry{word, fast ? &fast->insert(Key(text, length), word) : nullptr};
 }
 
 void CTextStorage::clearAll() {
@@ -64,6 +74,35 @@ void CTextStorage::clearAll() {
   buckets.assign(buckets.size(), 0);
   entryCount = 0;
   fast.reset();
+  copiesAhead = false;
+}
+
+CTextStorage::Entry CTextStorage::findEntry(const Key& key, const char* text) {
+  if (!fast) return Entry{lookup(key, text), nullptr};
+  kolvo::TextLookupIndex::Slot* slot = findSlot(key, text);
+  return Entry{slot ? slot->word : 0, slot};
+}
+
+void CTextStorage::setData(const Entry& entry, const unsigned char* data) {
+  if (copiesAhead) {
+    std::memcpy(entry.slot->data, data, kolvo::TextLookupIndex::dataBytes);
+    return;
+  }
+  kolvo::kolvoCheck(isEntry(entry.word) && prefixSize > 4, "word data");
+  std::memcpy(getWritablePointer(entry.word - prefixSize + 4, prefixSize - 4), data, prefixSize - 4);
+}
+
+void CTextStorage::writeBackCopies() {
+  if (!copiesAhead) return;
+  fast->forEachSlot([&](const kolvo::TextLookupIndex::Slot& slot) {
+    std::memcpy(getWritablePointer(slot.word - prefixSize + 4, prefixSize - 4), slot.data, prefixSize - 4);
+  });
+  copiesAhead = false;
+}
+
+bool CTextStorage::disableWrite() {
+  if (writable()) writeBackCopies();
+  return CFileMemory::disableWrite();
 }
 
 void CTextStorage::addHash(const char* text, uint32_t word) {
@@ -102,10 +141,7 @@ uint32_t CTextStorage::lookup(const char* text) const { return lookup(Key(text),
 
 uint32_t CTextStorage::lookup(const Key& key, const char* text) const {
   if (fast) {
-    const kolvo::TextLookupIndex::Slot* slot = fast->find(key, [&](uint32_t word) {
-      const char* stored = getText(word);
-      return stored && kolvo::sameTextIgnoringCase(stored, text);
-    });
+    const kolvo::TextLookupIndex::Slot* slot = findSlot(key, text);
     return slot ? slot->word : 0;
   }
   uint32_t word = buckets[getHash(text)];
@@ -114,6 +150,13 @@ uint32_t CTextStorage::lookup(const Key& key, const char* text) const {
   for (; word != 0; word = nextInChain(word))
     if (kolvo::sameTextIgnoringCase(reinterpret_cast<const char*>(getPointer(word)), text)) return word;
   return 0;
+}
+
+kolvo::TextLookupIndex::Slot* CTextStorage::findSlot(const Key& key, const char* text) const {
+  return fast->find(key, [&](uint32_t word) {
+    const char* stored = getText(word);
+    return stored && kolvo::sameTextIgnoringCase(stored, text);
+  });
 }
 
 uint32_t CTextStorage::getFirst() const {
@@ -135,11 +178,15 @@ const char* CTextStorage::getText(uint32_t word) const {
 
 const unsigned char* CTextStorage::getData(uint32_t word) const {
   if (!isEntry(word)) return nullptr;
+  // Tables are made by new, never as const objects: bringing the entries up to date
+  // here keeps the copies invisible to every reader.
+  if (copiesAhead) const_cast<CTextStorage*>(this)->writeBackCopies();
   return getPointer(word - prefixSize + 4, prefixSize - 4 == 0 ? 1 : prefixSize - 4);
 }
 
 unsigned char* CTextStorage::getWritableData(uint32_t word) {
   kolvo::kolvoCheck(isEntry(word) && prefixSize > 4, "word data");
+  writeBackCopies();
   return getWritablePointer(word - prefixSize + 4, prefixSize - 4);
 }
 
@@ -160,5 +207,6 @@ bool CTextStorage::read(std::FILE* stream) {
   entryCount = count;
   // The entries are no longer the ones the accelerator holds.
   fast.reset();
+  copiesAhead = false;
   return true;
 }

@@ -20,13 +20,24 @@
 // A table made anew, as a build makes it, also keeps an in-memory accelerator: lookups
 // read one slot of it instead of walking the stored chains. An opened table (an update,
 // a search) walks the chains.
+//
+// While a new table is being filled, indexing keeps the word data in the slots only and
+// leaves the entries alone; everything that reads or writes data otherwise (getData,
+// getWritableData, the switch to read-only, closing) first writes all the copies back.
 class CTextStorage : public CFileMemory {
  public:
+  // An entry as indexing uses it: its word number (0 for none) and its slot, if any.
+  struct Entry {
+    uint32_t word = 0;
+    kolvo::TextLookupIndex::Slot* slot = nullptr;
+  };
+
   // A new, empty table; dataSize bytes of caller data per entry.
   CTextStorage(const std::string& path, uint32_t initialSize, uint32_t growIncrement, uint32_t dataSize,
                uint32_t bucketCount);
   // An existing table, read-only, with its section of the open "hash" stream.
   CTextStorage(const std::string& path, std::FILE* stream);
+  ~CTextStorage() override;
 
   // Adds a new entry (callers look it up first) and returns its word number.
   uint32_t addText(const char* text);
@@ -34,6 +45,15 @@ class CTextStorage : public CFileMemory {
   // The same with the text's key made already, for indexing, which prefetches.
   using Key = kolvo::TextLookupIndex::Key;
   uint32_t lookup(const Key& key, const char* text) const;
+  // lookup and addText for indexing, which reads the data with dataOf and changes it
+  // with setData; the entry stays valid until the table next changes.
+  Entry findEntry(const Key& key, const char* text);
+  Entry addEntry(const char* text);
+  const unsigned char* dataOf(const Entry& entry) const {
+    return copiesAhead ? entry.slot->data : getData(entry.word);
+  }
+  // Replaces an entry's caller data (dataSize bytes).
+  void setData(const Entry& entry, const unsigned char* data);
   // Starts fetching what lookup(key) reads, for callers that know their next words.
   void prefetch(const Key& key) const {
     if (fast) fast->prefetch(key);
@@ -60,6 +80,8 @@ class CTextStorage : public CFileMemory {
   size_t acceleratorBytes() const { return fast ? fast->bytes() : 0; }
   // Empties the table, its chains and its accelerator.
   void clearAll() override;
+  // Writes the data copies back before the table turns read-only.
+  bool disableWrite() override;
   // Whether word can be an entry: past the first prefix and inside the used space.
   bool isEntry(uint32_t word) const { return word >= headerSize + prefixSize && inUse(word); }
 
@@ -69,9 +91,14 @@ class CTextStorage : public CFileMemory {
   uint32_t nextInChain(uint32_t word) const;
   // Rebuilds the chains under enough buckets for entries.
   void reHashFor(uint32_t entries);
+  kolvo::TextLookupIndex::Slot* findSlot(const Key& key, const char* text) const;
+  // Writes every slot's data to its entry; from then on the entries hold the data.
+  void writeBackCopies();
 
   uint32_t prefixSize = 4;
   std::vector<uint32_t, kolvo::HugePageAllocator<uint32_t>> buckets;
   uint32_t entryCount = 0;
   std::unique_ptr<kolvo::TextLookupIndex> fast;
+  // Whether the slots hold the data and the entries may be behind.
+  bool copiesAhead = false;
 };

@@ -4,6 +4,7 @@
 #include "engine/storage/text_storage.h"
 
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <memory>
 #include <random>
@@ -333,6 +334,63 @@ TEST_F(TextStorageTest, ClearedTableFindsNothingAndTakesNoMoreText) {
   EXPECT_EQ(words->lookup("harbour"), 0u);
   EXPECT_EQ(kolvo::guardEntry<uint32_t>(0, [&] { return words->addText("lantern"); }), 0u);
   EXPECT_EQ(errors.codes(), std::vector<std::string>{"AssertionFailed"});
+}
+
+// Indexing keeps a new table's data in its accelerator; whoever reads the data, and the
+// file once the table turns read-only or closes, sees every change made through it.
+TEST_F(TextStorageTest, DataChangedThroughEntriesReachesEveryReaderAndTheFile) {
+  enum Ending { readThenSwitch, switchOnly, closeOnly };
+  for (Ending ending : {readThenSwitch, switchOnly, closeOnly}) {
+    SCOPED_TRACE(ending);
+    const bool read = ending == readThenSwitch;
+    std::vector<uint32_t> numbers;
+    {
+      auto words = newWordTable(64);
+      for (uint32_t i = 0; i < 3000; ++i) {
+        std::string text = "word" + std::to_string(i);
+        CTextStorage::Entry entry = words->addEntry(text.c_str());
+        unsigned char data[16] = {};
+        kolvo::storeU32(data, i + 1);
+        kolvo::storeU32(data + 12, i * 3);
+        words->setData(entry, data);
+        numbers.push_back(entry.word);
+      }
+      // A second change of the same entries, found again by their texts.
+      for (uint32_t i = 0; i < 3000; i += 2) {
+        std::string text = "WORD" + std::to_string(i);
+        CTextStorage::Entry entry = words->findEntry(CTextStorage::Key(text.c_str()), text.c_str());
+        ASSERT_EQ(entry.word, numbers[i]);
+        unsigned char data[16];
+        std::memcpy(data, words->dataOf(entry), 16);
+        kolvo::storeU32(data + 8, 7);
+        words->setData(entry, data);
+      }
+      if (read) {
+        const unsigned char* data = words->getData(numbers[10]);
+        EXPECT_EQ(kolvo::loadU32(data), 11u);
+        EXPECT_EQ(kolvo::loadU32(data + 8), 7u);
+        // From here on the entries hold the data; later changes go straight to them.
+        kolvo::storeU32(words->getWritableData(numbers[11]), 99);
+        CTextStorage::Entry entry = words->findEntry(CTextStorage::Key("word12"), "word12");
+        unsigned char changed[16] = {};
+        kolvo::storeU32(changed, 98);
+        words->setData(entry, changed);
+        EXPECT_EQ(kolvo::loadU32(words->dataOf(entry)), 98u);
+      }
+      if (ending != closeOnly) words->disableWrite();
+      storeTo(*words);
+    }
+    auto reopened = reopen();
+    ASSERT_NE(reopened, nullptr);
+    for (uint32_t i = 0; i < 3000; ++i) {
+      const unsigned char* data = reopened->getData(numbers[i]);
+      uint32_t first = read && i == 11 ? 99 : read && i == 12 ? 98 : i + 1;
+      ASSERT_EQ(kolvo::loadU32(data), first) << i;
+      if (read && i == 12) continue;
+      ASSERT_EQ(kolvo::loadU32(data + 8), i % 2 == 0 ? 7u : 0u) << i;
+      ASSERT_EQ(kolvo::loadU32(data + 12), i * 3) << i;
+    }
+  }
 }
 
 }  // namespace
