@@ -25,6 +25,7 @@ constexpr uint32_t linksInitial = 65535, linksIncrement = 1048575;
 struct WordCursor {
   uint32_t currentFile;
   uint32_t head;  // the lowest record written so far
+  uint32_t olderLinks;
 };
 
 struct Block {
@@ -110,30 +111,30 @@ void CKolvoIndex::compressLinks() {
   // The most records a block may hold besides its terminator, within one allocation.
   const uint32_t perBlock = (fileLinks->increment() - 4) / r - 1;
 
+  // What the passes need of each word (its current file, its next record, and for a
+  // word older than this pass its links in this pass) is kept in memory at number / 16
+  // (entries lie at least 21 bytes apart): a link's cursor is found from the link alone,
+  // so it can be fetched well ahead.
+  std::vector<WordCursor, kolvo::HugePageAllocator<WordCursor>> cursors(words->used() / 16 + 1, WordCursor{0, 0, 0});
+  auto cursorOf = [&](uint32_t word) -> WordCursor& {
+    kolvo::kolvoCheck(words->isEntry(word), "temporary link to no word");
+    return cursors[word / 16];
+  };
+
   // Words older than this pass have links of earlier passes in pendingLinks: count what
   // this pass handed over from the temporary table itself.
-  std::unordered_map<uint32_t, uint32_t> olderWordLinks;
   std::vector<TempLink> run;
   run.reserve(runLength);
   if (words->getFirst() != 0 && words->getFirst() < passWordLimit) {
     TempLinkReader older(*wordLinks);
     while (older.read(run, runLength))
       for (const TempLink& link : run)
-        if (link.word < passWordLimit) ++olderWordLinks[link.word];
+        if (link.word < passWordLimit) ++cursorOf(link.word).olderLinks;
   }
-  auto linksOfThisPass = [&](uint32_t word, const unsigned char* data) -> uint32_t {
-    if (word >= passWordLimit) return WordData::pendingLinks(data);
-    auto found = olderWordLinks.find(word);
-    return found == olderWordLinks.end() ? 0 : found->second;
-  };
-
-  // What the fill pass needs of each word, its current file and its next record, kept
-  // in memory at number / 16 (entries lie at least 21 bytes apart): a link's cursor is
-  // found from the link alone, so it can be fetched well ahead.
-  std::vector<WordCursor, kolvo::HugePageAllocator<WordCursor>> cursors(words->used() / 16 + 1, WordCursor{0, 0});
 
   // Sizing pass: reserve every block at its final size.
   std::unordered_map<uint32_t, std::vector<Block>> splitWords;
+  std::vector<uint32_t> filled;  // the words of one block each, in table order
   uint32_t step = wordsIndexed * 5 / 100;
   uint32_t counter = step + 1;
   int percent = -5;
@@ -146,13 +147,15 @@ void CKolvoIndex::compressLinks() {
     const unsigned char* data = words->getData(word);
     uint32_t previous = WordData::chainHead(data);
     WordCursor& cursor = cursors[word / 16];
-    cursor = WordCursor{WordData::currentFile(data), previous};
-    uint32_t n = linksOfThisPass(word, data);
+    cursor.currentFile = WordData::currentFile(data);
+    cursor.head = previous;
+    uint32_t n = word >= passWordLimit ? WordData::pendingLinks(data) : cursor.olderLinks;
     if (n == 0) continue;
     if (n <= perBlock) {
       uint32_t tail = fileLinks->getSpace((n + 1) * r + 4) + (n + 1) * r;
       if (previous) fileLinks->setNextList(tail, previous);
       cursor.head = tail - r;
+      filled.push_back(word);
       continue;
     }
     // Too many for one block: the first block filled is chained to the older ones, and
@@ -177,10 +180,6 @@ void CKolvoIndex::compressLinks() {
   uint32_t reportAt = 0;
   uint32_t released = 0;
   counter = 0;
-  auto cursorOf = [&](uint32_t word) -> WordCursor& {
-    kolvo::kolvoCheck(words->isEntry(word), "temporary link to no word");
-    return cursors[word / 16];
-  };
   while (reader.read(run, runLength)) {
     for (size_t i = 0; i < run.size() && i < cursorAhead; ++i) __builtin_prefetch(&cursors[run[i].word / 16 % cursors.size()]);
     for (size_t i = 0; i < run.size(); ++i) {
@@ -217,11 +216,8 @@ void CKolvoIndex::compressLinks() {
       released = reader.position();
     }
   }
-  // Each word's data takes its new head back, in one pass in table order.
-  for (uint32_t word = words->getFirst(); word; word = words->getNext(word)) {
-    uint32_t head = cursors[word / 16].head;
-    if (WordData::chainHead(words->getData(word)) != head) WordData::setChainHead(words->getWritableData(word), head);
-  }
+  // Each word filled takes its new head back, in table order.
+  for (uint32_t word : filled) WordData::setChainHead(words->getWritableData(word), cursors[word / 16].head);
   // Chain the blocks of split words, newest last: each points at where the block
   // before it begins to be read.
   for (auto& [word, blocks] : splitWords) {

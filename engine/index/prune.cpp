@@ -5,7 +5,9 @@
 
 #include <cstdio>
 #include <memory>
+#include <system_error>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/analyzers/file_analyzer.h"
@@ -23,6 +25,38 @@ void CKolvoIndex::pruneParentError(uint32_t file, uint32_t parent) {
   kolvo::throwKolvoError("PruneParentError");
 }
 
+namespace {
+
+// The status of a path as the update takes it: never through a symbolic link.
+struct PathStatus {
+  uint32_t entry = 0;
+  std::string path;
+  bool found = false;
+  struct stat status {};
+};
+
+// Takes the status of every path, half of them on a second thread: one lstat per stored
+// entry is most of an update's time when little has changed. The threads only call
+// lstat on memory made beforehand.
+void takeStatuses(std::vector<PathStatus>& paths) {
+  auto run = [&paths](size_t from, size_t to) {
+    for (size_t i = from; i < to; ++i) paths[i].found = lstat(paths[i].path.c_str(), &paths[i].status) == 0;
+  };
+  const size_t half = paths.size() / 2;
+  std::thread other;
+  if (half >= 500) {
+    try {
+      other = std::thread(run, half, paths.size());
+    } catch (const std::system_error&) {
+      // No second thread: this one takes them all.
+    }
+  }
+  run(0, other.joinable() ? half : paths.size());
+  if (other.joinable()) other.join();
+}
+
+}  // namespace
+
 void CKolvoIndex::prune() {
   kolvo::kolvoCheck(files && words && fileLinks, "update of an index without its tables");
   kolvo::kolvoCheck(wordLinks == nullptr, "update while links are being built");
@@ -30,6 +64,27 @@ void CKolvoIndex::prune() {
   enableWrite(true);
   passWordLimit = words->used();
   const uint32_t limit = files->used();
+  auto pathOf = [&](uint32_t entry, uint32_t parent) {
+    return parent == 0 ? std::string(files->getText(entry))
+                       : std::string(files->getText(parent)) + "/" + files->getText(entry);
+  };
+  // The statuses are taken ahead, a window of entries at a time, for the entries the
+  // visit will stat; any other entry the visit meets is taken there.
+  constexpr size_t window = 16384;
+  std::vector<PathStatus> ahead;
+  size_t next = 0;
+  uint32_t collected = files->getFirst();
+  auto takeWindow = [&] {
+    ahead.clear();
+    next = 0;
+    for (; collected && collected < limit && ahead.size() < window; collected = files->getNext(collected)) {
+      if (files->isObsolete(collected)) continue;
+      uint32_t parent = files->getParent(collected);
+      if (parent != 0 && (!files->isEntry(parent) || files->getParent(parent) != 0)) continue;
+      ahead.push_back(PathStatus{collected, pathOf(collected, parent)});
+    }
+    takeStatuses(ahead);
+  };
   uint32_t count = 0;
   for (uint32_t entry = files->getFirst(); entry && entry < limit; entry = files->getNext(entry)) {
     ++count;
@@ -37,18 +92,22 @@ void CKolvoIndex::prune() {
     if (files->isObsolete(entry)) continue;
     uint32_t parent = files->getParent(entry);
     bool isDirectoryEntry = parent == 0;
-    std::string path;
-    if (isDirectoryEntry) {
-      path = files->getText(entry);
-    } else {
+    if (!isDirectoryEntry) {
       if (!files->isEntry(parent)) pruneParentError(entry, parent);
       if (files->getParent(parent) != 0) continue;  // a member of an archive or a mailbox
-      path = std::string(files->getText(parent)) + "/" + files->getText(entry);
     }
-    struct stat status {};
+    PathStatus taken;
+    if (next >= ahead.size() && collected && collected <= entry) takeWindow();
+    if (next < ahead.size() && ahead[next].entry == entry) {
+      taken = std::move(ahead[next++]);
+    } else {
+      taken.path = pathOf(entry, parent);
+      taken.found = lstat(taken.path.c_str(), &taken.status) == 0;
+    }
+    const std::string& path = taken.path;
+    const struct stat& status = taken.status;
     // What is gone, or is now a link or another kind of thing, has vanished for the index.
-    bool vanished = lstat(path.c_str(), &status) != 0 ||
-                    (isDirectoryEntry ? !S_ISDIR(status.st_mode) : !S_ISREG(status.st_mode));
+    bool vanished = !taken.found || (isDirectoryEntry ? !S_ISDIR(status.st_mode) : !S_ISREG(status.st_mode));
     if (vanished) {
       files->markObsolete(entry);
       continue;

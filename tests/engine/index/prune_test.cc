@@ -132,6 +132,46 @@ TEST_F(PruneTest, UpdatedIndexReadsLikeAFreshBuild) {
   EXPECT_EQ(updated["stable"], (std::set<std::string>{root + "/keep.txt", root + "/sub/new.txt"}));
 }
 
+// Enough entries for the update to take their statuses ahead in several windows and on
+// two threads: vanished and modified files anywhere among them, the boundaries included,
+// and the updated index still reads like a fresh build.
+TEST(PruneManyEntries, StatusesTakenAheadGiveTheSameUpdate) {
+  IndexFixture built;
+  const std::string root = built.tree.path().string() + "/many";
+  auto letters = [](int n) {
+    std::string word = "w";
+    for (; n > 0; n /= 26) word += static_cast<char>('a' + n % 26);
+    return word;
+  };
+  std::vector<std::string> paths;
+  for (int folder = 0; folder < 41; ++folder)
+    for (int file = 0; file < 500; ++file) {
+      std::string relative = "many/f" + std::to_string(folder) + "/" + std::to_string(file) + ".txt";
+      paths.push_back(built.tree.write(relative, letters(folder * 500 + file) + " common"));
+      setTime(paths.back(), buildTime - 100);
+    }
+  for (int folder = 0; folder < 41; ++folder) setTime(root + "/f" + std::to_string(folder), buildTime - 100);
+  setTime(root, buildTime - 100);
+  built.buildTree(root);
+  int removed = 0;
+  for (size_t i = 0; i < paths.size(); ++i) {
+    if (i % 997 == 0 || i == 16383 || i == 16384) {
+      std::filesystem::remove(paths[i]);
+      ++removed;
+    } else if (i % 1009 == 0 || i == paths.size() - 1) {
+      std::ofstream(paths[i]) << "changed words";
+      setTime(paths[i], buildTime + 10);
+    }
+  }
+  built.updateTree(buildTime);
+  auto updated = kolvotest::liveWordFiles(*built.index);
+  EXPECT_EQ(updated["common"].size(), paths.size() - removed - 21);
+  EXPECT_EQ(updated["changed"].size(), 21u);
+  IndexFixture fresh;
+  fresh.buildTree(root);
+  EXPECT_EQ(updated, kolvotest::liveWordFiles(*fresh.index));
+}
+
 TEST_F(PruneTest, AFileThatBecameASymbolicLinkHasVanished) {
   std::filesystem::remove(root + "/keep.txt");
   std::filesystem::create_symlink(root + "/same.txt", root + "/keep.txt");
