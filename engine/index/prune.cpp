@@ -1,6 +1,7 @@
 // The update of a stored index: every stored entry is visited once; vanished entries are
 // marked obsolete, modified files are indexed again under new entries, and the new
 // entries of modified folders are added. Like the build, it never follows symbolic links.
+#include <dirent.h>
 #include <sys/stat.h>
 
 #include <cstdio>
@@ -143,15 +144,29 @@ void CKolvoIndex::prune() {
 void CKolvoIndex::updateDirectory(const std::string& path, uint32_t dirId) {
   if (isKolvoDirectory(path)) return;
   std::vector<std::string> names;
-  if (!kolvo::listDirectory(path, names)) return;
-  for (const std::string& name : names) {
+  std::vector<unsigned char> types;
+  if (!kolvo::listDirectory(path, names, types)) return;
+  for (size_t i = 0; i < names.size(); ++i) {
+    const std::string& name = names[i];
     std::string full = path + "/" + name;
     struct stat status {};
-    if (lstat(full.c_str(), &status) != 0) continue;
-    bool isDirectory = S_ISDIR(status.st_mode);
-    if (!isDirectory && !S_ISREG(status.st_mode)) continue;  // links and special files
+    // The listing tells most entries' kind: only new ones, and those of a file system
+    // that does not tell, need their status.
+    bool statusTaken = false;
+    if (types[i] == DT_UNKNOWN) {
+      if (lstat(full.c_str(), &status) != 0) continue;
+      statusTaken = true;
+    }
+    bool isDirectory = statusTaken ? S_ISDIR(status.st_mode) : types[i] == DT_DIR;
+    bool isFile = statusTaken ? S_ISREG(status.st_mode) : types[i] == DT_REG;
+    if (!isDirectory && !isFile) continue;  // links and special files
     uint32_t known = isDirectory ? files->lookupFile(full.c_str(), 0) : files->lookupFile(name.c_str(), dirId);
     if (isExcluded(full.c_str()) || known) continue;
+    if (!statusTaken) {
+      // Taken without following a link: what became one since the listing is passed over.
+      if (lstat(full.c_str(), &status) != 0) continue;
+      if (isDirectory ? !S_ISDIR(status.st_mode) : !S_ISREG(status.st_mode)) continue;
+    }
     auto modified = static_cast<int32_t>(status.st_mtime);
     if (isDirectory) {
       // The walk counts the folder itself among the directories read.

@@ -8,6 +8,11 @@
 namespace kolvo {
 
 bool listDirectory(const std::string& path, std::vector<std::string>& names) {
+  std::vector<unsigned char> types;
+  return listDirectory(path, names, types);
+}
+
+bool listDirectory(const std::string& path, std::vector<std::string>& names, std::vector<unsigned char>& types) {
   std::unique_ptr<DIR, int (*)(DIR*)> folder(opendir(path.c_str()), closedir);
   if (!folder) return false;
   bool seenDot = false;
@@ -19,6 +24,7 @@ bool listDirectory(const std::string& path, std::vector<std::string>& names) {
     }
     if (std::strcmp(entry->d_name, "..") == 0) continue;
     names.emplace_back(entry->d_name);
+    types.push_back(entry->d_type);
   }
   return true;
 }
