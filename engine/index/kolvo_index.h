@@ -53,7 +53,6 @@ class CKolvoIndex {
 
   // Records one occurrence of an already lower-cased word in a file.
   void indexWord(const char* word, uint32_t fileId);
-  void indexWord(const char* word, uint32_t fileId, uint32_t occurrences);
   // Records the words of one chunk, as indexWord would one after another.
   void indexWords(const CWordBatch& batch, uint32_t fileId);
   uint32_t indexExcludedWord(const char* word);

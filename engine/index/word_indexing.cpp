@@ -42,11 +42,6 @@ void CKolvoIndex::indexWords(const CWordBatch& batch, uint32_t fileId) {
   }
 }
 
-void CKolvoIndex::indexWord(const char* word, uint32_t fileId, uint32_t occurrences) {
-  kolvo::kolvoCheck(words != nullptr, "indexing without a word table");
-  indexWord(word, CTextStorage::Key(word), fileId, occurrences);
-}
-
 // The same as that many single occurrences in a row: only the first can finish a link
 // or start the word; the others only count.
 void CKolvoIndex::indexWord(const char* word, const CTextStorage::Key& key, uint32_t fileId, uint32_t occurrences) {

@@ -63,7 +63,6 @@ class TextLookupIndex {
     for (const Slot& slot : slots)
       if (slot.word != 0) visit(slot);
   }
-  size_t size() const { return live; }
   size_t bytes() const { return slots.size() * sizeof(Slot); }
 
  private:

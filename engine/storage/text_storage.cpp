@@ -137,13 +137,16 @@ void CTextStorage::reHashFor(uint32_t entries) {
   }
 }
 
-uint32_t CTextStorage::lookup(const char* text) const { return lookup(Key(text), text); }
+// Without an accelerator the key is not needed: the chains are walked by the table's hash.
+uint32_t CTextStorage::lookup(const char* text) const { return fast ? lookup(Key(text), text) : lookupInChains(text); }
 
 uint32_t CTextStorage::lookup(const Key& key, const char* text) const {
-  if (fast) {
-    const kolvo::TextLookupIndex::Slot* slot = findSlot(key, text);
-    return slot ? slot->word : 0;
-  }
+  if (!fast) return lookupInChains(text);
+  const kolvo::TextLookupIndex::Slot* slot = findSlot(key, text);
+  return slot ? slot->word : 0;
+}
+
+uint32_t CTextStorage::lookupInChains(const char* text) const {
   uint32_t word = buckets[getHash(text)];
   if (word == 0) return 0;
   kolvo::kolvoCheck(isEntry(word), "word bucket");

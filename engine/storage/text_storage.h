@@ -92,6 +92,7 @@ class CTextStorage : public CFileMemory {
   // Rebuilds the chains under enough buckets for entries.
   void reHashFor(uint32_t entries);
   kolvo::TextLookupIndex::Slot* findSlot(const Key& key, const char* text) const;
+  uint32_t lookupInChains(const char* text) const;
   // Writes every slot's data to its entry; from then on the entries hold the data.
   void writeBackCopies();
 
