@@ -14,7 +14,7 @@ class CWordBatch {
   struct Word {
     uint32_t textAt;  // of the NUL-terminated text in the batch's own store
     uint32_t length;
-    uint32_t hash;
+    uint32_t hash;  // shortTextHash of the text, the word table's key hash for a folded text
     uint32_t occurrences;
   };
 

@@ -34,7 +34,9 @@ void CKolvoIndex::indexWords(const CWordBatch& batch, uint32_t fileId) {
   const std::vector<CWordBatch::Word>& list = batch.words();
   batchKeys.clear();
   batchKeys.reserve(list.size());
-  for (const CWordBatch::Word& word : list) batchKeys.emplace_back(batch.text(word), word.length);
+  // indexBuffer folds every word through the case table, which yields no ASCII capital,
+  // so the batch's hash is the key's own.
+  for (const CWordBatch::Word& word : list) batchKeys.emplace_back(batch.text(word), word.length, word.hash);
   for (size_t i = 0; i < list.size() && i < ahead; ++i) words->prefetch(batchKeys[i]);
   for (size_t i = 0; i < list.size(); ++i) {
     if (i + ahead < list.size()) words->prefetch(batchKeys[i + ahead]);

@@ -20,6 +20,11 @@ TextLookupIndex::Key::Key(const char* text, size_t textLength) : length(textLeng
   hash = shortTextHash(folded.data(), length);
 }
 
+TextLookupIndex::Key::Key(const char* foldedText, size_t textLength, uint32_t knownHash)
+    : hash(knownHash), length(textLength) {
+  std::memcpy(head, foldedText, std::min(length, headBytes));
+}
+
 TextLookupIndex::TextLookupIndex(size_t expected) {
   size_t capacity = 64;
   while (capacity < expected * 2) capacity *= 2;

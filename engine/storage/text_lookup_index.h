@@ -26,6 +26,9 @@ class TextLookupIndex {
     unsigned char head[headBytes] = {};
     explicit Key(const char* text) : Key(text, std::strlen(text)) {}
     Key(const char* text, size_t length);
+    // For a text with no ASCII capital whose shortTextHash is known already, as the
+    // words of a chunk come from their batch: only the head is copied.
+    Key(const char* foldedText, size_t length, uint32_t knownHash);
     // Whether the head holds the whole text, so that equal heads mean equal texts.
     bool whole() const { return length < headBytes; }
   };

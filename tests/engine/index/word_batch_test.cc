@@ -1,9 +1,11 @@
 // The word batch of a chunk: each distinct word once, in the order of its first
 // occurrence, with its count, and nothing left over from the chunk before.
 #include "engine/index/word_batch.h"
+#include "engine/storage/text_lookup_index.h"
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -69,3 +71,23 @@ TEST(WordBatch, ClearForgetsEveryWordOfTheChunk) {
 }
 
 }  // namespace
+
+// Indexing makes a word's table key from the batch's hash; it must be the key the table
+// makes itself, or a word of a chunk would be taken for a new one.
+TEST(WordBatch, HashIsTheWordTableKeyOfAFoldedText) {
+  const std::string longWord(70, 'q');
+  const std::vector<std::string> texts = {"a", "ab", "abc", "abcd", "abcdefg", "abcdefgh", "abcdefghi",
+                                          std::string(39, 'x'), std::string(40, 'x'), longWord,
+                                          "\xe9t\xe9", longWord + "z"};
+  CWordBatch batch;
+  for (const std::string& text : texts) batch.add(text.data(), text.size());
+  ASSERT_EQ(batch.words().size(), texts.size());
+  for (const CWordBatch::Word& word : batch.words()) {
+    const char* text = batch.text(word);
+    kolvo::TextLookupIndex::Key fromBatch(text, word.length, word.hash);
+    kolvo::TextLookupIndex::Key own(text, word.length);
+    EXPECT_EQ(fromBatch.hash, own.hash) << text;
+    EXPECT_EQ(fromBatch.length, own.length) << text;
+    EXPECT_EQ(0, std::memcmp(fromBatch.head, own.head, sizeof own.head)) << text;
+  }
+}
