@@ -74,13 +74,21 @@ void CTextStorage::clearAll() {
   buckets.assign(buckets.size(), 0);
   entryCount = 0;
   fast.reset();
+  partial = false;
   copiesAhead = false;
 }
 
 CTextStorage::Entry CTextStorage::findEntry(const Key& key, const char* text) {
-  if (!fast) return Entry{lookup(key, text), nullptr};
-  kolvo::TextLookupIndex::Slot* slot = findSlot(key, text);
-  return Entry{slot ? slot->word : 0, slot};
+  // An opened table that indexing writes to (an update) meets the same words over and
+  // over: each is found in the chains once and then in an accelerator of the words met.
+  if (!fast) {
+    fast = std::make_unique<kolvo::TextLookupIndex>(1024);
+    partial = true;
+  }
+  if (kolvo::TextLookupIndex::Slot* slot = findSlot(key, text)) return Entry{slot->word, slot};
+  if (partial)
+    if (uint32_t word = lookupInChains(text)) return Entry{word, &fast->insert(key, word)};
+  return Entry{0, nullptr};
 }
 
 void CTextStorage::setData(const Entry& entry, const unsigned char* data) {
@@ -143,7 +151,8 @@ uint32_t CTextStorage::lookup(const char* text) const { return fast ? lookup(Key
 uint32_t CTextStorage::lookup(const Key& key, const char* text) const {
   if (!fast) return lookupInChains(text);
   const kolvo::TextLookupIndex::Slot* slot = findSlot(key, text);
-  return slot ? slot->word : 0;
+  if (slot) return slot->word;
+  return partial ? lookupInChains(text) : 0;
 }
 
 uint32_t CTextStorage::lookupInChains(const char* text) const {
@@ -210,6 +219,7 @@ bool CTextStorage::read(std::FILE* stream) {
   entryCount = count;
   // The entries are no longer the ones the accelerator holds.
   fast.reset();
+  partial = false;
   copiesAhead = false;
   return true;
 }

@@ -100,6 +100,9 @@ class CTextStorage : public CFileMemory {
   std::vector<uint32_t, kolvo::HugePageAllocator<uint32_t>> buckets;
   uint32_t entryCount = 0;
   std::unique_ptr<kolvo::TextLookupIndex> fast;
+  // Whether the accelerator holds only the texts indexing has met, as on a table that
+  // was opened and is updated: a text it does not hold may still be in the chains.
+  bool partial = false;
   // Whether the slots hold the data and the entries may be behind.
   bool copiesAhead = false;
 };

@@ -394,3 +394,41 @@ TEST_F(TextStorageTest, DataChangedThroughEntriesReachesEveryReaderAndTheFile) {
 }
 
 }  // namespace
+
+// An update indexes into an opened table: the words it meets are kept in an accelerator
+// of their own, which must answer as the chains do for words met before, words never
+// met, and words the update adds.
+TEST_F(TextStorageTest, OpenedTableIndexedAgainFindsStoredAndNewWords) {
+  std::vector<uint32_t> numbers;
+  {
+    auto words = newWordTable(64);
+    for (int i = 0; i < 2000; ++i) numbers.push_back(words->addText(("stored" + std::to_string(i)).c_str()));
+    words->disableWrite();
+    storeTo(*words);
+  }
+  auto reopened = reopen();
+  ASSERT_NE(reopened, nullptr);
+  ASSERT_TRUE(reopened->enableWrite());
+  auto find = [&](const std::string& text) {
+    return reopened->findEntry(CTextStorage::Key(text.c_str()), text.c_str());
+  };
+  for (int pass = 0; pass < 2; ++pass)
+    for (int i = 0; i < 2000; i += 3) ASSERT_EQ(find("stored" + std::to_string(i)).word, numbers[i]) << pass;
+  EXPECT_GT(reopened->acceleratorBytes(), 0u);
+  // Words the accelerator never met are still found, through every kind of lookup.
+  EXPECT_EQ(find("STORED1").word, numbers[1]);
+  EXPECT_EQ(reopened->lookup("stored2"), numbers[2]);
+  EXPECT_EQ(reopened->lookup(CTextStorage::Key("Stored5"), "Stored5"), numbers[5]);
+  EXPECT_EQ(find("absent").word, 0u);
+  CTextStorage::Entry added = reopened->addEntry("added");
+  unsigned char data[16] = {};
+  kolvo::storeU32(data, 41);
+  reopened->setData(added, data);
+  EXPECT_EQ(find("ADDED").word, added.word);
+  EXPECT_EQ(reopened->lookup("added"), added.word);
+  EXPECT_EQ(kolvo::loadU32(reopened->getData(added.word)), 41u);
+  CTextStorage::Entry again = find("stored3");
+  kolvo::storeU32(data, 42);
+  reopened->setData(again, data);
+  EXPECT_EQ(kolvo::loadU32(reopened->getData(numbers[3])), 42u);
+}
