@@ -7,5 +7,7 @@
 class CDosOemAnalyzer : public CFileAnalyzer {
  public:
   explicit CDosOemAnalyzer(CKolvoIndex* owner) : CFileAnalyzer(owner) {}
+  // The conversion is a fixed table, so the walk may split on its reader thread.
+  bool canReadAhead() const override { return true; }
   void convertRawBuffer(char* buffer, uint32_t length) override;
 };

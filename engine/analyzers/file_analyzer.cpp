@@ -8,6 +8,7 @@
 #include <ctime>
 #include <memory>
 #include <string>
+#include <typeinfo>
 #include <vector>
 
 #include "engine/index/kolvo_index.h"
@@ -30,10 +31,19 @@ constexpr unsigned char LF = '\n';
 
 }  // namespace
 
-bool CFileAnalyzer::withinWordLimits(size_t length) const {
-  size_t upper = index->maxWordLength ? size_t{index->maxWordLength} + 1 : unlimitedWordLength;
-  return length >= index->minWordLength && length <= upper;
+SplitRules SplitRules::of(const CKolvoIndex& index) {
+  SplitRules rules;
+  rules.valid = index.validCharMask.data();
+  rules.trailing = index.validTrailingMask.data();
+  rules.control = index.controlCharMask.data();
+  rules.folded = kolvo::lowerCaseTable().data();
+  rules.lower = index.minWordLength;
+  rules.upper = index.maxWordLength ? size_t{index.maxWordLength} + 1 : unlimitedWordLength;
+  rules.maxPerFileRead = index.maxPerFileRead;
+  return rules;
 }
+
+bool CFileAnalyzer::withinWordLimits(size_t length) const { return SplitRules::of(*index).withinWordLimits(length); }
 
 void CFileAnalyzer::indexPendingWord(uint32_t fileId) {
   // The last word of a file is held to both limits, like every other word.
@@ -41,72 +51,85 @@ void CFileAnalyzer::indexPendingWord(uint32_t fileId) {
     index->indexWord(index->pendingText.c_str(), fileId);
 }
 
-bool CFileAnalyzer::indexFile(const char* path, uint32_t fileId) {
+bool CFileAnalyzer::canReadAhead() const { return typeid(*this) == typeid(CFileAnalyzer); }
+
+template <class TakeChunk>
+bool CFileAnalyzer::readChunks(const char* path, const SplitRules& rules, std::string& pending,
+                               TakeChunk&& takeChunk) {
   FilePtr in = openForReading(path);
   if (!in) return false;
-  CKolvoIndex& owner = *index;
-  const uint64_t maximum = owner.maxPerFileRead;
+  const uint64_t maximum = rules.maxPerFileRead;
   uint32_t capacity = static_cast<uint32_t>(std::min<uint64_t>(maximum, chunkCapacity));
   std::vector<char> chunk(chunkCapacity + 1);
-  owner.pendingText.clear();
+  pending.clear();
   uint32_t carry = 0;
   uint64_t total = 0;
-  bool firstChunk = true;
   for (;;) {
     size_t got = capacity > carry ? std::fread(chunk.data() + carry, 1, capacity - carry, in.get()) : 0;
     // At the end the pending text still holds the carried word.
-    if (got == 0) {
-      indexPendingWord(fileId);
-      break;
-    }
+    if (got == 0) break;
     auto content = static_cast<uint32_t>(carry + got);
-    owner.pendingText.clear();
-    indexBuffer(chunk.data(), content, fileId, firstChunk);
-    owner.bytesRead += static_cast<double>(got);
-    if (owner.statusLevel >= 2) {
-      char total[64];
-      std::snprintf(total, sizeof total, "%f", owner.bytesRead);
-      kolvo::setStatus("BytesIndexing", std::string(total) + "\t" + path);
-    }
+    pending.clear();
+    takeChunk(chunk.data(), content, got);
     total += got;
     if (total >= maximum) {
       // The limit cut a word only when the file goes on with a word character; a file
       // of exactly the limit's size, or one cut at a separator, keeps its last word.
       int next = std::fgetc(in.get());
-      bool cut = false;
       if (next != EOF) {
         char byte = static_cast<char>(next);
         convertRawBuffer(&byte, 1);
         auto c = static_cast<unsigned char>(byte);
-        cut = owner.validCharMask[c] || owner.validTrailingMask[c];
+        if (rules.valid[c] || rules.trailing[c]) pending.clear();
       }
-      if (!cut) indexPendingWord(fileId);
-      owner.pendingText.clear();
       break;
     }
-    if (!owner.pendingText.empty()) {
-      carry = static_cast<uint32_t>(owner.pendingText.size());
-      std::memcpy(chunk.data(), owner.pendingText.data(), carry);
-    } else {
-      carry = 0;
-    }
+    carry = static_cast<uint32_t>(pending.size());
+    std::memcpy(chunk.data(), pending.data(), carry);
     uint64_t left = maximum - total;
     if (left < capacity - std::min(capacity, carry)) capacity = static_cast<uint32_t>(carry + left);
-    firstChunk = false;
   }
+  if (!rules.withinWordLimits(pending.size())) pending.clear();
+  return true;
+}
+
+bool CFileAnalyzer::indexFile(const char* path, uint32_t fileId) {
+  CKolvoIndex& owner = *index;
+  bool firstChunk = true;
+  bool opened = readChunks(path, SplitRules::of(owner), owner.pendingText, [&](char* chunk, uint32_t length, size_t got) {
+    indexBuffer(chunk, length, fileId, firstChunk);
+    firstChunk = false;
+    owner.noteBytesRead(got, path);
+  });
+  if (!opened) return false;
+  if (!owner.pendingText.empty()) owner.indexWord(owner.pendingText.c_str(), fileId);
+  owner.pendingText.clear();
   ++owner.contentsIndexed;
   return true;
 }
 
+bool CFileAnalyzer::splitFile(const char* path, const SplitRules& rules, WordSink& sink, std::string& lastWord) {
+  return readChunks(path, rules, lastWord, [&](char* chunk, uint32_t length, size_t got) {
+    splitChunk(rules, chunk, length, sink.nextBatch(), lastWord);
+    sink.chunkSplit(got);
+  });
+}
+
 uint32_t CFileAnalyzer::indexBuffer(char* buffer, uint32_t length, uint32_t fileId, bool /*firstChunk*/) {
-  CKolvoIndex& owner = *index;
-  const size_t upper = owner.maxWordLength ? size_t{owner.maxWordLength} + 1 : unlimitedWordLength;
-  const size_t lower = owner.minWordLength;
+  uint32_t indexed = splitChunk(SplitRules::of(*index), buffer, length, batch, index->pendingText);
+  index->indexWords(batch, fileId);
+  return indexed;
+}
+
+uint32_t CFileAnalyzer::splitChunk(const SplitRules& rules, char* buffer, uint32_t length, CWordBatch& words,
+                                   std::string& pending) {
+  const size_t upper = rules.upper;
+  const size_t lower = rules.lower;
   convertRawBuffer(buffer, length);
-  const unsigned char* valid = owner.validCharMask.data();
-  const unsigned char* trailing = owner.validTrailingMask.data();
-  const unsigned char* control = owner.controlCharMask.data();
-  const unsigned char* folded = kolvo::lowerCaseTable().data();
+  const unsigned char* valid = rules.valid;
+  const unsigned char* trailing = rules.trailing;
+  const unsigned char* control = rules.control;
+  const unsigned char* folded = rules.folded;
 
   char* chunkStart = buffer;
   char* read = buffer;
@@ -115,7 +138,7 @@ uint32_t CFileAnalyzer::indexBuffer(char* buffer, uint32_t length, uint32_t file
   bool controlSeen = false;
   bool afterSkip = true;
   uint32_t indexed = 0;
-  batch.clear();
+  words.clear();
   while (read - chunkStart < static_cast<ptrdiff_t>(length)) {
     auto c = static_cast<unsigned char>(*read);
     // One NUL inside a word is skipped, so text of 16-bit characters yields its words.
@@ -148,7 +171,7 @@ uint32_t CFileAnalyzer::indexBuffer(char* buffer, uint32_t length, uint32_t file
         auto wordLength = static_cast<size_t>(write - wordStart);
         if (wordLength >= lower && wordLength <= upper) {
           // The NUL may land on the separator itself, which is examined again below.
-          batch.add(wordStart, wordLength);
+          words.add(wordStart, wordLength);
           ++indexed;
         }
       }
@@ -157,9 +180,8 @@ uint32_t CFileAnalyzer::indexBuffer(char* buffer, uint32_t length, uint32_t file
     }
     afterSkip = false;
   }
-  owner.indexWords(batch, fileId);
   if (write != wordStart)
-    owner.pendingText.assign(wordStart, std::min(static_cast<size_t>(write - wordStart), pendingWordLimit));
+    pending.assign(wordStart, std::min(static_cast<size_t>(write - wordStart), pendingWordLimit));
   return indexed;
 }
 

@@ -3,12 +3,31 @@
 // holds one instance per analyzer name, and the walk and the file-contents view use it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 #include "engine/index/word_batch.h"
 
 class CKolvoIndex;
+
+// What splitting a chunk into words depends on, taken from an index: its masks, the
+// case table, the word length limits and how much of a file is read. The walk's reader
+// thread splits under a copy made when the walk began.
+struct SplitRules {
+  const unsigned char* valid = nullptr;
+  const unsigned char* trailing = nullptr;
+  const unsigned char* control = nullptr;
+  const unsigned char* folded = nullptr;
+  size_t lower = 0;
+  size_t upper = 0;
+  uint64_t maxPerFileRead = 0;
+
+  // The rules of the index as it stands; they point into it.
+  static SplitRules of(const CKolvoIndex& index);
+  bool withinWordLimits(size_t length) const { return length >= lower && length <= upper; }
+};
 
 class CFileAnalyzer {
  public:
@@ -26,6 +45,25 @@ class CFileAnalyzer {
   virtual uint32_t indexBuffer(char* buffer, uint32_t length, uint32_t fileId, bool firstChunk);
   // Indexes the words of the file at path under fileId; false when it cannot be read.
   virtual bool indexFile(const char* path, uint32_t fileId);
+  // Whether the walk may read and split this analyzer's files on its reader thread with
+  // splitFile, rather than through indexFile. Only the base and the analyzers that
+  // change nothing but convertRawBuffer may: a subclass that reads files its own way
+  // has other work done in indexFile.
+  virtual bool canReadAhead() const;
+  // Where splitFile hands the words it splits, chunk by chunk.
+  class WordSink {
+   public:
+    virtual ~WordSink() = default;
+    // The batch the next chunk's words go into.
+    virtual CWordBatch& nextBatch() = 0;
+    // The batch of nextBatch holds the words of a chunk of that many bytes read.
+    virtual void chunkSplit(size_t bytesRead) = 0;
+  };
+  // Reads and splits the file at path as indexFile does, but touches neither the index
+  // nor a callback, so another thread may run it: the words of each chunk go to sink,
+  // and the file's last word, when indexFile would index it, to lastWord (else empty).
+  // False when the file cannot be opened.
+  bool splitFile(const char* path, const SplitRules& rules, WordSink& sink, std::string& lastWord);
   // Converts a chunk in place to the index's character set; the base leaves it alone.
   virtual void convertRawBuffer(char* buffer, uint32_t length);
   // Writes a member of a container to destinationPath; the base holds no members.
@@ -57,11 +95,21 @@ class CFileAnalyzer {
   // when it is within both length limits.
   void indexPendingWord(uint32_t fileId);
   bool withinWordLimits(size_t length) const;
+  // Splits one chunk in place (converted and lower-cased) into words (cleared first);
+  // an unfinished word at the end goes to pending. Returns the words it found.
+  uint32_t splitChunk(const SplitRules& rules, char* buffer, uint32_t length, CWordBatch& words,
+                      std::string& pending);
 
   CKolvoIndex* index;
   bool characterHooks = false;
 
  private:
+  // The read loop of indexFile and splitFile: takeChunk(chunk, length, bytesRead) splits
+  // each chunk and leaves its unfinished word in pending. False when the file cannot be
+  // opened; else pending ends as the file's last word to index, or empty.
+  template <class TakeChunk>
+  bool readChunks(const char* path, const SplitRules& rules, std::string& pending, TakeChunk&& takeChunk);
+
   // The words of the chunk in hand; kept between chunks for its memory only.
   CWordBatch batch;
 };

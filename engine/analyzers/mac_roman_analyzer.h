@@ -7,5 +7,7 @@
 class CMacRomanAnalyzer : public CFileAnalyzer {
  public:
   explicit CMacRomanAnalyzer(CKolvoIndex* owner) : CFileAnalyzer(owner) {}
+  // The conversion is a fixed table, so the walk may split on its reader thread.
+  bool canReadAhead() const override { return true; }
   void convertRawBuffer(char* buffer, uint32_t length) override;
 };

@@ -5,12 +5,15 @@
 #include <sys/stat.h>
 
 #include <ctime>
+#include <memory>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "engine/analyzers/file_analyzer.h"
 #include "engine/index/kolvo_index.h"
 #include "engine/index/name_matching.h"
+#include "engine/index/read_ahead.h"
 #include "engine/index/walk_support.h"
 #include "engine/kolvolib/error_reporting.h"
 
@@ -61,8 +64,8 @@ void CKolvoIndex::reportProgress(const char* code, const std::string& detail) {
   if (statusLevel == 0) return;
   auto now = static_cast<int32_t>(std::time(nullptr));
   if (now <= lastStatusTime) return;
-  if (!kolvo::setStatus(code, detail)) throwKolvoError("HaltRequested");
   lastStatusTime = now;
+  if (!kolvo::setStatus(code, detail)) throwKolvoError("HaltRequested");
 }
 
 bool CKolvoIndex::isKolvoDirectory(const std::string& path) const {
@@ -99,7 +102,32 @@ uint32_t CKolvoIndex::recordFile(const char* name, uint32_t dirId, int32_t modif
 
 void CKolvoIndex::indexDirectory(const char* path, uint32_t dirId) {
   kolvo::kolvoCheck(files != nullptr && path != nullptr, "walk without a file table");
-  walkDirectory(path, dirId, 0);
+  std::unique_ptr<CReadAhead> reader;
+  if (walkReadsAhead) {
+    // A machine that cannot start a thread walks alone.
+    try {
+      reader = std::make_unique<CReadAhead>(*this);
+    } catch (const std::system_error&) {
+    }
+  }
+  if (!reader) return walkDirectory(path, dirId, 0);
+  walkReader = reader.get();
+  struct Forget {
+    CKolvoIndex& index;
+    ~Forget() { index.walkReader = nullptr; }
+  } forget{*this};
+  try {
+    walkDirectory(path, dirId, 0);
+  } catch (...) {
+    // The files recorded before a halt or an error keep their words, as they would
+    // have had them one file at a time.
+    try {
+      reader->finish();
+    } catch (...) {
+    }
+    throw;
+  }
+  reader->finish();
 }
 
 void CKolvoIndex::walkDirectory(const std::string& path, uint32_t dirId, int depth) {
@@ -127,7 +155,14 @@ void CKolvoIndex::walkDirectory(const std::string& path, uint32_t dirId, int dep
       if (!trackAll && !analyzer) continue;
       uint32_t entry = recordFile(name.c_str(), dirId, static_cast<int32_t>(status.st_mtime),
                                   static_cast<uint32_t>(status.st_size));
-      if (analyzer) analyzer->indexFile(full.c_str(), entry);
+      if (!analyzer) continue;
+      if (walkReader && analyzer->canReadAhead()) {
+        walkReader->queue(*analyzer, full, entry);
+      } else {
+        // Each file's words come together: the queued files go first.
+        if (walkReader) walkReader->finish();
+        analyzer->indexFile(full.c_str(), entry);
+      }
     }
     // Symbolic links, devices, pipes and sockets are neither recorded nor read.
   }

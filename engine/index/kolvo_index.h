@@ -20,6 +20,7 @@ class CWordBatch;
 #include "engine/storage/word_links.h"
 
 class CFileAnalyzer;
+class CReadAhead;
 
 class CKolvoIndex {
  public:
@@ -55,6 +56,8 @@ class CKolvoIndex {
   void indexWord(const char* word, uint32_t fileId);
   // Records the words of one chunk, as indexWord would one after another.
   void indexWords(const CWordBatch& batch, uint32_t fileId);
+  // Counts the bytes of a chunk read from path, with a report at status level 2.
+  void noteBytesRead(size_t got, const char* path);
   uint32_t indexExcludedWord(const char* word);
   // Rebuilds the skip-word table from the skip file.
   void indexExclusions();
@@ -104,6 +107,9 @@ class CKolvoIndex {
   int32_t statusLevel = 0;
   bool isUpdate = false;
   bool trackAll = true;
+  // A build's walk reads and splits files on a second thread while this one fills the
+  // tables; off, it does both in turn.
+  bool walkReadsAhead = true;
   std::string temporaryDirectory;
   // Carries an unfinished word or markup fragment from one chunk to the next.
   std::string pendingText;
@@ -162,6 +168,8 @@ class CKolvoIndex {
   // Writes "deadkolvo.txt" and raises "PruneParentError".
   [[noreturn]] void pruneParentError(uint32_t file, uint32_t parent);
   void indexWord(const char* word, const CTextStorage::Key& key, uint32_t fileId, uint32_t occurrences);
+  // The walk's reader while a build's walk runs; null otherwise.
+  CReadAhead* walkReader = nullptr;
   // indexWords' keys, kept for their memory.
   std::vector<CTextStorage::Key> batchKeys;
 

@@ -84,6 +84,15 @@ void CKolvoIndex::indexWord(const char* word, const CTextStorage::Key& key, uint
   words->setData(entry, data);
 }
 
+void CKolvoIndex::noteBytesRead(size_t got, const char* path) {
+  bytesRead += static_cast<double>(got);
+  if (statusLevel >= 2) {
+    char total[64];
+    std::snprintf(total, sizeof total, "%f", bytesRead);
+    kolvo::setStatus("BytesIndexing", std::string(total) + "\t" + path);
+  }
+}
+
 uint32_t CKolvoIndex::indexExcludedWord(const char* word) {
   uint32_t number = skippedWords->lookup(word);
   return number ? number : skippedWords->addText(word);
