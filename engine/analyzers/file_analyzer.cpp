@@ -33,10 +33,13 @@ constexpr unsigned char LF = '\n';
 
 SplitRules SplitRules::of(const CKolvoIndex& index) {
   SplitRules rules;
-  rules.valid = index.validCharMask.data();
-  rules.trailing = index.validTrailingMask.data();
-  rules.control = index.controlCharMask.data();
-  rules.folded = kolvo::lowerCaseTable().data();
+  for (size_t c = 0; c < 256; ++c) {
+    bool valid = index.validCharMask[c] != 0;
+    rules.classes[c] = static_cast<unsigned char>((valid ? starts : 0) |
+                                                  (valid || index.validTrailingMask[c] ? continues : 0) |
+                                                  (index.controlCharMask[c] ? control : 0));
+  }
+  rules.folded = kolvo::lowerCaseTable();
   rules.lower = index.minWordLength;
   rules.upper = index.maxWordLength ? size_t{index.maxWordLength} + 1 : unlimitedWordLength;
   rules.maxPerFileRead = index.maxPerFileRead;
@@ -80,7 +83,7 @@ bool CFileAnalyzer::readChunks(const char* path, const SplitRules& rules, std::s
         char byte = static_cast<char>(next);
         convertRawBuffer(&byte, 1);
         auto c = static_cast<unsigned char>(byte);
-        if (rules.valid[c] || rules.trailing[c]) pending.clear();
+        if (rules.classes[c] & SplitRules::continues) pending.clear();
       }
       break;
     }
@@ -123,13 +126,71 @@ uint32_t CFileAnalyzer::indexBuffer(char* buffer, uint32_t length, uint32_t file
 
 uint32_t CFileAnalyzer::splitChunk(const SplitRules& rules, char* buffer, uint32_t length, CWordBatch& words,
                                    std::string& pending) {
+  convertRawBuffer(buffer, length);
+  if (characterHooks) return splitWithHooks(rules, buffer, length, words, pending);
+  // The rules of splitWithHooks without the hooks, a word at a time: within a word a
+  // valid and a trailing character are the same, and a separator is passed over at once.
+  const unsigned char* classes = rules.classes.data();
+  const unsigned char* folded = rules.folded.data();
+  char* read = buffer;
+  char* const end = buffer + length;
+  bool controlSeen = false;
+  uint32_t indexed = 0;
+  words.clear();
+  for (;;) {
+    unsigned char c = 0;
+    while (read < end && !(classes[c = static_cast<unsigned char>(*read)] & SplitRules::starts)) {
+      controlSeen = controlSeen || (classes[c] & SplitRules::control);
+      ++read;
+    }
+    if (read == end) return indexed;
+    char* wordStart = read;
+    char* write = read;
+    *write++ = static_cast<char>(folded[c]);
+    ++read;
+    bool afterSkip = false;
+    for (;;) {
+      while (read < end && (classes[c = static_cast<unsigned char>(*read)] & SplitRules::continues) && c != 0) {
+        *write++ = static_cast<char>(folded[c]);
+        ++read;
+        afterSkip = false;
+      }
+      if (read == end) {
+        pending.assign(wordStart, std::min(static_cast<size_t>(write - wordStart), pendingWordLimit));
+        return indexed;
+      }
+      // One NUL inside a word is skipped, so text of 16-bit characters yields its words.
+      if (c == 0 && !afterSkip) {
+        ++read;
+        afterSkip = true;
+        continue;
+      }
+      if (classes[c] & SplitRules::continues) {
+        *write++ = static_cast<char>(folded[c]);
+        ++read;
+        afterSkip = false;
+        continue;
+      }
+      break;
+    }
+    // A separator ends the word; a word between two control characters is noise.
+    bool isControl = (classes[c] & SplitRules::control) != 0;
+    auto wordLength = static_cast<size_t>(write - wordStart);
+    if (!(controlSeen && isControl) && wordLength >= rules.lower && wordLength <= rules.upper) {
+      words.add(wordStart, wordLength);
+      ++indexed;
+    }
+    controlSeen = isControl;
+    ++read;
+  }
+}
+
+uint32_t CFileAnalyzer::splitWithHooks(const SplitRules& rules, char* buffer, uint32_t length, CWordBatch& words,
+                                       std::string& pending) {
   const size_t upper = rules.upper;
   const size_t lower = rules.lower;
-  convertRawBuffer(buffer, length);
-  const unsigned char* valid = rules.valid;
-  const unsigned char* trailing = rules.trailing;
-  const unsigned char* control = rules.control;
-  const unsigned char* folded = rules.folded;
+  const unsigned char* classes = rules.classes.data();
+  const unsigned char* folded = rules.folded.data();
 
   char* chunkStart = buffer;
   char* read = buffer;
@@ -155,19 +216,19 @@ uint32_t CFileAnalyzer::splitChunk(const SplitRules& rules, char* buffer, uint32
       }
       c = static_cast<unsigned char>(hooked);
     }
-    if (valid[c]) {
+    if (classes[c] & SplitRules::starts) {
       *write++ = static_cast<char>(folded[c]);
       ++read;
     } else if (write == wordStart) {
-      if (!controlSeen) controlSeen = control[c] != 0;
+      if (!controlSeen) controlSeen = (classes[c] & SplitRules::control) != 0;
       ++read;
       wordStart = write = read;
-    } else if (trailing[c]) {
+    } else if (classes[c] & SplitRules::continues) {
       *write++ = static_cast<char>(folded[c]);
       ++read;
     } else {
       // A separator ends the word; a word between two control characters is noise.
-      if (!(controlSeen && control[c])) {
+      if (!(controlSeen && (classes[c] & SplitRules::control))) {
         auto wordLength = static_cast<size_t>(write - wordStart);
         if (wordLength >= lower && wordLength <= upper) {
           // The NUL may land on the separator itself, which is examined again below.
@@ -175,7 +236,7 @@ uint32_t CFileAnalyzer::splitChunk(const SplitRules& rules, char* buffer, uint32
           ++indexed;
         }
       }
-      controlSeen = control[c] != 0;
+      controlSeen = (classes[c] & SplitRules::control) != 0;
       wordStart = write = read;
     }
     afterSkip = false;

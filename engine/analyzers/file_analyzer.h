@@ -3,6 +3,7 @@
 // holds one instance per analyzer name, and the walk and the file-contents view use it.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -12,19 +13,19 @@
 
 class CKolvoIndex;
 
-// What splitting a chunk into words depends on, taken from an index: its masks, the
-// case table, the word length limits and how much of a file is read. The walk's reader
-// thread splits under a copy made when the walk began.
+// What splitting a chunk into words depends on, copied from an index: what each byte is
+// to a word, the case table, the word length limits and how much of a file is read. The
+// walk's reader thread splits under a copy made when the walk began.
 struct SplitRules {
-  const unsigned char* valid = nullptr;
-  const unsigned char* trailing = nullptr;
-  const unsigned char* control = nullptr;
-  const unsigned char* folded = nullptr;
+  enum : unsigned char { starts = 1, continues = 2, control = 4 };
+  // starts: the byte may begin a word (a valid character); continues: it may go on with
+  // one (valid or trailing); control: a control character, which marks noise.
+  std::array<unsigned char, 256> classes{};
+  std::array<unsigned char, 256> folded{};
   size_t lower = 0;
   size_t upper = 0;
   uint64_t maxPerFileRead = 0;
 
-  // The rules of the index as it stands; they point into it.
   static SplitRules of(const CKolvoIndex& index);
   bool withinWordLimits(size_t length) const { return length >= lower && length <= upper; }
 };
@@ -104,6 +105,9 @@ class CFileAnalyzer {
   bool characterHooks = false;
 
  private:
+  // splitChunk byte by byte, offering each byte to checkIndexCharacter.
+  uint32_t splitWithHooks(const SplitRules& rules, char* buffer, uint32_t length, CWordBatch& words,
+                          std::string& pending);
   // The read loop of indexFile and splitFile: takeChunk(chunk, length, bytesRead) splits
   // each chunk and leaves its unfinished word in pending. False when the file cannot be
   // opened; else pending ends as the file's last word to index, or empty.

@@ -1,9 +1,5 @@
 #include "engine/index/read_ahead.h"
 
-#include <algorithm>
-
-#include "engine/kolvolib/lower_case_table.h"
-
 namespace {
 
 // Chunks split and not yet indexed, and files queued and not yet indexed: enough for
@@ -35,18 +31,7 @@ class CReadAhead::Sink : public CFileAnalyzer::WordSink {
   CReadAhead& owner;
 };
 
-CReadAhead::CReadAhead(CKolvoIndex& owner)
-    : index(owner),
-      valid(owner.validCharMask),
-      trailing(owner.validTrailingMask),
-      control(owner.controlCharMask),
-      folded(kolvo::lowerCaseTable()),
-      rules(SplitRules::of(owner)),
-      ring(ringSize) {
-  rules.valid = valid.data();
-  rules.trailing = trailing.data();
-  rules.control = control.data();
-  rules.folded = folded.data();
+CReadAhead::CReadAhead(CKolvoIndex& owner) : index(owner), rules(SplitRules::of(owner)), ring(ringSize) {
   reader = std::thread(&CReadAhead::readFiles, this);
 }
 

@@ -64,11 +64,7 @@ class CReadAhead {
   void indexChunk(Chunk& chunk);
 
   CKolvoIndex& index;
-  CKolvoIndex::CharMask valid;
-  CKolvoIndex::CharMask trailing;
-  CKolvoIndex::CharMask control;
-  CKolvoIndex::CharMask folded;
-  SplitRules rules;
+  const SplitRules rules;
 
   // The walk's thread alone: files queued whose words have not all been indexed, and
   // the ring position of the next chunk to index.

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -198,6 +199,54 @@ struct StripCase {
   std::string out;
   int wrapWidth = 0;
 };
+
+// The analyzer's own split, with or without the hooks offered every character.
+class SplitProbe : public CFileAnalyzer {
+ public:
+  SplitProbe(CKolvoIndex* owner, bool hooks) : CFileAnalyzer(owner) { characterHooks = hooks; }
+  std::string split(const SplitRules& rules, std::string bytes, std::string& pending) {
+    CWordBatch words;
+    uint32_t count = splitChunk(rules, bytes.data(), static_cast<uint32_t>(bytes.size()), words, pending);
+    std::string out = std::to_string(count) + ":";
+    for (const CWordBatch::Word& word : words.words())
+      out += std::string(words.text(word), word.length) + "*" + std::to_string(word.occurrences) + " ";
+    return out;
+  }
+};
+
+TEST(FileAnalyzerWords, SplitWithoutHooksFindsWhatTheHookedSplitFinds) {
+  AnalyzerFixture fixture;
+  SplitProbe plain(fixture.index.get(), false);
+  SplitProbe hooked(fixture.index.get(), true);
+  std::srand(5);
+  auto pick = [](const char* from) { return from[std::rand() % std::strlen(from)]; };
+  for (int round = 0; round < 3000; ++round) {
+    // Masks of a few kinds of byte, NUL and control characters among them.
+    SplitRules rules;
+    const std::string alphabet = std::string("abcXYZ09'-. \n\x01\x02\x1f\xc4\xe9\x7f", 19) + std::string(1, '\0');
+    for (char c : alphabet) {
+      auto u = static_cast<unsigned char>(c);
+      int kind = std::rand() % 4;
+      bool control = u == 1 || u == 2 || u == 0x1f;
+      rules.classes[u] = static_cast<unsigned char>((kind == 0 ? SplitRules::starts | SplitRules::continues : 0) |
+                                                    (kind == 1 ? SplitRules::continues : 0) |
+                                                    (control ? SplitRules::control : 0));
+    }
+    rules.folded = kolvo::lowerCaseTable();
+    rules.lower = static_cast<size_t>(std::rand() % 4);
+    rules.upper = rules.lower + static_cast<size_t>(std::rand() % 12);
+    std::string bytes;
+    size_t length = static_cast<size_t>(std::rand() % 60);
+    for (size_t i = 0; i < length; ++i) bytes += pick(std::rand() % 3 ? "abcXYZ09" : "'-. \n\x01\x02\x1f\xc4\xe9\x7f") ;
+    for (int nuls = std::rand() % 4; nuls > 0 && !bytes.empty(); --nuls) bytes[std::rand() % bytes.size()] = '\0';
+    std::string plainPending = "carried";
+    std::string hookedPending = "carried";
+    std::string plainWords = plain.split(rules, bytes, plainPending);
+    std::string hookedWords = hooked.split(rules, bytes, hookedPending);
+    ASSERT_EQ(plainWords, hookedWords) << "round " << round;
+    ASSERT_EQ(plainPending, hookedPending) << "round " << round;
+  }
+}
 
 TEST(FileAnalyzerDisplay, TableOfInputs) {
   const std::vector<StripCase> cases = {
