@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <system_error>
 #include <string>
@@ -36,25 +37,65 @@ struct PathStatus {
   struct stat status {};
 };
 
+void takeStatusesOf(std::vector<PathStatus>& paths, size_t from, size_t to) {
+  for (size_t i = from; i < to; ++i) paths[i].found = lstat(paths[i].path.c_str(), &paths[i].status) == 0;
+}
+
 // Takes the status of every path, half of them on a second thread: one lstat per stored
 // entry is most of an update's time when little has changed. The threads only call
 // lstat on memory made beforehand.
 void takeStatuses(std::vector<PathStatus>& paths) {
-  auto run = [&paths](size_t from, size_t to) {
-    for (size_t i = from; i < to; ++i) paths[i].found = lstat(paths[i].path.c_str(), &paths[i].status) == 0;
-  };
   const size_t half = paths.size() / 2;
   std::thread other;
   if (half >= 500) {
     try {
-      other = std::thread(run, half, paths.size());
+      other = std::thread(takeStatusesOf, std::ref(paths), half, paths.size());
     } catch (const std::system_error&) {
       // No second thread: this one takes them all.
     }
   }
-  run(0, other.joinable() ? half : paths.size());
+  takeStatusesOf(paths, 0, other.joinable() ? half : paths.size());
   if (other.joinable()) other.join();
 }
+
+// The statuses of the next window of entries, taken on a second thread while the update
+// goes through the window before, which is where its indexing is done.
+class StatusesAhead {
+ public:
+  StatusesAhead() = default;
+  ~StatusesAhead() { wait(); }
+  StatusesAhead(const StatusesAhead&) = delete;
+  StatusesAhead& operator=(const StatusesAhead&) = delete;
+
+  void start(std::vector<PathStatus> paths) {
+    wait();
+    window = std::move(paths);
+    started = !window.empty();
+    if (!started) return;
+    first = window.front().entry;
+    try {
+      taker = std::thread(takeStatusesOf, std::ref(window), size_t{0}, window.size());
+    } catch (const std::system_error&) {
+      takeStatusesOf(window, 0, window.size());
+    }
+  }
+  bool pending() const { return started; }
+  uint32_t firstEntry() const { return first; }
+  std::vector<PathStatus> take() {
+    wait();
+    started = false;
+    return std::move(window);
+  }
+
+ private:
+  void wait() {
+    if (taker.joinable()) taker.join();
+  }
+  std::vector<PathStatus> window;
+  bool started = false;
+  uint32_t first = 0;
+  std::thread taker;
+};
 
 }  // namespace
 
@@ -70,22 +111,28 @@ void CKolvoIndex::prune() {
                        : std::string(files->getText(parent)) + "/" + files->getText(entry);
   };
   // The statuses are taken ahead, a window of entries at a time, for the entries the
-  // visit will stat; any other entry the visit meets is taken there.
+  // visit will stat; any other entry the visit meets is taken there. The first window is
+  // small and taken on both threads, every later one while the visit goes through the
+  // one before.
+  constexpr size_t firstWindow = 2048;
   constexpr size_t window = 16384;
   std::vector<PathStatus> ahead;
   size_t next = 0;
   uint32_t collected = files->getFirst();
-  auto takeWindow = [&] {
-    ahead.clear();
-    next = 0;
-    for (; collected && collected < limit && ahead.size() < window; collected = files->getNext(collected)) {
+  auto collect = [&](size_t size) {
+    std::vector<PathStatus> paths;
+    for (; collected && collected < limit && paths.size() < size; collected = files->getNext(collected)) {
       if (files->isObsolete(collected)) continue;
       uint32_t parent = files->getParent(collected);
       if (parent != 0 && (!files->isEntry(parent) || files->getParent(parent) != 0)) continue;
-      ahead.push_back(PathStatus{collected, pathOf(collected, parent)});
+      paths.push_back(PathStatus{collected, pathOf(collected, parent)});
     }
-    takeStatuses(ahead);
+    return paths;
   };
+  StatusesAhead coming;
+  ahead = collect(firstWindow);
+  takeStatuses(ahead);
+  coming.start(collect(window));
   uint32_t count = 0;
   for (uint32_t entry = files->getFirst(); entry && entry < limit; entry = files->getNext(entry)) {
     ++count;
@@ -98,7 +145,12 @@ void CKolvoIndex::prune() {
       if (files->getParent(parent) != 0) continue;  // a member of an archive or a mailbox
     }
     PathStatus taken;
-    if (next >= ahead.size() && collected && collected <= entry) takeWindow();
+    if (next >= ahead.size() && coming.pending() && coming.firstEntry() <= entry) {
+      ahead = coming.take();
+      next = 0;
+      coming.start(collect(window));
+    }
+    while (next < ahead.size() && ahead[next].entry < entry) ++next;
     if (next < ahead.size() && ahead[next].entry == entry) {
       taken = std::move(ahead[next++]);
     } else {
