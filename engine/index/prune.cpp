@@ -4,8 +4,8 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
+#include <atomic>
 #include <cstdio>
-#include <functional>
 #include <memory>
 #include <system_error>
 #include <string>
@@ -37,29 +37,11 @@ struct PathStatus {
   struct stat status {};
 };
 
-void takeStatusesOf(std::vector<PathStatus>& paths, size_t from, size_t to) {
-  for (size_t i = from; i < to; ++i) paths[i].found = lstat(paths[i].path.c_str(), &paths[i].status) == 0;
-}
-
-// Takes the status of every path, half of them on a second thread: one lstat per stored
-// entry is most of an update's time when little has changed. The threads only call
-// lstat on memory made beforehand.
-void takeStatuses(std::vector<PathStatus>& paths) {
-  const size_t half = paths.size() / 2;
-  std::thread other;
-  if (half >= 500) {
-    try {
-      other = std::thread(takeStatusesOf, std::ref(paths), half, paths.size());
-    } catch (const std::system_error&) {
-      // No second thread: this one takes them all.
-    }
-  }
-  takeStatusesOf(paths, 0, other.joinable() ? half : paths.size());
-  if (other.joinable()) other.join();
-}
-
 // The statuses of the next window of entries, taken on a second thread while the update
-// goes through the window before, which is where its indexing is done.
+// goes through the window before, which is where its indexing is done: one lstat per
+// stored entry is most of an update's time when little has changed. The update's thread
+// joins in for what is left when it comes to the window, so neither waits long for the
+// other. Both threads only call lstat on memory made beforehand.
 class StatusesAhead {
  public:
   StatusesAhead() = default;
@@ -70,28 +52,36 @@ class StatusesAhead {
   void start(std::vector<PathStatus> paths) {
     wait();
     window = std::move(paths);
+    cursor.store(0);
     started = !window.empty();
     if (!started) return;
     first = window.front().entry;
     try {
-      taker = std::thread(takeStatusesOf, std::ref(window), size_t{0}, window.size());
+      taker = std::thread(&StatusesAhead::takeStatuses, this);
     } catch (const std::system_error&) {
-      takeStatusesOf(window, 0, window.size());
+      // No second thread: take() takes them all.
     }
   }
   bool pending() const { return started; }
   uint32_t firstEntry() const { return first; }
   std::vector<PathStatus> take() {
+    takeStatuses();
     wait();
     started = false;
     return std::move(window);
   }
 
  private:
+  void takeStatuses() {
+    for (size_t i = cursor.fetch_add(1); i < window.size(); i = cursor.fetch_add(1))
+      window[i].found = lstat(window[i].path.c_str(), &window[i].status) == 0;
+  }
   void wait() {
     if (taker.joinable()) taker.join();
   }
+
   std::vector<PathStatus> window;
+  std::atomic<size_t> cursor{0};
   bool started = false;
   uint32_t first = 0;
   std::thread taker;
@@ -112,8 +102,8 @@ void CKolvoIndex::prune() {
   };
   // The statuses are taken ahead, a window of entries at a time, for the entries the
   // visit will stat; any other entry the visit meets is taken there. The first window is
-  // small and taken on both threads, every later one while the visit goes through the
-  // one before.
+  // small, as the visit waits for it; every later one is taken while the visit goes
+  // through the one before.
   constexpr size_t firstWindow = 2048;
   constexpr size_t window = 16384;
   std::vector<PathStatus> ahead;
@@ -130,8 +120,8 @@ void CKolvoIndex::prune() {
     return paths;
   };
   StatusesAhead coming;
-  ahead = collect(firstWindow);
-  takeStatuses(ahead);
+  coming.start(collect(firstWindow));
+  ahead = coming.take();
   coming.start(collect(window));
   uint32_t count = 0;
   for (uint32_t entry = files->getFirst(); entry && entry < limit; entry = files->getNext(entry)) {

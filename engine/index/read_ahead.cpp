@@ -16,7 +16,10 @@ class CReadAhead::Sink : public CFileAnalyzer::WordSink {
   // A chunk is published only when the next one starts or the file ends, so the last
   // chunk of a file also carries how the file ended.
   CWordBatch& nextBatch() override {
-    if (held) owner.publishChunk();
+    if (held) {
+      held = nullptr;
+      owner.publishChunk();
+    }
     held = &owner.takeChunk();
     return held->words;
   }
