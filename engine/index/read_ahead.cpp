@@ -49,10 +49,14 @@ CReadAhead::~CReadAhead() {
 
 void CReadAhead::queue(CFileAnalyzer& analyzer, const std::string& path, uint32_t fileId) {
   unindexed.push_back(Job{&analyzer, path, fileId});
-  {
+  try {
     std::lock_guard<std::mutex> hold(lock);
     unread.push_back(unindexed.back());
     if (readerWaits) readerWakes.notify_one();
+  } catch (...) {
+    // A file the reader never gets must not be waited for.
+    unindexed.pop_back();
+    throw;
   }
   indexReady(false);
   while (unindexed.size() > queueLimit) indexReady(true);
