@@ -60,11 +60,13 @@ CFileAnalyzer* CKolvoIndex::chooseAnalyzer(const char* path) const {
   return analyzer && isExcluded(path) ? nullptr : analyzer;
 }
 
+bool CKolvoIndex::reportDue() const {
+  return statusLevel != 0 && static_cast<int32_t>(std::time(nullptr)) > lastStatusTime;
+}
+
 void CKolvoIndex::reportProgress(const char* code, const std::string& detail) {
-  if (statusLevel == 0) return;
-  auto now = static_cast<int32_t>(std::time(nullptr));
-  if (now <= lastStatusTime) return;
-  lastStatusTime = now;
+  if (!reportDue()) return;
+  lastStatusTime = static_cast<int32_t>(std::time(nullptr));
   if (!kolvo::setStatus(code, detail)) throwKolvoError("HaltRequested");
 }
 
@@ -143,7 +145,7 @@ void CKolvoIndex::walkDirectory(const std::string& path, uint32_t dirId, int dep
   if (!kolvo::listDirectory(path, names)) return;
   for (const std::string& name : names) {
     std::string full = kolvo::joinPath(path, name);
-    reportProgress("IndexingFile", full + "\t" + std::to_string(directoriesRead));
+    if (reportDue()) reportProgress("IndexingFile", full + "\t" + std::to_string(directoriesRead));
     struct stat status {};
     if (lstat(full.c_str(), &status) != 0) continue;
     if (S_ISDIR(status.st_mode)) {

@@ -158,6 +158,8 @@ class CKolvoIndex {
   // The walk and the update.
   CFileAnalyzer* includedAnalyzer(const char* path) const;
   CFileAnalyzer* chooseAnalyzer(const char* path) const;
+  // Whether a throttled report would go out now: callers make its detail only then.
+  bool reportDue() const;
   // A throttled report; a halt answer raises "HaltRequested".
   void reportProgress(const char* code, const std::string& detail);
   bool isKolvoDirectory(const std::string& path) const;

@@ -126,7 +126,7 @@ void CKolvoIndex::prune() {
   uint32_t count = 0;
   for (uint32_t entry = files->getFirst(); entry && entry < limit; entry = files->getNext(entry)) {
     ++count;
-    reportProgress("UpdatingStatus", std::to_string(count) + "/" + std::to_string(filesIndexed));
+    if (reportDue()) reportProgress("UpdatingStatus", std::to_string(count) + "/" + std::to_string(filesIndexed));
     if (files->isObsolete(entry)) continue;
     uint32_t parent = files->getParent(entry);
     bool isDirectoryEntry = parent == 0;
@@ -229,7 +229,7 @@ void CKolvoIndex::updateDirectory(const std::string& path, uint32_t dirId) {
     files->setSize(entry, static_cast<uint32_t>(status.st_size));
     files->setParent(entry, dirId);
     if (analyzer) {
-      reportProgress("IndexingFile", full + "\t" + std::to_string(directoriesRead));
+      if (reportDue()) reportProgress("IndexingFile", full + "\t" + std::to_string(directoriesRead));
       analyzer->indexFile(full.c_str(), entry);
     }
   }
