@@ -46,14 +46,6 @@ SplitRules SplitRules::of(const CKolvoIndex& index) {
   return rules;
 }
 
-bool CFileAnalyzer::withinWordLimits(size_t length) const { return SplitRules::of(*index).withinWordLimits(length); }
-
-void CFileAnalyzer::indexPendingWord(uint32_t fileId) {
-  // The last word of a file is held to both limits, like every other word.
-  if (!index->pendingText.empty() && withinWordLimits(index->pendingText.size()))
-    index->indexWord(index->pendingText.c_str(), fileId);
-}
-
 bool CFileAnalyzer::canReadAhead() const { return typeid(*this) == typeid(CFileAnalyzer); }
 
 template <class TakeChunk>
@@ -92,6 +84,7 @@ bool CFileAnalyzer::readChunks(const char* path, const SplitRules& rules, std::s
     uint64_t left = maximum - total;
     if (left < capacity - std::min(capacity, carry)) capacity = static_cast<uint32_t>(carry + left);
   }
+  // The last word of a file is held to both limits, like every other word.
   if (!rules.withinWordLimits(pending.size())) pending.clear();
   return true;
 }

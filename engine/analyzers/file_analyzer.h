@@ -92,10 +92,6 @@ class CFileAnalyzer {
   static constexpr uint32_t chunkCapacity = 65535;
 
  protected:
-  // Hands the index's pending word (left by indexBuffer at a file's end) to indexWord
-  // when it is within both length limits.
-  void indexPendingWord(uint32_t fileId);
-  bool withinWordLimits(size_t length) const;
   // Splits one chunk in place (converted and lower-cased) into words (cleared first);
   // an unfinished word at the end goes to pending. Returns the words it found.
   uint32_t splitChunk(const SplitRules& rules, char* buffer, uint32_t length, CWordBatch& words,
