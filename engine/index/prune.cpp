@@ -2,7 +2,9 @@
 // marked obsolete, modified files are indexed again under new entries, and the new
 // entries of modified folders are added. Like the build, it never follows symbolic links.
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cstdio>
@@ -29,19 +31,57 @@ void CKolvoIndex::pruneParentError(uint32_t file, uint32_t parent) {
 
 namespace {
 
-// The status of a path as the update takes it: never through a symbolic link.
+// The status of a stored entry as the update takes it: never through a symbolic link. A
+// folder entry is named by its path; a file by its name in a folder of the window.
 struct PathStatus {
   uint32_t entry = 0;
-  std::string path;
+  size_t folder = 0;  // index into the window's folders; noFolder for a folder entry
+  std::string name;
   bool found = false;
   struct stat status {};
+};
+
+constexpr size_t noFolder = static_cast<size_t>(-1);
+
+// The entries of a window and the paths of the folders their files lie in.
+struct StatusWindow {
+  std::vector<PathStatus> entries;
+  std::vector<std::string> folders;
+};
+
+// A folder opened only to take its files' statuses relative to it, which spares the
+// kernel walking the whole path again for every file.
+class FolderHandle {
+ public:
+  FolderHandle() = default;
+  ~FolderHandle() { close(); }
+  FolderHandle(const FolderHandle&) = delete;
+  FolderHandle& operator=(const FolderHandle&) = delete;
+
+  // The handle of folders[at], or -1 when it cannot be opened.
+  int open(const std::vector<std::string>& folders, size_t at) {
+    if (at != openFolder) {
+      close();
+      openFolder = at;
+      descriptor = ::open(folders[at].c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    }
+    return descriptor;
+  }
+
+ private:
+  void close() {
+    if (descriptor >= 0) ::close(descriptor);
+    descriptor = -1;
+  }
+  int descriptor = -1;
+  size_t openFolder = noFolder;
 };
 
 // The statuses of the next window of entries, taken on a second thread while the update
 // goes through the window before, which is where its indexing is done: one lstat per
 // stored entry is most of an update's time when little has changed. The update's thread
 // joins in for what is left when it comes to the window, so neither waits long for the
-// other. Both threads only call lstat on memory made beforehand.
+// other. Both threads only take statuses into memory made beforehand.
 class StatusesAhead {
  public:
   StatusesAhead() = default;
@@ -49,13 +89,13 @@ class StatusesAhead {
   StatusesAhead(const StatusesAhead&) = delete;
   StatusesAhead& operator=(const StatusesAhead&) = delete;
 
-  void start(std::vector<PathStatus> paths) {
+  void start(StatusWindow paths) {
     wait();
     window = std::move(paths);
     cursor.store(0);
-    started = !window.empty();
+    started = !window.entries.empty();
     if (!started) return;
-    first = window.front().entry;
+    first = window.entries.front().entry;
     try {
       taker = std::thread(&StatusesAhead::takeStatuses, this);
     } catch (const std::system_error&) {
@@ -64,7 +104,7 @@ class StatusesAhead {
   }
   bool pending() const { return started; }
   uint32_t firstEntry() const { return first; }
-  std::vector<PathStatus> take() {
+  StatusWindow take() {
     takeStatuses();
     wait();
     started = false;
@@ -73,14 +113,25 @@ class StatusesAhead {
 
  private:
   void takeStatuses() {
-    for (size_t i = cursor.fetch_add(1); i < window.size(); i = cursor.fetch_add(1))
-      window[i].found = lstat(window[i].path.c_str(), &window[i].status) == 0;
+    FolderHandle handle;
+    for (size_t i = cursor.fetch_add(1); i < window.entries.size(); i = cursor.fetch_add(1)) {
+      PathStatus& taken = window.entries[i];
+      if (taken.folder == noFolder) {
+        taken.found = lstat(taken.name.c_str(), &taken.status) == 0;
+      } else if (int folder = handle.open(window.folders, taken.folder); folder >= 0) {
+        taken.found = fstatat(folder, taken.name.c_str(), &taken.status, AT_SYMLINK_NOFOLLOW) == 0;
+      } else {
+        // A folder that cannot be opened (no descriptor left, say) is still asked by path.
+        std::string path = window.folders[taken.folder] + "/" + taken.name;
+        taken.found = lstat(path.c_str(), &taken.status) == 0;
+      }
+    }
   }
   void wait() {
     if (taker.joinable()) taker.join();
   }
 
-  std::vector<PathStatus> window;
+  StatusWindow window;
   std::atomic<size_t> cursor{0};
   bool started = false;
   uint32_t first = 0;
@@ -106,16 +157,26 @@ void CKolvoIndex::prune() {
   // through the one before.
   constexpr size_t firstWindow = 2048;
   constexpr size_t window = 16384;
-  std::vector<PathStatus> ahead;
+  StatusWindow ahead;
   size_t next = 0;
   uint32_t collected = files->getFirst();
   auto collect = [&](size_t size) {
-    std::vector<PathStatus> paths;
-    for (; collected && collected < limit && paths.size() < size; collected = files->getNext(collected)) {
+    StatusWindow paths;
+    uint32_t lastFolder = 0;
+    for (; collected && collected < limit && paths.entries.size() < size; collected = files->getNext(collected)) {
       if (files->isObsolete(collected)) continue;
       uint32_t parent = files->getParent(collected);
-      if (parent != 0 && (!files->isEntry(parent) || files->getParent(parent) != 0)) continue;
-      paths.push_back(PathStatus{collected, pathOf(collected, parent)});
+      if (parent == 0) {
+        paths.entries.push_back(PathStatus{collected, noFolder, files->getText(collected)});
+        continue;
+      }
+      if (!files->isEntry(parent) || files->getParent(parent) != 0) continue;
+      // The files of a folder lie together in the table, so each folder comes once a run.
+      if (parent != lastFolder) {
+        paths.folders.emplace_back(files->getText(parent));
+        lastFolder = parent;
+      }
+      paths.entries.push_back(PathStatus{collected, paths.folders.size() - 1, files->getText(collected)});
     }
     return paths;
   };
@@ -134,29 +195,29 @@ void CKolvoIndex::prune() {
       if (!files->isEntry(parent)) pruneParentError(entry, parent);
       if (files->getParent(parent) != 0) continue;  // a member of an archive or a mailbox
     }
-    PathStatus taken;
-    if (next >= ahead.size() && coming.pending() && coming.firstEntry() <= entry) {
+    if (next >= ahead.entries.size() && coming.pending() && coming.firstEntry() <= entry) {
       ahead = coming.take();
       next = 0;
       coming.start(collect(window));
     }
-    while (next < ahead.size() && ahead[next].entry < entry) ++next;
-    if (next < ahead.size() && ahead[next].entry == entry) {
-      taken = std::move(ahead[next++]);
+    while (next < ahead.entries.size() && ahead.entries[next].entry < entry) ++next;
+    bool found = false;
+    struct stat status {};
+    if (next < ahead.entries.size() && ahead.entries[next].entry == entry) {
+      found = ahead.entries[next].found;
+      status = ahead.entries[next++].status;
     } else {
-      taken.path = pathOf(entry, parent);
-      taken.found = lstat(taken.path.c_str(), &taken.status) == 0;
+      found = lstat(pathOf(entry, parent).c_str(), &status) == 0;
     }
-    const std::string& path = taken.path;
-    const struct stat& status = taken.status;
     // What is gone, or is now a link or another kind of thing, has vanished for the index.
-    bool vanished = !taken.found || (isDirectoryEntry ? !S_ISDIR(status.st_mode) : !S_ISREG(status.st_mode));
+    bool vanished = !found || (isDirectoryEntry ? !S_ISDIR(status.st_mode) : !S_ISREG(status.st_mode));
     if (vanished) {
       files->markObsolete(entry);
       continue;
     }
     auto modified = static_cast<int32_t>(status.st_mtime);
     if (modified <= timeBase) continue;
+    const std::string path = pathOf(entry, parent);
     if (isDirectoryEntry) {
       updateDirectory(path, entry);
       continue;
