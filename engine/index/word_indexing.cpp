@@ -37,9 +37,27 @@ void CKolvoIndex::indexWords(const CWordBatch& batch, uint32_t fileId) {
   // indexBuffer folds every word through the case table, which yields no ASCII capital,
   // so the batch's hash is the key's own.
   for (const CWordBatch::Word& word : list) batchKeys.emplace_back(batch.text(word), word.length, word.hash);
-  for (size_t i = 0; i < list.size() && i < ahead; ++i) words->prefetch(batchKeys[i]);
-  for (size_t i = 0; i < list.size(); ++i) {
-    if (i + ahead < list.size()) words->prefetch(batchKeys[i + ahead]);
+  // An update meets many of its words in the stored chains first: for those, the bucket
+  // is fetched as soon as the slot shows the word is not at hand, and the bucket's first
+  // entry after that.
+  constexpr size_t bucketAhead = 8, entryAhead = 4;
+  const size_t n = list.size();
+  const bool chains = words->meetsWordsInChains();
+  uint32_t buckets[bucketAhead];
+  auto fetchBucket = [&](size_t at) {
+    buckets[at % bucketAhead] = words->prefetchBucket(batchKeys[at], batch.text(list[at]));
+  };
+  for (size_t i = 0; i < n && i < ahead; ++i) words->prefetch(batchKeys[i]);
+  if (chains) {
+    for (size_t i = 0; i < n && i < bucketAhead; ++i) fetchBucket(i);
+    for (size_t i = 0; i < n && i < entryAhead; ++i) words->prefetchFirstInBucket(buckets[i]);
+  }
+  for (size_t i = 0; i < n; ++i) {
+    if (i + ahead < n) words->prefetch(batchKeys[i + ahead]);
+    if (chains) {
+      if (i + bucketAhead < n) fetchBucket(i + bucketAhead);
+      if (i + entryAhead < n) words->prefetchFirstInBucket(buckets[(i + entryAhead) % bucketAhead]);
+    }
     indexWord(batch.text(list[i]), batchKeys[i], fileId, list[i].occurrences);
   }
 }

@@ -84,10 +84,15 @@ CTextStorage::Entry CTextStorage::findEntry(const Key& key, const char* text) {
   if (!fast) {
     fast = std::make_unique<kolvo::TextLookupIndex>(1024);
     partial = true;
+    copiesAhead = prefixSize - 4 == kolvo::TextLookupIndex::dataBytes;
   }
   if (kolvo::TextLookupIndex::Slot* slot = findSlot(key, text)) return Entry{slot->word, slot};
   if (partial)
-    if (uint32_t word = lookupInChains(text)) return Entry{word, &fast->insert(key, word)};
+    if (uint32_t word = lookupInChains(text)) {
+      kolvo::TextLookupIndex::Slot& slot = fast->insert(key, word);
+      if (copiesAhead) std::memcpy(slot.data, getPointer(word - prefixSize + 4, prefixSize - 4), prefixSize - 4);
+      return Entry{word, &slot};
+    }
   return Entry{0, nullptr};
 }
 
@@ -102,9 +107,20 @@ void CTextStorage::setData(const Entry& entry, const unsigned char* data) {
 
 void CTextStorage::writeBackCopies() {
   if (!copiesAhead) return;
-  fast->forEachSlot([&](const kolvo::TextLookupIndex::Slot& slot) {
+  // The slots are read in order but their entries lie anywhere: each entry is fetched
+  // some slots ahead of its write.
+  constexpr size_t ahead = 16;
+  const kolvo::TextLookupIndex::Slot* pending[ahead];
+  size_t seen = 0;
+  auto writeBack = [&](const kolvo::TextLookupIndex::Slot& slot) {
     std::memcpy(getWritablePointer(slot.word - prefixSize + 4, prefixSize - 4), slot.data, prefixSize - 4);
+  };
+  fast->forEachSlot([&](const kolvo::TextLookupIndex::Slot& slot) {
+    __builtin_prefetch(getPointer(slot.word - prefixSize + 4, prefixSize - 4), 1);
+    if (seen >= ahead) writeBack(*pending[seen % ahead]);
+    pending[seen++ % ahead] = &slot;
   });
+  for (size_t i = seen > ahead ? seen - ahead : 0; i < seen; ++i) writeBack(*pending[i % ahead]);
   copiesAhead = false;
 }
 
@@ -169,6 +185,19 @@ kolvo::TextLookupIndex::Slot* CTextStorage::findSlot(const Key& key, const char*
     const char* stored = getText(word);
     return stored && kolvo::sameTextIgnoringCase(stored, text);
   });
+}
+
+uint32_t CTextStorage::prefetchBucket(const Key& key, const char* text) const {
+  if (!partial || findSlot(key, text)) return noBucket;
+  uint32_t bucket = getHash(text);
+  __builtin_prefetch(&buckets[bucket]);
+  return bucket;
+}
+
+void CTextStorage::prefetchFirstInBucket(uint32_t bucket) const {
+  if (bucket == noBucket) return;
+  uint32_t head = buckets[bucket];
+  if (head != 0 && isEntry(head)) __builtin_prefetch(getPointer(head - prefixSize, prefixSize));
 }
 
 uint32_t CTextStorage::getFirst() const {

@@ -21,9 +21,10 @@
 // read one slot of it instead of walking the stored chains. An opened table (an update,
 // a search) walks the chains.
 //
-// While a new table is being filled, indexing keeps the word data in the slots only and
-// leaves the entries alone; everything that reads or writes data otherwise (getData,
-// getWritableData, the switch to read-only, closing) first writes all the copies back.
+// While a table is being filled, new or opened for an update, indexing keeps the data
+// of the words it meets in the slots only and leaves the entries alone; everything that
+// reads or writes data otherwise (getData, getWritableData, the switch to read-only,
+// closing) first writes all the copies back.
 class CTextStorage : public CFileMemory {
  public:
   // An entry as indexing uses it: its word number (0 for none) and its slot, if any.
@@ -58,6 +59,14 @@ class CTextStorage : public CFileMemory {
   void prefetch(const Key& key) const {
     if (fast) fast->prefetch(key);
   }
+  // For indexing into an opened table, which meets its words in the stored chains first:
+  // the bucket of a text the accelerator does not hold yet, with its head being fetched
+  // (noBucket when the accelerator holds it or the table keeps all its texts there); and
+  // then the first entry of such a bucket being fetched.
+  static constexpr uint32_t noBucket = UINT32_MAX;
+  bool meetsWordsInChains() const { return partial; }
+  uint32_t prefetchBucket(const Key& key, const char* text) const;
+  void prefetchFirstInBucket(uint32_t bucket) const;
   uint32_t getFirst() const;
   uint32_t getNext(uint32_t word) const;
   // The text of an entry; null when word is no entry of the used space.
