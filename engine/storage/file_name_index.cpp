@@ -31,6 +31,13 @@ void FileNameIndex::insert(uint32_t file, uint32_t nameKey, uint32_t parent) {
   ++group.live;
 }
 
+void FileNameIndex::reserve(uint32_t parent, size_t count) {
+  Group& group = groups[parent];
+  size_t capacity = group.slots.size();
+  while ((group.live + count) * 4 > capacity) capacity *= 2;
+  if (capacity != group.slots.size()) resize(group, capacity);
+}
+
 void FileNameIndex::erase(uint32_t file, uint32_t nameKey, uint32_t parent) {
   auto found = groups.find(parent);
   if (found == groups.end()) return;

@@ -21,6 +21,8 @@ class FileNameIndex {
   // nameKey is the name's full textHash; several entries may share name and parent.
   void insert(uint32_t file, uint32_t nameKey, uint32_t parent);
   void erase(uint32_t file, uint32_t nameKey, uint32_t parent);
+  // Makes room under parent for count more entries at once.
+  void reserve(uint32_t parent, size_t count);
 
   // The smallest file number under parent for which matches(file) holds among the
   // entries inserted with nameKey, as the first match of a stored chain is; 0 if none.

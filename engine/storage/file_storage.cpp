@@ -52,15 +52,42 @@ void CFileStorage::ensureIndexed() {
   }
   names.clear();
   notYetIndexed = 0;
+  // The tails come from the stored chains, which alone know the bucket of an obsolete
+  // entry; they also tell which entries a lookup can reach.
   tails.assign(buckets.size(), 0);
+  uint64_t chained = 0, chainedSum = 0;
   for (size_t bucket = 0; bucket < buckets.size(); ++bucket) {
     uint32_t file = buckets[bucket];
     if (file == 0) continue;
     kolvo::kolvoCheck(isEntry(file), "file bucket");
     for (; file != 0; file = nextInChain(file)) {
-      names.insert(file, kolvo::textHash(getText(file)), getParent(file));
       tails[bucket] = file;
+      ++chained;
+      chainedSum += file;
     }
+  }
+  // The names go in in table order, where a folder's files lie together, so that each
+  // folder's group is filled while it is in the cache. A damaged table, whose chains do
+  // not hold every entry once, has them taken from the chains instead.
+  uint64_t listed = 0, listedSum = 0;
+  for (uint32_t file = getFirst(); file != 0;) {
+    // The group of a folder is sized once for the run of its files.
+    uint32_t parent = getParent(file);
+    uint32_t end = file;
+    size_t run = 0;
+    for (; end != 0 && getParent(end) == parent; end = getNext(end)) ++run;
+    names.reserve(parent, run);
+    for (; file != end; file = getNext(file)) {
+      names.insert(file, kolvo::textHash(getText(file)), parent);
+      ++listed;
+      listedSum += file;
+    }
+  }
+  if (listed != chained || listedSum != chainedSum) {
+    names.clear();
+    for (uint32_t head : buckets)
+      for (uint32_t file = head; file != 0; file = nextInChain(file))
+        names.insert(file, kolvo::textHash(getText(file)), getParent(file));
   }
   indexed = true;
 }
