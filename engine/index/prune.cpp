@@ -33,12 +33,25 @@ namespace {
 
 // The status of a stored entry as the update takes it: never through a symbolic link. A
 // folder entry is named by its path; a file by its name in a folder of the window.
+// What the update needs of a status, as the stored fields keep it.
+struct EntryStatus {
+  bool found = false;
+  mode_t mode = 0;
+  int32_t modified = 0;
+  uint32_t size = 0;
+};
+
+EntryStatus statusOf(int folder, const char* name) {
+  struct stat status {};
+  if (fstatat(folder, name, &status, AT_SYMLINK_NOFOLLOW) != 0) return EntryStatus{};
+  return EntryStatus{true, status.st_mode, static_cast<int32_t>(status.st_mtime), static_cast<uint32_t>(status.st_size)};
+}
+
 struct PathStatus {
   uint32_t entry = 0;
   size_t folder = 0;  // index into the window's folders; noFolder for a folder entry
   std::string name;
-  bool found = false;
-  struct stat status {};
+  EntryStatus status;
 };
 
 constexpr size_t noFolder = static_cast<size_t>(-1);
@@ -117,13 +130,12 @@ class StatusesAhead {
     for (size_t i = cursor.fetch_add(1); i < window.entries.size(); i = cursor.fetch_add(1)) {
       PathStatus& taken = window.entries[i];
       if (taken.folder == noFolder) {
-        taken.found = lstat(taken.name.c_str(), &taken.status) == 0;
+        taken.status = statusOf(AT_FDCWD, taken.name.c_str());
       } else if (int folder = handle.open(window.folders, taken.folder); folder >= 0) {
-        taken.found = fstatat(folder, taken.name.c_str(), &taken.status, AT_SYMLINK_NOFOLLOW) == 0;
+        taken.status = statusOf(folder, taken.name.c_str());
       } else {
         // A folder that cannot be opened (no descriptor left, say) is still asked by path.
-        std::string path = window.folders[taken.folder] + "/" + taken.name;
-        taken.found = lstat(path.c_str(), &taken.status) == 0;
+        taken.status = statusOf(AT_FDCWD, (window.folders[taken.folder] + "/" + taken.name).c_str());
       }
     }
   }
@@ -167,7 +179,7 @@ void CKolvoIndex::prune() {
       if (files->isObsolete(collected)) continue;
       uint32_t parent = files->getParent(collected);
       if (parent == 0) {
-        paths.entries.push_back(PathStatus{collected, noFolder, files->getText(collected)});
+        paths.entries.push_back(PathStatus{collected, noFolder, files->getText(collected), {}});
         continue;
       }
       if (!files->isEntry(parent) || files->getParent(parent) != 0) continue;
@@ -176,7 +188,7 @@ void CKolvoIndex::prune() {
         paths.folders.emplace_back(files->getText(parent));
         lastFolder = parent;
       }
-      paths.entries.push_back(PathStatus{collected, paths.folders.size() - 1, files->getText(collected)});
+      paths.entries.push_back(PathStatus{collected, paths.folders.size() - 1, files->getText(collected), {}});
     }
     return paths;
   };
@@ -201,21 +213,18 @@ void CKolvoIndex::prune() {
       coming.start(collect(window));
     }
     while (next < ahead.entries.size() && ahead.entries[next].entry < entry) ++next;
-    bool found = false;
-    struct stat status {};
-    if (next < ahead.entries.size() && ahead.entries[next].entry == entry) {
-      found = ahead.entries[next].found;
+    EntryStatus status;
+    if (next < ahead.entries.size() && ahead.entries[next].entry == entry)
       status = ahead.entries[next++].status;
-    } else {
-      found = lstat(pathOf(entry, parent).c_str(), &status) == 0;
-    }
+    else
+      status = statusOf(AT_FDCWD, pathOf(entry, parent).c_str());
     // What is gone, or is now a link or another kind of thing, has vanished for the index.
-    bool vanished = !found || (isDirectoryEntry ? !S_ISDIR(status.st_mode) : !S_ISREG(status.st_mode));
+    bool vanished = !status.found || (isDirectoryEntry ? !S_ISDIR(status.mode) : !S_ISREG(status.mode));
     if (vanished) {
       files->markObsolete(entry);
       continue;
     }
-    auto modified = static_cast<int32_t>(status.st_mtime);
+    int32_t modified = status.modified;
     if (modified <= timeBase) continue;
     const std::string path = pathOf(entry, parent);
     if (isDirectoryEntry) {
@@ -224,7 +233,7 @@ void CKolvoIndex::prune() {
     }
     CFileAnalyzer* analyzer = chooseAnalyzer(path.c_str());
     if (!analyzer && !trackAll) continue;
-    auto size = static_cast<uint32_t>(status.st_size);
+    uint32_t size = status.size;
     if (!analyzer) {
       files->setAttributes(entry, 0);
       files->setTime(entry, modified);
