@@ -31,9 +31,8 @@ void CKolvoIndex::pruneParentError(uint32_t file, uint32_t parent) {
 
 namespace {
 
-// The status of a stored entry as the update takes it: never through a symbolic link. A
-// folder entry is named by its path; a file by its name in a folder of the window.
-// What the update needs of a status, as the stored fields keep it.
+// What the update needs of a status, as the stored fields keep it; taken never through
+// a symbolic link.
 struct EntryStatus {
   bool found = false;
   mode_t mode = 0;
@@ -44,9 +43,12 @@ struct EntryStatus {
 EntryStatus statusOf(int folder, const char* name) {
   struct stat status {};
   if (fstatat(folder, name, &status, AT_SYMLINK_NOFOLLOW) != 0) return EntryStatus{};
-  return EntryStatus{true, status.st_mode, static_cast<int32_t>(status.st_mtime), static_cast<uint32_t>(status.st_size)};
+  return EntryStatus{true, status.st_mode, static_cast<int32_t>(status.st_mtime),
+                     static_cast<uint32_t>(status.st_size)};
 }
 
+// A stored entry whose status is taken ahead: a folder entry named by its path, a file
+// by its name in a folder of the window.
 struct PathStatus {
   uint32_t entry = 0;
   size_t folder = 0;  // index into the window's folders; noFolder for a folder entry
