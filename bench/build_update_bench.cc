@@ -83,7 +83,11 @@ double median(std::vector<double> values) {
 
 std::string listed(const std::vector<double>& values) {
   std::string text;
-  for (double value : values) text += (text.empty() ? "" : ", ") + std::to_string(value).substr(0, 4);
+  for (double value : values) {
+    char figure[32];
+    std::snprintf(figure, sizeof figure, "%s%.2f", text.empty() ? "" : ", ", value);
+    text += figure;
+  }
   return text;
 }
 
