@@ -6,6 +6,7 @@
 #include <string>
 
 #include "engine/analyzers/file_analyzer.h"
+#include "engine/index/resource_limits.h"
 
 class CExternalAnalyzer : public CFileAnalyzer {
  public:
@@ -33,8 +34,8 @@ class CExternalAnalyzer : public CFileAnalyzer {
   static std::string shellQuoted(const std::string& text);
 
   // Limits of one converter run.
-  double timeLimitSeconds = 120;
-  unsigned long long memoryLimitBytes = 2ULL << 30;
+  double timeLimitSeconds = kolvo::limits::converterSeconds;
+  unsigned long long memoryLimitBytes = kolvo::limits::converterMemoryBytes;
 
  private:
   std::string outputExtension;

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/index/resource_limits.h"
 #include "engine/storage/file_links.h"
 #include "engine/storage/file_storage.h"
 #include "engine/storage/text_storage.h"
@@ -180,5 +181,5 @@ class CKolvoIndex {
   // Word numbers from here on were made in the current link pass (see compressLinks).
   uint32_t passWordLimit = 0;
   // Folders deeper than this below a root are not entered (a warning names them).
-  int maxWalkDepth = 1000;
+  int maxWalkDepth = kolvo::limits::walkDepth;
 };

@@ -1,0 +1,30 @@
+// Every bound the engine puts on work: depth, bytes, time and memory. Kept in one
+// place so a reader sees at once how far one hostile file can make the engine go;
+// the walk, the converters, the PDF reader, the archives and the mail use them.
+#pragma once
+
+#include <cstdint>
+
+namespace kolvo::limits {
+
+inline constexpr uint64_t MiB = 1ULL << 20;
+
+// The walk descends at most this many folders below a root.
+inline constexpr int walkDepth = 1000;
+
+// One run of an external converter.
+inline constexpr double converterSeconds = 120;
+inline constexpr unsigned long long converterMemoryBytes = 2ULL << 30;
+
+// A PDF stream: the bytes collected up to "endstream" and the bytes inflated from it.
+inline constexpr uint64_t pdfStreamBytes = 64 * MiB;
+inline constexpr uint64_t pdfInflatedBytes = 64 * MiB;
+
+// Archive members and mail copies written to temporary or cache files: one member,
+// and everything written for one top-level container across its nested members.
+inline constexpr uint64_t memberBytes = 256 * MiB;
+inline constexpr uint64_t containerBytes = 1024 * MiB;
+// Containers open at most this many levels deep; a deeper member is recorded only.
+inline constexpr int containerDepth = 16;
+
+}  // namespace kolvo::limits
