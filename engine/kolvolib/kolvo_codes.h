@@ -18,7 +18,7 @@ struct CodeEntry {
   const char* message;  // English text, %1% and %2% filled from the detail; null: the code itself
 };
 
-inline constexpr std::array<CodeEntry, 36> kolvoCodes{{
+inline constexpr std::array<CodeEntry, 37> kolvoCodes{{
     // Errors
     {"StorageReadError", CodeKind::error, "path", "Error reading %1%"},
     {"AssertionFailed", CodeKind::error, "empty or the failing check", nullptr},
@@ -45,6 +45,8 @@ inline constexpr std::array<CodeEntry, 36> kolvoCodes{{
      "The external analyzer \"%1%\" was left out: its command must name both the input and the output file"},
     {"ConverterFailed", CodeKind::warning, "path",
      "The converter for %1% failed or was stopped; its contents were not indexed"},
+    {"PdfStreamTooLarge", CodeKind::warning, "path",
+     "A stream of %1% is larger than the indexer reads; only its first part was taken"},
     // Status reports
     {"IndexingFile", CodeKind::status, "path\tdirectories read",
      "%2% directories indexed - now indexing file %1%"},

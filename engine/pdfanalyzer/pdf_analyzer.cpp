@@ -1,0 +1,417 @@
+// The PDF analyzer: finds Flate streams by scanning the raw file, inflates each within
+// the engine's bounds, and interprets the content operators that show and place text.
+#include "engine/pdfanalyzer/pdf_analyzer.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+
+#include "engine/index/kolvo_index.h"
+#include "engine/kolvolib/error_reporting.h"
+
+namespace {
+
+constexpr char LF = '\n';
+constexpr std::string_view endStream = "endstream";
+
+bool isWhite(unsigned char c) { return c == ' ' || c == '\n' || c == '\r' || c == '\t' || c == '\f' || c == 0; }
+
+bool isDelimiter(unsigned char c) {
+  return c == '(' || c == ')' || c == '<' || c == '>' || c == '[' || c == ']' || c == '{' || c == '}' ||
+         c == '/' || c == '%';
+}
+
+bool isBoundary(unsigned char c) { return isWhite(c) || isDelimiter(c); }
+
+bool isDigit(unsigned char c) { return c >= '0' && c <= '9'; }
+
+int hexValue(unsigned char c) {
+  if (isDigit(c)) return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return 0;
+}
+
+// The number that ends the span bytes before at (whitespace after it skipped), read
+// without its sign; -1 when those bytes do not end with one. Read by hand, as the
+// locale's decimal point must not matter.
+double numberBefore(const char* in, size_t at, size_t span) {
+  size_t first = at > span ? at - span : 0;
+  size_t end = at;
+  while (end > first && isWhite(static_cast<unsigned char>(in[end - 1]))) --end;
+  size_t start = end;
+  while (start > first && (isDigit(static_cast<unsigned char>(in[start - 1])) || in[start - 1] == '.')) --start;
+  double value = 0;
+  double scale = 0;
+  bool digits = false;
+  for (size_t i = start; i < end; ++i) {
+    if (in[i] == '.') {
+      if (scale != 0) break;
+      scale = 1;
+      continue;
+    }
+    digits = true;
+    if (scale == 0) {
+      value = value * 10 + (in[i] - '0');
+    } else {
+      scale /= 10;
+      value += (in[i] - '0') * scale;
+    }
+  }
+  return digits ? value : -1;
+}
+
+// The text being written by the interpreter: where lines start, and the last space,
+// which a wrap turns into a line break.
+class TextOut {
+ public:
+  TextOut(char* out, size_t capacity, int wrapWidth) : out(out), capacity(capacity), wrapWidth(wrapWidth) {}
+
+  size_t written() const { return w; }
+
+  void space(char c) {
+    if (wrapWidth > 0 && w - lineStart > static_cast<size_t>(wrapWidth) && hasSpace && lastSpace >= lineStart) {
+      out[lastSpace] = LF;
+      lineStart = lastSpace + 1;
+      hasSpace = false;
+    }
+    if (w == capacity) return;
+    lastSpace = w;
+    hasSpace = true;
+    out[w++] = c;
+  }
+
+  // A line never starts empty: text that is already at a line's start stays there.
+  void lineBreak() {
+    if (w == 0 || out[w - 1] == LF || w == capacity) return;
+    out[w++] = LF;
+    lineStart = w;
+    hasSpace = false;
+  }
+
+  // One byte of a string, decoded: a blank or a line end inside the string separates
+  // words, other control bytes and those from 127 to 159 are left out.
+  void textByte(unsigned char c) {
+    if (c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f') return space(' ');
+    if (c < 32 || (c >= 127 && c < 160) || w == capacity) return;
+    out[w++] = static_cast<char>(c);
+  }
+
+  // Where a shown string begins, with the gap written before it.
+  void markString() { stringMark = w; }
+
+  // The operators ' and " move to the next line before they show their string, which
+  // stands before them: the line break goes in front of that string's text.
+  void breakBeforeString() {
+    size_t mark = stringMark;
+    stringMark = none;
+    if (mark == none || mark > w || mark == 0 || out[mark - 1] == LF) return;
+    if (mark < w && (out[mark] == ' ' || out[mark] == '\t')) {
+      out[mark] = LF;
+    } else {
+      if (w == capacity) return;
+      std::memmove(out + mark + 1, out + mark, w - mark);
+      out[mark] = LF;
+      ++w;
+      if (hasSpace && lastSpace >= mark) ++lastSpace;
+    }
+    if (hasSpace && lastSpace <= mark) hasSpace = false;
+    lineStart = std::max(lineStart, mark + 1);
+  }
+
+ private:
+  static constexpr size_t none = ~size_t{0};
+  char* out;
+  size_t capacity;
+  int wrapWidth;
+  size_t w = 0;
+  size_t lineStart = 0;
+  size_t lastSpace = 0;
+  bool hasSpace = false;
+  size_t stringMark = none;
+};
+
+}  // namespace
+
+CPdfAnalyzer::CPdfAnalyzer(CKolvoIndex* owner) : CFileAnalyzer(owner), file(nullptr, std::fclose) {}
+
+size_t CPdfAnalyzer::clearText(const char* inflated, size_t length, char* out, int wrapWidth) {
+  TextOut text(out, length, wrapWidth);
+  const auto* in = reinterpret_cast<const unsigned char*>(inflated);
+  bool inText = false;
+  bool inString = false;
+  bool hex = false;
+  int depth = 0;  // parentheses balanced inside a string are part of it
+  int tmCount = 0;
+
+  // Each operator is taken once the byte after it shows that it has ended; the end of
+  // the data ends the last one.
+  for (size_t i = 0; i <= length; ++i) {
+    if (inString) {
+      if (i == length) break;
+      unsigned char b = in[i];
+      if (hex) {
+        if (b == '>') {
+          inString = false;
+        } else if (!isWhite(b)) {
+          int low = 0;
+          if (i + 1 < length && in[i + 1] != '>') low = hexValue(in[++i]);
+          text.textByte(static_cast<unsigned char>(hexValue(b) * 16 + low));
+        }
+      } else if (b == '\\') {
+        if (i + 1 == length) continue;
+        unsigned char c = in[++i];
+        if (c >= '0' && c <= '7') {
+          int value = c - '0';
+          for (int more = 0; more < 2 && i + 1 < length && in[i + 1] >= '0' && in[i + 1] <= '7'; ++more)
+            value = value * 8 + (in[++i] - '0');
+          text.textByte(static_cast<unsigned char>(value));
+        } else if (c == 'n' || c == 'r' || c == 't' || c == 'b' || c == 'f') {
+          text.space(' ');
+        } else if (c == '\r') {
+          if (i + 1 < length && in[i + 1] == '\n') ++i;  // the string goes on after the line end
+        } else if (c != '\n') {
+          text.textByte(c);
+        }
+      } else if (b == '(') {
+        ++depth;
+        text.textByte(b);
+      } else if (b == ')') {
+        if (depth == 0) inString = false;
+        else {
+          --depth;
+          text.textByte(b);
+        }
+      } else {
+        text.textByte(b);
+      }
+      continue;
+    }
+
+    unsigned char b = i < length ? in[i] : ' ';
+    if (isBoundary(b) && i > 0 && !isBoundary(in[i - 1])) {
+      // The token that just ended, when it is short enough to be one we look for.
+      size_t start = i - 1;
+      while (start > 0 && i - start < 3 && !isBoundary(in[start - 1])) --start;
+      if (start == 0 || isBoundary(in[start - 1])) {
+        std::string_view token(inflated + start, i - start);
+        if (!inText) {
+          inText = token == "BT";
+        } else if (token == "TD" || token == "Td") {
+          double move = numberBefore(inflated, start, 11);
+          if (move > 1) text.lineBreak();
+          else if (move > 0 && move < 1) text.space(' ');
+        } else if (token == "T*") {
+          text.lineBreak();
+        } else if (token == "'" || token == "\"") {
+          text.breakBeforeString();
+        } else if (token == "ET") {
+          text.lineBreak();
+          inText = false;
+        } else if (token == "Tm") {
+          ++tmCount;
+        }
+      }
+    }
+    if (i == length || !inText) continue;
+
+    if (b == '<' && i + 1 < length && in[i + 1] == '<') {
+      ++i;  // a dictionary, not a string
+      continue;
+    }
+    if (b != '(' && b != '<') continue;
+    // The gap before a string: a kerning number in a shown array, or a new text matrix.
+    double gap = numberBefore(inflated, i, 14);
+    text.markString();
+    if (gap > 1000) text.space('\t');
+    else if (gap > 100) text.space(' ');
+    else if (gap <= 0 && tmCount >= 2) text.space(' ');
+    tmCount = 0;
+    inString = true;
+    hex = b == '<';
+    depth = 0;
+  }
+  return text.written();
+}
+
+bool CPdfAnalyzer::readNextBuffer(size_t keep) {
+  keep = std::min(keep, bytesInReadBuffer - readPosition);
+  std::memmove(readBuffer.data(), readBuffer.data() + bytesInReadBuffer - keep, keep);
+  readPosition = 0;
+  bytesInReadBuffer = keep;
+  size_t got = std::fread(readBuffer.data() + keep, 1, chunkCapacity, file.get());
+  bytesInReadBuffer += got;
+  index->bytesRead += static_cast<double>(got);
+  return got > 0;
+}
+
+CPdfAnalyzer::Scan CPdfAnalyzer::findNextToken(std::string_view token, std::vector<char>* collect, uint64_t limit) {
+  // Passes n bytes from the read position, collecting them; false when the collection
+  // reached its bound first (the read position is then at the bound).
+  auto pass = [&](size_t n) {
+    if (collect) {
+      const char* from = readBuffer.data() + readPosition;
+      uint64_t room = limit - std::min<uint64_t>(limit, collect->size());
+      if (n > room) {
+        collect->insert(collect->end(), from, from + room);
+        readPosition += static_cast<size_t>(room);
+        return false;
+      }
+      collect->insert(collect->end(), from, from + n);
+    }
+    readPosition += n;
+    return true;
+  };
+  for (;;) {
+    const char* from = readBuffer.data() + readPosition;
+    size_t available = bytesInReadBuffer - readPosition;
+    const void* hit = memmem(from, available, token.data(), token.size());
+    if (hit) {
+      size_t through = static_cast<size_t>(static_cast<const char*>(hit) - from) + token.size();
+      return pass(through) ? Scan::found : Scan::bounded;
+    }
+    // The last bytes may begin the token: they wait for the refill.
+    if (!pass(available - std::min(available, token.size() - 1))) return Scan::bounded;
+    if (!readNextBuffer(token.size() - 1)) {
+      if (!pass(bytesInReadBuffer - readPosition)) return Scan::bounded;
+      return Scan::endOfFile;
+    }
+  }
+}
+
+CPdfAnalyzer::Scan CPdfAnalyzer::getStreamBuffer() {
+  streamBuffer.clear();
+  return findNextToken(endStream, &streamBuffer, streamLimit);
+}
+
+bool CPdfAnalyzer::inflateStream(size_t& produced, bool& boundHit) {
+  produced = 0;
+  const char* data = streamBuffer.data();
+  size_t end = streamBuffer.size();
+  size_t start = 0;
+  if (start < end && data[start] == '\r') ++start;
+  if (start < end && data[start] == '\n') ++start;
+  if (end - start >= endStream.size() &&
+      std::string_view(data + end - endStream.size(), endStream.size()) == endStream) {
+    end -= endStream.size();
+    if (end > start && data[end - 1] == '\n') --end;
+    if (end > start && data[end - 1] == '\r') --end;
+  }
+  if (inflatedLimit == 0) return false;
+
+  z_stream zs{};
+  if (inflateInit(&zs) != Z_OK) return false;
+  zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data + start));
+  zs.avail_in = static_cast<uInt>(end - start);
+  size_t capacity = static_cast<size_t>(std::min<uint64_t>(std::max<uint64_t>(3 * (end - start), 1024), inflatedLimit));
+  bool good = true;
+  for (;;) {
+    if (inflated.size() < capacity) inflated.resize(capacity);
+    zs.next_out = reinterpret_cast<Bytef*>(inflated.data() + zs.total_out);
+    zs.avail_out = static_cast<uInt>(capacity - zs.total_out);
+    int result = inflate(&zs, Z_SYNC_FLUSH);
+    if (result == Z_STREAM_END) break;
+    if (result != Z_OK && result != Z_BUF_ERROR) {
+      good = false;
+      break;
+    }
+    if (zs.avail_out == 0) {
+      // A stream may inflate to no more than its bound; the text up to there is kept.
+      if (capacity >= inflatedLimit) {
+        boundHit = true;
+        break;
+      }
+      capacity = static_cast<size_t>(std::min<uint64_t>(uint64_t{capacity} * 3, inflatedLimit));
+      continue;
+    }
+    // The data ended before the stream did (a truncated file or a cut stream): what
+    // came out of it stays.
+    if (zs.avail_in == 0 || result == Z_BUF_ERROR) break;
+  }
+  produced = zs.total_out;
+  inflateEnd(&zs);
+  return good;
+}
+
+bool CPdfAnalyzer::processFile(const char* path, uint32_t fileId, char* displayBuffer, uint32_t displayMax,
+                               int wrapWidth) {
+  file.reset(std::fopen(path, "rb"));
+  if (!file) return false;
+  CKolvoIndex& owner = *index;
+  // The buffers of one file are let go when it is done, however it ends.
+  struct Release {
+    CPdfAnalyzer& pdf;
+    ~Release() {
+      pdf.file.reset();
+      std::vector<char>().swap(pdf.streamBuffer);
+      std::vector<char>().swap(pdf.inflated);
+      std::vector<char>().swap(pdf.text);
+    }
+  } release{*this};
+
+  using Clock = std::chrono::steady_clock;
+  Clock::time_point noted = Clock::now();
+  bool reported = false;
+  owner.pendingText.clear();
+  readBuffer.resize(size_t{chunkCapacity} + 64);
+  readPosition = 0;
+  bytesInReadBuffer = 0;
+  if (displayBuffer && displayMax > 0) displayBuffer[0] = '\0';
+
+  // Display text keeps room for its NUL; indexed text is bounded like any file's read.
+  const uint64_t textLimit = displayBuffer ? (displayMax > 0 ? displayMax - 1 : 0) : owner.maxPerFileRead;
+  uint64_t produced = 0;
+  bool firstChunk = true;
+  bool boundHit = false;
+  while (produced < textLimit) {
+    if (findNextToken("FlateDecode") != Scan::found) break;
+    Clock::time_point now = Clock::now();
+    if (std::chrono::duration<double>(now - noted).count() >= reportSeconds) {
+      reported = true;
+      if (!kolvo::setStatus("DecodingPdf", path)) break;
+      noted = now;
+    }
+    if (findNextToken("stream") != Scan::found) break;
+    if (getStreamBuffer() == Scan::bounded) boundHit = true;
+    size_t made = 0;
+    if (!inflateStream(made, boundHit)) continue;
+
+    if (text.size() < made + 1) text.resize(made + 1);
+    size_t length = clearText(inflated.data(), made, text.data(), wrapWidth);
+    // A stream's last word never runs into the first word of the next.
+    if (length > 0 && text[length - 1] != LF) text[length++] = LF;
+    auto take = static_cast<size_t>(std::min<uint64_t>(length, textLimit - produced));
+    if (displayBuffer) {
+      std::memcpy(displayBuffer + produced, text.data(), take);
+      displayBuffer[produced + take] = '\0';
+    } else if (take > 0) {
+      // A word cut by the limit stays in the pending text and is not indexed.
+      indexBuffer(text.data(), static_cast<uint32_t>(take), fileId, firstChunk);
+      firstChunk = false;
+    }
+    produced += take;
+  }
+
+  owner.pendingText.clear();
+  // An empty report clears a "DecodingPdf" shown for this file.
+  if (reported) kolvo::setStatus("", "");
+  if (boundHit) kolvo::tellWarning("PdfStreamTooLarge", path);
+  if (!displayBuffer) ++owner.contentsIndexed;
+  return true;
+}
+
+bool CPdfAnalyzer::indexFile(const char* path, uint32_t fileId) {
+  return processFile(path, fileId, nullptr, 0, 10000);
+}
+
+char* CPdfAnalyzer::fillDisplayBuffer(const char* path, uint32_t fileId, uint32_t maxBytes, int wrapWidth,
+                                      bool /*stripMarkup*/) {
+  std::unique_ptr<char, void (*)(void*)> buffer(static_cast<char*>(std::calloc(std::max<uint32_t>(maxBytes, 1), 1)),
+                                                std::free);
+  if (!buffer) kolvo::throwKolvoError("NoMemory", "");
+  processFile(path, fileId, buffer.get(), maxBytes, wrapWidth);
+  return buffer.release();
+}
