@@ -19,6 +19,8 @@ inline constexpr unsigned long long converterMemoryBytes = 2ULL << 30;
 // A PDF stream: the bytes collected up to "endstream" and the bytes inflated from it.
 inline constexpr uint64_t pdfStreamBytes = 64 * MiB;
 inline constexpr uint64_t pdfInflatedBytes = 64 * MiB;
+// The PDF reader keeps its buffers from one file to the next while they hold no more.
+inline constexpr uint64_t pdfKeptBufferBytes = 4 * MiB;
 
 // Archive members and mail copies written to temporary or cache files: one member,
 // and everything written for one top-level container across its nested members.

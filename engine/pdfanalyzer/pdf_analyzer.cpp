@@ -5,6 +5,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -17,14 +18,36 @@ namespace {
 constexpr char LF = '\n';
 constexpr std::string_view endStream = "endstream";
 
-bool isWhite(unsigned char c) { return c == ' ' || c == '\n' || c == '\r' || c == '\t' || c == '\f' || c == 0; }
+constexpr bool isWhite(unsigned char c) { return c == ' ' || c == '\n' || c == '\r' || c == '\t' || c == '\f' || c == 0; }
 
-bool isDelimiter(unsigned char c) {
+constexpr bool isDelimiter(unsigned char c) {
   return c == '(' || c == ')' || c == '<' || c == '>' || c == '[' || c == ']' || c == '{' || c == '}' ||
          c == '/' || c == '%';
 }
 
-bool isBoundary(unsigned char c) { return isWhite(c) || isDelimiter(c); }
+// What a byte is to the interpreter, looked up once per byte.
+enum : unsigned char {
+  boundary = 1,   // whitespace or a delimiter: it ends a token
+  blank = 2,      // inside a string: separates words
+  dropped = 4,    // inside a string: a control byte or one from 127 to 159, left out
+  stringMark = 8  // inside a literal string: a backslash or a parenthesis, which need thought
+};
+
+constexpr std::array<unsigned char, 256> byteKinds = [] {
+  std::array<unsigned char, 256> kinds{};
+  for (int c = 0; c < 256; ++c) {
+    auto u = static_cast<unsigned char>(c);
+    unsigned char kind = 0;
+    if (isWhite(u) || isDelimiter(u)) kind |= boundary;
+    if (u == ' ' || u == '\t' || u == '\n' || u == '\r' || u == '\f') kind |= blank;
+    else if (u < 32 || (u >= 127 && u < 160)) kind |= dropped;
+    if (u == '\\' || u == '(' || u == ')') kind |= stringMark;
+    kinds[u] = kind;
+  }
+  return kinds;
+}();
+
+bool isBoundary(unsigned char c) { return byteKinds[c] & boundary; }
 
 bool isDigit(unsigned char c) { return c >= '0' && c <= '9'; }
 
@@ -95,9 +118,9 @@ class TextOut {
   // One byte of a string, decoded: a blank or a line end inside the string separates
   // words, other control bytes and those from 127 to 159 are left out.
   void textByte(unsigned char c) {
-    if (c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f') return space(' ');
-    if (c < 32 || (c >= 127 && c < 160) || w == capacity) return;
-    out[w++] = static_cast<char>(c);
+    unsigned char kind = byteKinds[c];
+    if (kind & blank) space(' ');
+    else if (!(kind & dropped) && w < capacity) out[w++] = static_cast<char>(c);
   }
 
   // Where a shown string begins, with the gap written before it.
@@ -138,6 +161,14 @@ class TextOut {
 
 CPdfAnalyzer::CPdfAnalyzer(CKolvoIndex* owner) : CFileAnalyzer(owner), file(nullptr, std::fclose) {}
 
+void CPdfAnalyzer::Scratch::reserve(size_t n, size_t keep) {
+  if (n <= size) return;
+  std::unique_ptr<char[]> grown(new char[n]);
+  std::memcpy(grown.get(), bytes.get(), std::min(keep, size));
+  bytes = std::move(grown);
+  size = n;
+}
+
 size_t CPdfAnalyzer::clearText(const char* inflated, size_t length, char* out, int wrapWidth) {
   TextOut text(out, length, wrapWidth);
   const auto* in = reinterpret_cast<const unsigned char*>(inflated);
@@ -161,7 +192,16 @@ size_t CPdfAnalyzer::clearText(const char* inflated, size_t length, char* out, i
           if (i + 1 < length && in[i + 1] != '>') low = hexValue(in[++i]);
           text.textByte(static_cast<unsigned char>(hexValue(b) * 16 + low));
         }
-      } else if (b == '\\') {
+        continue;
+      }
+      // The plain bytes of a string, up to one that needs thought.
+      while (!(byteKinds[b] & stringMark)) {
+        text.textByte(b);
+        if (++i == length) break;
+        b = in[i];
+      }
+      if (i == length) break;
+      if (b == '\\') {
         if (i + 1 == length) continue;
         unsigned char c = in[++i];
         if (c >= '0' && c <= '7') {
@@ -179,13 +219,10 @@ size_t CPdfAnalyzer::clearText(const char* inflated, size_t length, char* out, i
       } else if (b == '(') {
         ++depth;
         text.textByte(b);
-      } else if (b == ')') {
-        if (depth == 0) inString = false;
-        else {
-          --depth;
-          text.textByte(b);
-        }
+      } else if (depth == 0) {
+        inString = false;  // the closing parenthesis
       } else {
+        --depth;
         text.textByte(b);
       }
       continue;
@@ -309,7 +346,7 @@ bool CPdfAnalyzer::inflateStream(size_t& produced, bool& boundHit) {
   size_t capacity = static_cast<size_t>(std::min<uint64_t>(std::max<uint64_t>(3 * (end - start), 1024), inflatedLimit));
   bool good = true;
   for (;;) {
-    if (inflated.size() < capacity) inflated.resize(capacity);
+    inflated.reserve(capacity, zs.total_out);
     zs.next_out = reinterpret_cast<Bytef*>(inflated.data() + zs.total_out);
     zs.avail_out = static_cast<uInt>(capacity - zs.total_out);
     int result = inflate(&zs, Z_SYNC_FLUSH);
@@ -341,14 +378,17 @@ bool CPdfAnalyzer::processFile(const char* path, uint32_t fileId, char* displayB
   file.reset(std::fopen(path, "rb"));
   if (!file) return false;
   CKolvoIndex& owner = *index;
-  // The buffers of one file are let go when it is done, however it ends.
+  // The file is closed however processing ends; the buffers serve the next file too,
+  // unless a large stream made them large.
   struct Release {
     CPdfAnalyzer& pdf;
     ~Release() {
       pdf.file.reset();
-      std::vector<char>().swap(pdf.streamBuffer);
-      std::vector<char>().swap(pdf.inflated);
-      std::vector<char>().swap(pdf.text);
+      if (pdf.streamBuffer.capacity() + pdf.inflated.size + pdf.text.size > kolvo::limits::pdfKeptBufferBytes) {
+        std::vector<char>().swap(pdf.streamBuffer);
+        pdf.inflated = Scratch();
+        pdf.text = Scratch();
+      }
     }
   } release{*this};
 
@@ -379,10 +419,10 @@ bool CPdfAnalyzer::processFile(const char* path, uint32_t fileId, char* displayB
     size_t made = 0;
     if (!inflateStream(made, boundHit)) continue;
 
-    if (text.size() < made + 1) text.resize(made + 1);
+    text.reserve(made + 1);
     size_t length = clearText(inflated.data(), made, text.data(), wrapWidth);
     // A stream's last word never runs into the first word of the next.
-    if (length > 0 && text[length - 1] != LF) text[length++] = LF;
+    if (length > 0 && text.data()[length - 1] != LF) text.data()[length++] = LF;
     auto take = static_cast<size_t>(std::min<uint64_t>(length, textLimit - produced));
     if (displayBuffer) {
       std::memcpy(displayBuffer + produced, text.data(), take);
@@ -409,9 +449,10 @@ bool CPdfAnalyzer::indexFile(const char* path, uint32_t fileId) {
 
 char* CPdfAnalyzer::fillDisplayBuffer(const char* path, uint32_t fileId, uint32_t maxBytes, int wrapWidth,
                                       bool /*stripMarkup*/) {
-  std::unique_ptr<char, void (*)(void*)> buffer(static_cast<char*>(std::calloc(std::max<uint32_t>(maxBytes, 1), 1)),
+  std::unique_ptr<char, void (*)(void*)> buffer(static_cast<char*>(std::malloc(std::max<uint32_t>(maxBytes, 1))),
                                                 std::free);
   if (!buffer) kolvo::throwKolvoError("NoMemory", "");
+  buffer.get()[0] = '\0';
   processFile(path, fileId, buffer.get(), maxBytes, wrapWidth);
   return buffer.release();
 }

@@ -53,11 +53,20 @@ class CPdfAnalyzer : public CFileAnalyzer {
   // boundHit when the stream inflates to more than inflatedLimit.
   bool inflateStream(size_t& produced, bool& boundHit);
 
+  // A buffer that grows without clearing what it gains: zlib and the interpreter fill it.
+  struct Scratch {
+    std::unique_ptr<char[]> bytes;
+    size_t size = 0;
+    char* data() { return bytes.get(); }
+    // Room for n bytes, keeping the first keep of those held.
+    void reserve(size_t n, size_t keep = 0);
+  };
+
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> file;
   std::vector<char> readBuffer;
   size_t readPosition = 0;
   size_t bytesInReadBuffer = 0;
   std::vector<char> streamBuffer;
-  std::vector<char> inflated;
-  std::vector<char> text;
+  Scratch inflated;
+  Scratch text;
 };
