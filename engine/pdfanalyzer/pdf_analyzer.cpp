@@ -96,7 +96,7 @@ class TextOut {
   size_t written() const { return w; }
 
   void space(char c) {
-    if (wrapWidth > 0 && w - lineStart > static_cast<size_t>(wrapWidth) && hasSpace && lastSpace >= lineStart) {
+    if (wrapWidth > 0 && w - lineStart > static_cast<size_t>(wrapWidth) && hasSpace && lastSpace > lineStart) {
       out[lastSpace] = LF;
       lineStart = lastSpace + 1;
       hasSpace = false;
@@ -164,7 +164,7 @@ CPdfAnalyzer::CPdfAnalyzer(CKolvoIndex* owner) : CFileAnalyzer(owner), file(null
 void CPdfAnalyzer::Scratch::reserve(size_t n, size_t keep) {
   if (n <= size) return;
   std::unique_ptr<char[]> grown(new char[n]);
-  std::memcpy(grown.get(), bytes.get(), std::min(keep, size));
+  if (size_t kept = std::min(keep, size)) std::memcpy(grown.get(), bytes.get(), kept);
   bytes = std::move(grown);
   size = n;
 }

@@ -99,6 +99,26 @@ TEST(PdfContentText, TextNeverOutgrowsTheInput) {
   }
 }
 
+TEST(PdfContentText, RandomContentStaysWithinItsBuffer) {
+  // Bytes that matter to the interpreter, thrown together (the sanitizer build checks
+  // every write): the text holds no control byte but LF and TAB, and no empty line.
+  const std::string alphabet = "BTETdDm*'\"()<>[]\\0123456789.- \n\rab\x01\xE9";
+  std::srand(17);
+  for (int round = 0; round < 20000; ++round) {
+    std::string content = round % 2 ? "BT " : "";
+    for (int length = std::rand() % 40; length > 0; --length) content += alphabet[std::rand() % alphabet.size()];
+    std::vector<char> out(content.size() + 1);
+    size_t made = CPdfAnalyzer::clearText(content.data(), content.size(), out.data(), 1 + std::rand() % 6);
+    std::string text(out.data(), made);
+    ASSERT_NE(text.substr(0, 1), "\n") << content;
+    ASSERT_EQ(text.find("\n\n"), std::string::npos) << content;
+    for (char c : text) {
+      auto u = static_cast<unsigned char>(c);
+      ASSERT_TRUE(u == '\n' || u == '\t' || (u >= 32 && u < 127) || u >= 160) << content;
+    }
+  }
+}
+
 // ---- Whole files ----
 
 class PdfAnalyzerTest : public ::testing::Test {
