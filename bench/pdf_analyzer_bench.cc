@@ -127,23 +127,29 @@ void BM_ExtractPdfText(benchmark::State& state) {
   state.counters["text_as_written"] = text == corpus.textBytes ? 1 : 0;
 }
 
-// The same files indexed into a new index: extraction plus word splitting and tables.
-void BM_IndexPdfs(benchmark::State& state) {
-  const Corpus& corpus = theCorpus();
+// Each iteration indexes every file into a new index with an Analyzer.
+template <class Analyzer>
+void indexEach(benchmark::State& state, const std::vector<std::string>& paths) {
   for (auto _ : state) {
     state.PauseTiming();
     auto dir = std::make_unique<kolvobench::ScratchDir>();
     auto index = newIndex(*dir);
-    CPdfAnalyzer analyzer(index.get());
+    Analyzer analyzer(index.get());
     state.ResumeTiming();
     uint32_t fileId = 1;
-    for (const std::string& path : corpus.paths) analyzer.indexFile(path.c_str(), ++fileId);
+    for (const std::string& path : paths) analyzer.indexFile(path.c_str(), ++fileId);
     state.PauseTiming();
     state.counters["distinct"] = index->wordsIndexed;
     index.reset();
     dir.reset();
     state.ResumeTiming();
   }
+}
+
+// The same files indexed: extraction plus word splitting and tables.
+void BM_IndexPdfs(benchmark::State& state) {
+  const Corpus& corpus = theCorpus();
+  indexEach<CPdfAnalyzer>(state, corpus.paths);
   countRates(state, corpus, corpus.textBytes);
 }
 
@@ -164,19 +170,7 @@ void BM_IndexSameTextFromTextFiles(benchmark::State& state) {
       std::ofstream(paths.back(), std::ios::binary).write(shown.get(), static_cast<std::streamsize>(std::strlen(shown.get())));
     }
   }
-  for (auto _ : state) {
-    state.PauseTiming();
-    auto dir = std::make_unique<kolvobench::ScratchDir>();
-    auto index = newIndex(*dir);
-    CFileAnalyzer analyzer(index.get());
-    state.ResumeTiming();
-    uint32_t fileId = 1;
-    for (const std::string& path : paths) analyzer.indexFile(path.c_str(), ++fileId);
-    state.PauseTiming();
-    index.reset();
-    dir.reset();
-    state.ResumeTiming();
-  }
+  indexEach<CFileAnalyzer>(state, paths);
   countRates(state, corpus, corpus.textBytes);
 }
 
