@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "engine/index/kolvo_index.h"
 #include "engine/kolvolib/error_reporting.h"
@@ -17,6 +18,8 @@ namespace {
 
 constexpr char LF = '\n';
 constexpr std::string_view endStream = "endstream";
+// The read buffer holds a refill behind the bytes that may begin the longest token.
+constexpr size_t keptTokenBytes = std::string_view("FlateDecode").size();
 
 constexpr bool isWhite(unsigned char c) { return c == ' ' || c == '\n' || c == '\r' || c == '\t' || c == '\f' || c == 0; }
 
@@ -341,6 +344,10 @@ bool CPdfAnalyzer::inflateStream(size_t& produced, bool& boundHit) {
 
   z_stream zs{};
   if (inflateInit(&zs) != Z_OK) return false;
+  struct End {
+    z_stream& zs;
+    ~End() { inflateEnd(&zs); }
+  } ending{zs};
   zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data + start));
   zs.avail_in = static_cast<uInt>(end - start);
   size_t capacity = static_cast<size_t>(std::min<uint64_t>(std::max<uint64_t>(3 * (end - start), 1024), inflatedLimit));
@@ -369,7 +376,6 @@ bool CPdfAnalyzer::inflateStream(size_t& produced, bool& boundHit) {
     if (zs.avail_in == 0 || result == Z_BUF_ERROR) break;
   }
   produced = zs.total_out;
-  inflateEnd(&zs);
   return good;
 }
 
@@ -396,7 +402,7 @@ bool CPdfAnalyzer::processFile(const char* path, uint32_t fileId, char* displayB
   Clock::time_point noted = Clock::now();
   bool reported = false;
   owner.pendingText.clear();
-  readBuffer.resize(size_t{chunkCapacity} + 64);
+  readBuffer.resize(size_t{chunkCapacity} + keptTokenBytes);
   readPosition = 0;
   bytesInReadBuffer = 0;
   if (displayBuffer && displayMax > 0) displayBuffer[0] = '\0';
@@ -415,11 +421,15 @@ bool CPdfAnalyzer::processFile(const char* path, uint32_t fileId, char* displayB
       noted = now;
     }
     if (findNextToken("stream") != Scan::found) break;
-    if (getStreamBuffer() == Scan::bounded) boundHit = true;
     size_t made = 0;
-    if (!inflateStream(made, boundHit)) continue;
-
-    text.reserve(made + 1);
+    try {
+      if (getStreamBuffer() == Scan::bounded) boundHit = true;
+      if (!inflateStream(made, boundHit)) continue;
+      text.reserve(made + 1);
+    } catch (const std::bad_alloc&) {
+      // A stream larger than the memory left is skipped like a damaged one.
+      continue;
+    }
     size_t length = clearText(inflated.data(), made, text.data(), wrapWidth);
     // A stream's last word never runs into the first word of the next.
     if (length > 0 && text.data()[length - 1] != LF) text.data()[length++] = LF;

@@ -1,5 +1,6 @@
 // End to end with PDF files: kolvocmd indexes a folder of generated PDFs with the "pdf"
-// analyzer, finds each word whole and once, and shows each page's lines as lines.
+// analyzer, finds each word whole and once, shows each page's lines as lines, and an
+// update reads a changed PDF again.
 #include <gtest/gtest.h>
 
 #include "tests/cli/kolvocmd_runner.h"
@@ -41,6 +42,17 @@ TEST(KolvocmdPdfTest, WordsAreFoundWholeAndLinesShownAsLines) {
   auto view = shown.answers();
   ASSERT_GE(view.size(), 5u) << shown.out;
   EXPECT_EQ(view[4], (Lines{"{{SPLIT}}13:6\t{{SPLIT}}install the widget", "then restart", "{{SPLIT}}"}));
+
+  // An update reads the changed PDF again.
+  PdfWriter revised;
+  revised.page("BT (recalibrate the gauge) Tj ET");
+  runner.folder().write("docs/sub/manual.pdf", revised.bytes());
+  KolvocmdRun updated = runner.run("open default\nupdate\nfind recalibrate\nfind widget\nfind revenue\n");
+  auto after = updated.answers();
+  ASSERT_GE(after.size(), 6u) << updated.out;
+  EXPECT_EQ(after[3], Lines{"Found 1 Occurrences: 1"});
+  EXPECT_EQ(after[4], Lines{"Found 0 Occurrences: 0"});
+  EXPECT_EQ(after[5], Lines{"Found 1 Occurrences: 1"});
 }
 
 }  // namespace
