@@ -10,6 +10,7 @@
 
 #include "engine/gzipanalyzer/gzip_analyzer.h"
 #include "engine/index/container_level.h"
+#include "engine/index/file_contents.h"
 #include "engine/index/kolvo_index.h"
 #include "engine/kolvolib/error_reporting.h"
 #include "tests/engine/archives/archive_fixture.h"
@@ -139,6 +140,47 @@ TEST_F(ArchiveTest, ContainersNestAndEveryLevelIsAnEntry) {
   EXPECT_TRUE(leftovers().empty());
   EXPECT_TRUE(index->members.openContainers.empty());
   EXPECT_TRUE(errors.warnings().empty());
+}
+
+TEST_F(ArchiveTest, AMemberOfAMemberIsShownWithItsText) {
+  std::string scratch = root.slashed();
+  std::string innerZip = kolvotest::zipArchive({ZipEntry{"inner.txt", "innermost words"}}, scratch);
+  std::string tar = kolvotest::tarArchive({TarEntry{"t/inner.zip", innerZip}});
+  kolvotest::writeZip(docs() + "/outer.zip", {ZipEntry{"pack.tgz", kolvotest::gzipOf(tar)}});
+  walk();
+  for (int c = 'a'; c <= 'z'; ++c) {
+    index->setValidViewableMask(c, true);
+    index->setValidTrailingMask(c, true);
+  }
+  uint32_t member = entry("outer.zip/pack.tgz/pack.tar/t/inner.zip/inner.txt");
+  ASSERT_NE(member, 0u);
+  CFileContents contents(index.get(), member, 1000, 0, false, 0);
+  EXPECT_STREQ(contents.contents(), "innermost words");
+  EXPECT_TRUE(contents.containsHit("words"));
+  // Every level's temporary file is gone again.
+  EXPECT_FALSE(fs::exists(contents.filePath()));
+  std::vector<std::string> left;
+  for (const auto& item : fs::directory_iterator(index->temporaryDirectory))
+    if (item.path() != fs::path(extracted())) left.push_back(item.path().string());
+  EXPECT_TRUE(left.empty());
+}
+
+TEST_F(ArchiveTest, AnUpdateReplacesTheMembersOfAChangedArchive) {
+  kolvotest::writeZip(docs() + "/a.zip", {ZipEntry{"keep.txt", "before"}, ZipEntry{"drop.txt", "dropped"}});
+  kolvotest::writeZip(docs() + "/gone.zip", {ZipEntry{"g.txt", "vanishing"}});
+  fs::last_write_time(docs() + "/a.zip", fs::file_time_type::clock::now() - std::chrono::hours(10));
+  walk();
+  ASSERT_NE(entry("a.zip/drop.txt"), 0u);
+  int32_t timeBase = static_cast<int32_t>(std::time(nullptr)) - 3600;
+  kolvotest::writeZip(docs() + "/a.zip", {ZipEntry{"keep.txt", "after"}});
+  fs::remove(docs() + "/gone.zip");
+  update(timeBase);
+  auto all = entries();
+  std::set<std::string> names;
+  for (const auto& [path, id] : all) names.insert(path);
+  // The old archive's members went with it; the new one's are there once.
+  EXPECT_EQ(names, (std::set<std::string>{"a.zip", "a.zip/keep.txt"}));
+  EXPECT_EQ(wordsOf("a.zip/keep.txt"), Words{"after"});
 }
 
 TEST_F(ArchiveTest, AnUnreadableZipMemberIsSkippedAndTheNextRead) {

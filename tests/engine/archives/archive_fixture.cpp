@@ -19,7 +19,12 @@ bool RaisingAnalyzer::indexFile(const char* path, uint32_t /*fileId*/) {
   kolvo::throwKolvoError("NoMemory");
 }
 
-ArchiveFixture::ArchiveFixture() {
+ArchiveFixture::ArchiveFixture() : validChars(index->validCharMask) {
+  registerAnalyzers();
+  std::filesystem::create_directories(docs());
+}
+
+void ArchiveFixture::registerAnalyzers() {
   index->createAnalyzers();
   auto wholeOwned = std::make_unique<WholeFileWords>(index.get());
   whole = wholeOwned.get();
@@ -34,7 +39,6 @@ ArchiveFixture::ArchiveFixture() {
   index->setIncludeCount(static_cast<int>(patterns.size()));
   for (size_t i = 0; i < patterns.size(); ++i)
     index->setIncludePattern(static_cast<int>(i), patterns[i].first, patterns[i].second);
-  std::filesystem::create_directories(docs());
 }
 
 void ArchiveFixture::walk() {
@@ -42,9 +46,29 @@ void ArchiveFixture::walk() {
   if (!index->wordLinks) index->newFileLinks();
   index->indexDirectory(docs().c_str(), docsId);
   index->compressLinks();
+  gatherWords();
+}
+
+void ArchiveFixture::gatherWords() {
   wordsByFile.clear();
   for (uint32_t word = index->words->getFirst(); word; word = index->words->getNext(word))
     for (uint32_t file : filesOfWord(*index, word)) wordsByFile[file].insert(index->words->getText(word));
+}
+
+void ArchiveFixture::update(int32_t timeBase) {
+  std::string path = index->indexPath;
+  std::string temporary = index->temporaryDirectory;
+  index->storeStorage(path);
+  index = std::make_unique<CKolvoIndex>(false, path);
+  index->validCharMask = validChars;
+  index->maxPerFileRead = 10'000'000;
+  index->temporaryDirectory = temporary;
+  registerAnalyzers();
+  index->isUpdate = true;
+  index->timeBase = timeBase;
+  index->prune();
+  index->compressLinks();
+  gatherWords();
 }
 
 std::map<std::string, uint32_t> ArchiveFixture::entries() const {

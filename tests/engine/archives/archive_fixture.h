@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "engine/analyzers/file_analyzer.h"
+#include "engine/index/kolvo_index.h"
 #include "tests/engine/analyzers/analyzer_fixture.h"
 #include "tests/support/archive_writers.h"
 #include "tests/support/engine_errors.h"
@@ -45,6 +46,8 @@ class ArchiveFixture : public AnalyzerFixture {
   std::string put(const std::string& name, const std::string& bytes) const { return root.write("docs/" + name, bytes); }
   // Walks docs as a build does, then gathers the words of each file.
   void walk();
+  // Stores the index, opens it again and updates it as kolvocmd's "update" does.
+  void update(int32_t timeBase);
   // Each live entry below docs by its path from docs ("a.zip/docs/a.txt").
   std::map<std::string, uint32_t> entries() const;
   uint32_t entry(const std::string& path) const;
@@ -53,10 +56,15 @@ class ArchiveFixture : public AnalyzerFixture {
   // The files left in the extracted folder.
   std::vector<std::string> leftovers() const;
 
+  // Registers the analyzers and include patterns the tests use.
+  void registerAnalyzers();
+  void gatherWords();
+
   EngineErrors errors;
   WholeFileWords* whole = nullptr;
   RaisingAnalyzer* raising = nullptr;
   uint32_t docsId = 0;
+  const CKolvoIndex::CharMask validChars;
   std::map<uint32_t, std::set<std::string>> wordsByFile;
 };
 
