@@ -160,6 +160,9 @@ CContainerLevel::~CContainerLevel() {
 }
 
 MemberDecision CContainerLevel::decide(const MemberEntry& entry) {
+  // Reports, and a halt, reach inside a long archive as they do between files.
+  if (index.reportDue())
+    index.reportProgress("IndexingFile", logical + "/" + entry.name + "\t" + std::to_string(index.directoriesRead));
   std::string base = kolvo::memberBaseName(entry.name);
   if (base.empty()) return {};
   CFileStorage& files = *index.files;

@@ -93,6 +93,10 @@ class CKolvoIndex {
   void newFileLinks();
   void compressLinks();
   void prune();
+  // Whether a throttled report would go out now: callers make its detail only then.
+  bool reportDue() const;
+  // A throttled report; a halt answer raises "HaltRequested".
+  void reportProgress(const char* code, const std::string& detail);
   // Looks up a file's entry under its parent (a folder, an archive or a mailbox) or adds
   // it, and writes its record: the one place an entry of a file or member is made.
   uint32_t recordFile(const char* name, uint32_t parentId, int32_t modified, uint32_t size);
@@ -166,10 +170,6 @@ class CKolvoIndex {
   // The walk and the update.
   CFileAnalyzer* includedAnalyzer(const char* path) const;
   CFileAnalyzer* chooseAnalyzer(const char* path) const;
-  // Whether a throttled report would go out now: callers make its detail only then.
-  bool reportDue() const;
-  // A throttled report; a halt answer raises "HaltRequested".
-  void reportProgress(const char* code, const std::string& detail);
   bool isKolvoDirectory(const std::string& path) const;
   uint32_t recordDirectory(const std::string& path, int32_t modified);
   void walkDirectory(const std::string& path, uint32_t dirId, int depth);

@@ -13,6 +13,7 @@
 #include "engine/index/file_contents.h"
 #include "engine/index/kolvo_index.h"
 #include "engine/kolvolib/error_reporting.h"
+#include "include/kolvolib.h"
 #include "tests/engine/archives/archive_fixture.h"
 
 namespace {
@@ -369,6 +370,30 @@ TEST_F(ArchiveTest, ATemporaryFileGoesWhenItsAnalyzerRaises) {
   // The levels were closed on the way out: the next archive starts at the top.
   EXPECT_TRUE(index->members.openContainers.empty());
   EXPECT_EQ(index->members.extractedNow, 0u);
+}
+
+TEST_F(ArchiveTest, AHaltStopsTheWalkInsideAnArchive) {
+  // The callback lets the walk go on into the archive, making every later report due
+  // at once, and halts at the first member.
+  static std::vector<std::string> reported;
+  static CKolvoIndex* reporting = nullptr;
+  reported.clear();
+  reporting = index.get();
+  kSetStatusCallBack([](const char* code, const char* detail, int) -> kbool {
+    reported.push_back(std::string(code) + "|" + detail);
+    reporting->lastStatusTime = 0;
+    return reported.size() < 2;
+  });
+  index->statusLevel = 1;
+  index->lastStatusTime = 0;
+  kolvotest::writeZip(docs() + "/h.zip", {ZipEntry{"first.doc", "one"}, ZipEntry{"second.doc", "two"}});
+  EXPECT_THROW(walk(), kolvo::AbortToken);
+  kSetStatusCallBack(nullptr);
+  EXPECT_EQ(reported, (std::vector<std::string>{"IndexingFile|" + docs() + "/h.zip\t1",
+                                                 "IndexingFile|" + docs() + "/h.zip/first.doc\t1"}));
+  EXPECT_TRUE(whole->paths.empty());
+  EXPECT_EQ(errors.codes(), std::vector<std::string>{"HaltRequested"});
+  EXPECT_TRUE(index->members.openContainers.empty());
 }
 
 TEST_F(ArchiveTest, FilesLeftByAnEarlierRunAreRemoved) {
