@@ -396,6 +396,18 @@ TEST_F(ArchiveTest, AHaltStopsTheWalkInsideAnArchive) {
   EXPECT_TRUE(index->members.openContainers.empty());
 }
 
+TEST_F(ArchiveTest, WithoutATemporaryDirectoryNothingIsWritten) {
+  index->temporaryDirectory.clear();
+  kolvotest::writeZip(docs() + "/a.zip", {ZipEntry{"a.doc", "whole"}, ZipEntry{"a.txt", "streamed"}});
+  walk();
+  // The member that needs a file is recorded, unread; the streamed one is read.
+  EXPECT_NE(entry("a.zip/a.doc"), 0u);
+  EXPECT_TRUE(whole->paths.empty());
+  EXPECT_EQ(wordsOf("a.zip/a.txt"), Words{"streamed"});
+  EXPECT_FALSE(fs::exists("/extracted"));
+  EXPECT_TRUE(index->extractToTempFile((docs() + "/a.zip").c_str(), "a.txt", 4).empty());
+}
+
 TEST_F(ArchiveTest, FilesLeftByAnEarlierRunAreRemoved) {
   root.write("tmp/extracted/57old.doc", "left behind");
   root.write("tmp/extracted/tmp3.txt", "left behind");
