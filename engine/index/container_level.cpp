@@ -146,8 +146,7 @@ CContainerLevel::CContainerLevel(CKolvoIndex& owner, const char* path, uint32_t 
     kolvo::tellWarning("ArchiveTooDeep", logical);
     return;
   }
-  outermost = account.openContainers.empty();
-  if (outermost) {
+  if (account.openContainers.empty()) {
     account.containerBytes = 0;
     account.containerCutTold = false;
   }

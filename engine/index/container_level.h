@@ -81,5 +81,4 @@ class CContainerLevel {
   const uint32_t container;
   std::string logical;
   bool isOpen = false;
-  bool outermost = false;
 };
