@@ -9,10 +9,15 @@
 #include "engine/analyzers/external_analyzer.h"
 #include "engine/analyzers/file_analyzer.h"
 #include "engine/analyzers/mac_roman_analyzer.h"
+#include "engine/gzipanalyzer/gzip_analyzer.h"
+#include "engine/index/container_level.h"
 #include "engine/index/kolvo_index.h"
 #include "engine/index/name_matching.h"
+#include "engine/index/walk_support.h"
 #include "engine/kolvolib/error_reporting.h"
 #include "engine/pdfanalyzer/pdf_analyzer.h"
+#include "engine/taranalyzer/tar_analyzer.h"
+#include "engine/zipanalyzer/zip_analyzer.h"
 
 namespace {
 
@@ -47,7 +52,10 @@ void CKolvoIndex::createAnalyzers() {
   analyzerMap["generic"] = std::make_unique<CFileAnalyzer>(this);
   analyzerMap["macroman"] = std::make_unique<CMacRomanAnalyzer>(this);
   analyzerMap["dosoem"] = std::make_unique<CDosOemAnalyzer>(this);
+  analyzerMap["zip"] = std::make_unique<CZipAnalyzer>(this);
   analyzerMap["pdf"] = std::make_unique<CPdfAnalyzer>(this);
+  analyzerMap["tar"] = std::make_unique<CTarAnalyzer>(this);
+  analyzerMap["gzip"] = std::make_unique<CGZipAnalyzer>(this);
 
   // An index path too short to have a kolvo directory has no external analyzers.
   if (kolvoDirectory.empty()) return;
@@ -79,19 +87,29 @@ CFileAnalyzer* CKolvoIndex::analyzerThatMatches(const char* name) const {
 }
 
 std::string CKolvoIndex::extractToTempFile(const char* containerPath, const char* memberName, uint32_t fileId) {
+  // A container that is itself an extracted member (a file of the temporary directory)
+  // is chosen by its name, as it was when indexed; any other by its path, as the walk
+  // chose it.
+  std::string path = containerPath;
   CFileAnalyzer* container = nullptr;
-  bool found = false;
-  for (size_t i = 0; i < includePatterns.size() && i < includeAnalyzers.size() && !found; ++i) {
-    if (kolvo::termMatch(containerPath, includePatterns[i].c_str())) {
-      container = includeAnalyzers[i];
-      found = true;
+  if (!temporaryDirectory.empty() && path.rfind(temporaryDirectory + "/", 0) == 0) {
+    container = analyzerThatMatches(kolvo::memberBaseName(path).c_str());
+  } else {
+    for (size_t i = 0; i < includePatterns.size() && i < includeAnalyzers.size(); ++i) {
+      if (kolvo::termMatch(containerPath, includePatterns[i].c_str())) {
+        container = includeAnalyzers[i];
+        break;
+      }
     }
   }
   if (!container) return std::string();
-  std::string member = memberName;
+  // The member's name gives only a safe extension: whatever it holds, the file lies
+  // in the temporary directory.
+  if (temporaryDirectory.empty()) return std::string();
+  std::string member = kolvo::memberBaseName(memberName);
   size_t dot = member.rfind('.');
-  std::string extension = dot == std::string::npos ? member : member.substr(dot + 1);
-  std::string destination = temporaryDirectory + "/tmp" + std::to_string(fileId) + "." + extension;
+  std::string extension = kolvo::safeFileName(dot == std::string::npos ? member : member.substr(dot + 1));
+  std::string destination = kolvo::joinPath(temporaryDirectory, "tmp" + std::to_string(fileId) + "." + extension);
   // A failed extraction may have written part of the destination; none of it stays.
   bool written = false;
   try {

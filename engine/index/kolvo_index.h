@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/index/member_account.h"
 #include "engine/index/resource_limits.h"
 #include "engine/storage/file_links.h"
 #include "engine/storage/file_storage.h"
@@ -92,6 +93,13 @@ class CKolvoIndex {
   void newFileLinks();
   void compressLinks();
   void prune();
+  // Whether a throttled report would go out now: callers make its detail only then.
+  bool reportDue() const;
+  // A throttled report; a halt answer raises "HaltRequested".
+  void reportProgress(const char* code, const std::string& detail);
+  // Looks up a file's entry under its parent (a folder, an archive or a mailbox) or adds
+  // it, and writes its record: the one place an entry of a file or member is made.
+  uint32_t recordFile(const char* name, uint32_t parentId, int32_t modified, uint32_t size);
 
   // Tables; null where absent.
   CTextStorage* words = nullptr;
@@ -124,6 +132,9 @@ class CKolvoIndex {
   int32_t timeBase = 0;  // Unix seconds
   uint32_t directoriesRead = 0;
   int32_t lastStatusTime = 0;
+
+  // Containers being read, and the bytes written for them (see CContainerLevel).
+  MemberAccount members;
 
   // The analyzer registry, owning, by name.
   std::map<std::string, std::unique_ptr<CFileAnalyzer>> analyzerMap;
@@ -159,13 +170,8 @@ class CKolvoIndex {
   // The walk and the update.
   CFileAnalyzer* includedAnalyzer(const char* path) const;
   CFileAnalyzer* chooseAnalyzer(const char* path) const;
-  // Whether a throttled report would go out now: callers make its detail only then.
-  bool reportDue() const;
-  // A throttled report; a halt answer raises "HaltRequested".
-  void reportProgress(const char* code, const std::string& detail);
   bool isKolvoDirectory(const std::string& path) const;
   uint32_t recordDirectory(const std::string& path, int32_t modified);
-  uint32_t recordFile(const char* name, uint32_t dirId, int32_t modified, uint32_t size);
   void walkDirectory(const std::string& path, uint32_t dirId, int depth);
   void updateDirectory(const std::string& path, uint32_t dirId);
   // Writes "deadkolvo.txt" and raises "PruneParentError".

@@ -207,7 +207,12 @@ void CKolvoIndex::prune() {
     bool isDirectoryEntry = parent == 0;
     if (!isDirectoryEntry) {
       if (!files->isEntry(parent)) pruneParentError(entry, parent);
-      if (files->getParent(parent) != 0) continue;  // a member of an archive or a mailbox
+      if (files->getParent(parent) != 0) {
+        // A member of an archive or a mailbox lives and dies with its container, which
+        // comes before it in the table: a container replaced or gone takes it along.
+        if (files->isObsolete(parent)) files->markObsolete(entry);
+        continue;
+      }
     }
     if (next >= ahead.entries.size() && coming.pending() && coming.firstEntry() <= entry) {
       ahead = coming.take();

@@ -28,5 +28,7 @@ inline constexpr uint64_t memberBytes = 256 * MiB;
 inline constexpr uint64_t containerBytes = 1024 * MiB;
 // Containers open at most this many levels deep; a deeper member is recorded only.
 inline constexpr int containerDepth = 16;
+// A member's name held in a record of its own (a tar long name, a pax path).
+inline constexpr uint64_t memberNameBytes = 64 * 1024;
 
 }  // namespace kolvo::limits

@@ -18,7 +18,7 @@ struct CodeEntry {
   const char* message;  // English text, %1% and %2% filled from the detail; null: the code itself
 };
 
-inline constexpr std::array<CodeEntry, 37> kolvoCodes{{
+inline constexpr auto kolvoCodes = std::to_array<CodeEntry>({
     // Errors
     {"StorageReadError", CodeKind::error, "path", "Error reading %1%"},
     {"AssertionFailed", CodeKind::error, "empty or the failing check", nullptr},
@@ -66,7 +66,14 @@ inline constexpr std::array<CodeEntry, 37> kolvoCodes{{
     {"StatFailure", CodeKind::appOnly, "path", "Could not stat %1%"},
     // A warning of the walk: a tree deeper than the walk follows
     {"DirectoryTooDeep", CodeKind::warning, "path", "Folder %1% is nested too deeply; its contents were not indexed"},
-}};
+    // Warnings of the archives: bounds on nesting and on the bytes written for members
+    {"ArchiveTooDeep", CodeKind::warning, "path",
+     "Archive %1% lies too deep inside other archives; it was recorded but not opened"},
+    {"ArchiveMemberCut", CodeKind::warning, "container path\tmember name",
+     "Member %2% of %1% is larger than the bound on an extracted member; only its first part was indexed"},
+    {"ArchiveBytesBound", CodeKind::warning, "path",
+     "Archive %1% holds more than the bound on bytes extracted from one archive; the rest was not indexed"},
+});
 
 // The entry of a code, or null when the table does not know it.
 inline const CodeEntry* findKolvoCode(std::string_view code) {

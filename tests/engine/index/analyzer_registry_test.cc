@@ -46,7 +46,7 @@ class RegistryTest : public ::testing::Test {
 
 TEST_F(RegistryTest, BuiltInAnalyzers) {
   index().createAnalyzers();
-  EXPECT_EQ(names(), (std::vector<std::string>{"dosoem", "generic", "macroman", "pdf"}));
+  EXPECT_EQ(names(), (std::vector<std::string>{"dosoem", "generic", "gzip", "macroman", "pdf", "tar", "zip"}));
   EXPECT_EQ(typeid(*index().analyzerMap["generic"]), typeid(CFileAnalyzer));
   EXPECT_NE(dynamic_cast<CMacRomanAnalyzer*>(index().analyzerMap["macroman"].get()), nullptr);
   EXPECT_NE(dynamic_cast<CDosOemAnalyzer*>(index().analyzerMap["dosoem"].get()), nullptr);
