@@ -97,8 +97,16 @@ class CFileAnalyzer {
   uint32_t splitChunk(const SplitRules& rules, char* buffer, uint32_t length, CWordBatch& words,
                       std::string& pending);
 
+  // The read loop calls this once when a file's bytes end: whole at the end of the file,
+  // not whole when maxPerFileRead cut it. An analyzer that holds back the bytes of a
+  // sequence cut by a chunk end reads them here; pending is the file's last word.
+  virtual void finishInput(std::string& pending, bool whole);
+
   CKolvoIndex* index;
   bool characterHooks = false;
+  // True while stripBuffer is handed the last chunk of a file's display text: a hook
+  // must then use every byte, since no next chunk comes to take what it held back.
+  bool lastDisplayChunk = false;
 
  private:
   // splitChunk byte by byte, offering each byte to checkIndexCharacter.

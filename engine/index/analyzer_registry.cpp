@@ -8,7 +8,9 @@
 #include "engine/analyzers/dos_oem_analyzer.h"
 #include "engine/analyzers/external_analyzer.h"
 #include "engine/analyzers/file_analyzer.h"
+#include "engine/analyzers/html_analyzer.h"
 #include "engine/analyzers/mac_roman_analyzer.h"
+#include "engine/analyzers/rtf_analyzer.h"
 #include "engine/index/kolvo_index.h"
 #include "engine/index/name_matching.h"
 #include "engine/kolvolib/error_reporting.h"
@@ -46,6 +48,8 @@ void CKolvoIndex::createAnalyzers() {
   analyzerMap["generic"] = std::make_unique<CFileAnalyzer>(this);
   analyzerMap["macroman"] = std::make_unique<CMacRomanAnalyzer>(this);
   analyzerMap["dosoem"] = std::make_unique<CDosOemAnalyzer>(this);
+  analyzerMap["html"] = std::make_unique<CHtmlAnalyzer>(this);
+  analyzerMap["rtf"] = std::make_unique<CRtfAnalyzer>(this);
 
   // An index path too short to have a kolvo directory has no external analyzers.
   if (kolvoDirectory.empty()) return;

@@ -3,6 +3,7 @@
 // the walk, the converters, the PDF reader, the archives and the mail use them.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace kolvo::limits {
@@ -26,5 +27,11 @@ inline constexpr uint64_t memberBytes = 256 * MiB;
 inline constexpr uint64_t containerBytes = 1024 * MiB;
 // Containers open at most this many levels deep; a deeper member is recorded only.
 inline constexpr int containerDepth = 16;
+
+// HTML and RTF: a character reference, escape or control word is read whole when it is
+// shorter than this; a chunk's last bytes, when fewer, wait for the next chunk to come.
+inline constexpr size_t markupSequenceBytes = 64;
+// The longest entity name a reference may give (the '&' and ';' not counted).
+inline constexpr size_t entityNameBytes = 31;
 
 }  // namespace kolvo::limits
