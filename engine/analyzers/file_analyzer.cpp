@@ -205,9 +205,18 @@ uint32_t CFileAnalyzer::splitWithHooks(const SplitRules& rules, char* buffer, ui
       afterSkip = true;
       continue;
     }
-    if (characterHooks) {
+    if (characterHooks && (!indexHookBytes || indexHookBytes[c])) {
+      // The hook gets copies of the cursors, so the loop keeps its own in registers.
       char hooked = static_cast<char>(c);
-      if (checkIndexCharacter(&hooked, &read, &wordStart, &write, &chunkStart, length)) {
+      char* at = read;
+      char* start = wordStart;
+      char* to = write;
+      char* chunk = chunkStart;
+      bool consumed = checkIndexCharacter(&hooked, &at, &start, &to, &chunk, length);
+      read = at;
+      wordStart = start;
+      write = to;
+      if (consumed) {
         afterSkip = false;
         continue;
       }

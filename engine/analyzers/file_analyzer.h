@@ -104,6 +104,10 @@ class CFileAnalyzer {
 
   CKolvoIndex* index;
   bool characterHooks = false;
+  // The bytes indexBuffer offers to checkIndexCharacter (a 256-entry table, nonzero for
+  // those offered); null offers every byte. A hook that would answer false for a byte
+  // and leave it as it is need not see it.
+  const unsigned char* indexHookBytes = nullptr;
   // True while stripBuffer is handed the last chunk of a file's display text: a hook
   // must then use every byte, since no next chunk comes to take what it held back.
   bool lastDisplayChunk = false;

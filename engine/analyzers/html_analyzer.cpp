@@ -2,6 +2,7 @@
 // display text.
 #include "engine/analyzers/html_analyzer.h"
 
+#include <array>
 #include <cstring>
 
 #include "engine/index/kolvo_index.h"
@@ -107,6 +108,18 @@ Sequence CHtmlAnalyzer::referenceAt(const unsigned char* p, size_t available, bo
   return {Sequence::byte, at + 1, found->second};
 }
 
+CHtmlAnalyzer::CHtmlAnalyzer(CKolvoIndex* owner) : CFileAnalyzer(owner) {
+  characterHooks = true;
+  // Only a reference or a UTF-8 lead byte asks more of indexing than the generic rules.
+  static const std::array<unsigned char, 256> sequenceStarts = [] {
+    std::array<unsigned char, 256> starts{};
+    starts['&'] = 1;
+    for (int lead = 0xC2; lead <= 0xF4; ++lead) starts[lead] = 1;
+    return starts;
+  }();
+  indexHookBytes = sequenceStarts.data();
+}
+
 uint32_t CHtmlAnalyzer::indexBuffer(char* buffer, uint32_t length, uint32_t fileId, bool firstChunk) {
   return carry.indexChunk(*this, *index, buffer, length, fileId, firstChunk);
 }
@@ -116,15 +129,12 @@ void CHtmlAnalyzer::finishInput(std::string& pending, bool whole) { carry.finish
 bool CHtmlAnalyzer::checkIndexCharacter(char* c, char** read, char** wordStart, char** write, char** bufferStart,
                                         uint32_t length) {
   char* at = *read;
-  if (carry.decodedBefore(at, c)) return false;
-  auto u = static_cast<unsigned char>(*c);
-  if (u < 0x80 && u != '&') return false;
   if (carry.carriedText(at, *bufferStart)) return false;
   char* end = *bufferStart + length;
   auto bytes = reinterpret_cast<const unsigned char*>(at);
   auto available = static_cast<size_t>(end - at);
-  Sequence found = u == '&' ? referenceAt(bytes, available, carry.atInputEnd())
-                            : utf8At(bytes, available, carry.atInputEnd());
+  Sequence found = *c == '&' ? referenceAt(bytes, available, carry.atInputEnd())
+                             : utf8At(bytes, available, carry.atInputEnd());
   switch (found.kind) {
     case Sequence::literal:
       return false;
@@ -132,11 +142,9 @@ bool CHtmlAnalyzer::checkIndexCharacter(char* c, char** read, char** wordStart, 
       carry.hold(read, end, wordStart, write, index->pendingText);
       return true;
     case Sequence::byte:
-      carry.decoded(read, at + found.length - 1, static_cast<char>(found.value), c);
-      return false;
+      return MarkupCarry::give(*index, found.length, found.value, c, read, wordStart, write);
     case Sequence::separator:
-      carry.decoded(read, at + found.length - 1, 0, c);
-      return false;
+      return MarkupCarry::give(*index, found.length, 0, c, read, wordStart, write);
   }
   return false;
 }

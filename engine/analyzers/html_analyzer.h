@@ -11,7 +11,7 @@
 
 class CHtmlAnalyzer : public CFileAnalyzer {
  public:
-  explicit CHtmlAnalyzer(CKolvoIndex* owner) : CFileAnalyzer(owner) { characterHooks = true; }
+  explicit CHtmlAnalyzer(CKolvoIndex* owner);
 
   uint32_t indexBuffer(char* buffer, uint32_t length, uint32_t fileId, bool firstChunk) override;
   bool checkIndexCharacter(char* c, char** read, char** wordStart, char** write, char** bufferStart,

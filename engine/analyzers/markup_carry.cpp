@@ -22,7 +22,6 @@ uint32_t MarkupCarry::indexChunk(CFileAnalyzer& analyzer, CKolvoIndex& index, ch
     carriedWord = 0;
   }
   fileId = chunkFileId;
-  decodedAt = nullptr;
   // The read loop puts the pending word ahead of every chunk after the first.
   passThrough = std::min(carriedWord, length);
   uint32_t indexed;
@@ -53,6 +52,22 @@ void MarkupCarry::finish(CFileAnalyzer& analyzer, CKolvoIndex& index, std::strin
   indexChunk(analyzer, index, last.data(), static_cast<uint32_t>(last.size()), fileId, false);
   inputEnds = false;
   pending = index.pendingText;
+}
+
+bool MarkupCarry::give(const CKolvoIndex& index, size_t length, unsigned char byte, char* c, char** read,
+                       char** wordStart, char** write) {
+  bool inWord = *write != *wordStart;
+  if (index.validCharMask[byte] || (inWord && index.validTrailingMask[byte])) {
+    *read += length - 1;
+    *c = static_cast<char>(byte);
+    return false;
+  }
+  if (inWord) {
+    *c = 0;
+    return false;
+  }
+  *read += length;
+  return true;
 }
 
 void MarkupCarry::hold(char** read, char* end, char** wordStart, char** write, std::string& pendingText) {

@@ -3,6 +3,7 @@
 // display text holds a chunk's last bytes back for the next chunk but never past the end.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -21,26 +22,18 @@ class MarkupCarry {
   // limit, they are dropped. pending is the file's last word.
   void finish(CFileAnalyzer& analyzer, CKolvoIndex& index, std::string& pending, bool whole);
 
-  // For the index hooks, at the byte *read of a chunk starting at bufferStart:
-  // true (with the byte to take in c) when this byte ends a sequence already decoded,
-  // which the splitting looks at again after a separator ended a word.
-  bool decodedBefore(const char* read, char* c) const {
-    if (read != decodedAt) return false;
-    *c = decodedByte;
-    return true;
-  }
-  // True for the bytes of the word carried ahead of this chunk: they are decoded text.
+  // For the index hooks, at the byte *read of a chunk starting at bufferStart: true for
+  // the bytes of the word carried ahead of this chunk, which are decoded text already.
   bool carriedText(const char* read, const char* bufferStart) const {
     return static_cast<uint32_t>(read - bufferStart) < passThrough;
   }
-  // A sequence from *read to lastByte decodes to byte (0 for a separator): the read
-  // cursor is left on its last byte, which the generic rules step past.
-  void decoded(char** read, char* lastByte, char byte, char* c) {
-    *read = lastByte;
-    decodedAt = lastByte;
-    decodedByte = byte;
-    *c = byte;
-  }
+  // The sequence of length bytes at *read stands for byte (0: a separator); answers as an
+  // index hook. A byte that starts or goes on with a word is left to the generic rules
+  // on the sequence's last byte. A byte that ends the word in progress is handed over
+  // as a separator with the cursor still on the sequence, which is offered again once
+  // the word is indexed; then, with no word in progress, the sequence is consumed.
+  static bool give(const CKolvoIndex& index, size_t length, unsigned char byte, char* c, char** read,
+                   char** wordStart, char** write);
   // The chunk ends inside a sequence that starts at *read: the word in progress goes to
   // the pending text, the sequence's bytes are held, and the rest of the chunk is consumed.
   void hold(char** read, char* end, char** wordStart, char** write, std::string& pendingText);
@@ -56,8 +49,6 @@ class MarkupCarry {
   std::vector<char> joined;
   uint32_t carriedWord = 0;
   uint32_t passThrough = 0;
-  const char* decodedAt = nullptr;
-  char decodedByte = 0;
   uint32_t fileId = 0;
   bool inputEnds = false;
 };

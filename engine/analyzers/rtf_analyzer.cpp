@@ -1,6 +1,7 @@
 // Rich Text Format: control words, groups and escapes taken out of the text.
 #include "engine/analyzers/rtf_analyzer.h"
 
+#include <array>
 #include <cstring>
 
 #include "engine/analyzers/charset_tables.h"
@@ -112,6 +113,7 @@ uint32_t CRtfAnalyzer::indexBuffer(char* buffer, uint32_t length, uint32_t fileI
     macCharset = saysMac(buffer, length);
     skipDepth = 0;
     indexFallback = false;
+    indexHookBytes = markupStarts();
   }
   return carry.indexChunk(*this, *index, buffer, length, fileId, firstChunk);
 }
@@ -129,12 +131,28 @@ uint32_t CRtfAnalyzer::stripBuffer(char* in, uint32_t inLength, char* out, uint3
 
 bool CRtfAnalyzer::checkIndexCharacter(char* c, char** read, char** wordStart, char** write, char** bufferStart,
                                        uint32_t length) {
+  bool consumed = indexHook(c, read, wordStart, write, *bufferStart, length);
+  // Inside a skipped group, or before a Unicode character's stand-in, every byte counts.
+  indexHookBytes = skipDepth > 0 || indexFallback ? nullptr : markupStarts();
+  return consumed;
+}
+
+const unsigned char* CRtfAnalyzer::markupStarts() {
+  static const std::array<unsigned char, 256> starts = [] {
+    std::array<unsigned char, 256> table{};
+    table['\\'] = table['{'] = table['}'] = 1;
+    return table;
+  }();
+  return starts.data();
+}
+
+bool CRtfAnalyzer::indexHook(char* c, char** read, char** wordStart, char** write, char* bufferStart,
+                             uint32_t length) {
   char* at = *read;
-  if (carry.decodedBefore(at, c)) return false;
   auto u = static_cast<unsigned char>(*c);
   if (skipDepth == 0 && !indexFallback && !isStructural(u)) return false;
-  if (carry.carriedText(at, *bufferStart)) return false;
-  char* end = *bufferStart + length;
+  if (carry.carriedText(at, bufferStart)) return false;
+  char* end = bufferStart + length;
   auto p = reinterpret_cast<const unsigned char*>(at);
   auto available = static_cast<size_t>(end - at);
   bool final = carry.atInputEnd();
@@ -147,8 +165,7 @@ bool CRtfAnalyzer::checkIndexCharacter(char* c, char** read, char** wordStart, c
     return true;
   };
   auto give = [&](size_t bytes, unsigned char byte) {
-    carry.decoded(read, at + bytes - 1, static_cast<char>(byte), c);
-    return false;
+    return MarkupCarry::give(*index, bytes, byte, c, read, wordStart, write);
   };
 
   if (skipDepth > 0) {

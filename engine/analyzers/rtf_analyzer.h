@@ -13,7 +13,10 @@
 
 class CRtfAnalyzer : public CFileAnalyzer {
  public:
-  explicit CRtfAnalyzer(CKolvoIndex* owner) : CFileAnalyzer(owner) { characterHooks = true; }
+  explicit CRtfAnalyzer(CKolvoIndex* owner) : CFileAnalyzer(owner) {
+    characterHooks = true;
+    indexHookBytes = markupStarts();
+  }
 
   uint32_t indexBuffer(char* buffer, uint32_t length, uint32_t fileId, bool firstChunk) override;
   uint32_t stripBuffer(char* in, uint32_t inLength, char* out, uint32_t outSize, int wrapWidth, bool stripMarkup,
@@ -42,6 +45,10 @@ class CRtfAnalyzer : public CFileAnalyzer {
     long parameter;
     bool hasParameter;
   };
+  // The bytes that start markup: a control word or symbol, or a group.
+  static const unsigned char* markupStarts();
+  // checkIndexCharacter before it narrows the bytes offered to the next call.
+  bool indexHook(char* c, char** read, char** wordStart, char** write, char* bufferStart, uint32_t length);
   static ControlWord controlWordAt(const unsigned char* p, size_t available, bool final);
   // The character of a "\'hh" escape through the file's character set.
   unsigned char escaped(unsigned char hex) const;
