@@ -66,6 +66,13 @@ TEST(HtmlAnalyzerWords, SequencesCutAtEveryByteAreReadWhole) {
   kolvotest::expectEveryCutReadWhole<CHtmlAnalyzer>(texts);
 }
 
+// The file limit cuts the reference: what was read of it is no word.
+TEST(HtmlAnalyzerWords, AReferenceCutByTheFileLimitIsDropped) {
+  HtmlRun run;
+  run.fixture.index->maxPerFileRead = 12;
+  EXPECT_EQ(run.wordsOfFile("word caf&eacute; more"), folded({"word"}));
+}
+
 TEST(HtmlAnalyzerWords, AReferenceAcrossTheReadLoopsChunkIsReadWhole) {
   HtmlRun run;
   std::string text(CFileAnalyzer::chunkCapacity - 4, ' ');
@@ -86,6 +93,7 @@ TEST(HtmlAnalyzerDisplay, TableOfInputs) {
        "\none\ntwo"},
       {"pre and param break lines like p", "a<pre>b</pre><param name=x>c", "a\nb\n\nc"},
       {"a line break in text is a space; spaces fold", "one\ntwo   three\tfour", "one two three four"},
+      {"CR LF in text is one space too", "one\r\ntwo\rthree", "one two three"},
       {"entities show their character", "caf&eacute; &#255; &lt;b&gt;", "caf\xE9 \xFF <b>"},
       {"nbsp shows as a space", "a&nbsp;b", "a b"},
       {"UTF-8 C3 80 shows as C0", "\xC3\x80" "bc", "\xC0" "bc"},

@@ -99,6 +99,7 @@ TEST(RtfAnalyzerDisplay, TableOfInputs) {
       {"control words leave no trace, bold off included", header + " H\\b e\\b0 llo}", "Hello"},
       {"source line breaks as CR LF or CR are not shown", header + " one\r\ntwo\rthree}", "onetwothree"},
       {"a lone LF is shown", header + " one\ntwo}", "one\ntwo"},
+      {"tabs are spaces, line breaks break lines", header + " one\\tab two\\line three\\\nfour}", "one two\nthree\nfour"},
       {"escapes show their characters", header + " caf\\'e9 a\\{b\\}c ab\\'zzcd}", "caf\xE9 a{b}c abcd"},
       {"the Mac header converts escapes", macHeader + " caf\\'8e}", "caf\xE9"},
       {"a Unicode character shows once", header + " na\\u239\\'efve \\u1076\\'e4x}", "na\xEFve x"},
