@@ -38,6 +38,9 @@ Sequence ranOut(size_t taken, bool final, Sequence otherwise) {
 
 constexpr Sequence literal{Sequence::literal, 1, 0};
 
+// The most bytes a '<' and what follows it are looked at: "</script".
+constexpr size_t longestTagStart = 8;
+
 // True when the bytes after p (available counting p) spell word, in either case.
 bool spells(const unsigned char* p, size_t available, const char* word) {
   size_t length = std::strlen(word);
@@ -151,7 +154,6 @@ bool CHtmlAnalyzer::checkIndexCharacter(char* c, char** read, char** wordStart, 
 
 bool CHtmlAnalyzer::checkStripCharacter(unsigned char* c, char** read, uint32_t* remaining, char previousOut,
                                         bool stripMarkup, int* hookState) {
-  if (MarkupCarry::holdDisplayTail(lastDisplayChunk, read, remaining, index->pendingText)) return true;
   // p is the byte taken, available counts it and the bytes after it.
   auto p = reinterpret_cast<const unsigned char*>(*read) - 1;
   size_t available = size_t{*remaining} + 1;
@@ -159,6 +161,10 @@ bool CHtmlAnalyzer::checkStripCharacter(unsigned char* c, char** read, uint32_t*
     *read += bytes;
     *remaining -= static_cast<uint32_t>(bytes);
   };
+  // A tag name or an end of comment the chunk may cut waits for the next chunk.
+  const bool final = lastDisplayChunk;
+  auto cut = [&](size_t needed) { return !final && available < needed; };
+  auto hold = [&] { return MarkupCarry::holdDisplayTail(read, remaining, index->pendingText); };
 
   if (stripMarkup) {
     switch (*hookState) {
@@ -179,12 +185,14 @@ bool CHtmlAnalyzer::checkStripCharacter(unsigned char* c, char** read, uint32_t*
         return false;
       case inScript:
       case inStyle:
+        if (*c == '<' && cut(longestTagStart)) return hold();
         if (*c == '<' && spells(p, available, *hookState == inScript ? "/script" : "/style")) {
           consume(*hookState == inScript ? 7 : 6);
           *hookState = inTag;
         }
         return true;
       case inComment:
+        if (*c == '-' && cut(3)) return hold();
         if (*c == '-' && available >= 3 && p[1] == '-' && p[2] == '>') {
           consume(2);
           *hookState = inText;
@@ -193,6 +201,7 @@ bool CHtmlAnalyzer::checkStripCharacter(unsigned char* c, char** read, uint32_t*
       default:
         break;
     }
+    if (*c == '<' && cut(longestTagStart)) return hold();
     // A '<' starts a tag only before a name, '/', '!' or '?'; "a < b" is text.
     if (*c == '<' && available > 1 && (isLetter(p[1]) || p[1] == '/' || p[1] == '!' || p[1] == '?')) {
       if (spells(p, available, "!--")) {
@@ -223,7 +232,8 @@ bool CHtmlAnalyzer::checkStripCharacter(unsigned char* c, char** read, uint32_t*
     }
   }
 
-  Sequence found = *c == '&' ? referenceAt(p, available, true) : *c >= 0x80 ? utf8At(p, available, true) : literal;
+  Sequence found = *c == '&' ? referenceAt(p, available, final) : *c >= 0x80 ? utf8At(p, available, final) : literal;
+  if (found.kind == Sequence::incomplete) return hold();
   if (found.kind == Sequence::byte || found.kind == Sequence::separator) {
     consume(found.length - 1);
     *c = found.kind == Sequence::byte ? found.value : ' ';

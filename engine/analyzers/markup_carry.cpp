@@ -6,7 +6,6 @@
 
 #include "engine/analyzers/file_analyzer.h"
 #include "engine/index/kolvo_index.h"
-#include "engine/index/resource_limits.h"
 
 namespace {
 
@@ -77,8 +76,7 @@ void MarkupCarry::hold(char** read, char* end, char** wordStart, char** write, s
   *read = end;
 }
 
-bool MarkupCarry::holdDisplayTail(bool lastChunk, char** read, uint32_t* remaining, std::string& pending) {
-  if (lastChunk || *remaining + 1 >= kolvo::limits::markupSequenceBytes) return false;
+bool MarkupCarry::holdDisplayTail(char** read, uint32_t* remaining, std::string& pending) {
   pending.assign(*read - 1, *remaining + 1);
   *read += *remaining;
   *remaining = 0;

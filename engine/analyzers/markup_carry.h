@@ -40,9 +40,10 @@ class MarkupCarry {
   // True when the bytes of the chunk in hand end at the file's end (no chunk follows).
   bool atInputEnd() const { return inputEnds; }
 
-  // For the display hooks: when fewer bytes than a sequence may need follow the byte
-  // just taken, and more chunks may come, they all wait in pending for the next chunk.
-  static bool holdDisplayTail(bool lastChunk, char** read, uint32_t* remaining, std::string& pending);
+  // For the display hooks: the byte just taken starts a sequence that the chunk cuts, so
+  // it and the rest of the chunk wait in pending for the next chunk. Only a cut sequence
+  // waits: a separator at the start of a chunk would show no space.
+  static bool holdDisplayTail(char** read, uint32_t* remaining, std::string& pending);
 
  private:
   std::string held;

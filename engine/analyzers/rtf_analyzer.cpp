@@ -240,13 +240,16 @@ bool CRtfAnalyzer::indexHook(char* c, char** read, char** wordStart, char** writ
 
 bool CRtfAnalyzer::checkStripCharacter(unsigned char* c, char** read, uint32_t* remaining, char /*previousOut*/,
                                        bool /*stripMarkup*/, int* hookState) {
-  if (MarkupCarry::holdDisplayTail(lastDisplayChunk, read, remaining, index->pendingText)) return true;
   auto p = reinterpret_cast<const unsigned char*>(*read) - 1;
   size_t available = size_t{*remaining} + 1;
   auto consume = [&](size_t bytes) {
     *read += bytes;
     *remaining -= static_cast<uint32_t>(bytes);
   };
+  // An escape, a control word or a CR LF pair the chunk cuts waits for the next chunk.
+  const bool final = lastDisplayChunk;
+  auto hold = [&] { return MarkupCarry::holdDisplayTail(read, remaining, index->pendingText); };
+  if (!final && available < 2 && (*c == '\\' || *c == CR)) return hold();
 
   if (*hookState > 0) {
     if (*c == '\\' && available > 1) consume(1);
@@ -273,7 +276,8 @@ bool CRtfAnalyzer::checkStripCharacter(unsigned char* c, char** read, uint32_t* 
   if (available < 2) return true;
   unsigned char b = p[1];
   if (b == '\'') {
-    Escape escape = escapeAt(p, available, true);
+    Escape escape = escapeAt(p, available, final);
+    if (escape.length == 0) return hold();
     consume(escape.length - 1);
     if (escape.value < 0 || displayFallback) {
       displayFallback = false;
@@ -284,7 +288,8 @@ bool CRtfAnalyzer::checkStripCharacter(unsigned char* c, char** read, uint32_t* 
   }
   displayFallback = false;
   if (isLower(b)) {
-    ControlWord word = controlWordAt(p, available, true);
+    ControlWord word = controlWordAt(p, available, final);
+    if (word.length == 0) return hold();
     consume(word.length - 1);
     Effect effect = effectOf(word.name);
     switch (effect.kind) {
