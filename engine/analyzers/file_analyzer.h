@@ -65,6 +65,11 @@ class CFileAnalyzer {
   // and the file's last word, when indexFile would index it, to lastWord (else empty).
   // False when the file cannot be opened.
   bool splitFile(const char* path, const SplitRules& rules, WordSink& sink, std::string& lastWord);
+  // Called once when a file's chunks end, by the read loop and by whoever else streams a
+  // file through indexBuffer: whole at the end of the file, not whole when maxPerFileRead
+  // cut it. An analyzer that holds back the bytes of a sequence cut by a chunk end reads
+  // them here; pending is the file's last word (the index's pending text), which it may change.
+  virtual void finishInput(std::string& pending, bool whole);
   // Converts a chunk in place to the index's character set; the base leaves it alone.
   virtual void convertRawBuffer(char* buffer, uint32_t length);
   // Writes a member of a container to destinationPath; the base holds no members.
@@ -96,11 +101,6 @@ class CFileAnalyzer {
   // an unfinished word at the end goes to pending. Returns the words it found.
   uint32_t splitChunk(const SplitRules& rules, char* buffer, uint32_t length, CWordBatch& words,
                       std::string& pending);
-
-  // The read loop calls this once when a file's bytes end: whole at the end of the file,
-  // not whole when maxPerFileRead cut it. An analyzer that holds back the bytes of a
-  // sequence cut by a chunk end reads them here; pending is the file's last word.
-  virtual void finishInput(std::string& pending, bool whole);
 
   CKolvoIndex* index;
   bool characterHooks = false;

@@ -14,6 +14,7 @@ class CHtmlAnalyzer : public CFileAnalyzer {
   explicit CHtmlAnalyzer(CKolvoIndex* owner);
 
   uint32_t indexBuffer(char* buffer, uint32_t length, uint32_t fileId, bool firstChunk) override;
+  void finishInput(std::string& pending, bool whole) override;
   bool checkIndexCharacter(char* c, char** read, char** wordStart, char** write, char** bufferStart,
                            uint32_t length) override;
   bool checkStripCharacter(unsigned char* c, char** read, uint32_t* remaining, char previousOut, bool stripMarkup,
@@ -32,9 +33,6 @@ class CHtmlAnalyzer : public CFileAnalyzer {
   // A '&' at p: a named entity of the index's table, or a decimal or hexadecimal
   // reference, ended by ';' (optional after digits). Without a name it is the '&' itself.
   Sequence referenceAt(const unsigned char* p, size_t available, bool final) const;
-
- protected:
-  void finishInput(std::string& pending, bool whole) override;
 
  private:
   MarkupCarry carry;

@@ -19,6 +19,7 @@ class CRtfAnalyzer : public CFileAnalyzer {
   }
 
   uint32_t indexBuffer(char* buffer, uint32_t length, uint32_t fileId, bool firstChunk) override;
+  void finishInput(std::string& pending, bool whole) override;
   uint32_t stripBuffer(char* in, uint32_t inLength, char* out, uint32_t outSize, int wrapWidth, bool stripMarkup,
                        bool firstChunk, int* hookState) override;
   bool checkIndexCharacter(char* c, char** read, char** wordStart, char** write, char** bufferStart,
@@ -32,9 +33,6 @@ class CRtfAnalyzer : public CFileAnalyzer {
     unsigned char value;  // the character, for kind character
   };
   static Effect effectOf(std::string_view name);
-
- protected:
-  void finishInput(std::string& pending, bool whole) override;
 
  private:
   // A control word: '\', its letters, an optional parameter (digits after an optional

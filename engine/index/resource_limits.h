@@ -28,8 +28,8 @@ inline constexpr uint64_t containerBytes = 1024 * MiB;
 // Containers open at most this many levels deep; a deeper member is recorded only.
 inline constexpr int containerDepth = 16;
 
-// HTML and RTF: a character reference, escape or control word is read whole when it is
-// shorter than this; a chunk's last bytes, when fewer, wait for the next chunk to come.
+// HTML and RTF: a character reference, escape or control word cut by a chunk end waits
+// for the next chunk to be read whole when it is shorter than this.
 inline constexpr size_t markupSequenceBytes = 64;
 // The longest entity name a reference may give (the '&' and ';' not counted).
 inline constexpr size_t entityNameBytes = 31;

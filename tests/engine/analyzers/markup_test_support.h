@@ -35,7 +35,8 @@ struct MarkupRun {
     return wordsOf(fileId);
   }
   // The words of bytes handed over in two chunks, cut after the first cut bytes; the
-  // second chunk starts with the pending word, as the read loop puts it there.
+  // second chunk starts with the pending word, as the read loop puts it there, and the
+  // input ends after it.
   std::set<std::string> wordsOfTwoChunks(const std::string& bytes, size_t cut, uint32_t fileId) {
     CKolvoIndex& index = *fixture.index;
     std::string first = bytes.substr(0, cut);
@@ -44,6 +45,7 @@ struct MarkupRun {
     std::string second = index.pendingText + bytes.substr(cut);
     index.pendingText.clear();
     analyzer.indexBuffer(second.data(), static_cast<uint32_t>(second.size()), fileId, false);
+    analyzer.finishInput(index.pendingText, true);
     if (!index.pendingText.empty()) index.indexWord(index.pendingText.c_str(), fileId);
     index.pendingText.clear();
     return wordsOf(fileId);
