@@ -62,7 +62,10 @@ bool CFileAnalyzer::readChunks(const char* path, const SplitRules& rules, std::s
   for (;;) {
     size_t got = capacity > carry ? std::fread(chunk.data() + carry, 1, capacity - carry, in.get()) : 0;
     // At the end the pending text still holds the carried word.
-    if (got == 0) break;
+    if (got == 0) {
+      finishInput(pending, true);
+      break;
+    }
     auto content = static_cast<uint32_t>(carry + got);
     pending.clear();
     takeChunk(chunk.data(), content, got);
@@ -77,6 +80,7 @@ bool CFileAnalyzer::readChunks(const char* path, const SplitRules& rules, std::s
         auto c = static_cast<unsigned char>(byte);
         if (rules.classes[c] & SplitRules::continues) pending.clear();
       }
+      finishInput(pending, false);
       break;
     }
     carry = static_cast<uint32_t>(pending.size());
@@ -201,9 +205,18 @@ uint32_t CFileAnalyzer::splitWithHooks(const SplitRules& rules, char* buffer, ui
       afterSkip = true;
       continue;
     }
-    if (characterHooks) {
+    if (characterHooks && (!indexHookBytes || indexHookBytes[c])) {
+      // The hook gets copies of the cursors, so the loop keeps its own in registers.
       char hooked = static_cast<char>(c);
-      if (checkIndexCharacter(&hooked, &read, &wordStart, &write, &chunkStart, length)) {
+      char* at = read;
+      char* start = wordStart;
+      char* to = write;
+      char* chunk = chunkStart;
+      bool consumed = checkIndexCharacter(&hooked, &at, &start, &to, &chunk, length);
+      read = at;
+      wordStart = start;
+      write = to;
+      if (consumed) {
         afterSkip = false;
         continue;
       }
@@ -240,6 +253,8 @@ uint32_t CFileAnalyzer::splitWithHooks(const SplitRules& rules, char* buffer, ui
 }
 
 void CFileAnalyzer::convertRawBuffer(char* /*buffer*/, uint32_t /*length*/) {}
+
+void CFileAnalyzer::finishInput(std::string& /*pending*/, bool /*whole*/) {}
 
 bool CFileAnalyzer::extractToTempFile(const char* /*containerPath*/, const char* /*memberName*/,
                                       const char* /*destinationPath*/, uint32_t /*fileId*/) {
@@ -278,8 +293,11 @@ char* CFileAnalyzer::fillDisplayBuffer(const char* path, uint32_t /*fileId*/, ui
     auto content = static_cast<uint32_t>(carry + got);
     if (content == 0) break;
     owner.pendingText.clear();
+    // A short read is the file's end: nothing may wait for a next chunk then.
+    lastDisplayChunk = got < chunkCapacity - carry;
     uint32_t made = stripBuffer(chunk.data(), content, stripped.data(), static_cast<uint32_t>(stripped.size()),
                                 wrapWidth, stripMarkup, firstChunk, &hookState);
+    lastDisplayChunk = false;
     size_t take = std::min<size_t>(made, maxBytes - produced);
     std::memcpy(text.get() + produced, stripped.data(), take);
     produced += take;

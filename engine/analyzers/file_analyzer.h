@@ -65,6 +65,11 @@ class CFileAnalyzer {
   // and the file's last word, when indexFile would index it, to lastWord (else empty).
   // False when the file cannot be opened.
   bool splitFile(const char* path, const SplitRules& rules, WordSink& sink, std::string& lastWord);
+  // Called once when a file's chunks end, by the read loop and by whoever else streams a
+  // file through indexBuffer: whole at the end of the file, not whole when maxPerFileRead
+  // cut it. An analyzer that holds back the bytes of a sequence cut by a chunk end reads
+  // them here; pending is the file's last word (the index's pending text), which it may change.
+  virtual void finishInput(std::string& pending, bool whole);
   // Converts a chunk in place to the index's character set; the base leaves it alone.
   virtual void convertRawBuffer(char* buffer, uint32_t length);
   // Writes a member of a container to destinationPath; the base holds no members.
@@ -99,6 +104,13 @@ class CFileAnalyzer {
 
   CKolvoIndex* index;
   bool characterHooks = false;
+  // The bytes indexBuffer offers to checkIndexCharacter (a 256-entry table, nonzero for
+  // those offered); null offers every byte. A hook that would answer false for a byte
+  // and leave it as it is need not see it.
+  const unsigned char* indexHookBytes = nullptr;
+  // True while stripBuffer is handed the last chunk of a file's display text: a hook
+  // must then use every byte, since no next chunk comes to take what it held back.
+  bool lastDisplayChunk = false;
 
  private:
   // splitChunk byte by byte, offering each byte to checkIndexCharacter.

@@ -8,9 +8,11 @@
 #include "engine/analyzers/dos_oem_analyzer.h"
 #include "engine/analyzers/external_analyzer.h"
 #include "engine/analyzers/file_analyzer.h"
+#include "engine/analyzers/html_analyzer.h"
 #include "engine/analyzers/mac_roman_analyzer.h"
 #include "engine/gzipanalyzer/gzip_analyzer.h"
 #include "engine/index/container_level.h"
+#include "engine/analyzers/rtf_analyzer.h"
 #include "engine/index/kolvo_index.h"
 #include "engine/index/name_matching.h"
 #include "engine/index/walk_support.h"
@@ -52,6 +54,8 @@ void CKolvoIndex::createAnalyzers() {
   analyzerMap["generic"] = std::make_unique<CFileAnalyzer>(this);
   analyzerMap["macroman"] = std::make_unique<CMacRomanAnalyzer>(this);
   analyzerMap["dosoem"] = std::make_unique<CDosOemAnalyzer>(this);
+  analyzerMap["html"] = std::make_unique<CHtmlAnalyzer>(this);
+  analyzerMap["rtf"] = std::make_unique<CRtfAnalyzer>(this);
   analyzerMap["zip"] = std::make_unique<CZipAnalyzer>(this);
   analyzerMap["pdf"] = std::make_unique<CPdfAnalyzer>(this);
   analyzerMap["tar"] = std::make_unique<CTarAnalyzer>(this);

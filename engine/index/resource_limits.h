@@ -3,6 +3,7 @@
 // the walk, the converters, the PDF reader, the archives and the mail use them.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace kolvo::limits {
@@ -30,5 +31,11 @@ inline constexpr uint64_t containerBytes = 1024 * MiB;
 inline constexpr int containerDepth = 16;
 // A member's name held in a record of its own (a tar long name, a pax path).
 inline constexpr uint64_t memberNameBytes = 64 * 1024;
+
+// HTML and RTF: a character reference, escape or control word cut by a chunk end waits
+// for the next chunk to be read whole when it is shorter than this.
+inline constexpr size_t markupSequenceBytes = 64;
+// The longest entity name a reference may give (the '&' and ';' not counted).
+inline constexpr size_t entityNameBytes = 31;
 
 }  // namespace kolvo::limits

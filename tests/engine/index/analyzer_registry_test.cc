@@ -11,7 +11,9 @@
 #include "engine/analyzers/dos_oem_analyzer.h"
 #include "engine/analyzers/external_analyzer.h"
 #include "engine/analyzers/file_analyzer.h"
+#include "engine/analyzers/html_analyzer.h"
 #include "engine/analyzers/mac_roman_analyzer.h"
+#include "engine/analyzers/rtf_analyzer.h"
 #include "engine/index/kolvo_index.h"
 #include "engine/kolvolib/error_reporting.h"
 #include "include/kolvolib.h"
@@ -46,10 +48,12 @@ class RegistryTest : public ::testing::Test {
 
 TEST_F(RegistryTest, BuiltInAnalyzers) {
   index().createAnalyzers();
-  EXPECT_EQ(names(), (std::vector<std::string>{"dosoem", "generic", "gzip", "macroman", "pdf", "tar", "zip"}));
+  EXPECT_EQ(names(), (std::vector<std::string>{"dosoem", "generic", "gzip", "html", "macroman", "pdf", "rtf", "tar", "zip"}));
   EXPECT_EQ(typeid(*index().analyzerMap["generic"]), typeid(CFileAnalyzer));
   EXPECT_NE(dynamic_cast<CMacRomanAnalyzer*>(index().analyzerMap["macroman"].get()), nullptr);
   EXPECT_NE(dynamic_cast<CDosOemAnalyzer*>(index().analyzerMap["dosoem"].get()), nullptr);
+  EXPECT_NE(dynamic_cast<CHtmlAnalyzer*>(index().analyzerMap["html"].get()), nullptr);
+  EXPECT_NE(dynamic_cast<CRtfAnalyzer*>(index().analyzerMap["rtf"].get()), nullptr);
   index().clearAnalyzers();
   EXPECT_TRUE(index().analyzerMap.empty());
 }

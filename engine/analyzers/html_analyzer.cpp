@@ -1,0 +1,244 @@
+// HTML and XML: UTF-8 and character references decoded, and tags taken out of the
+// display text.
+#include "engine/analyzers/html_analyzer.h"
+
+#include <array>
+#include <cstring>
+
+#include "engine/index/kolvo_index.h"
+#include "engine/index/resource_limits.h"
+
+namespace {
+
+using Sequence = CHtmlAnalyzer::Sequence;
+using kolvo::limits::markupSequenceBytes;
+
+// Display hook states, kept by fillDisplayBuffer across the chunks of a file.
+enum State : int { inText = 0, inTag = 1, inScript = -1, inStyle = -2, inComment = -3 };
+
+constexpr unsigned char CR = '\r';
+constexpr unsigned char LF = '\n';
+constexpr unsigned char TAB = '\t';
+
+bool isContinuation(unsigned char c) { return c >= 0x80 && c <= 0xBF; }
+bool isDigit(unsigned char c) { return c >= '0' && c <= '9'; }
+bool isLetter(unsigned char c) { return (c | 0x20) >= 'a' && (c | 0x20) <= 'z'; }
+int hexValue(unsigned char c) {
+  if (isDigit(c)) return c - '0';
+  if ((c | 0x20) >= 'a' && (c | 0x20) <= 'f') return (c | 0x20) - 'a' + 10;
+  return -1;
+}
+
+// The bytes ran out before the sequence ended: it waits for more unless none come, or
+// unless it is already longer than any sequence is read whole.
+Sequence ranOut(size_t taken, bool final, Sequence otherwise) {
+  if (!final && taken < markupSequenceBytes) return {Sequence::incomplete, taken, 0};
+  return otherwise;
+}
+
+constexpr Sequence literal{Sequence::literal, 1, 0};
+
+// The most bytes a '<' and what follows it are looked at: "</script".
+constexpr size_t longestTagStart = 8;
+
+// True when the bytes after p (available counting p) spell word, in either case.
+bool spells(const unsigned char* p, size_t available, const char* word) {
+  size_t length = std::strlen(word);
+  if (available < length + 1) return false;
+  for (size_t k = 0; k < length; ++k)
+    if ((p[k + 1] | 0x20) != static_cast<unsigned char>(word[k])) return false;
+  return true;
+}
+
+}  // namespace
+
+Sequence CHtmlAnalyzer::utf8At(const unsigned char* p, size_t available, bool final) {
+  unsigned char lead = p[0];
+  size_t need = lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3 : lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
+  if (need == 0) return literal;
+  for (size_t k = 1; k < need; ++k) {
+    if (k >= available) return ranOut(k, final, literal);
+    unsigned char next = p[k];
+    // The second byte also rules out overlong forms, surrogates and code points past U+10FFFF.
+    unsigned char low = 0x80, high = 0xBF;
+    if (k == 1) {
+      if (lead == 0xE0) low = 0xA0;
+      if (lead == 0xED) high = 0x9F;
+      if (lead == 0xF0) low = 0x90;
+      if (lead == 0xF4) high = 0x8F;
+    }
+    if (next < low || next > high || !isContinuation(next)) return literal;
+  }
+  if (need == 2 && lead <= 0xC3)
+    return {Sequence::byte, 2, static_cast<unsigned char>(((lead & 0x03) << 6) | (p[1] & 0x3F))};
+  return {Sequence::separator, need, 0};
+}
+
+Sequence CHtmlAnalyzer::referenceAt(const unsigned char* p, size_t available, bool final) const {
+  if (available < 2) return ranOut(1, final, literal);
+  size_t at = 1;
+  if (p[1] == '#') {
+    at = 2;
+    int base = 10;
+    if (at < available && (p[at] | 0x20) == 'x') {
+      base = 16;
+      ++at;
+    }
+    size_t digits = 0;
+    unsigned value = 0;
+    for (; at < available; ++at) {
+      int digit = base == 16 ? hexValue(p[at]) : isDigit(p[at]) ? p[at] - '0' : -1;
+      if (digit < 0) break;
+      ++digits;
+      // Past 255 the value only needs to stay past it.
+      if (value <= 255) value = value * static_cast<unsigned>(base) + static_cast<unsigned>(digit);
+    }
+    if (at == available) {
+      Sequence whole{digits > 0 && value >= 1 && value <= 255 ? Sequence::byte : Sequence::separator, at,
+                     static_cast<unsigned char>(value)};
+      return ranOut(at, final, whole);
+    }
+    if (p[at] == ';') ++at;
+    if (digits == 0 || value == 0 || value > 255) return {Sequence::separator, at, 0};
+    return {Sequence::byte, at, static_cast<unsigned char>(value)};
+  }
+  while (at < available && at <= kolvo::limits::entityNameBytes + 1 && (isLetter(p[at]) || isDigit(p[at]))) ++at;
+  if (at == available) return ranOut(at, final, literal);
+  size_t nameLength = at - 1;
+  if (nameLength == 0 || nameLength > kolvo::limits::entityNameBytes || p[at] != ';') return literal;
+  auto found = index->entityMap.find(std::string(reinterpret_cast<const char*>(p) + 1, nameLength));
+  if (found == index->entityMap.end()) return {Sequence::separator, at + 1, 0};
+  return {Sequence::byte, at + 1, found->second};
+}
+
+CHtmlAnalyzer::CHtmlAnalyzer(CKolvoIndex* owner) : CFileAnalyzer(owner) {
+  characterHooks = true;
+  // Only a reference or a UTF-8 lead byte asks more of indexing than the generic rules.
+  static const std::array<unsigned char, 256> sequenceStarts = [] {
+    std::array<unsigned char, 256> starts{};
+    starts['&'] = 1;
+    for (int lead = 0xC2; lead <= 0xF4; ++lead) starts[lead] = 1;
+    return starts;
+  }();
+  indexHookBytes = sequenceStarts.data();
+}
+
+uint32_t CHtmlAnalyzer::indexBuffer(char* buffer, uint32_t length, uint32_t fileId, bool firstChunk) {
+  return carry.indexChunk(*this, *index, buffer, length, fileId, firstChunk);
+}
+
+void CHtmlAnalyzer::finishInput(std::string& pending, bool whole) { carry.finish(*this, *index, pending, whole); }
+
+bool CHtmlAnalyzer::checkIndexCharacter(char* c, char** read, char** wordStart, char** write, char** bufferStart,
+                                        uint32_t length) {
+  char* at = *read;
+  if (carry.carriedText(at, *bufferStart)) return false;
+  char* end = *bufferStart + length;
+  auto bytes = reinterpret_cast<const unsigned char*>(at);
+  auto available = static_cast<size_t>(end - at);
+  Sequence found = *c == '&' ? referenceAt(bytes, available, carry.atInputEnd())
+                             : utf8At(bytes, available, carry.atInputEnd());
+  switch (found.kind) {
+    case Sequence::literal:
+      return false;
+    case Sequence::incomplete:
+      carry.hold(read, end, wordStart, write, index->pendingText);
+      return true;
+    case Sequence::byte:
+      return MarkupCarry::give(*index, found.length, found.value, c, read, wordStart, write);
+    case Sequence::separator:
+      return MarkupCarry::give(*index, found.length, 0, c, read, wordStart, write);
+  }
+  return false;
+}
+
+bool CHtmlAnalyzer::checkStripCharacter(unsigned char* c, char** read, uint32_t* remaining, char previousOut,
+                                        bool stripMarkup, int* hookState) {
+  // p is the byte taken, available counts it and the bytes after it.
+  auto p = reinterpret_cast<const unsigned char*>(*read) - 1;
+  size_t available = size_t{*remaining} + 1;
+  auto consume = [&](size_t bytes) {
+    *read += bytes;
+    *remaining -= static_cast<uint32_t>(bytes);
+  };
+  // A tag name or an end of comment the chunk may cut waits for the next chunk.
+  const bool final = lastDisplayChunk;
+  auto cut = [&](size_t needed) { return !final && available < needed; };
+  auto hold = [&] { return MarkupCarry::holdDisplayTail(read, remaining, index->pendingText); };
+
+  if (stripMarkup) {
+    switch (*hookState) {
+      case inTag:
+        if (*c != '>') return true;
+        *hookState = inText;
+        {
+          // The line breaks and indentation that follow a tag are the source's layout.
+          bool spaces = available > 1 && p[1] == ' ';
+          while (*remaining > 0) {
+            auto next = static_cast<unsigned char>(**read);
+            if (next != CR && next != LF && next != TAB && !(spaces && next == ' ')) break;
+            consume(1);
+          }
+        }
+        if (previousOut == ' ' || previousOut == '\n') return true;
+        *c = ' ';
+        return false;
+      case inScript:
+      case inStyle:
+        if (*c == '<' && cut(longestTagStart)) return hold();
+        if (*c == '<' && spells(p, available, *hookState == inScript ? "/script" : "/style")) {
+          consume(*hookState == inScript ? 7 : 6);
+          *hookState = inTag;
+        }
+        return true;
+      case inComment:
+        if (*c == '-' && cut(3)) return hold();
+        if (*c == '-' && available >= 3 && p[1] == '-' && p[2] == '>') {
+          consume(2);
+          *hookState = inText;
+        }
+        return true;
+      default:
+        break;
+    }
+    if (*c == '<' && cut(longestTagStart)) return hold();
+    // A '<' starts a tag only before a name, '/', '!' or '?'; "a < b" is text.
+    if (*c == '<' && available > 1 && (isLetter(p[1]) || p[1] == '/' || p[1] == '!' || p[1] == '?')) {
+      if (spells(p, available, "!--")) {
+        consume(3);
+        *hookState = inComment;
+        return true;
+      }
+      if (spells(p, available, "script")) {
+        consume(6);
+        *hookState = inScript;
+        return true;
+      }
+      if (spells(p, available, "style")) {
+        consume(5);
+        *hookState = inStyle;
+        return true;
+      }
+      *hookState = inTag;
+      size_t named = (p[1] | 0x20) == 'p' ? 1
+                     : spells(p, available, "/p") || spells(p, available, "br") || spells(p, available, "tr") ||
+                               spells(p, available, "li")
+                         ? 2
+                         : 0;
+      if (named == 0) return true;
+      consume(named);
+      *c = LF;
+      return false;
+    }
+  }
+
+  Sequence found = *c == '&' ? referenceAt(p, available, final) : *c >= 0x80 ? utf8At(p, available, final) : literal;
+  if (found.kind == Sequence::incomplete) return hold();
+  if (found.kind == Sequence::byte || found.kind == Sequence::separator) {
+    consume(found.length - 1);
+    *c = found.kind == Sequence::byte ? found.value : ' ';
+  } else if (*c == TAB || *c == LF || *c == CR) {
+    *c = ' ';
+  }
+  return *c == ' ' && previousOut == ' ';
+}
