@@ -53,6 +53,13 @@ bool CFileAnalyzer::readChunks(const char* path, const SplitRules& rules, std::s
                                TakeChunk&& takeChunk) {
   FilePtr in = openForReading(path);
   if (!in) return false;
+  readStream([&](char* buffer, size_t size) { return std::fread(buffer, 1, size, in.get()); }, rules, pending,
+             takeChunk);
+  return true;
+}
+
+template <class Read, class TakeChunk>
+void CFileAnalyzer::readStream(Read&& read, const SplitRules& rules, std::string& pending, TakeChunk&& takeChunk) {
   const uint64_t maximum = rules.maxPerFileRead;
   uint32_t capacity = static_cast<uint32_t>(std::min<uint64_t>(maximum, chunkCapacity));
   std::vector<char> chunk(chunkCapacity + 1);
@@ -60,7 +67,7 @@ bool CFileAnalyzer::readChunks(const char* path, const SplitRules& rules, std::s
   uint32_t carry = 0;
   uint64_t total = 0;
   for (;;) {
-    size_t got = capacity > carry ? std::fread(chunk.data() + carry, 1, capacity - carry, in.get()) : 0;
+    size_t got = capacity > carry ? read(chunk.data() + carry, capacity - carry) : 0;
     // At the end the pending text still holds the carried word.
     if (got == 0) {
       finishInput(pending, true);
@@ -71,11 +78,10 @@ bool CFileAnalyzer::readChunks(const char* path, const SplitRules& rules, std::s
     takeChunk(chunk.data(), content, got);
     total += got;
     if (total >= maximum) {
-      // The limit cut a word only when the file goes on with a word character; a file
+      // The limit cut a word only when the stream goes on with a word character; a file
       // of exactly the limit's size, or one cut at a separator, keeps its last word.
-      int next = std::fgetc(in.get());
-      if (next != EOF) {
-        char byte = static_cast<char>(next);
+      char byte = 0;
+      if (read(&byte, 1) == 1) {
         convertRawBuffer(&byte, 1);
         auto c = static_cast<unsigned char>(byte);
         if (rules.classes[c] & SplitRules::continues) pending.clear();
@@ -90,22 +96,26 @@ bool CFileAnalyzer::readChunks(const char* path, const SplitRules& rules, std::s
   }
   // The last word of a file is held to both limits, like every other word.
   if (!rules.withinWordLimits(pending.size())) pending.clear();
-  return true;
 }
 
 bool CFileAnalyzer::indexFile(const char* path, uint32_t fileId) {
+  FilePtr in = openForReading(path);
+  if (!in) return false;
+  indexStream([&](char* buffer, size_t size) { return std::fread(buffer, 1, size, in.get()); }, fileId, path);
+  return true;
+}
+
+void CFileAnalyzer::indexStream(const StreamReader& read, uint32_t fileId, const char* detail) {
   CKolvoIndex& owner = *index;
   bool firstChunk = true;
-  bool opened = readChunks(path, SplitRules::of(owner), owner.pendingText, [&](char* chunk, uint32_t length, size_t got) {
+  readStream(read, SplitRules::of(owner), owner.pendingText, [&](char* chunk, uint32_t length, size_t got) {
     indexBuffer(chunk, length, fileId, firstChunk);
     firstChunk = false;
-    owner.noteBytesRead(got, path);
+    owner.noteBytesRead(got, detail);
   });
-  if (!opened) return false;
   if (!owner.pendingText.empty()) owner.indexWord(owner.pendingText.c_str(), fileId);
   owner.pendingText.clear();
   ++owner.contentsIndexed;
-  return true;
 }
 
 bool CFileAnalyzer::splitFile(const char* path, const SplitRules& rules, WordSink& sink, std::string& lastWord) {

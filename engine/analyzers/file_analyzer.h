@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
 
 #include "engine/index/word_batch.h"
@@ -46,6 +47,12 @@ class CFileAnalyzer {
   virtual uint32_t indexBuffer(char* buffer, uint32_t length, uint32_t fileId, bool firstChunk);
   // Indexes the words of the file at path under fileId; false when it cannot be read.
   virtual bool indexFile(const char* path, uint32_t fileId);
+  // Where a stream's bytes come from: the count read into buffer, 0 at its end.
+  using StreamReader = std::function<size_t(char* buffer, size_t size)>;
+  // Indexes a stream (an archive member) exactly as indexFile indexes a file, in the same
+  // chunks, limits and last word, for analyzers that can use indexBuffer; detail names it
+  // in progress reports.
+  void indexStream(const StreamReader& read, uint32_t fileId, const char* detail);
   // Whether the walk may read and split this analyzer's files on its reader thread with
   // splitFile, rather than through indexFile. Only the base and the analyzers that
   // change nothing but convertRawBuffer may: a subclass that reads files its own way
@@ -121,6 +128,9 @@ class CFileAnalyzer {
   // opened; else pending ends as the file's last word to index, or empty.
   template <class TakeChunk>
   bool readChunks(const char* path, const SplitRules& rules, std::string& pending, TakeChunk&& takeChunk);
+  // The loop itself, over read(buffer, size) as over a file.
+  template <class Read, class TakeChunk>
+  void readStream(Read&& read, const SplitRules& rules, std::string& pending, TakeChunk&& takeChunk);
 
   // The words of the chunk in hand; kept between chunks for its memory only.
   CWordBatch batch;

@@ -183,44 +183,15 @@ uint64_t CContainerLevel::indexMember(const MemberEntry& entry, const MemberDeci
 }
 
 uint64_t CContainerLevel::streamMember(const MemberDecision& decision, const MemberReader& reader) {
-  CKolvoIndex& owner = index;
-  CFileAnalyzer& analyzer = *decision.analyzer;
-  const SplitRules rules = SplitRules::of(owner);
-  const uint64_t maximum = owner.maxPerFileRead;
-  auto capacity = static_cast<uint32_t>(std::min<uint64_t>(maximum, CFileAnalyzer::chunkCapacity));
-  std::vector<char> chunk(size_t{CFileAnalyzer::chunkCapacity} + 1);
-  std::string& pending = owner.pendingText;
-  pending.clear();
-  uint32_t carry = 0;
   uint64_t total = 0;
-  bool firstChunk = true;
-  for (;;) {
-    long got = capacity > carry ? reader(chunk.data() + carry, capacity - carry) : 0;
-    if (got <= 0) break;
-    auto content = static_cast<uint32_t>(carry + static_cast<uint32_t>(got));
-    pending.clear();
-    analyzer.indexBuffer(chunk.data(), content, decision.fileId, firstChunk);
-    firstChunk = false;
-    owner.noteBytesRead(static_cast<size_t>(got), logical.c_str());
-    total += static_cast<uint64_t>(got);
-    if (total >= maximum) {
-      // As for a plain file: the limit cut a word only when a word character follows.
-      char next = 0;
-      if (reader(&next, 1) > 0) {
-        analyzer.convertRawBuffer(&next, 1);
-        if (rules.classes[static_cast<unsigned char>(next)] & SplitRules::continues) pending.clear();
-      }
-      break;
-    }
-    carry = static_cast<uint32_t>(pending.size());
-    std::memcpy(chunk.data(), pending.data(), carry);
-    uint64_t left = maximum - total;
-    if (left < capacity - std::min(capacity, carry)) capacity = static_cast<uint32_t>(carry + left);
-  }
-  if (!rules.withinWordLimits(pending.size())) pending.clear();
-  if (!pending.empty()) owner.indexWord(pending.c_str(), decision.fileId);
-  pending.clear();
-  ++owner.contentsIndexed;
+  decision.analyzer->indexStream(
+      [&](char* buffer, size_t size) -> size_t {
+        long got = reader(buffer, size);
+        if (got <= 0) return 0;
+        total += static_cast<uint64_t>(got);
+        return static_cast<size_t>(got);
+      },
+      decision.fileId, logical.c_str());
   return total;
 }
 

@@ -15,6 +15,7 @@
 #include "engine/kolvolib/error_reporting.h"
 #include "include/kolvolib.h"
 #include "tests/engine/archives/archive_fixture.h"
+#include "tests/support/pdf_writer.h"
 
 namespace {
 
@@ -141,6 +142,29 @@ TEST_F(ArchiveTest, ContainersNestAndEveryLevelIsAnEntry) {
   EXPECT_TRUE(leftovers().empty());
   EXPECT_TRUE(index->members.openContainers.empty());
   EXPECT_TRUE(errors.warnings().empty());
+}
+
+// Members of every kind are read by their own analyzers, streamed or through a file; a
+// sequence cut by the member's end is still read whole.
+TEST_F(ArchiveTest, MembersOfEachKindAreReadByTheirAnalyzers) {
+  for (int c = 0xC0; c <= 0xFF; ++c) index->setValidCharMask(c, true);
+  kolvotest::PdfWriter pdf;
+  pdf.page("BT (paper) Tj 0 -14 Td (abstract) Tj ET");
+  const std::string html = "<p>Ein <b>caf&eacute;";
+  const std::string rtf = "{\\rtf1 H\\b e\\b0 llo world}";
+  kolvotest::writeZip(docs() + "/kinds.zip", {ZipEntry{"page.html", html}, ZipEntry{"letter.rtf", rtf},
+                                             ZipEntry{"paper.pdf", pdf.bytes()}});
+  put("page.html", html);
+  put("kinds.tar", kolvotest::tarArchive({TarEntry{"page.html", html}, TarEntry{"paper.pdf", pdf.bytes()}}));
+  walk();
+  EXPECT_EQ(wordsOf("page.html"), (Words{"ein", "caf\xe9"}));
+  for (const char* container : {"kinds.zip", "kinds.tar"}) {
+    SCOPED_TRACE(container);
+    EXPECT_EQ(wordsOf(std::string(container) + "/page.html"), (Words{"ein", "caf\xe9"}));
+    EXPECT_EQ(wordsOf(std::string(container) + "/paper.pdf"), (Words{"paper", "abstract"}));
+  }
+  EXPECT_EQ(wordsOf("kinds.zip/letter.rtf"), (Words{"hello", "world"}));
+  EXPECT_TRUE(leftovers().empty());
 }
 
 TEST_F(ArchiveTest, AMemberOfAMemberIsShownWithItsText) {

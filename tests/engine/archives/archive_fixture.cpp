@@ -34,7 +34,8 @@ void ArchiveFixture::registerAnalyzers() {
   index->analyzerMap["raising"] = std::move(raisingOwned);
   const std::vector<std::pair<const char*, const char*>> patterns = {
       {"*.zip", "zip"}, {"*.tar", "tar"},     {"*.gz", "gzip"},       {"*.tgz", "gzip"},
-      {"*.doc", "whole"}, {"*.bad", "raising"}, {"*.txt", "generic"},
+      {"*.doc", "whole"}, {"*.bad", "raising"}, {"*.txt", "generic"}, {"*.html", "html"},
+      {"*.rtf", "rtf"},   {"*.pdf", "pdf"},
   };
   index->setIncludeCount(static_cast<int>(patterns.size()));
   for (size_t i = 0; i < patterns.size(); ++i)
