@@ -12,6 +12,7 @@
 #include "engine/index/kolvo_index.h"
 #include "engine/index/name_matching.h"
 #include "engine/kolvolib/error_reporting.h"
+#include "engine/mboxanalyzer/mbox_analyzer.h"
 
 namespace {
 
@@ -46,6 +47,7 @@ void CKolvoIndex::createAnalyzers() {
   analyzerMap["generic"] = std::make_unique<CFileAnalyzer>(this);
   analyzerMap["macroman"] = std::make_unique<CMacRomanAnalyzer>(this);
   analyzerMap["dosoem"] = std::make_unique<CDosOemAnalyzer>(this);
+  analyzerMap["mbox"] = std::make_unique<CMBoxAnalyzer>(this);
 
   // An index path too short to have a kolvo directory has no external analyzers.
   if (kolvoDirectory.empty()) return;

@@ -92,6 +92,9 @@ class CKolvoIndex {
   void newFileLinks();
   void compressLinks();
   void prune();
+  // Records an entry under its parent (a folder, an archive or a mailbox): the entry of
+  // that name found there, or a new one, with the given time and size.
+  uint32_t recordFile(const char* name, uint32_t parentId, int32_t modified, uint32_t size);
 
   // Tables; null where absent.
   CTextStorage* words = nullptr;
@@ -165,7 +168,6 @@ class CKolvoIndex {
   void reportProgress(const char* code, const std::string& detail);
   bool isKolvoDirectory(const std::string& path) const;
   uint32_t recordDirectory(const std::string& path, int32_t modified);
-  uint32_t recordFile(const char* name, uint32_t dirId, int32_t modified, uint32_t size);
   void walkDirectory(const std::string& path, uint32_t dirId, int depth);
   void updateDirectory(const std::string& path, uint32_t dirId);
   // Writes "deadkolvo.txt" and raises "PruneParentError".
