@@ -13,27 +13,10 @@ using kolvotest::KolvocmdRun;
 using kolvotest::KolvocmdRunner;
 using kolvotest::MailAttachment;
 using kolvotest::MailboxWriter;
-using kolvotest::MailMessage;
+using kolvotest::mailFrom;
 using Lines = std::vector<std::string>;
 
 namespace {
-
-MailMessage mail(const std::string& from, const std::string& date, const std::string& body,
-                 std::vector<MailAttachment> attachments = {}) {
-  MailMessage message;
-  message.from = from;
-  message.date = date;
-  message.body = body;
-  message.attachments = std::move(attachments);
-  return message;
-}
-
-MailAttachment attached(const std::string& name, const std::string& contents) {
-  MailAttachment attachment;
-  attachment.fileName = name;
-  attachment.contents = contents;
-  return attachment;
-}
 
 // The name and folder fields of each result line between <RESULTS> and </RESULTS>.
 Lines resultNames(const Lines& answer) {
@@ -55,25 +38,29 @@ class KolvocmdMailTest : public ::testing::Test {
   void SetUp() override {
     runner.folder().write("kolvo/skipfile.txt", "the\n");
     std::string box = MailboxWriter()
-                          .add(mail("Ann Example <ann@example.org>", "Mon, 5 Jan 2004 10:11:12 +0100",
+                          .add(mailFrom("Ann Example <ann@example.org>", "Mon, 5 Jan 2004 10:11:12 +0100",
                                     "Our meeting about the lighthouse is on Friday."))
-                          .add(mail("bob@example.org", "Tue Jan  6 01:02:03 2004", "See the notes about the harbour.",
-                                    {attached("notes.txt", "The lighthouse keeper counts seagulls."),
-                                     attached("map.pdf", "%PDF-1.4 not indexed here"),
-                                     attached("more.txt", "Seagulls nest near the harbour wall.")}))
+                          .add(mailFrom("bob@example.org", "Tue Jan  6 01:02:03 2004", "See the notes about the harbour.",
+                                    {{"notes.txt", "The lighthouse keeper counts seagulls."},
+                                     {"map.pdf", "%PDF-1.4 not indexed here"},
+                                     {"more.txt", "Seagulls nest near the harbour wall."}}))
                           .text();
     runner.folder().write("docs/inbox.mbox", box);
     folder = runner.documents() + "/inbox.mbox/";
   }
   std::vector<Lines> afterBuild(const std::string& commands) {
-    KolvocmdRun run = runner.run("addroot " + runner.documents() + "\naddinclude *.mbox mbox\naddinclude *.txt\nbuild\n" +
-                                 commands);
+    const std::string setup =
+        "addroot " + runner.documents() + "\naddinclude *.mbox mbox\naddinclude *.txt\nbuild\n";
+    KolvocmdRun run = runner.run(setup + commands);
     EXPECT_EQ(run.status, 0) << run.err;
-    auto answers = run.answers();
-    EXPECT_GE(answers.size(), 5u) << run.out;
-    if (answers.size() < 5) return {};
-    answers.erase(answers.begin(), answers.begin() + 5);
-    return answers;
+    // What comes before the first prompt, then the answers of the four setup commands.
+    const size_t skipped = 5;
+    std::vector<Lines> answers = run.answers();
+    if (answers.size() < skipped) {
+      ADD_FAILURE() << run.out;
+      return {};
+    }
+    return std::vector<Lines>(answers.begin() + skipped, answers.end());
   }
 
   KolvocmdRunner runner;

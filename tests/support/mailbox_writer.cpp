@@ -8,6 +8,16 @@ namespace {
 constexpr const char* boundary = "kolvo-part-boundary";
 }
 
+MailMessage mailFrom(const std::string& from, const std::string& date, const std::string& body,
+                     std::vector<MailAttachment> attachments) {
+  MailMessage message;
+  message.from = from;
+  message.date = date;
+  message.body = body;
+  message.attachments = std::move(attachments);
+  return message;
+}
+
 MailboxWriter& MailboxWriter::add(const MailMessage& message) {
   box += line(message.envelope);
   if (!message.from.empty()) box += line("From: " + message.from);

@@ -29,6 +29,10 @@ struct MailMessage {
   std::string envelope = "From ann@example.org Mon Jan  5 10:11:12 2004";
 };
 
+// A message from a sender at a date with a body and attachments.
+MailMessage mailFrom(const std::string& from, const std::string& date, const std::string& body,
+                     std::vector<MailAttachment> attachments = {});
+
 class MailboxWriter {
  public:
   // Line ends of everything written after this call.

@@ -111,25 +111,15 @@ class Mailbox {
 
 MailMessage message(const std::string& body, const std::string& from = "Ann Example <ann@example.org>",
                     const std::string& date = "Mon, 5 Jan 2004 10:11:12 +0100") {
-  MailMessage mail;
-  mail.from = from;
-  mail.date = date;
-  mail.body = body;
-  return mail;
+  return kolvotest::mailFrom(from, date, body);
 }
 
 MailMessage withAttachments(const std::string& body, std::vector<MailAttachment> attachments) {
-  MailMessage mail = message(body);
-  mail.attachments = std::move(attachments);
-  return mail;
+  return kolvotest::mailFrom("Ann Example <ann@example.org>", "Mon, 5 Jan 2004 10:11:12 +0100", body,
+                             std::move(attachments));
 }
 
-MailAttachment attached(const std::string& name, const std::string& contents) {
-  MailAttachment attachment;
-  attachment.fileName = name;
-  attachment.contents = contents;
-  return attachment;
-}
+MailAttachment attached(const std::string& name, const std::string& contents) { return {name, contents}; }
 
 // Each row: a mailbox, and per entry expected the words it must and must not be found by.
 struct Expected {
