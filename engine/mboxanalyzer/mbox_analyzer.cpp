@@ -166,6 +166,9 @@ std::string CMBoxAnalyzer::makeFileName(std::string_view fromValue, std::time_t 
       name.assign(address.substr(0, static_cast<size_t>(room)));
     }
     if (name.empty()) name.assign(value.substr(0, static_cast<size_t>(room)));
+    // A TAB would split the name where results are listed as TAB-separated fields.
+    for (char& c : name)
+      if (static_cast<unsigned char>(c) < 0x20) c = ' ';
   }
   std::tm local{};
   char stamp[32] = "";

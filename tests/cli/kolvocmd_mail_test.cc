@@ -11,7 +11,6 @@
 namespace fs = std::filesystem;
 using kolvotest::KolvocmdRun;
 using kolvotest::KolvocmdRunner;
-using kolvotest::MailAttachment;
 using kolvotest::MailboxWriter;
 using kolvotest::mailFrom;
 using Lines = std::vector<std::string>;

@@ -60,6 +60,7 @@ TEST(MailNames, TableOfSendersAndNumbers) {
       {"Empty <> here", "txt", 0, "Empty <> here 2004-01-05 10:11:12-0.txt"},
       {"<unclosed@example.org", "txt", 0, "unclosed@example.org 2004-01-05 10:11:12-0.txt"},
       {"", "txt", 3, " 2004-01-05 10:11:12-3.txt"},
+      {"tab\tin\x01name", "txt", 0, "tab in name 2004-01-05 10:11:12-0.txt"},
   };
   for (const Case& test : cases) {
     SCOPED_TRACE(test.from);
