@@ -439,3 +439,51 @@ TEST(MailboxDisplay, ProcessMessageTextOnItsOwnRecordsAndIndexesOneEntry) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(MailboxSplit, ArbitraryLinesNeverBreakTheSplit) {
+  // Lines drawn from the pieces the split reacts to, in random order and cut at random
+  // places: every entry that comes out has a plain extension and a cache file no larger
+  // than its bound.
+  const std::vector<std::string> pieces = {
+      "From x@example.org Mon Jan  5 10:11:12 2004", "From: A <a@example.org>", "Date: Mon, 5 Jan 2004 10:11:12",
+      "Date: Wed Jan  5 10:11:12 2004", "Content-Transfer-Encoding: base64", "Content-Disposition: attachment; filename=\"r.txt\"",
+      "filename=../x", "filename=\"a.$(x)\"", "", "\r", "QUJDREVG", "words of text", "--boundary", ">From quoted",
+      std::string(1, '\0'), std::string(3, '\xFF')};
+  uint32_t seed = 12345;
+  auto next = [&seed] {
+    seed = seed * 1103515245u + 12345u;
+    return seed >> 8;
+  };
+  int entries = 0;
+  int attachments = 0;
+  for (int round = 0; round < 6; ++round) {
+    SCOPED_TRACE(round);
+    std::string text;
+    for (int line = 0; line < 600; ++line) {
+      const std::string& piece = pieces[next() % pieces.size()];
+      text += piece.substr(0, next() % 4 == 0 ? next() % (piece.size() + 1) : piece.size());
+      text += next() % 3 == 0 ? "\r\n" : "\n";
+    }
+    Mailbox box;
+    box.analyzer->entryCacheLimit = 64;
+    ASSERT_TRUE(box.indexText(text));
+    for (const auto& [name, entry] : box.entries()) {
+      std::string extension = CMBoxAnalyzer::attachmentExtension(name);
+      EXPECT_FALSE(extension.empty()) << name;
+      std::error_code ignored;
+      auto size = fs::file_size(box.analyzer->makeCachePath(entry.file, name.c_str()), ignored);
+      if (!ignored) {
+        EXPECT_LE(size, 64u) << name;
+      }
+      ++entries;
+      if (name.find("-0.txt") == std::string::npos) ++attachments;
+    }
+  }
+  // The draws make both kinds of entry.
+  EXPECT_GT(entries, attachments);
+  EXPECT_GT(attachments, 0);
+}
+
+}  // namespace
