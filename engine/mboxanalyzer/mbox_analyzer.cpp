@@ -265,8 +265,9 @@ bool CMBoxAnalyzer::beginEntry(const char* entryName, std::time_t time, uint32_t
   entry.cachePath = makeCachePath(entry.fileId, entryName);
   budget->startEntry();
   // An entry without room in the budget, or whose cache file cannot be made, is
-  // recorded but not indexed.
-  if (analyzer && budget->hasRoom()) entry.out.reset(std::fopen(entry.cachePath.c_str(), "wb"));
+  // recorded but not indexed; without a temporary directory there is no cache at all.
+  if (analyzer && budget->hasRoom() && !owner.temporaryDirectory.empty())
+    entry.out.reset(std::fopen(entry.cachePath.c_str(), "wb"));
   return true;
 }
 

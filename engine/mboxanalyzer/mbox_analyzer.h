@@ -31,7 +31,7 @@ class CMBoxAnalyzer : public CFileAnalyzer {
   // Records one message text or attachment under parentId, writes its cache file (an
   // attachment decoded from base64) and indexes it. In an update, an entry already
   // recorded and not newer than the time base is left alone.
-  void processMessageText(const char* entryName, std::time_t time, uint32_t parentId, const char* data,
+  virtual void processMessageText(const char* entryName, std::time_t time, uint32_t parentId, const char* data,
                           size_t length, bool isAttachment);
 
   // The entry name: the sender's address (between '<' and '>', or else the whole From:

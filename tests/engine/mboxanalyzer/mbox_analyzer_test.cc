@@ -392,6 +392,16 @@ TEST(MailboxSplit, AnUpdateLeavesOldEntriesAlone) {
   EXPECT_EQ(box.index().contentsIndexed, 4u);
 }
 
+TEST(MailboxSplit, WithoutATemporaryDirectoryEntriesAreRecordedOnly) {
+  Mailbox box;
+  box.index().temporaryDirectory.clear();
+  ASSERT_TRUE(box.indexText(MailboxWriter().add(message("uncached words")).text()));
+  auto entries = box.entries();
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_FALSE(fs::exists("/" + std::to_string(entries.begin()->second.file) + ".txt"));
+  EXPECT_TRUE(box.wordsOf(entries.begin()->first).empty());
+}
+
 TEST(MailboxSplit, AMissingMailboxIsNotIndexed) {
   Mailbox box;
   EXPECT_FALSE(box.analyzer->indexFile((box.fixture.root.path() / "absent.mbox").c_str(), 99));
