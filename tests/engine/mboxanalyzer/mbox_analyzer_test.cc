@@ -392,6 +392,33 @@ TEST(MailboxSplit, AnUpdateLeavesOldEntriesAlone) {
   EXPECT_EQ(box.index().contentsIndexed, 4u);
 }
 
+TEST(MailboxSplit, AMailboxAttachedToAMessageIsSplitInTurnWithinTheOuterBounds) {
+  Mailbox box;
+  std::string inner =
+      MailboxWriter().add(message("nested message words", "Inner <in@example.org>")).text();
+  box.analyzer->mailboxCacheLimit = 1'000'000;
+  ASSERT_TRUE(box.indexText(MailboxWriter().add(withAttachments("outer body", {attached("old.mbox", inner)})).text()));
+  auto entries = box.entries();
+  std::string attachment = annPrefix + "-1.mbox";
+  ASSERT_TRUE(entries.count(attachment));
+  CFileStorage& files = *box.index().files;
+  uint32_t nested = files.lookupFile("in@example.org 2004-01-05 10:11:12-0.txt", entries[attachment].file);
+  ASSERT_NE(nested, 0u);
+  // The nested message is shown through both mailboxes' cache files.
+  CFileContents contents(&box.index(), nested, 10000, 0, false, 0);
+  EXPECT_NE(std::string(contents.contents()).find("nested message words"), std::string::npos);
+  // The outer mailbox's bound counts the nested cache files too: with room for the
+  // outer text and the attached mailbox alone, the nested message gets no cache file.
+  Mailbox bounded;
+  bounded.analyzer->mailboxCacheLimit = box.cacheOf(annPrefix + "-0.txt").size() + inner.size();
+  ASSERT_TRUE(bounded.indexText(MailboxWriter().add(withAttachments("outer body", {attached("old.mbox", inner)})).text()));
+  auto outer = bounded.entries();
+  ASSERT_TRUE(outer.count(attachment));
+  uint32_t cut = bounded.index().files->lookupFile("in@example.org 2004-01-05 10:11:12-0.txt", outer[attachment].file);
+  ASSERT_NE(cut, 0u);
+  EXPECT_FALSE(fs::exists(bounded.analyzer->makeCachePath(cut, "x-0.txt")));
+}
+
 TEST(MailboxSplit, WithoutATemporaryDirectoryEntriesAreRecordedOnly) {
   Mailbox box;
   box.index().temporaryDirectory.clear();
