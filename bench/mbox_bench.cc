@@ -95,12 +95,14 @@ void writeMailbox(const std::string& path, int messageCount) {
     else body = body > 300 ? body - 300 : 100;
     std::vector<kolvotest::MailAttachment> attachments;
     if (withAttachment) attachments.push_back({"notes" + std::to_string(i) + ".txt", words.text(attachmentBytes)});
-    int day = 1 + i % 28;
-    std::string date = "Mon, " + std::to_string(day) + " Mar 2004 " + std::to_string(i % 24) + ":" +
-                       std::to_string(i / 24 % 60) + ":" + std::to_string(i / 1440 % 60) + " +0000";
+    // A message every 37 seconds from 1 March on: no two share a sender and a second,
+    // so each is an entry of its own.
+    int at = i * 37;
+    std::string date = "Mon, " + std::to_string(1 + at / 86400) + " Mar 2004 " + std::to_string(at / 3600 % 24) + ":" +
+                       std::to_string(at / 60 % 60) + ":" + std::to_string(at % 60) + " +0000";
     std::string from = "Sender " + std::to_string(i % 997) + " <s" + std::to_string(i % 997) + "@example.org>";
-    const std::string& text =
-        kolvotest::MailboxWriter().add(kolvotest::mailFrom(from, date, words.text(body), attachments)).text();
+    kolvotest::MailboxWriter writer;
+    const std::string& text = writer.add(kolvotest::mailFrom(from, date, words.text(body), attachments)).text();
     out << text;
     written += text.size();
   }
