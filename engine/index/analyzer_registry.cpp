@@ -10,13 +10,14 @@
 #include "engine/analyzers/file_analyzer.h"
 #include "engine/analyzers/html_analyzer.h"
 #include "engine/analyzers/mac_roman_analyzer.h"
+#include "engine/analyzers/rtf_analyzer.h"
 #include "engine/gzipanalyzer/gzip_analyzer.h"
 #include "engine/index/container_level.h"
-#include "engine/analyzers/rtf_analyzer.h"
 #include "engine/index/kolvo_index.h"
 #include "engine/index/name_matching.h"
 #include "engine/index/walk_support.h"
 #include "engine/kolvolib/error_reporting.h"
+#include "engine/mboxanalyzer/mbox_analyzer.h"
 #include "engine/pdfanalyzer/pdf_analyzer.h"
 #include "engine/taranalyzer/tar_analyzer.h"
 #include "engine/zipanalyzer/zip_analyzer.h"
@@ -60,6 +61,7 @@ void CKolvoIndex::createAnalyzers() {
   analyzerMap["pdf"] = std::make_unique<CPdfAnalyzer>(this);
   analyzerMap["tar"] = std::make_unique<CTarAnalyzer>(this);
   analyzerMap["gzip"] = std::make_unique<CGZipAnalyzer>(this);
+  analyzerMap["mbox"] = std::make_unique<CMBoxAnalyzer>(this);
 
   // An index path too short to have a kolvo directory has no external analyzers.
   if (kolvoDirectory.empty()) return;

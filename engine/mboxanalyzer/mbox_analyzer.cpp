@@ -1,0 +1,554 @@
+// The mail analyzer: the line-by-line split of a mailbox into messages and attachments,
+// the names and cache files of its entries, and the dates of its messages.
+#include "engine/mboxanalyzer/mbox_analyzer.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "engine/index/kolvo_index.h"
+#include "engine/mboxanalyzer/base64_decoder.h"
+#include "engine/mboxanalyzer/cache_budget.h"
+
+namespace {
+
+using FilePtr = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
+
+// The mailbox is read through a buffer of this size; a longer line comes in pieces.
+constexpr size_t readBufferSize = size_t{1} << 20;
+// Extracted entries are copied in pieces of this size.
+constexpr size_t copyPiece = 65535;
+
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isSpace(char c) { return c == ' ' || c == '\t'; }
+bool isAlnum(char c) { return isDigit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+
+bool startsWith(std::string_view text, std::string_view prefix) {
+  return text.size() >= prefix.size() && std::memcmp(text.data(), prefix.data(), prefix.size()) == 0;
+}
+
+// A line without its line end.
+std::string_view withoutLineEnd(std::string_view line) {
+  size_t end = 0;
+  while (end < line.size() && line[end] != '\n' && line[end] != '\r' && line[end] != '\0') ++end;
+  return line.substr(0, end);
+}
+
+bool isEmptyLine(std::string_view line) {
+  return line.empty() || line[0] == '\n' || line[0] == '\r' || line[0] == '\0';
+}
+
+// The file name given by "filename=" on a line, if any: after an optional double quote
+// up to the closing quote or the line end; unquoted, also up to ';' or a blank.
+bool fileNameOnLine(std::string_view line, std::string& name) {
+  static constexpr std::string_view key = "filename=";
+  const void* found = memmem(line.data(), line.size(), key.data(), key.size());
+  if (!found) return false;
+  size_t at = static_cast<size_t>(static_cast<const char*>(found) - line.data()) + key.size();
+  bool quoted = at < line.size() && line[at] == '"';
+  if (quoted) ++at;
+  size_t end = at;
+  while (end < line.size()) {
+    char c = line[end];
+    if (c == '"' || c == '\n' || c == '\r' || c == '\0') break;
+    if (!quoted && (c == ';' || isSpace(c))) break;
+    ++end;
+  }
+  name.assign(line.data() + at, end - at);
+  return true;
+}
+
+const char* const months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+
+int monthOf(const char* word) {
+  for (int m = 0; m < 12; ++m)
+    if (std::strncmp(word, months[m], 3) == 0) return m;
+  return -1;
+}
+
+// A decimal number of at most six digits (more are passed over), or -1 when none.
+int readNumber(const char*& at) {
+  if (!isDigit(*at)) return -1;
+  int value = 0;
+  for (int digits = 0; isDigit(*at); ++at, ++digits)
+    if (digits < 6) value = value * 10 + (*at - '0');
+  return value;
+}
+
+void skipSpaces(const char*& at) {
+  while (isSpace(*at)) ++at;
+}
+
+void skipWord(const char*& at) {
+  while (*at && !isSpace(*at) && *at != '\n' && *at != '\r') ++at;
+}
+
+// hh:mm[:ss] at `at`; false when no hour and minutes are there.
+bool readClock(const char*& at, int& hour, int& minute, int& second) {
+  hour = readNumber(at);
+  if (hour < 0 || *at != ':') return false;
+  ++at;
+  minute = readNumber(at);
+  if (minute < 0) return false;
+  second = 0;
+  if (*at == ':') {
+    ++at;
+    second = std::max(0, readNumber(at));
+  }
+  return true;
+}
+
+}  // namespace
+
+// An entry whose cache file is being written.
+struct CMBoxAnalyzer::OpenEntry {
+  uint32_t fileId = 0;
+  std::string cachePath;
+  FilePtr out{nullptr, std::fclose};
+  CFileAnalyzer* analyzer = nullptr;
+  bool isAttachment = false;
+  uint64_t rawBytes = 0;
+  CBase64Decoder decoder;
+  std::string decoded;
+};
+
+// The cache budget of one mailbox while it is read: a mailbox inside a mailbox (an
+// attachment read by this analyzer again) writes within the outer one's budget.
+class CMBoxAnalyzer::MailboxScope {
+ public:
+  explicit MailboxScope(CMBoxAnalyzer& analyzer)
+      : analyzer(analyzer), outer(analyzer.budget), own(analyzer.entryCacheLimit, analyzer.mailboxCacheLimit) {
+    if (!outer) analyzer.budget = &own;
+    ++analyzer.nesting;
+  }
+  ~MailboxScope() {
+    analyzer.budget = outer;
+    --analyzer.nesting;
+  }
+  MailboxScope(const MailboxScope&) = delete;
+  MailboxScope& operator=(const MailboxScope&) = delete;
+
+ private:
+  CMBoxAnalyzer& analyzer;
+  CCacheBudget* outer;
+  CCacheBudget own;
+};
+
+// ---- Names, paths and dates ----
+
+std::string CMBoxAnalyzer::attachmentExtension(std::string_view fileName) {
+  size_t dot = fileName.rfind('.');
+  if (dot == std::string_view::npos) return std::string();
+  std::string_view extension = fileName.substr(dot + 1);
+  if (extension.empty() || extension.size() > maxExtension) return std::string();
+  for (char c : extension)
+    if (!isAlnum(c)) return std::string();
+  return std::string(extension);
+}
+
+std::string CMBoxAnalyzer::makeFileName(std::string_view fromValue, std::time_t time, std::string_view extension,
+                                        int number) {
+  size_t start = 0;
+  while (start < fromValue.size() && isSpace(fromValue[start])) ++start;
+  std::string_view value = withoutLineEnd(fromValue.substr(start));
+  std::string numberText = "-" + std::to_string(number) + ".";
+  long room = entryNameSize - static_cast<long>(extension.size()) - static_cast<long>(numberText.size()) - 22;
+
+  std::string name;
+  if (room > 0) {
+    size_t open = value.find('<');
+    if (open != std::string_view::npos) {
+      size_t close = value.find('>', open + 1);
+      std::string_view address = value.substr(open + 1, close == std::string_view::npos ? close : close - open - 1);
+      name.assign(address.substr(0, static_cast<size_t>(room)));
+    }
+    if (name.empty()) name.assign(value.substr(0, static_cast<size_t>(room)));
+    // A TAB would split the name where results are listed as TAB-separated fields.
+    for (char& c : name)
+      if (static_cast<unsigned char>(c) < 0x20) c = ' ';
+  }
+  std::tm local{};
+  char stamp[32] = "";
+  if (localtime_r(&time, &local)) std::strftime(stamp, sizeof stamp, " %Y-%m-%d %H:%M:%S", &local);
+  name += stamp;
+  name += numberText;
+  name += extension;
+  return name;
+}
+
+std::string CMBoxAnalyzer::makeCachePath(uint32_t fileId, const char* entryName) const {
+  std::string extension = attachmentExtension(entryName ? entryName : "");
+  if (extension.empty()) extension = "txt";
+  return index->temporaryDirectory + "/" + std::to_string(fileId) + "." + extension;
+}
+
+std::time_t CMBoxAnalyzer::parseAsctime(const char* text) {
+  if (!text) return 0;
+  const char* at = text;
+  skipSpaces(at);
+  // A leading weekday, with any comma; a month never names one.
+  if (!isDigit(*at) && monthOf(at) < 0) {
+    skipWord(at);
+    skipSpaces(at);
+  }
+  int day = -1;
+  int month = -1;
+  for (int word = 0; word < 2; ++word) {
+    if (isDigit(*at)) {
+      day = readNumber(at);
+    } else {
+      month = monthOf(at);
+      if (month < 0) return 0;
+    }
+    skipWord(at);
+    skipSpaces(at);
+  }
+  if (day < 1 || day > 31 || month < 0) return 0;
+
+  int hour = 0, minute = 0, second = 0;
+  const char* clock = at;
+  int year = -1;
+  if (readClock(clock, hour, minute, second)) {
+    // The asctime layout: the time comes before the year.
+    at = clock;
+    skipSpaces(at);
+    year = readNumber(at);
+  } else {
+    year = readNumber(at);
+    skipSpaces(at);
+    if (!readClock(at, hour, minute, second)) hour = minute = second = 0;
+  }
+  if (year < 0) return 0;
+  // Two-digit years, as some old mail programs wrote them.
+  if (year < 70) year += 2000;
+  else if (year < 100) year += 1900;
+
+  std::tm fields{};
+  fields.tm_mday = day;
+  fields.tm_mon = month;
+  fields.tm_year = year - 1900;
+  fields.tm_hour = hour;
+  fields.tm_min = minute;
+  fields.tm_sec = second;
+  // Daylight saving as it was on that date, not as it is today.
+  fields.tm_isdst = -1;
+  std::time_t result = std::mktime(&fields);
+  return result == static_cast<std::time_t>(-1) ? 0 : result;
+}
+
+// ---- One entry ----
+
+bool CMBoxAnalyzer::beginEntry(const char* entryName, std::time_t time, uint32_t parentId, bool isAttachment,
+                               OpenEntry& entry) {
+  CKolvoIndex& owner = *index;
+  if (owner.isUpdate) {
+    uint32_t known = owner.files->lookupFile(entryName, parentId);
+    if (known && owner.files->getTime(known) <= owner.timeBase) return false;
+  }
+  CFileAnalyzer* analyzer = nullptr;
+  if (isAttachment) {
+    analyzer = owner.analyzerThatMatches(entryName);
+  } else {
+    auto generic = owner.analyzerMap.find("generic");
+    if (generic != owner.analyzerMap.end()) analyzer = generic->second.get();
+  }
+  if (!analyzer) return false;
+  // A mailbox inside a mailbox deeper than containers may nest is recorded only.
+  if (analyzer == this && nesting + 1 >= kolvo::limits::containerDepth) analyzer = nullptr;
+
+  entry.fileId = owner.recordFile(entryName, parentId, static_cast<int32_t>(time), 0);
+  entry.analyzer = analyzer;
+  entry.isAttachment = isAttachment;
+  entry.cachePath = makeCachePath(entry.fileId, entryName);
+  budget->startEntry();
+  // An entry without room in the budget, or whose cache file cannot be made, is
+  // recorded but not indexed; without a temporary directory there is no cache at all.
+  if (analyzer && budget->hasRoom() && !owner.temporaryDirectory.empty())
+    entry.out.reset(std::fopen(entry.cachePath.c_str(), "wb"));
+  return true;
+}
+
+void CMBoxAnalyzer::appendEntry(OpenEntry& entry, const char* data, size_t length) {
+  entry.rawBytes += length;
+  if (!entry.out) return;
+  const char* bytes = data;
+  size_t count = length;
+  if (entry.isAttachment) {
+    entry.decoded.clear();
+    entry.decoder.decode(data, length, entry.decoded);
+    bytes = entry.decoded.data();
+    count = entry.decoded.size();
+  }
+  size_t allowed = budget->take(count);
+  if (allowed > 0 && std::fwrite(bytes, 1, allowed, entry.out.get()) != allowed) entry.out.reset();
+}
+
+void CMBoxAnalyzer::finishEntry(OpenEntry& entry) {
+  CKolvoIndex& owner = *index;
+  owner.files->setSize(entry.fileId, static_cast<uint32_t>(std::min<uint64_t>(entry.rawBytes, UINT32_MAX)));
+  if (!entry.out) return;
+  if (entry.isAttachment) {
+    entry.decoded.clear();
+    entry.decoder.finish(entry.decoded);
+    size_t allowed = budget->take(entry.decoded.size());
+    if (allowed > 0 && std::fwrite(entry.decoded.data(), 1, allowed, entry.out.get()) != allowed) entry.out.reset();
+  }
+  // A cache file that could not be written whole is not indexed.
+  bool written = entry.out && std::fclose(entry.out.release()) == 0;
+  if (!written) return;
+  entry.analyzer->indexFile(entry.cachePath.c_str(), entry.fileId);
+}
+
+void CMBoxAnalyzer::processMessageText(const char* entryName, std::time_t time, uint32_t parentId, const char* data,
+                                       size_t length, bool isAttachment) {
+  MailboxScope scope(*this);
+  OpenEntry entry;
+  if (!beginEntry(entryName, time, parentId, isAttachment, entry)) return;
+  appendEntry(entry, data, length);
+  finishEntry(entry);
+}
+
+bool CMBoxAnalyzer::extractToTempFile(const char* /*containerPath*/, const char* memberName,
+                                      const char* destinationPath, uint32_t fileId) {
+  std::string cachePath = makeCachePath(fileId, memberName);
+  FilePtr in(std::fopen(cachePath.c_str(), "rb"), std::fclose);
+  if (!in) return false;
+  FilePtr out(std::fopen(destinationPath, "wb"), std::fclose);
+  if (!out) return false;
+  std::vector<char> piece(copyPiece);
+  for (;;) {
+    size_t got = std::fread(piece.data(), 1, piece.size(), in.get());
+    if (got == 0) break;
+    if (std::fwrite(piece.data(), 1, got, out.get()) != got) return false;
+  }
+  return std::fclose(out.release()) == 0;
+}
+
+// ---- The split ----
+
+// Reads a mailbox line by line and decides, line by line, where its messages and
+// attachments begin and end. Only the start of a line is ever examined.
+class CMBoxAnalyzer::Splitter {
+ public:
+  Splitter(CMBoxAnalyzer& analyzer, std::FILE* in, uint32_t mailboxId)
+      : analyzer(analyzer), in(in), mailboxId(mailboxId), buffer(readBufferSize),
+        textLimit(analyzer.index->maxPerFileRead) {}
+
+  void run() {
+    std::string_view line;
+    bool atLineStart = true;
+    while (nextLine(line, atLineStart)) {
+      if (atLineStart) takeLine(line);
+      else takeContinuation(line);
+    }
+    endMessage();
+  }
+
+ private:
+  enum class Mode {
+    ignored,            // no message yet, or one that is not recorded
+    text,               // the message's text, up to its first attachment
+    betweenParts,       // after the text: headers and parts that are not attachments
+    attachmentHeaders,  // after a base64 header, until the empty line that ends its headers
+    attachmentData,     // the encoded data, until an empty line
+  };
+
+  // The next line with its line end, or a piece of a line longer than the buffer.
+  bool nextLine(std::string_view& line, bool& atLineStart) {
+    atLineStart = !midLine;
+    if (begin == end || !std::memchr(buffer.data() + begin, '\n', end - begin)) refill();
+    if (begin == end) return false;
+    const char* start = buffer.data() + begin;
+    const void* lf = std::memchr(start, '\n', end - begin);
+    size_t length = lf ? static_cast<size_t>(static_cast<const char*>(lf) - start) + 1 : end - begin;
+    midLine = !lf;
+    line = std::string_view(start, length);
+    begin += length;
+    return true;
+  }
+
+  void refill() {
+    if (atEnd) return;
+    if (begin > 0) {
+      std::memmove(buffer.data(), buffer.data() + begin, end - begin);
+      end -= begin;
+      begin = 0;
+    }
+    while (end < buffer.size()) {
+      size_t got = std::fread(buffer.data() + end, 1, buffer.size() - end, in);
+      if (got == 0) {
+        atEnd = true;
+        break;
+      }
+      end += got;
+      if (std::memchr(buffer.data() + end - got, '\n', got)) break;
+    }
+  }
+
+  void takeLine(std::string_view line) {
+    if (startsWith(line, "From ") || line[0] == '\0') {
+      endMessage();
+      startMessage(line);
+      return;
+    }
+    if (mode == Mode::ignored) return;
+    bool empty = isEmptyLine(line);
+    if (mode == Mode::attachmentData) {
+      if (empty) {
+        if (dataStarted) closeAttachment();
+      } else {
+        dataStarted = true;
+        if (attachmentOpen) analyzer.appendEntry(attachment, line.data(), line.size());
+      }
+      return;
+    }
+
+    if (!haveFrom && startsWith(line, "From:")) {
+      fromValue.assign(withoutLineEnd(line.substr(5)));
+      haveFrom = true;
+    } else if (!haveDate && startsWith(line, "Date:")) {
+      dateValue.assign(withoutLineEnd(line.substr(5)));
+      haveDate = true;
+    }
+    // A file name belongs to the header block it is in: blocks end at empty lines and
+    // at MIME boundaries.
+    if (empty || startsWith(line, "--")) blockFileName.reset();
+    std::string name;
+    bool named = fileNameOnLine(line, name);
+    if (named && !blockFileName) blockFileName = name;
+
+    if (mode == Mode::attachmentHeaders) {
+      if (empty) {
+        beginAttachment();
+        return;
+      }
+      if (!attachmentName && ++linesAfterHeader <= fileNameLines && named) attachmentName = name;
+      return;
+    }
+
+    if (startsWith(line, "Content-Transfer-Encoding: base64")) {
+      if (!haveFrom || !haveDate) {
+        mode = Mode::ignored;
+        return;
+      }
+      endText();
+      mode = Mode::attachmentHeaders;
+      linesAfterHeader = 0;
+      attachmentName = blockFileName;
+      return;
+    }
+    if (mode == Mode::text) addText(line);
+  }
+
+  void takeContinuation(std::string_view piece) {
+    if (mode == Mode::text) addText(piece);
+    else if (mode == Mode::attachmentData && attachmentOpen) analyzer.appendEntry(attachment, piece.data(), piece.size());
+  }
+
+  void startMessage(std::string_view fromLine) {
+    mode = Mode::text;
+    haveFrom = haveDate = false;
+    fromValue.clear();
+    dateValue.clear();
+    number = 0;
+    text.clear();
+    textLength = 0;
+    blockFileName.reset();
+    // The rest of the "From " line belongs to the message.
+    addText(fromLine.substr(std::min<size_t>(4, fromLine.size())));
+  }
+
+  // The text keeps the message's first maxPerFileRead bytes; the rest is passed over.
+  void addText(std::string_view piece) {
+    textLength += piece.size();
+    if (text.size() < textLimit) text.append(piece.substr(0, std::min<size_t>(piece.size(), textLimit - text.size())));
+  }
+
+  std::time_t messageTime() const { return CMBoxAnalyzer::parseAsctime(dateValue.c_str()); }
+
+  // The message's text, once, when it is known who sent it and when.
+  void endText() {
+    if (mode != Mode::text) return;
+    mode = Mode::betweenParts;
+    if (!haveFrom || !haveDate) return;
+    std::time_t time = messageTime();
+    std::string name = makeFileName(fromValue, time, "txt", 0);
+    OpenEntry entry;
+    if (!analyzer.beginEntry(name.c_str(), time, mailboxId, false, entry)) return;
+    analyzer.appendEntry(entry, text.data(), text.size());
+    entry.rawBytes = textLength;
+    analyzer.finishEntry(entry);
+  }
+
+  // The headers of a base64 part have ended: an attachment with a file name is numbered,
+  // and extracted when that name has an extension. A part without a file name is passed
+  // over unnumbered.
+  void beginAttachment() {
+    mode = Mode::attachmentData;
+    dataStarted = false;
+    attachmentOpen = false;
+    if (!attachmentName) return;
+    ++number;
+    std::string extension = attachmentExtension(*attachmentName);
+    if (extension.empty()) return;
+    std::time_t time = messageTime();
+    std::string name = makeFileName(fromValue, time, extension, number);
+    attachment = OpenEntry();
+    attachmentOpen = analyzer.beginEntry(name.c_str(), time, mailboxId, true, attachment);
+  }
+
+  void closeAttachment() {
+    mode = Mode::betweenParts;
+    blockFileName.reset();
+    if (!attachmentOpen) return;
+    attachmentOpen = false;
+    analyzer.finishEntry(attachment);
+  }
+
+  // The end of the file or of a message: what is still open is processed with what has
+  // been read of it.
+  void endMessage() {
+    if (mode == Mode::attachmentData) closeAttachment();
+    if (mode == Mode::text) endText();
+    mode = Mode::ignored;
+  }
+
+  CMBoxAnalyzer& analyzer;
+  std::FILE* in;
+  const uint32_t mailboxId;
+  std::vector<char> buffer;
+  size_t begin = 0;
+  size_t end = 0;
+  bool atEnd = false;
+  bool midLine = false;
+
+  Mode mode = Mode::ignored;
+  // Copies of the message's "From:" and "Date:" values.
+  std::string fromValue;
+  std::string dateValue;
+  bool haveFrom = false;
+  bool haveDate = false;
+  int number = 0;
+  const size_t textLimit;
+  std::string text;
+  uint64_t textLength = 0;
+
+  std::optional<std::string> blockFileName;
+  std::optional<std::string> attachmentName;
+  int linesAfterHeader = 0;
+  bool dataStarted = false;
+  bool attachmentOpen = false;
+  OpenEntry attachment;
+};
+
+bool CMBoxAnalyzer::indexFile(const char* path, uint32_t fileId) {
+  FilePtr in(std::fopen(path, "rb"), std::fclose);
+  if (!in) return false;
+  MailboxScope scope(*this);
+  Splitter(*this, in.get(), fileId).run();
+  ++index->contentsIndexed;
+  return true;
+}
