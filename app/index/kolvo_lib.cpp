@@ -12,7 +12,7 @@
 #include "app/commands/command_interface.h"
 #include "app/commands/text_tools.h"
 #include "app/platform/halt_request.h"
-#include "engine/kolvolib/kolvo_codes.h"
+#include "app/platform/program_folder.h"
 
 namespace {
 
@@ -23,17 +23,10 @@ void* gLibrary = nullptr;
 std::map<std::string, void*, std::less<>> gEntries;
 std::optional<std::pair<std::string, std::string>> gPendingError;
 
-std::string besideExecutable() {
-  std::error_code error;
-  std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
-  if (error) return {};
-  return (self.parent_path() / kLibraryName).string();
-}
-
 void* library() {
   if (gLibrary) return gLibrary;
-  std::string beside = besideExecutable();
-  if (!beside.empty() && std::filesystem::exists(beside)) gLibrary = dlopen(beside.c_str(), RTLD_NOW | RTLD_LOCAL);
+  std::filesystem::path installed = qvFindBesideProgram({".", KOLVO_ENGINE_FROM_PROGRAM}, kLibraryName);
+  if (!installed.empty()) gLibrary = dlopen(installed.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!gLibrary) gLibrary = dlopen(kLibraryName, RTLD_NOW | RTLD_LOCAL);
   if (!gLibrary) {
     const char* why = dlerror();
@@ -104,12 +97,16 @@ void QvKolvoLib::registerStatusCallbacks() {
 }
 
 std::string klibMessage(const std::string& key) {
-  for (const kolvo::CodeEntry& entry : kolvo::kolvoCodes) {
-    if (!entry.message || !qvEqualsCaseless(key, entry.code)) continue;
-    std::string name = qualifiedName(entry.code);
-    return QvMessage(name.c_str(), entry.message).text();
+  // Called from inside the engine's callbacks too, so it goes around the entry wrapper,
+  // which would clear an error the engine is reporting.
+  const char* english = nullptr;
+  try {
+    english = reinterpret_cast<decltype(&kCodeMessage)>(QvKolvoLib::entry("kCodeMessage"))(key.c_str());
+  } catch (const QvCommandException&) {
+    // Without the library there is no text to show but the key.
   }
-  return key;
+  if (!english) return key;
+  return QvMessage(qualifiedName(key).c_str(), english).text();
 }
 
 bool printStatus(const std::string& code, const std::string& detail, bool translate) {

@@ -10,8 +10,8 @@
 
 class QvKolvoLib {
  public:
-  // The address of the entry name in kolvolib.so, found next to the executable first,
-  // then on the system's library path; raises QvCommandException when either is missing.
+  // The address of the entry name in kolvolib.so, found next to the executable or at
+  // its installed place relative to it first, then on the system's library path; raises QvCommandException when either is missing.
   static void* entry(const char* name);
   // Uses the library at path instead of searching for it (a program that embeds the
   // index object, or a test); nothing changes once a library is loaded.
