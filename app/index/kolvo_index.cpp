@@ -825,7 +825,11 @@ void QvKolvoIndex::performCommand(const std::string& command, const std::string&
     if (!qvTrim(mSkippedWords).empty()) found += qvkiSkipped.text({qvTrim(mSkippedWords)});
     results.push_back(found);
   } else if (word == "listresults") {
-    createResultsList(argument.empty() ? -1 : toInt(argument), results);
+    // "listresults -j [n]" lists them as JSON Lines.
+    std::string count = qvTrim(argument);
+    bool json = qvEqualsCaseless(count.substr(0, 2), "-j") && (count.size() == 2 || count[2] == ' ');
+    if (json) count = qvTrim(count.substr(2));
+    createResultsList(count.empty() ? -1 : toInt(count), results, json);
   } else if (word == "filecontents") {
     results.push_back(cmdFileContents(argument));
   } else if (word == "setsearchphrase") {
