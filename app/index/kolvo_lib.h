@@ -66,3 +66,7 @@ class QvEngineEntry<R (*)(A...)> {
 
 // klib(kidxSetMinWordLength)(index, 3) calls the engine's entry of that name.
 #define klib(name) QvEngineEntry<decltype(&::name)>(#name)
+// The entry itself, without the error bookkeeping of klib: for calls made from inside
+// the engine's callbacks, which must not clear an error the engine is reporting, and
+// only of entries that raise nothing.
+#define klibInCallback(name) reinterpret_cast<decltype(&::name)>(QvKolvoLib::entry(#name))
