@@ -26,7 +26,9 @@ TEST(Install, PrefixHoldsTheLayoutAndTheProgramRunsFromIt) {
                            std::string(KOLVO_INSTALL_INCLUDEDIR) + "/kolvolib.h",
                            std::string(KOLVO_INSTALL_LIBDIR) + "/pkgconfig/kolvolib.pc",
                            std::string(KOLVO_INSTALL_LOCALEDIR) + "/de/LC_MESSAGES/kolvocmd.mo",
-                           std::string(KOLVO_INSTALL_DATADIR) + "/bash-completion/completions/kolvocmd"})
+                           std::string(KOLVO_INSTALL_DATADIR) + "/bash-completion/completions/kolvocmd",
+                           std::string(KOLVO_INSTALL_MANDIR) + "/man1/kolvocmd.1",
+                           std::string(KOLVO_INSTALL_MANDIR) + "/man3/kolvolib.3"})
     EXPECT_TRUE(fs::is_regular_file(prefix / file)) << file;
   // Nothing of the engine's internals is installed beside its header.
   EXPECT_EQ(std::distance(fs::directory_iterator(prefix / KOLVO_INSTALL_INCLUDEDIR), fs::directory_iterator()), 1);
