@@ -5,6 +5,7 @@
 #   make bench  build and run the benchmarks (build-bench/)
 #   make demo   build kolvocmd and run it over samples/
 #   make install [PREFIX=/usr/local]  build, then install under PREFIX (cmake --install)
+#   make deb    build, then make the Debian package kolvo_<version>_<arch>.deb in build/
 
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
@@ -16,7 +17,7 @@ CMAKE      ?= cmake
 SANITIZER_ENV = ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1 \
                 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 
-.PHONY: all deps configure test test-normal test-asan bench demo install clean
+.PHONY: all deps configure test test-normal test-asan bench demo install deb clean
 
 all: configure
 	$(CMAKE) --build $(BUILD) -j$(JOBS)
@@ -52,6 +53,9 @@ demo: deps all
 
 install: all
 	$(CMAKE) --install $(BUILD) --prefix $(PREFIX)
+
+deb: deps all
+	cd $(BUILD) && cpack -G DEB
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(BENCH_BUILD)
