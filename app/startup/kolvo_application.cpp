@@ -120,7 +120,11 @@ int QvKolvoApplication::run(const std::vector<std::string>& arguments, std::istr
 }
 
 void QvKolvoApplication::printJsonResults(const std::string& phrase) {
-  execute("find " + phrase, false);
+  // The phrase is one command: its semicolons are doubled (a semicolon, not a separator)
+  // and its line ends are blanks.
+  std::string command = "find ";
+  for (char c : phrase) command += c == ';' ? std::string(";;") : std::string(1, c == '\n' || c == '\r' ? ' ' : c);
+  execute(command, false);
   QvResults results;
   mCommandInterface->processCommandString("listresults -j", results);
   std::string text;

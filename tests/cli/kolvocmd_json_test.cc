@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <filesystem>
 
 #include "tests/cli/kolvocmd_runner.h"
 
@@ -90,6 +91,20 @@ TEST_F(KolvocmdJsonTest, CommandLineSearchPrintsOnlyJsonLines) {
   EXPECT_EQ(names, (Lines{"dog.txt", "fox.txt"}));
   // No prompt follows: the run ends after the search.
   EXPECT_EQ(run.out.find("> "), std::string::npos);
+}
+
+TEST_F(KolvocmdJsonTest, ThePhraseOfTheCommandLineIsOneSearchAndNothingElse) {
+  ASSERT_EQ(runner.run("new docs\naddroot " + runner.documents() + "\naddinclude *.txt\nbuild\n").status, 0);
+  // A semicolon or a line end must not start a command of its own.
+  std::string touched = (runner.folder().path() / "touched").string();
+  for (const std::string& phrase : {"lazy; system touch " + touched, "lazy\nsystem touch " + touched}) {
+    // (The phrase may be refused as a search: a folder name with digits is no word.)
+    runner.run("", {"docs", "-j", phrase});
+    EXPECT_FALSE(std::filesystem::exists(touched)) << phrase;
+  }
+  // The same command typed at the prompt does run: the check above can tell.
+  runner.run("system touch " + touched + "\n");
+  EXPECT_TRUE(std::filesystem::exists(touched));
 }
 
 }  // namespace
