@@ -4,17 +4,20 @@
 #               normally (build/) and under ASan + UBSan (build-asan/)
 #   make bench  build and run the benchmarks (build-bench/)
 #   make demo   build kolvocmd and run it over samples/
+#   make install [PREFIX=/usr/local]  build, then install under PREFIX (cmake --install)
+#   make deb    build, then make the Debian package kolvo_<version>_<arch>.deb in build/
 
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
 BENCH_BUILD ?= build-bench
 JOBS       ?= $(shell nproc)
+PREFIX     ?= /usr/local
 CMAKE      ?= cmake
 
 SANITIZER_ENV = ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1 \
                 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 
-.PHONY: all deps configure test test-normal test-asan bench demo clean
+.PHONY: all deps configure test test-normal test-asan bench demo install deb clean
 
 all: configure
 	$(CMAKE) --build $(BUILD) -j$(JOBS)
@@ -47,6 +50,12 @@ bench: deps
 
 demo: deps all
 	scripts/demo $(BUILD)
+
+install: all
+	$(CMAKE) --install $(BUILD) --prefix $(PREFIX)
+
+deb: deps all
+	cd $(BUILD) && cpack -G DEB
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(BENCH_BUILD)

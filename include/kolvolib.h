@@ -184,8 +184,25 @@ KOLVO_EXPORT kulong ktsLookup(CTextStorage* table, const char* text);
 KOLVO_EXPORT const char* ktsGetText(CTextStorage* table, kulong word);
 /* The caller data in front of the word; for the word table the 16-byte word-data
  * block: currentFile (u32), currentCount (u16), 2 reserved bytes, chainHead (u32),
- * pendingLinks (u32), little-endian at unaligned offsets. Owned by the table. */
+ * pendingLinks (u32), little-endian at unaligned offsets. Owned by the table; the
+ * readers kwdCurrentFile, kwdCurrentCount and kwdChainHead below take its fields. */
 KOLVO_EXPORT void* ktsGetData(CTextStorage* table, kulong word);
+
+/* Fields of a word-data block, read byte by byte (no alignment, any byte order of the
+ * reader); a null block reads as 0. */
+static inline kulong kwdField(const void* data, int offset, int bytes) {
+  const unsigned char* at = (const unsigned char*)data + offset;
+  kulong value = 0;
+  if (!data) return 0;
+  while (bytes-- > 0) value = (value << 8) | at[bytes];
+  return value;
+}
+/* The last file the word was met in (0: none yet). */
+static inline kulong kwdCurrentFile(const void* data) { return kwdField(data, 0, 4); }
+/* The word's occurrences in that file. */
+static inline kulong kwdCurrentCount(const void* data) { return kwdField(data, 4, 2); }
+/* The word's newest link block in the links table (0: none). */
+static inline kulong kwdChainHead(const void* data) { return kwdField(data, 8, 4); }
 
 /* ---- File table and file records ------------------------------------------------ */
 
@@ -295,6 +312,15 @@ KOLVO_EXPORT unsigned char fromhex(const char* twoDigits);
  * | (or), & (and) and ^ (and not; at a term's start: not), evaluated left to right,
  * compared through the case-folding table. 0 for a null text or pattern. */
 KOLVO_EXPORT kbool kFileNameMatch(const char* text, const char* pattern);
+
+/* ---- Codes and version ------------------------------------------------------------ */
+
+/* The English message of a code the callbacks report (compared without regard to case),
+ * with %1%, %2% ... standing for the TAB-separated fields of the detail; null for a code
+ * shown as it stands and for an unknown one. The text is the library's own. */
+KOLVO_EXPORT const char* kCodeMessage(const char* code);
+/* The library's version, "major.minor.patch"; the library's own text. */
+KOLVO_EXPORT const char* kGetVersion(void);
 
 #ifdef __cplusplus
 }

@@ -5,6 +5,9 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+
+#include "app/platform/program_folder.h"
 
 namespace {
 
@@ -68,11 +71,10 @@ void qvBindMessageCatalogs(const std::string& directory) {
 }
 
 std::string qvInstalledCatalogDirectory() {
-#ifdef KOLVO_LOCALE_DIR
-  return KOLVO_LOCALE_DIR;
-#else
-  return "/usr/local/share/locale";
-#endif
+  // The build folder keeps them in locale/ beside the program; an installed program finds
+  // them relative to itself, wherever its prefix lies.
+  std::filesystem::path found = qvFindBesideProgram({"locale", KOLVO_LOCALE_FROM_PROGRAM}, "");
+  return found.empty() ? KOLVO_LOCALE_DIR : found.string();
 }
 
 void qvSetMessageLanguage(const std::string& language) {

@@ -21,6 +21,7 @@
 #include "app/commands/text_tools.h"
 #include "app/commands/xml_reader.h"
 #include "app/index/kolvo_lib.h"
+#include "app/platform/progress_line.h"
 #include "app/referrals/referrals.h"
 #include "app/search/search_criteria.h"
 #include "app/search/word_files.h"
@@ -35,6 +36,13 @@ using Arguments = std::vector<std::string>;
 constexpr double kSeconds1904To1970 = 2082844800.0;
 
 double nowSince1904() { return static_cast<double>(std::time(nullptr)) + kSeconds1904To1970; }
+
+// The engine's counters for the progress line; read from inside its status callback.
+QvProgressCounts countsOf(CKolvoIndex* index) {
+  if (!index) return {};
+  return {static_cast<double>(klibInCallback(kidxGetFilesIndexed)(index)),
+          static_cast<double>(klibInCallback(kidxGetDirectoriesRead)(index)), klibInCallback(kidxGetBytesRead)(index)};
+}
 
 std::string decimal(double value) {
   std::ostringstream text;
@@ -493,6 +501,8 @@ void QvKolvoIndex::build() {
   std::string oldIndexPath = mIndexPath, oldTemporary = mTemporaryDirectory;
   double oldTimeBase = mTimeBase;
   enterBuildDirectory(n + 1);
+  // At a terminal the reports redraw one line, cleared again before the summary.
+  QvProgressLine progress([this] { return countsOf(mIndex); });
   try {
     close();
     mIndex = klib(kCreateNewIndex)(1, mIndexPath.c_str());
@@ -564,6 +574,7 @@ void QvKolvoIndex::update() {
     build();
     return;
   }
+  QvProgressLine progress([this] { return countsOf(mIndex); });
   continueFromCopy([this](int next) {
     indexSkipFile();
     setCharacterMasks();
@@ -825,7 +836,11 @@ void QvKolvoIndex::performCommand(const std::string& command, const std::string&
     if (!qvTrim(mSkippedWords).empty()) found += qvkiSkipped.text({qvTrim(mSkippedWords)});
     results.push_back(found);
   } else if (word == "listresults") {
-    createResultsList(argument.empty() ? -1 : toInt(argument), results);
+    // "listresults -j [n]" lists them as JSON Lines.
+    std::string count = qvTrim(argument);
+    bool json = qvEqualsCaseless(count.substr(0, 2), "-j") && (count.size() == 2 || count[2] == ' ');
+    if (json) count = qvTrim(count.substr(2));
+    createResultsList(count.empty() ? -1 : toInt(count), results, json);
   } else if (word == "filecontents") {
     results.push_back(cmdFileContents(argument));
   } else if (word == "setsearchphrase") {

@@ -65,7 +65,9 @@ class QvKolvoIndex : public QvCommandParent {
   std::string parseSearchPhrase(const std::string& phrase) const;
   // The file's display text, or null when it cannot be read; free with kfcDeleteContentsObject.
   CFileContents* fileContents(kulong file);
-  void createResultsList(int count, QvResults& lines);
+  // The best count results (all for a negative count) between <RESULTS> and </RESULTS>,
+  // or as JSON Lines without the frame.
+  void createResultsList(int count, QvResults& lines, bool json = false);
   std::string cmdFileContents(const std::string& argument);
   // Waits, letting events run, until no referral runs or their time is up.
   void awaitReferralResults();

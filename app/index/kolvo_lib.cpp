@@ -12,7 +12,8 @@
 #include "app/commands/command_interface.h"
 #include "app/commands/text_tools.h"
 #include "app/platform/halt_request.h"
-#include "engine/kolvolib/kolvo_codes.h"
+#include "app/platform/program_folder.h"
+#include "app/platform/progress_line.h"
 
 namespace {
 
@@ -23,17 +24,10 @@ void* gLibrary = nullptr;
 std::map<std::string, void*, std::less<>> gEntries;
 std::optional<std::pair<std::string, std::string>> gPendingError;
 
-std::string besideExecutable() {
-  std::error_code error;
-  std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
-  if (error) return {};
-  return (self.parent_path() / kLibraryName).string();
-}
-
 void* library() {
   if (gLibrary) return gLibrary;
-  std::string beside = besideExecutable();
-  if (!beside.empty() && std::filesystem::exists(beside)) gLibrary = dlopen(beside.c_str(), RTLD_NOW | RTLD_LOCAL);
+  std::filesystem::path installed = qvFindBesideProgram({".", KOLVO_ENGINE_FROM_PROGRAM}, kLibraryName);
+  if (!installed.empty()) gLibrary = dlopen(installed.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!gLibrary) gLibrary = dlopen(kLibraryName, RTLD_NOW | RTLD_LOCAL);
   if (!gLibrary) {
     const char* why = dlerror();
@@ -50,12 +44,42 @@ void throwCallback(const char* code, const char* detail) {
 }
 
 void warningCallback(const char* code, const char* detail) {
+  if (QvProgressLine* progress = QvProgressLine::active()) progress->interrupt();
   printStatus(code ? code : "", detail ? detail : "", true);
 }
 
+// The message of a report (the code's text when translate is set, else the code itself)
+// with %1%, %2% ... filled from the TAB-separated detail.
+std::string reportText(const std::string& code, const std::string& detail, bool translate) {
+  std::string message = translate ? klibMessage(code) : code;
+  return detail.empty() ? message : qvFillPlaceholders(message, qvSplitArguments(detail));
+}
+
+// Where a progress report stands: the folder of the path in its detail, or else its
+// message.
+std::string reportedPlace(const std::string& code, const std::string& detail, bool translate) {
+  struct PathField {
+    const char* code;
+    std::size_t field;
+  };
+  static constexpr PathField kPathFields[] = {
+      {"IndexingFile", 0}, {"BytesIndexing", 1}, {"DecodingGeneric", 0}, {"DecodingPdf", 0}};
+  for (const PathField& entry : kPathFields) {
+    if (!translate || code != entry.code) continue;
+    std::vector<std::string> fields = qvSplitArguments(detail);
+    if (entry.field < fields.size()) return std::filesystem::path(fields[entry.field]).parent_path().string();
+  }
+  return reportText(code, detail, translate);
+}
+
 kbool statusCallback(const char* code, const char* detail, int origin) {
+  bool goOn = true;
+  if (QvProgressLine* progress = QvProgressLine::active()) {
+    progress->show(reportedPlace(code ? code : "", detail ? detail : "", origin != 0));
+  } else {
+    goOn = printStatus(code ? code : "", detail ? detail : "", origin != 0);
+  }
   // The engine stops a walk, a prune or a display text when the user asked to halt.
-  bool goOn = printStatus(code ? code : "", detail ? detail : "", origin != 0);
   return goOn && !qvHaltRequested() ? 1 : 0;
 }
 
@@ -104,21 +128,23 @@ void QvKolvoLib::registerStatusCallbacks() {
 }
 
 std::string klibMessage(const std::string& key) {
-  for (const kolvo::CodeEntry& entry : kolvo::kolvoCodes) {
-    if (!entry.message || !qvEqualsCaseless(key, entry.code)) continue;
-    std::string name = qualifiedName(entry.code);
-    return QvMessage(name.c_str(), entry.message).text();
+  // Called from inside the engine's callbacks too.
+  const char* english = nullptr;
+  try {
+    english = klibInCallback(kCodeMessage)(key.c_str());
+  } catch (const QvCommandException&) {
+    // Without the library there is no text to show but the key.
   }
-  return key;
+  if (!english) return key;
+  return QvMessage(qualifiedName(key).c_str(), english).text();
 }
 
 bool printStatus(const std::string& code, const std::string& detail, bool translate) {
-  std::string message = translate ? klibMessage(code) : code;
-  if (!detail.empty()) message = qvFillPlaceholders(message, qvSplitArguments(detail));
-  std::cout << message << '\n' << std::flush;
+  std::cout << reportText(code, detail, translate) << '\n' << std::flush;
   return true;
 }
 
 void showWarning(const std::string& text) {
+  if (QvProgressLine* progress = QvProgressLine::active()) progress->interrupt();
   std::cout << QvCommandInterface::qvciWarning.text() << text << '\n' << std::flush;
 }

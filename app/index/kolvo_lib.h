@@ -10,8 +10,8 @@
 
 class QvKolvoLib {
  public:
-  // The address of the entry name in kolvolib.so, found next to the executable first,
-  // then on the system's library path; raises QvCommandException when either is missing.
+  // The address of the entry name in kolvolib.so, found next to the executable or at
+  // its installed place relative to it first, then on the system's library path; raises QvCommandException when either is missing.
   static void* entry(const char* name);
   // Uses the library at path instead of searching for it (a program that embeds the
   // index object, or a test); nothing changes once a library is loaded.
@@ -66,3 +66,7 @@ class QvEngineEntry<R (*)(A...)> {
 
 // klib(kidxSetMinWordLength)(index, 3) calls the engine's entry of that name.
 #define klib(name) QvEngineEntry<decltype(&::name)>(#name)
+// The entry itself, without the error bookkeeping of klib: for calls made from inside
+// the engine's callbacks, which must not clear an error the engine is reporting, and
+// only of entries that raise nothing.
+#define klibInCallback(name) reinterpret_cast<decltype(&::name)>(QvKolvoLib::entry(#name))

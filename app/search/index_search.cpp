@@ -14,6 +14,7 @@
 #include "app/platform/halt_request.h"
 #include "app/platform/regex.h"
 #include "app/referrals/referrals.h"
+#include "app/search/result_json.h"
 #include "app/search/search_criteria.h"
 #include "app/search/word_files.h"
 
@@ -510,14 +511,16 @@ QvKolvoResult QvKolvoIndex::describeFile(kulong file) {
   return result;
 }
 
-void QvKolvoIndex::createResultsList(int count, QvResults& lines) {
+void QvKolvoIndex::createResultsList(int count, QvResults& lines, bool json) {
   if (count == 0) throw QvCommandException(qvZeroResultsRequested);
-  lines.push_back("<RESULTS>");
+  if (!json) lines.push_back("<RESULTS>");
   const std::vector<QvKolvoResults::Entry>& ranked = mResults.ranked();
   std::size_t shown = count < 0 ? ranked.size() : std::min<std::size_t>(ranked.size(), static_cast<std::size_t>(count));
-  for (std::size_t i = 0; i < shown; ++i)
-    lines.push_back(mResults.resultOf(ranked[i].key).asString() + "\t" + ranked[i].key);
-  lines.push_back("</RESULTS>");
+  for (std::size_t i = 0; i < shown; ++i) {
+    QvKolvoResult result = mResults.resultOf(ranked[i].key);
+    lines.push_back(json ? qvResultJson(result, ranked[i].key) : result.asString() + "\t" + ranked[i].key);
+  }
+  if (!json) lines.push_back("</RESULTS>");
 }
 
 bool QvKolvoIndex::isWordLengthShown(kulong length) const {
@@ -533,8 +536,7 @@ std::shared_ptr<QvReferral> QvKolvoIndex::referralNamed(const std::string& name)
 
 std::string QvKolvoIndex::cmdFileContents(const std::string& argument) {
   std::string key = qvTrim(argument);
-  std::size_t split = key.find('}');
-  if (split == std::string::npos) split = key.find('|');
+  std::size_t split = qvReferralSplit(key);
   if (split != std::string::npos) {
     auto referral = referralNamed(key.substr(0, split));
     std::string commands = "open " + referral->mIndexName + "\nsetvalue outline " +

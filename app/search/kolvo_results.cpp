@@ -36,6 +36,11 @@ bool qvIsLocalKey(const std::string& key, kulong* file) {
   return true;
 }
 
+std::size_t qvReferralSplit(const std::string& key) {
+  std::size_t split = key.find('}');
+  return split != std::string::npos ? split : key.find('|');
+}
+
 QvKolvoResult::QvKolvoResult(const std::vector<std::string>& fields) {
   auto field = [&fields](std::size_t i) { return i < fields.size() ? fields[i] : std::string(); };
   mFileName = field(0);

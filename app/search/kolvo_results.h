@@ -98,3 +98,6 @@ class QvKolvoResults {
 
 // A key for a local file is its number in decimal.
 bool qvIsLocalKey(const std::string& key, kulong* file = nullptr);
+// Where a referral's result key splits into the referral's name and the key it answered
+// with ("}" when that key was a referral's key itself, else "|"); npos for a local key.
+std::size_t qvReferralSplit(const std::string& key);

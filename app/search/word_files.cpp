@@ -3,15 +3,12 @@
 #include <unordered_set>
 
 #include "app/index/kolvo_lib.h"
-#include "engine/filememory/le_fields.h"
 
-kulong kiGetLastFile(const void* data) { return data ? kolvo::loadU32(data) : 0; }
+kulong kiGetLastFile(const void* data) { return kwdCurrentFile(data); }
 
-kulong kiGetLastRank(const void* data) {
-  return data ? kolvo::loadU16(static_cast<const unsigned char*>(data) + 4) : 0;
-}
+kulong kiGetLastRank(const void* data) { return kwdCurrentCount(data); }
 
-kulong kiGetFiles(const void* data) { return data ? kolvo::loadU32(static_cast<const unsigned char*>(data) + 8) : 0; }
+kulong kiGetFiles(const void* data) { return kwdChainHead(data); }
 
 void qvForEachWordFile(CTextStorage* words, CFileLinks* links, kulong word, const QvFileVisit& visit) {
   static const auto getData = klib(ktsGetData);

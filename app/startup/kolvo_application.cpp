@@ -8,6 +8,7 @@
 #include "app/index/kolvo_lib.h"
 #include "app/platform/event_pump.h"
 #include "app/platform/halt_request.h"
+#include "app/startup/command_line.h"
 
 void QvKolvoApplication::writeRaw(const std::string& text) {
   std::cout.flush();
@@ -55,28 +56,52 @@ int QvKolvoApplication::run(const std::vector<std::string>& arguments, std::istr
     }
     bool interactive = true;
     if (arguments.size() > 1 && !qvTrim(arguments[1]).empty()) {
-      std::string prefix = "open ";
+      // A bare argument is opened, read or searched, as the option before it chose.
+      QvOptionAction bare = QvOptionAction::open;
+      // A run that prints JSON prints nothing else, so its output goes to jq as it is.
+      bool print = true;
+      for (const std::string& argument : arguments) {
+        const QvCommandLineOption* option = qvFindOption(qvTrim(argument));
+        if (option && option->action == QvOptionAction::json) print = false;
+      }
       for (std::size_t i = 1; i < arguments.size(); ++i) {
         std::string argument = qvTrim(arguments[i]);
         if (argument.empty()) continue;
         if (argument[0] != '-') {
-          execute(prefix + arguments[i], true);
+          if (bare == QvOptionAction::json) {
+            printJsonResults(arguments[i]);
+          } else {
+            execute((bare == QvOptionAction::read ? "read " : "open ") + arguments[i], print);
+          }
           continue;
         }
-        std::string option = qvLower(argument.substr(1));
-        if (option == "b") {
-          execute("build", true);
-          interactive = false;
-        } else if (option == "u") {
-          execute("update", true);
-          interactive = false;
-        } else if (option == "r") {
-          prefix = "read ";
-          interactive = false;
-        } else if (option == "i") {
-          interactive = true;
-        } else if (option == "o") {
-          prefix = "open ";
+        // Other words after a dash are ignored.
+        const QvCommandLineOption* option = qvFindOption(argument);
+        if (!option) continue;
+        switch (option->action) {
+          case QvOptionAction::build:
+            execute("build", print);
+            interactive = false;
+            break;
+          case QvOptionAction::update:
+            execute("update", print);
+            interactive = false;
+            break;
+          case QvOptionAction::read:
+          case QvOptionAction::json:
+            bare = option->action;
+            interactive = false;
+            break;
+          case QvOptionAction::interactive:
+            interactive = true;
+            break;
+          case QvOptionAction::open:
+            bare = QvOptionAction::open;
+            break;
+          case QvOptionAction::help:
+          case QvOptionAction::version:
+            // Answered before the program starts.
+            break;
         }
       }
     }
@@ -92,6 +117,19 @@ int QvKolvoApplication::run(const std::vector<std::string>& arguments, std::istr
   mKolvoIndex.reset();
   mCommandInterface.reset();
   return status;
+}
+
+void QvKolvoApplication::printJsonResults(const std::string& phrase) {
+  // The phrase is one command: its semicolons are doubled (a semicolon, not a separator)
+  // and its line ends are blanks.
+  std::string command = "find ";
+  for (char c : phrase) command += c == ';' ? std::string(";;") : std::string(1, c == '\n' || c == '\r' ? ' ' : c);
+  execute(command, false);
+  QvResults results;
+  mCommandInterface->processCommandString("listresults -j", results);
+  std::string text;
+  for (const std::string& result : results) text += result + "\n";
+  if (!text.empty()) writeRaw(text);
 }
 
 void QvKolvoApplication::consoleLoop(std::istream& input) {

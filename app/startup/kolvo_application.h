@@ -25,6 +25,8 @@ class QvKolvoApplication {
  private:
   void execute(const std::string& commandText, bool print);
   void consoleLoop(std::istream& input);
+  // Searches the open index for the phrase and prints its results as JSON Lines only.
+  void printJsonResults(const std::string& phrase);
   void refreshRoot();
   static void writeRaw(const std::string& text);
 

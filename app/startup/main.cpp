@@ -5,36 +5,23 @@
 #include <vector>
 
 #include "app/commands/message.h"
+#include "app/startup/command_line.h"
 #include "app/startup/kolvo_application.h"
-
-namespace {
-
-constexpr const char* kUsage =
-    "Usage: kolvocmd [index-name | -b | -u | -r file | -i | -o index-name] ...\n"
-    "  index-name  open that index (kept under $KOLVODIR/indexes, else ~/.kolvo/indexes)\n"
-    "  -b          build the open index, then end\n"
-    "  -u          update the open index, then end\n"
-    "  -r file     run the commands of file, then end\n"
-    "  -i          show the prompt after the other arguments\n"
-    "  -o name     open an index (the default for a bare name)\n"
-    "Without -b, -u or -r the program reads one command per line after the prompt \"> \"\n"
-    "until \"quit\" or the end of input.\n";
-
-}  // namespace
 
 int main(int argc, char** argv) {
   std::vector<std::string> arguments(argv, argv + argc);
+  qvBindMessageCatalogs(qvInstalledCatalogDirectory());
   for (std::size_t i = 1; i < arguments.size(); ++i) {
-    if (arguments[i] == "--help") {
-      std::cout << kUsage;
+    const QvCommandLineOption* option = qvFindOption(arguments[i]);
+    if (option && option->action == QvOptionAction::help) {
+      std::cout << qvUsage();
       return 0;
     }
-    if (arguments[i] == "--version") {
-      std::cout << "kolvocmd " << KOLVO_VERSION << "\n";
+    if (option && option->action == QvOptionAction::version) {
+      std::cout << qvVersionText(KOLVO_VERSION);
       return 0;
     }
   }
-  qvBindMessageCatalogs(qvInstalledCatalogDirectory());
   QvKolvoApplication application;
   return application.run(arguments, std::cin);
 }

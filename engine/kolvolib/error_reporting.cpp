@@ -1,6 +1,9 @@
 #include "engine/kolvolib/error_reporting.h"
 
+#include <cctype>
+
 #include "engine/kolvolib/entry_guard.h"
+#include "engine/kolvolib/kolvo_codes.h"
 
 namespace {
 
@@ -38,6 +41,20 @@ extern "C" {
 KOLVO_EXPORT void kSetThrowCallBack(KolvoErrorCallback callback) { throwSlot = callback; }
 KOLVO_EXPORT void kSetWarningCallBack(KolvoErrorCallback callback) { warningSlot = callback; }
 KOLVO_EXPORT void kSetStatusCallBack(KolvoStatusCallback callback) { statusSlot = callback; }
+
+KOLVO_EXPORT const char* kCodeMessage(const char* code) {
+  if (!code) return nullptr;
+  // Codes are ASCII keys; the program may hand back one in another case.
+  auto sameCaseless = [](std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+      if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
+    return true;
+  };
+  for (const kolvo::CodeEntry& entry : kolvo::kolvoCodes)
+    if (sameCaseless(code, entry.code)) return entry.message;
+  return nullptr;
+}
 
 KOLVO_EXPORT kbool kSetStatus(const char* code, const char* detail) {
   return kolvo::guardEntry<kbool>(1, [&]() -> kbool {

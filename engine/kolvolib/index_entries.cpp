@@ -174,4 +174,6 @@ KOLVO_EXPORT int kRawStdoutWrite(const char* text) {
 
 KOLVO_EXPORT void kDeleteChar(void* block) { std::free(block); }
 
+KOLVO_EXPORT const char* kGetVersion() { return KOLVO_VERSION; }
+
 }  // extern "C"

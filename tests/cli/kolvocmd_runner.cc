@@ -27,6 +27,15 @@ std::vector<std::string> lines(const std::string& text) {
   return result;
 }
 
+std::vector<std::string> fieldsOf(const std::string& line) {
+  std::vector<std::string> fields;
+  std::size_t from = 0;
+  for (std::size_t tab; (tab = line.find('\t', from)) != std::string::npos; from = tab + 1)
+    fields.push_back(line.substr(from, tab - from));
+  fields.push_back(line.substr(from));
+  return fields;
+}
+
 std::vector<std::vector<std::string>> KolvocmdRun::answers() const {
   std::vector<std::vector<std::string>> chunks(1);
   for (const std::string& line : lines(out)) {

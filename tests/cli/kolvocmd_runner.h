@@ -34,5 +34,7 @@ class KolvocmdRunner {
 
 // The lines of text, split at line feeds (a last empty piece is dropped).
 std::vector<std::string> lines(const std::string& text);
+// The TAB-separated fields of a listed line, empty ones kept.
+std::vector<std::string> fieldsOf(const std::string& line);
 
 }  // namespace kolvotest

@@ -172,6 +172,20 @@ int main(void) {
   p_convertFromHex("00ab", 2, decoded);
   CHECK(decoded[0] == 0x00 && decoded[1] == 0xAB);
 
+  /* The header's readers of a word-data block: little-endian at any offset. */
+  const unsigned char block[17] = {0xFF, 0x78, 0x56, 0x34, 0x12, 0x02, 0x01, 0, 0, 0xEF, 0xBE, 0xAD, 0xDE};
+  CHECK(kwdCurrentFile(block + 1) == 0x12345678u);
+  CHECK(kwdCurrentCount(block + 1) == 0x0102u);
+  CHECK(kwdChainHead(block + 1) == 0xDEADBEEFu);
+  CHECK(kwdCurrentFile(NULL) == 0 && kwdChainHead(NULL) == 0);
+
+  /* Texts of codes for a program that shows the library's reports itself. */
+  BIND(kCodeMessage);
+  BIND(kGetVersion);
+  CHECK(strcmp(p_kCodeMessage("SkipOpenFail"), "Could not open skip file %1%") == 0);
+  CHECK(p_kCodeMessage("Done") == NULL);
+  CHECK(strlen(p_kGetVersion()) >= 5);
+
   char command[300];
   snprintf(command, sizeof command, "rm -rf '%s'", folder);
   if (system(command) != 0) fprintf(stderr, "could not remove %s\n", folder);
