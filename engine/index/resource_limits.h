@@ -27,4 +27,18 @@ inline constexpr uint64_t containerBytes = 1024 * MiB;
 // Containers open at most this many levels deep; a deeper member is recorded only.
 inline constexpr int containerDepth = 16;
 
+// Referrals and the referral server. A framed message longer than this drops the
+// connection before anything of it is kept.
+inline constexpr uint64_t referralFrameBytes = 64 * MiB;
+// The server's answer to one request (the output of its commands) is cut off here.
+inline constexpr uint64_t serveOutputBytes = 64 * MiB;
+// One connection to the server: its whole life, the longest silence of the client,
+// and how many are served at once; a refused login is answered only after the delay.
+inline constexpr int serveConnectionSeconds = 60;
+inline constexpr int serveIdleSeconds = 10;
+inline constexpr int serveConnections = 16;
+inline constexpr int serveLoginDelayMilliseconds = 500;
+// The users file of the server is read only up to this size.
+inline constexpr uint64_t serveUsersFileBytes = 1 * MiB;
+
 }  // namespace kolvo::limits
