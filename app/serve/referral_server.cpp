@@ -13,6 +13,7 @@
 #include <ctime>
 
 #include "app/referrals/referral_frame.h"
+#include "engine/index/resource_limits.h"
 
 namespace {
 
@@ -22,7 +23,6 @@ void requestStop(int) { gStop = 1; }
 
 // How long the accept loop sleeps before it looks for ended children again.
 constexpr int kReapMilliseconds = 200;
-constexpr int kBacklog = 64;
 
 std::string hostAndPort(const sockaddr* address, socklen_t length) {
   char host[NI_MAXHOST], port[NI_MAXSERV];
@@ -77,7 +77,7 @@ std::string QvReferralServer::listen() {
     }
     int on = 1;
     setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    if (bind(fd, entry->ai_addr, entry->ai_addrlen) != 0 || ::listen(fd, kBacklog) != 0) {
+    if (bind(fd, entry->ai_addr, entry->ai_addrlen) != 0 || ::listen(fd, kolvo::limits::serveListenBacklog) != 0) {
       error = std::strerror(errno);
       close(fd);
       continue;

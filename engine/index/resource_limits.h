@@ -38,6 +38,8 @@ inline constexpr int serveConnectionSeconds = 60;
 inline constexpr int serveIdleSeconds = 10;
 inline constexpr int serveConnections = 16;
 inline constexpr int serveLoginDelayMilliseconds = 500;
+// Connections the kernel holds for the server before it accepts them.
+inline constexpr int serveListenBacklog = 64;
 // The users file of the server is read only up to this size.
 inline constexpr uint64_t serveUsersFileBytes = 1 * MiB;
 
