@@ -232,6 +232,21 @@ TEST_F(ReferralsCliTest, HostileFramesAndSilentClientsAreCutOff) {
   EXPECT_TRUE(server->waitForLog("idle limit"));
 }
 
+TEST_F(ReferralsCliTest, AClientThatTricklesIsCutAtTheTimeLimit) {
+  auto server = startServer({"--time-limit", "1", "--idle-limit", "5"});
+  ServeClient client(server->port());
+  client.sendRaw("71000000");
+  // A byte every 200 ms keeps the idle limit away; the time limit ends it all the same.
+  bool cut = false;
+  for (int i = 0; i < 50 && !cut; ++i) {
+    usleep(200000);
+    client.sendRaw("A");
+    cut = server->log().find("time limit") != std::string::npos;
+  }
+  EXPECT_TRUE(cut) << server->log();
+  EXPECT_TRUE(client.closedWithoutAnswer());
+}
+
 TEST_F(ReferralsCliTest, ManyConnectionsLeaveNothingBehind) {
   auto server = startServer();
   auto settled = [&] {
