@@ -69,7 +69,8 @@ std::string qvReferralValue(const std::string& value) {
 }
 
 bool qvIsSendableIndexName(const std::string& name) {
-  return !name.empty() && name.find_first_of(" \t\r\n;\"'") == std::string::npos;
+  // Also a name the index object takes: no folder of its own nor a way out of "indexes".
+  return !name.empty() && name.find_first_of(" \t\r\n;\"'/") == std::string::npos && name.find("..") == std::string::npos;
 }
 
 std::string qvReferralFindCommands(const QvReferral& referral, QvSearchCriteria& criteria,

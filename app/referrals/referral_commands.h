@@ -29,5 +29,6 @@ std::string qvReferralContentsCommands(const QvReferral& referral, bool outline,
 std::optional<std::string> qvRefusedReferralCommand(const std::string& text,
                                                     const std::function<bool(const std::string&)>& mayOpen);
 
-// Whether name can be sent as an index name: not empty, no blank, quote, ";" or line end.
+// Whether name can be sent as an index name: not empty, no blank, quote, ";", line end,
+// "/" or "..".
 bool qvIsSendableIndexName(const std::string& name);

@@ -38,7 +38,7 @@ class QvReferral : public QvCommandObject {
                                             "Illegal call of abstract base class QvReferral"};
   static constexpr QvMessage qvIndexNameRefused{
       "QvReferral.qvIndexNameRefused",
-      "A referral's index name may not hold a blank, a quote, a semicolon or a line end: %1%"};
+      "A referral's index name may not hold a blank, a quote, a semicolon, a line end, \"/\" or \"..\": %1%"};
 };
 
 class QvReferrals : public QvCommandParent {

@@ -36,8 +36,9 @@ TEST(ReferralCommandsTest, ValuesComeBackUnchangedThroughTheInterpreter) {
 }
 
 TEST(ReferralCommandsTest, IndexNamesThatCannotBeSentAreKnown) {
-  for (const char* good : {"docs", "my-index.2", "ü"}) EXPECT_TRUE(qvIsSendableIndexName(good)) << good;
-  for (const char* bad : {"", "a b", "a;b", "\"a", "a'", "a\tb", "a\n"}) EXPECT_FALSE(qvIsSendableIndexName(bad)) << bad;
+  for (const char* good : {"docs", "my-index.2", "ü", "v1.0"}) EXPECT_TRUE(qvIsSendableIndexName(good)) << good;
+  for (const char* bad : {"", "a b", "a;b", "\"a", "a'", "a\tb", "a\n", "../x", "a/b", ".."})
+    EXPECT_FALSE(qvIsSendableIndexName(bad)) << bad;
 }
 
 TEST(ReferralCommandsTest, OnlyTheCommandsOfAReferralPass) {
