@@ -1,10 +1,13 @@
 #include "app/referrals/local_referral.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <system_error>
 
 #include "app/commands/text_tools.h"
+#include "app/index/kolvo_lib.h"
+#include "engine/index/resource_limits.h"
 
 namespace {
 
@@ -13,6 +16,14 @@ constexpr std::string_view kPrompt = "> ";
 
 // Set by useProgram; empty for the running program.
 std::string gProgram;
+
+// Each child learns how deep it runs below the program the user started.
+constexpr const char* kDepthVariable = "KOLVO_REFERRAL_DEPTH";
+
+int referralDepth() {
+  const char* text = std::getenv(kDepthVariable);
+  return text ? std::atoi(text) : 0;
+}
 
 // Removes the prompts the child's console printed: one before the answer of every line
 // sent. The last stands at the very end (the one before "quit"); the others are the
@@ -73,11 +84,17 @@ QvLocalReferral::QvLocalReferral(const std::string& name, QvCommandParent& paren
 
 void QvLocalReferral::run(const std::string& commandText) {
   doneWithOutput();
+  int depth = referralDepth();
+  if (depth >= kolvo::limits::referralDepth) {
+    showWarning(qvTooDeep.text({name(), std::to_string(depth)}));
+    return;
+  }
   mShell = std::make_unique<QvReferralShell>(mMax100msLoops);
   std::string text = commandText + "\nquit\n";
   mLinesSent = static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
   try {
-    mShell->start(gProgram.empty() ? qvSelfCommandLine() : gProgram);
+    mShell->start(std::string("export ") + kDepthVariable + "=" + std::to_string(depth + 1) + "; " +
+                  (gProgram.empty() ? qvSelfCommandLine() : gProgram));
   } catch (const std::system_error&) {
     mShell->mCommandResult = qvReadError.text();
     mLinesSent = 0;

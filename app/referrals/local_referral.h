@@ -48,6 +48,8 @@ class QvLocalReferral : public QvReferral {
   // (tests set another, since their program is no kolvocmd).
   static void useProgram(const std::string& commandLine);
 
+  static constexpr QvMessage qvTooDeep{"QvLocalReferral.qvTooDeep",
+                                       "Referral %1% is not asked: referrals already run %2% levels deep"};
   static constexpr QvMessage qvReadError{"QvLocalReferral.qvReadError", "Read Error in Local Referral"};
 
  private:

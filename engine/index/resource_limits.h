@@ -27,6 +27,9 @@ inline constexpr uint64_t containerBytes = 1024 * MiB;
 // Containers open at most this many levels deep; a deeper member is recorded only.
 inline constexpr int containerDepth = 16;
 
+// Local referrals nest at most this deep: an index whose referrals lead back to it
+// would otherwise start copies of the program without end.
+inline constexpr int referralDepth = 8;
 // Referrals and the referral server. A framed message longer than this drops the
 // connection before anything of it is kept.
 inline constexpr uint64_t referralFrameBytes = 64 * MiB;

@@ -57,6 +57,8 @@ class ReferralsCliTest : public ::testing::Test {
     index("i2", {"b"});
     index("i3", {"c"});
     index("all", {"a", "b", "c"});
+    index("loopa", {"a"});
+    index("loopb", {"b"});
     KolvocmdRun run = runner->run(build);
     ASSERT_EQ(run.status, 0) << run.err;
     run = runner->run(std::string(kPassword) + "\n", {"--set-password", "ann", "i2", "i3"}, KOLVOSERVE_PATH);
@@ -135,6 +137,16 @@ TEST_F(ReferralsCliTest, ThreeIndexesListTheSameFilesLocallyThroughAChildThrough
   // The phrase with a semicolon was searched as it stands, and ran nothing.
   EXPECT_FALSE(fs::exists(marker()));
   EXPECT_TRUE(server->waitForLog("user=ann index=i3 answered"));
+}
+
+TEST_F(ReferralsCliTest, IndexesThatReferToEachOtherStopAtTheDepthBound) {
+  KolvocmdRun run = runner->run("open loopa\n" + localReferral("other", "loopb") + "save\nopen loopb\n" +
+                                localReferral("other", "loopa") + "save\nopen loopa\nfind brown\nlistresults\n");
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find("referrals already run 8 levels deep"), std::string::npos) << run.out;
+  // Both indexes' files, found again at every level down to the bound.
+  EXPECT_NE(run.out.find("other|"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("other}other|"), std::string::npos) << run.out;
 }
 
 TEST_F(ReferralsCliTest, ARefusedLoginAddsNoResultsAndSaysSo) {

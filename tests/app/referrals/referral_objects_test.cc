@@ -274,6 +274,29 @@ TEST_F(ReferralObjectsTest, AChildThatNeverEndsIsReportedAsNotFinishedAndEnded) 
   EXPECT_FALSE(referral->isRunning());
 }
 
+TEST_F(ReferralObjectsTest, LocalReferralsNestOnlySoDeep) {
+  // The children count their depth: each sees one more than its parent.
+  QvLocalReferral::useProgram("printf 'depth %s\\n' \"$KOLVO_REFERRAL_DEPTH\"; cat >/dev/null");
+  run("/referrals create QvLocalReferral down");
+  auto referral = std::dynamic_pointer_cast<QvLocalReferral>(index->referrals().childNamed("down"));
+  setenv("KOLVO_REFERRAL_DEPTH", "3", 1);
+  referral->run("find x");
+  index->awaitReferralResults();
+  EXPECT_EQ(referral->getOutput(), "depth 4\n");
+  referral->doneWithOutput();
+  // At the bound nothing starts, and the user is told why.
+  setenv("KOLVO_REFERRAL_DEPTH", "8", 1);
+  {
+    CapturedOutput output;
+    referral->run("find x");
+    EXPECT_FALSE(referral->isRunning());
+    EXPECT_NE(output.str().find("WARNING: Referral down is not asked: referrals already run 8 levels deep"),
+              std::string::npos)
+        << output.str();
+  }
+  unsetenv("KOLVO_REFERRAL_DEPTH");
+}
+
 TEST_F(ReferralObjectsTest, AChildsPromptsAreNotPartOfItsAnswer) {
   // A stand-in console: a prompt before each line it reads, then the line itself.
   QvLocalReferral::useProgram("while printf '> '; IFS= read -r line; do echo; [ \"$line\" = quit ] && break; "
