@@ -4,6 +4,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <iostream>
@@ -80,21 +81,43 @@ bool QvServeChannel::sendMessage(std::string_view text) {
 std::string qvRunReferralCommands(const std::string& index, const std::string& commands, uint64_t outputBytes) {
   PrintedText printed;
   QvCommandInterface interpreter;
+  std::vector<std::string> lines = QvCommandInterface::splitCommandString(commands);
+  auto isOpen = [](const std::string& line) {
+    return qvEqualsCaseless(QvCommandInterface::getNextTerm(line).first, "open");
+  };
+  // Whether the index an open named is the one open now (a failed open leaves the one before).
+  auto opened = [&interpreter](const std::string& line) {
+    auto root = interpreter.root();
+    return root && root->name() == qvUnquoted(QvCommandInterface::getNextTerm(line).second);
+  };
   std::string output;
   try {
     QvKolvoIndex::create("default", interpreter);
     QvKolvoLib::registerStatusCallbacks();
-    // The index of the login is open before any command runs, so none runs on another.
-    QvResults opened;
-    interpreter.processCommand("open " + index, opened);
+    // No command may run on an index the user may not open: unless the request opens
+    // one first (as a referral's does), the index of the login is opened for it.
+    auto first = std::find_if(lines.begin(), lines.end(), [](const std::string& line) {
+      return !qvTrim(line).empty() && !qvStartsWith(qvTrimLeft(line), "#");
+    });
+    if (first == lines.end() || !isOpen(*first)) {
+      QvResults answers;
+      interpreter.processCommand("open " + index, answers);
+      if (!opened("open " + index)) {
+        interpreter.cleanup();
+        std::string said;
+        for (const std::string& answer : answers) said += answer + "\n";
+        return printed.take() + said;
+      }
+    }
     printed.take();
   } catch (const std::exception& error) {
     interpreter.cleanup();
     return printed.take() + "ERROR " + error.what() + "\n";
   }
   // Each command prints as the console prints a line: what it reported on the way, then
-  // its answers; a failed one prints its error and the next runs.
-  for (const std::string& line : QvCommandInterface::splitCommandString(commands)) {
+  // its answers; a failed one prints its error and the next runs, except after a failed
+  // open, which would leave the commands on whatever index was open before.
+  for (const std::string& line : lines) {
     QvResults results;
     std::string failure;
     try {
@@ -106,6 +129,7 @@ std::string qvRunReferralCommands(const std::string& index, const std::string& c
     output += printed.take();
     for (const std::string& result : results) output += result + "\n";
     output += failure;
+    if (isOpen(line) && (!failure.empty() || !opened(line))) break;
     if (output.size() > outputBytes) {
       output.resize(outputBytes);
       output += "\n" + QvServeMessages::qvsOutputCut.text({std::to_string(outputBytes)}) + "\n";

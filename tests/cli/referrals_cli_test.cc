@@ -61,7 +61,7 @@ class ReferralsCliTest : public ::testing::Test {
     index("loopb", {"b"});
     KolvocmdRun run = runner->run(build);
     ASSERT_EQ(run.status, 0) << run.err;
-    run = runner->run(std::string(kPassword) + "\n", {"--set-password", "ann", "i2", "i3"}, KOLVOSERVE_PATH);
+    run = runner->run(std::string(kPassword) + "\n", {"--set-password", "ann", "i2", "i3", "ghost"}, KOLVOSERVE_PATH);
     ASSERT_EQ(run.status, 0) << run.err;
     run = runner->run("other\n", {"--set-password", "bob", "i1"}, KOLVOSERVE_PATH);
     ASSERT_EQ(run.status, 0) << run.err;
@@ -188,6 +188,16 @@ TEST_F(ReferralsCliTest, LoginsAreRefusedForWrongPasswordsUnknownUsersAndOtherIn
   ASSERT_EQ(replies.size(), 2u);
   EXPECT_EQ(replies[0], "OK");
   EXPECT_NE(replies[1].find("dog.txt\t"), std::string::npos) << replies[1];
+  // A failed open ends the request: nothing runs on the index open before.
+  ServeClient missing(server->port());
+  replies = missing.exchange("i2:ann:" + std::string(kPassword), "open i3\nopen ghost\nfind brown\nlistresults");
+  ASSERT_EQ(replies.size(), 2u);
+  EXPECT_NE(replies[1].find("Could not open an index at ghost"), std::string::npos) << replies[1];
+  ServeClient ghost(server->port());
+  replies = ghost.exchange("ghost:ann:" + std::string(kPassword), "find brown\nlistresults");
+  ASSERT_EQ(replies.size(), 2u);
+  EXPECT_EQ(replies[1], "Could not open an index at ghost\n");
+  EXPECT_EQ(replies[1].find("<RESULTS>"), std::string::npos) << replies[1];
   EXPECT_TRUE(server->waitForLog("user=bob index=i2 login refused"));
   EXPECT_TRUE(server->waitForLog("user=ann index=i1 login refused"));
 }
