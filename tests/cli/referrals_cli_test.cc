@@ -77,9 +77,11 @@ class ReferralsCliTest : public ::testing::Test {
   }
 
   // Commands that create a referral named name to index in the open index.
+  // Referrals of the tests wait up to a minute, so that a slow (sanitized, busy) machine
+  // still sees them finish.
   static std::string localReferral(const std::string& name, const std::string& index) {
     return "/referrals create QvLocalReferral " + name + "\n/referrals." + name + " setvalue indexName " + index +
-           "\n";
+           "\n/referrals." + name + " setvalue max100msLoops 600\n";
   }
   static std::string netReferral(const std::string& name, const std::string& index, int port,
                                  const std::string& password = kPassword) {
@@ -88,7 +90,8 @@ class ReferralsCliTest : public ::testing::Test {
     for (char c : password) doubled += c == ';' ? std::string(";;") : std::string(1, c);
     return "/referrals create QvNetReferral " + name + "\n" + path + " setvalue indexName " + index + "\n" + path +
            " setvalue serverIP 127.0.0.1\n" + path + " setvalue port " + std::to_string(port) + "\n" + path +
-           " setvalue userName ann\n" + path + " setvalue password " + doubled + "\n";
+           " setvalue userName ann\n" + path + " setvalue password " + doubled + "\n" + path +
+           " setvalue max100msLoops 600\n";
   }
 
   // For each search, its listing without the keys (which name the referral), sorted.
@@ -140,6 +143,7 @@ TEST_F(ReferralsCliTest, ThreeIndexesListTheSameFilesLocallyThroughAChildThrough
 }
 
 TEST_F(ReferralsCliTest, IndexesThatReferToEachOtherStopAtTheDepthBound) {
+  // Eight programs start one after another; each level waits long enough for those below.
   KolvocmdRun run = runner->run("open loopa\n" + localReferral("other", "loopb") + "save\nopen loopb\n" +
                                 localReferral("other", "loopa") + "save\nopen loopa\nfind brown\nlistresults\n");
   EXPECT_EQ(run.status, 0) << run.err;
