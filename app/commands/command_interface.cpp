@@ -95,14 +95,15 @@ void QvCommandInterface::processCommand(const std::string& line) {
   processCommand(line, dropped);
 }
 
-void QvCommandInterface::processCommandString(const std::string& text, QvResults& results) {
-  std::string commands = qvTrim(text);
-  if (commands.empty()) return;
+std::vector<std::string> QvCommandInterface::splitCommandString(const std::string& text) {
+  std::vector<std::string> commands;
+  std::string joined = qvTrim(text);
+  if (joined.empty()) return commands;
   // A semicolon between two other characters separates commands; ";;" is a semicolon.
   static const QvRegex separator("([^;]);([^;])");
   static const QvRegex doubled(";;");
-  commands = doubled.replaceAll(separator.replaceAll(commands, "$1\n$2"), ";");
-  std::vector<std::string> lines = qvSplit(commands, '\n');
+  joined = doubled.replaceAll(separator.replaceAll(joined, "$1\n$2"), ";");
+  std::vector<std::string> lines = qvSplit(joined, '\n');
   for (std::size_t i = 0; i < lines.size();) {
     std::string line = qvTrim(lines[i++]);
     if (qvEndsWith(line, "__")) {
@@ -114,6 +115,13 @@ void QvCommandInterface::processCommandString(const std::string& text, QvResults
         line += lines[i++];
       }
     }
+    commands.push_back(std::move(line));
+  }
+  return commands;
+}
+
+void QvCommandInterface::processCommandString(const std::string& text, QvResults& results) {
+  for (const std::string& line : splitCommandString(text)) {
     processCommand(line, results);
     letEventsRun();
   }

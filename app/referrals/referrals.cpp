@@ -4,6 +4,9 @@
 
 #include "app/commands/command_exception.h"
 #include "app/commands/text_tools.h"
+#include "app/referrals/local_referral.h"
+#include "app/referrals/net_referral.h"
+#include "app/referrals/referral_commands.h"
 
 QvReferral::QvReferral(const std::string& name, QvCommandParent& parent, const std::string& className)
     : QvCommandObject(name, parent, className) {}
@@ -26,7 +29,13 @@ std::string QvReferral::getValue(const std::string& name) {
 void QvReferral::setValue(const std::string& name, const std::string& value) {
   std::string key = qvLower(name);
   auto number = [&value] { return static_cast<int32_t>(std::strtol(qvTrim(value).c_str(), nullptr, 10)); };
-  if (key == "indexname") mIndexName = value;
+  if (key == "indexname") {
+    // The name is sent as a term of a command line and must come back as it was.
+    std::string indexName = qvTrim(value);
+    if (!indexName.empty() && !qvIsSendableIndexName(indexName))
+      throw QvCommandException(qvIndexNameRefused, std::vector<std::string>{value});
+    mIndexName = indexName;
+  }
   else if (key == "maxresultsreturned") mMaxResultsReturned = number();
   else if (key == "max100msloops") mMax100msLoops = number();
   else if (key == "enabled") mEnabled = qvEqualsCaseless(qvTrim(value), "true");
@@ -52,6 +61,15 @@ void QvReferrals::performCommand(const std::string& command, const std::string& 
   } else {
     QvCommandParent::performCommand(command, arguments, results);
   }
+}
+
+std::shared_ptr<QvCommandObject> QvReferrals::createChild(const std::string& className, const std::string& name) {
+  if (name.empty()) return nullptr;
+  if (qvEqualsCaseless(className, "QvLocalReferral"))
+    return qvCreateChild<QvLocalReferral>(*this, name, std::string("QvLocalReferral"));
+  if (qvEqualsCaseless(className, "QvNetReferral"))
+    return qvCreateChild<QvNetReferral>(*this, name, std::string("QvNetReferral"));
+  return QvCommandParent::createChild(className, name);
 }
 
 std::vector<std::shared_ptr<QvReferral>> QvReferrals::referrals() const {

@@ -36,6 +36,9 @@ class QvReferral : public QvCommandObject {
 
   static constexpr QvMessage qvAbstractCall{"QvReferral.qvAbstractCall",
                                             "Illegal call of abstract base class QvReferral"};
+  static constexpr QvMessage qvIndexNameRefused{
+      "QvReferral.qvIndexNameRefused",
+      "A referral's index name may not hold a blank, a quote, a semicolon, a line end, \"/\" or \"..\": %1%"};
 };
 
 class QvReferrals : public QvCommandParent {
@@ -43,6 +46,8 @@ class QvReferrals : public QvCommandParent {
   QvReferrals(const std::string& name, QvCommandParent& parent);
 
   void performCommand(const std::string& command, const std::string& arguments, QvResults& results) override;
+  // "QvLocalReferral" and "QvNetReferral" make referrals; other classes as any parent.
+  std::shared_ptr<QvCommandObject> createChild(const std::string& className, const std::string& name) override;
   // The referrals, in the order of their names.
   std::vector<std::shared_ptr<QvReferral>> referrals() const;
   void clear();

@@ -13,6 +13,7 @@
 #include "app/platform/event_pump.h"
 #include "app/platform/halt_request.h"
 #include "app/platform/regex.h"
+#include "app/referrals/referral_commands.h"
 #include "app/referrals/referrals.h"
 #include "app/search/result_json.h"
 #include "app/search/search_criteria.h"
@@ -111,27 +112,11 @@ std::string QvKolvoIndex::cmdFind(const std::string& phrase) {
   ++mSearchCount;
   find(text, mResults);
 
-  std::vector<std::shared_ptr<QvReferral>> referrals = mReferrals->referrals();
-  QvSearchCriteria& criteria = *mSearchCriteria;
-  for (const auto& referral : referrals) {
-    std::string commands = "open " + referral->mIndexName + "\n/criteria clear\n";
-    if (criteria.mFileName != "*") commands += "/criteria setvalue fileName " + criteria.mFileName + "\n";
-    if (criteria.mFolderName != "*") commands += "/criteria setvalue folderName " + criteria.mFolderName + "\n";
-    if (criteria.mFileNameRegEx) commands += "/criteria setvalue fileNameRegEx true\n";
-    if (criteria.mFolderNameRegex) commands += "/criteria setvalue folderNameRegEx true\n";
-    if (criteria.mMaxSize != 0) commands += "/criteria setvalue maxSize " + std::to_string(criteria.mMaxSize) + "\n";
-    if (criteria.mMinSize != 0) commands += "/criteria setvalue minSize " + std::to_string(criteria.mMinSize) + "\n";
-    if (criteria.mOnOrAfter != 0)
-      commands += "/criteria setvalue onOrAfterSeconds " + criteria.getValue("onOrAfterSeconds") + "\n";
-    if (criteria.mOnOrBefore != 0)
-      commands += "/criteria setvalue onOrBeforeSeconds " + criteria.getValue("onOrBeforeSeconds") + "\n";
-    commands += "/criteria setValue maxBufferSize " + std::to_string(criteria.mMaxBufferSize) + "\n";
-    commands += "/criteria setValue maxResults " + std::to_string(criteria.mMaxResults) + "\n";
-    commands += "/criteria setValue nearCount " + std::to_string(criteria.mNearCount) + "\n";
-    if (criteria.mTokenRegEx) commands += "/criteria setvalue tokenRegEx true\n";
-    commands += "find " + text + "\nlistresults " + std::to_string(referral->mMaxResultsReturned);
-    referral->run(commands);
-  }
+  // A disabled referral is kept with the index but asked nothing.
+  std::vector<std::shared_ptr<QvReferral>> referrals;
+  for (const auto& referral : mReferrals->referrals())
+    if (referral->mEnabled) referrals.push_back(referral);
+  for (const auto& referral : referrals) referral->run(qvReferralFindCommands(*referral, *mSearchCriteria, text));
   std::string answer;
   if (!referrals.empty()) {
     awaitReferralResults();
@@ -539,10 +524,8 @@ std::string QvKolvoIndex::cmdFileContents(const std::string& argument) {
   std::size_t split = qvReferralSplit(key);
   if (split != std::string::npos) {
     auto referral = referralNamed(key.substr(0, split));
-    std::string commands = "open " + referral->mIndexName + "\nsetvalue outline " +
-                           (mOutlineContents ? "True" : "False") + "\n/criteria clear\n";
-    if (mSearchCriteria->mTokenRegEx) commands += "/criteria setvalue tokenRegEx true\n";
-    commands += "setsearchphrase " + mLastSearchPhrase + "\nfilecontents " + key.substr(split + 1);
+    std::string commands = qvReferralContentsCommands(*referral, mOutlineContents, *mSearchCriteria, mLastSearchPhrase,
+                                                      key.substr(split + 1));
     referral->run(commands);
     awaitReferralResults();
     std::string answer;
