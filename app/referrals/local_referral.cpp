@@ -7,7 +7,7 @@
 
 #include "app/commands/text_tools.h"
 #include "app/index/kolvo_lib.h"
-#include "engine/index/resource_limits.h"
+#include "app/referrals/referral_limits.h"
 
 namespace {
 

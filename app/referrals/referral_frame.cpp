@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "app/index/kolvo_lib.h"
-#include "engine/index/resource_limits.h"
+#include "app/referrals/referral_limits.h"
 
 namespace {
 

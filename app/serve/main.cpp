@@ -19,7 +19,7 @@
 #include "app/referrals/referral_commands.h"
 #include "app/serve/referral_server.h"
 #include "app/serve/serve_users.h"
-#include "engine/index/resource_limits.h"
+#include "app/referrals/referral_limits.h"
 
 namespace {
 

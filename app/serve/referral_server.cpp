@@ -13,7 +13,7 @@
 #include <ctime>
 
 #include "app/referrals/referral_frame.h"
-#include "engine/index/resource_limits.h"
+#include "app/referrals/referral_limits.h"
 
 namespace {
 

@@ -18,7 +18,7 @@
 #include "app/platform/event_pump.h"
 #include "app/referrals/referral_commands.h"
 #include "app/serve/serve_users.h"
-#include "engine/index/resource_limits.h"
+#include "app/referrals/referral_limits.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include "app/commands/command_exception.h"
 #include "app/commands/text_tools.h"
 #include "app/referrals/referral_commands.h"
-#include "engine/index/resource_limits.h"
+#include "app/referrals/referral_limits.h"
 
 namespace {
 
