@@ -29,4 +29,7 @@ inline constexpr uint64_t containerBytes = 1024 * MiB;
 // Containers open at most this many levels deep; a deeper member is recorded only.
 inline constexpr int containerDepth = 16;
 
+// The check of phrases and near words reads candidate files on at most this many threads.
+inline constexpr unsigned contentsCheckThreads = 4;
+
 }  // namespace kolvo::limits
