@@ -21,8 +21,6 @@
 
 namespace {
 
-void onError(const char* code, const char* detail) { std::fprintf(stderr, "engine: %s %s\n", code, detail); }
-
 double cpuSeconds() {
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
@@ -70,16 +68,9 @@ Timing timed(Check&& check) {
 int main(int argc, char** argv) {
   int fileCount = argc > 1 ? std::atoi(argv[1]) : 20'000;
   constexpr int rounds = 3;
-  kSetThrowCallBack(onError);
-  kSetWarningCallBack(onError);
-  kolvobench::ScratchDir scratch;
-  std::string root = scratch.slashed() + "tree";
-  kolvobench::BenchTree tree(root, fileCount);
-  tree.generate();
-  tree.warm();
-  std::string buildDir = scratch.slashed() + "build/";
-  std::filesystem::create_directories(buildDir);
-  CKolvoIndex* index = kolvobench::buildEngineIndex(root, buildDir);
+  kolvobench::GeneratedIndex generated(fileCount);
+  CKolvoIndex* index = generated.index;
+  const kolvobench::BenchTree& tree = generated.tree;
   // The display side as the program sets it: letters go on with words, print is shown.
   for (int c = 'a'; c <= 'z'; ++c) kidxSetValidTrailingMask(index, c, 1);
   for (int c = 'A'; c <= 'Z'; ++c) kidxSetValidTrailingMask(index, c, 1);
@@ -139,6 +130,5 @@ int main(int argc, char** argv) {
       agreed = false;
     }
   }
-  kidxClearIndex(index);
   return agreed ? 0 : 1;
 }
