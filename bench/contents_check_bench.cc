@@ -71,10 +71,16 @@ int main(int argc, char** argv) {
   kolvobench::GeneratedIndex generated(fileCount);
   CKolvoIndex* index = generated.index;
   const kolvobench::BenchTree& tree = generated.tree;
-  // The display side as the program sets it: letters go on with words, print is shown.
-  for (int c = 'a'; c <= 'z'; ++c) kidxSetValidTrailingMask(index, c, 1);
-  for (int c = 'A'; c <= 'Z'; ++c) kidxSetValidTrailingMask(index, c, 1);
-  for (int c = '!'; c <= '~'; ++c) kidxSetValidViewableMask(index, c, 1);
+  // The display side as the program sets it: letters go on with words and are shown
+  // with digits; blanks and punctuation are trimmed.
+  for (int c = 1; c < 128; ++c) {
+    bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+    bool punctuation = c == '\t' || (c >= 0x20 && c <= 0x2F) || (c >= 0x3A && c <= 0x40) || (c >= 0x5B && c <= 0x60) ||
+                       (c >= 0x7B && c <= 0x7E);
+    kidxSetValidTrailingMask(index, c, letter);
+    kidxSetValidViewableMask(index, c, letter || (c >= '0' && c <= '9'));
+    kidxSetNonAlphaCharMask(index, c, punctuation);
+  }
 
   using kolvobench::PlantedWords;
   std::vector<kulong> first = filesOf(index, PlantedWords::pairFirst, maxBytes);

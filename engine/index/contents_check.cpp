@@ -90,32 +90,41 @@ size_t readFully(int descriptor, char* into, size_t wanted) {
   return got;
 }
 
-// Whether the display filter writes every word byte as it stands and never joins or
-// splits words within one chunk: word bytes are shown, are not punctuation it trims, are
-// no blank or line break it rewrites, and all punctuation is shown (so none is trimmed).
-// Then the words of a chunk's raw bytes are the words of its display text.
-bool filterKeepsWords(const CKolvoIndex& index, const Mask& start, const Mask& part) {
+// The bytes whose display keeps a chunk's words as they stand, or all zero when the
+// masks allow no such byte. Word bytes must be shown as they are: not punctuation, no
+// blank or line break the filter rewrites. A file made only of such bytes holds, besides
+// words, only punctuation and shown characters (written, so they still part words) and
+// line ends (which the filter keeps apart); no byte the filter drops, which would let
+// its trimming join two words, no NUL and no byte above 127 that is not shown.
+Mask plainBytes(const CKolvoIndex& index, const Mask& start, const Mask& part) {
+  Mask plain{};
   for (int c = 1; c < 256; ++c) {
     bool word = start[c] || part[c];
     bool shown = index.validViewableMask[c] != 0;
     bool punctuation = index.nonAlphaCharMask[c] != 0;
     bool rewritten = c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == 0xE3;
-    if (word && (!shown || punctuation || rewritten)) return false;
-    if (punctuation && !shown) return false;
+    if (word && (!shown || punctuation || rewritten)) return Mask{};
+    plain[c] = (word || punctuation || shown || c == '\n' || c == '\r') && (c < 0x80 || shown);
   }
-  return true;
+  return plain;
 }
 
 struct Reader {
   const HitPattern& pattern;
   const Mask& start;
   const Mask& part;
-  bool rawWords;
+  const Mask& plain;
   uint32_t maxBytes;
   int wrapWidth;
   bool stripMarkup;
   std::vector<char> chunk = std::vector<char>(CFileAnalyzer::chunkCapacity + 1);
   std::vector<char> stripped = std::vector<char>(2 * size_t{CFileAnalyzer::chunkCapacity});
+
+  bool allPlain(const char* bytes, size_t size) const {
+    for (size_t i = 0; i < size; ++i)
+      if (!plain[static_cast<unsigned char>(bytes[i])]) return false;
+    return true;
+  }
 
   ContentsVerdict check(const Job& job) {
     int descriptor = ::open(job.path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -130,13 +139,12 @@ struct Reader {
     for (;;) {
       size_t got = readFully(descriptor, chunk.data(), CFileAnalyzer::chunkCapacity);
       if (got == 0) break;
-      // A whole file in one chunk, shorter than the limit and without NUL bytes (which
-      // the filter drops inside words), is split straight from its converted bytes.
-      if (firstChunk && rawWords && got < CFileAnalyzer::chunkCapacity && got <= maxBytes &&
-          !std::memchr(chunk.data(), 0, got)) {
+      // A whole file in one chunk, shorter than the limit and of plain bytes only, is
+      // split straight from its converted bytes.
+      if (firstChunk && got < CFileAnalyzer::chunkCapacity && got <= maxBytes) {
         job.analyzer->convertRawBuffer(chunk.data(), static_cast<uint32_t>(got));
-        if (!std::memchr(chunk.data(), 0, got)) return words.feed(chunk.data(), got) || words.finish() ? holdsHit : lacksHit;
-        // A conversion that made a NUL: read the file again through the filter.
+        if (allPlain(chunk.data(), got)) return words.feed(chunk.data(), got) || words.finish() ? holdsHit : lacksHit;
+        // Converted already: read the file again for the filter.
         if (::lseek(descriptor, 0, SEEK_SET) != 0) return askContents;
         got = readFully(descriptor, chunk.data(), CFileAnalyzer::chunkCapacity);
       }
@@ -166,7 +174,7 @@ void checkContents(CKolvoIndex& index, const uint32_t* files, size_t count, uint
   start[0] = 0;
   part[0] = 0;
   const HitPattern hitPattern(pattern, part, nearDistance);
-  const bool rawWords = filterKeepsWords(index, start, part);
+  const Mask plain = plainBytes(index, start, part);
 
   // The table and the registry are read here only; the threads see paths and analyzers.
   std::vector<Job> jobs;
@@ -194,7 +202,7 @@ void checkContents(CKolvoIndex& index, const uint32_t* files, size_t count, uint
   size_t workers = std::min<size_t>({cores, limits::contentsCheckThreads, jobs.size()});
   std::atomic<size_t> next{0};
   auto work = [&] {
-    Reader reader{hitPattern, start, part, rawWords, maxBytes, wrapWidth, stripMarkup};
+    Reader reader{hitPattern, start, part, plain, maxBytes, wrapWidth, stripMarkup};
     for (size_t j; (j = next.fetch_add(1)) < jobs.size();) {
       char verdict = askContents;
       try {

@@ -526,7 +526,16 @@ TEST_F(FileContentsTest, CInterfaceAnswersNullOnFailure) {
 // The check that streams a file's words must answer what the contents object answers.
 class ContentsCheckTest : public FileContentsTest {
  protected:
-  ContentsCheckTest() { index->analyzerMap["generic"] = std::make_unique<CFileAnalyzer>(index.get()); }
+  ContentsCheckTest() {
+    index->analyzerMap["generic"] = std::make_unique<CFileAnalyzer>(index.get());
+    // As the program sets them: blanks and punctuation are not shown but trimmed.
+    for (int c = 1; c < 128; ++c) {
+      bool punctuation = c == '\t' || (c >= 0x20 && c <= 0x2F) || (c >= 0x3A && c <= 0x40) ||
+                         (c >= 0x5B && c <= 0x60) || (c >= 0x7B && c <= 0x7E);
+      index->setNonAlphaCharMask(c, punctuation);
+      if (punctuation) index->setValidViewableMask(c, false);
+    }
+  }
 
   std::vector<int> verdictsOf(const std::vector<uint32_t>& files, const std::string& pattern, int nearDistance = 5,
                               unsigned threads = 1, uint32_t maxBytes = 1'000'000) {
@@ -611,20 +620,21 @@ TEST_F(ContentsCheckTest, AgreesWithTheContentsObjectOnRandomTexts) {
   }
 }
 
-TEST_F(ContentsCheckTest, AgreesWhereTheDisplayTrimsPunctuation) {
-  // Punctuation that is not shown is trimmed from the display, which can join words:
-  // every file then goes through the display filter.
-  index->setNonAlphaCharMask('.', true);
-  index->setValidViewableMask('.', false);
-  index->setNonAlphaCharMask('-', true);
-  const char* const words[] = {"a", "b", "c", ".", "-", "a.", ".b", "\n"};
+TEST_F(ContentsCheckTest, AgreesWhereTheDisplayDropsTrimsOrJoins) {
+  // After a byte the display drops, punctuation is trimmed and can join words; runs of
+  // high bytes not shown are taken out; line ends stop both.
+  index->setValidCharMask(0xE9, true);
+  index->setValidTrailingMask(0xE9, true);
+  index->setValidViewableMask(0xE9, true);
+  const char* const words[] = {"a", "b", "c", ".", "-", "a.", ".b", "\n", "\x01", "\r", "\xE9", "\x90\x91\x92\x93"};
+  constexpr int wordCount = sizeof words / sizeof *words;
   std::srand(7);
-  for (int round = 0; round < 40; ++round) {
+  for (int round = 0; round < 80; ++round) {
     std::string text;
     int count = std::rand() % 30;
-    for (int i = 0; i < count; ++i) text += std::string(words[std::rand() % 8]) + (std::rand() % 3 ? " " : "");
+    for (int i = 0; i < count; ++i) text += std::string(words[std::rand() % wordCount]) + (std::rand() % 3 ? " " : "");
     uint32_t file = addFile("t" + std::to_string(++made) + ".txt", text);
-    for (const char* pattern : {"a<1 b", "ab", "b<2 c", "a.b", "( a <1 b ) | c"})
+    for (const char* pattern : {"a<1 b", "ab", "b<2 c", "a.b", "( a <1 b ) | c", "\xe9<1 a", "a\xe9"})
       EXPECT_EQ(verdictOf(file, pattern), objectHolds(file, pattern) ? 1 : 0) << pattern << " in " << text;
   }
 }
