@@ -1,5 +1,8 @@
 #include "bench/engine_build.h"
 
+#include <cstdio>
+#include <filesystem>
+
 namespace kolvobench {
 
 void configureEngineIndex(CKolvoIndex* index) {
@@ -22,5 +25,21 @@ CKolvoIndex* buildEngineIndex(const std::string& root, const std::string& at) {
   kidxStoreStorage(index, at.c_str());
   return index;
 }
+
+namespace {
+void printEngineError(const char* code, const char* detail) { std::fprintf(stderr, "engine: %s %s\n", code, detail); }
+}  // namespace
+
+GeneratedIndex::GeneratedIndex(int fileCount)
+    : tree(scratch.slashed() + "tree", fileCount), at(scratch.slashed() + "build/") {
+  kSetThrowCallBack(printEngineError);
+  kSetWarningCallBack(printEngineError);
+  tree.generate();
+  tree.warm();
+  std::filesystem::create_directories(at);
+  index = buildEngineIndex(tree.root(), at);
+}
+
+GeneratedIndex::~GeneratedIndex() { kidxClearIndex(index); }
 
 }  // namespace kolvobench

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "bench/bench_tree.h"
+#include "bench/table_bench_support.h"
 #include "include/kolvolib.h"
 
 namespace kolvobench {
@@ -12,5 +14,19 @@ namespace kolvobench {
 void configureEngineIndex(CKolvoIndex* index);
 // Builds an index of root in the folder at (which must exist) and stores it there.
 CKolvoIndex* buildEngineIndex(const std::string& root, const std::string& at);
+
+// A generated tree in a scratch folder and its index, built and stored in "build/"
+// there and left open; engine errors and warnings are printed on stderr.
+struct GeneratedIndex {
+  explicit GeneratedIndex(int fileCount);
+  ~GeneratedIndex();
+  GeneratedIndex(const GeneratedIndex&) = delete;
+  GeneratedIndex& operator=(const GeneratedIndex&) = delete;
+
+  ScratchDir scratch;
+  BenchTree tree;
+  std::string at;
+  CKolvoIndex* index = nullptr;
+};
 
 }  // namespace kolvobench

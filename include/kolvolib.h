@@ -273,6 +273,16 @@ KOLVO_EXPORT void kfcConvertToOutline(CFileContents* contents, const char* patte
 /* The next line of the text with its line feed; valid until the next call. After the
  * last line it reports "EndOfContents" and answers "". */
 KOLVO_EXPORT const char* kfcNext(CFileContents* contents);
+/* Checks count files at once for a hit of pattern, answering for each what
+ * kfcContainsHit would on the object kidxGetFileContents makes with the same arguments,
+ * but reading the file only up to its first hit and keeping none of its text. verdicts
+ * (count bytes) receive 1 for a hit, 0 for none or a file that cannot be shown, and 2
+ * where that object must decide (an archive member, a file whose analyzer reads it its
+ * own way). Ordinary files are read on up to threads threads (0: one per core); the
+ * verdicts are the same for any number. Reports nothing through the callbacks. */
+KOLVO_EXPORT void kidxCheckContents(CKolvoIndex* index, const kulong* files, kulong count, kulong maxBytes,
+                                    int wrapWidth, kbool stripMarkup, int nearDistance, const char* pattern,
+                                    int threads, char* verdicts);
 
 /* ---- Utilities ------------------------------------------------------------------ */
 

@@ -179,11 +179,27 @@ void QvKolvoIndex::checkContents(const std::string& phrase, QvKolvoResults& resu
   // candidates as they are.
   if (!hasHitTerm(pattern)) return;
   static const auto containsHit = klib(kfcContainsHit);
-  for (kulong file : results.localFiles()) {
+  static const auto checkFiles = klib(kidxCheckContents);
+  std::vector<kulong> files = results.localFiles();
+  std::vector<char> verdicts;
+  // The engine reads a batch on all cores; between batches a halt is looked for.
+  for (std::size_t from = 0; from < files.size(); from += kHaltCheckInterval) {
     checkHalt();
-    ContentsHolder contents(fileContents(file));
-    // A file that vanished or cannot be read since the build cannot hold the phrase.
-    if (!contents || containsHit(contents.get(), pattern.c_str()) == 0) results.removeResult(file);
+    std::size_t count = std::min<std::size_t>(kHaltCheckInterval, files.size() - from);
+    verdicts.assign(count, 0);
+    checkFiles(engineIndex(), files.data() + from, static_cast<kulong>(count),
+               static_cast<kulong>(std::max(0, mMaxPerFileRead)), mWordWrap, mHideTags ? 1 : 0,
+               mSearchCriteria->mNearCount, pattern.c_str(), 0, verdicts.data());
+    for (std::size_t i = 0; i < count; ++i) {
+      kulong file = files[from + i];
+      bool holds = verdicts[i] == 1;
+      if (verdicts[i] == 2) {
+        ContentsHolder contents(fileContents(file));
+        // A file that vanished or cannot be read since the build cannot hold the phrase.
+        holds = contents && containsHit(contents.get(), pattern.c_str()) != 0;
+      }
+      if (!holds) results.removeResult(file);
+    }
   }
 }
 

@@ -51,7 +51,6 @@ class CFileContents {
   struct FreeText {
     void operator()(char* block) const { std::free(block); }
   };
-  struct HitPattern;
 
   bool isStart(unsigned char c) const { return tokenStart[c] != 0; }
   bool isPart(unsigned char c) const { return tokenPart[c] != 0; }

@@ -38,4 +38,7 @@ inline constexpr size_t markupSequenceBytes = 64;
 // The longest entity name a reference may give (the '&' and ';' not counted).
 inline constexpr size_t entityNameBytes = 31;
 
+// The check of phrases and near words reads candidate files on at most this many threads.
+inline constexpr unsigned contentsCheckThreads = 4;
+
 }  // namespace kolvo::limits

@@ -1,5 +1,6 @@
 // The C entries of a file's display text (kfc) and the one that makes it. Each forwards
 // to CFileContents inside the one guard; a null object gives the documented nothing.
+#include "engine/index/contents_check.h"
 #include "engine/index/file_contents.h"
 #include "engine/kolvolib/entry_guard.h"
 #include "include/kolvolib.h"
@@ -49,6 +50,18 @@ KOLVO_EXPORT void kfcConvertToOutline(CFileContents* contents, const char* patte
 
 KOLVO_EXPORT const char* kfcNext(CFileContents* contents) {
   return guardEntry<const char*>("", [&] { return contents ? contents->nextLine() : ""; });
+}
+
+KOLVO_EXPORT void kidxCheckContents(CKolvoIndex* index, const kulong* files, kulong count, kulong maxBytes,
+                                    int wrapWidth, kbool stripMarkup, int nearDistance, const char* pattern,
+                                    int threads, char* verdicts) {
+  guardEntry([&] {
+    if (!index || !files || !pattern || !verdicts) return;
+    static_assert(sizeof(kulong) == sizeof(uint32_t));
+    kolvo::checkContents(*index, reinterpret_cast<const uint32_t*>(files), count, maxBytes, wrapWidth,
+                         stripMarkup != 0, nearDistance, pattern, threads > 0 ? static_cast<unsigned>(threads) : 0,
+                         verdicts);
+  });
 }
 
 }  // extern "C"

@@ -2,6 +2,8 @@
 
 #include <sys/stat.h>
 
+#include <bit>
+
 #include "engine/filememory/le_fields.h"
 
 namespace kolvo {
@@ -55,10 +57,16 @@ bool readHashEntries(std::FILE* stream, BucketArray& buckets) {
   long long left = bytesLeft(stream);
   if (count == 0 || left < 0 || static_cast<unsigned long long>(count) * 4 > static_cast<unsigned long long>(left))
     return false;
-  std::vector<unsigned char> bytes(static_cast<size_t>(count) * 4);
-  if (std::fread(bytes.data(), 1, bytes.size(), stream) != bytes.size()) return false;
+  // The array is read straight into its place, in one call; on a little-endian machine
+  // the stored words are already the numbers.
   buckets.resize(count);
-  for (uint32_t i = 0; i < count; ++i) buckets[i] = loadU32(&bytes[static_cast<size_t>(i) * 4]);
+  auto* bytes = reinterpret_cast<unsigned char*>(buckets.data());
+  if (std::fread(bytes, 4, count, stream) != count) {
+    buckets.clear();
+    return false;
+  }
+  if constexpr (std::endian::native != std::endian::little)
+    for (uint32_t i = 0; i < count; ++i) buckets[i] = loadU32(bytes + static_cast<size_t>(i) * 4);
   return true;
 }
 

@@ -195,6 +195,36 @@ TEST_F(IndexSearchTest, FileGoneSinceTheBuildIsDroppedFromAPhraseCheck) {
   EXPECT_EQ(found("quick <2 fox"), (Names{"dog.txt"}));
 }
 
+TEST_F(IndexSearchTest, PhraseCheckFindsTheWordsWhereverTheyStand) {
+  temp.write("docs/lines.txt", "alpha quick\nbrown omega\n");
+  // The phrase straddles the end of the first 64 KB read.
+  temp.write("docs/chunk.txt", std::string(65'530, ' ') + "quick brown\n");
+  temp.write("docs/starts.txt", "quick brown");
+  temp.write("docs/repeat.txt", "quick quick quick brown quick");
+  temp.write("docs/apart.txt", "quick to brown, brown quick");
+  run("build");
+  const Names adjacent{"fox.txt", "lines.txt", "chunk.txt", "starts.txt", "repeat.txt"};
+  struct Case {
+    const char* phrase;
+    Names names;
+  };
+  for (const Case& c : {
+           Case{"\"quick brown\"", adjacent},
+           Case{"quick <1 brown", adjacent},
+           Case{"quick <2 brown", {"fox.txt", "lines.txt", "chunk.txt", "starts.txt", "repeat.txt", "apart.txt"}},
+           Case{"\"brown quick\"", {"apart.txt", "repeat.txt"}},
+           Case{"\"quick quick quick\"", {"repeat.txt"}},
+           Case{"\"quick quick brown\"", {"repeat.txt"}},
+           Case{"\"brown omega\"", {"lines.txt"}},
+       })
+    EXPECT_EQ(found(c.phrase), c.names) << c.phrase;
+  // Files changed or deleted since the build are checked as they are now.
+  temp.write("docs/starts.txt", "brown quick");
+  fs::remove(temp.path() / "docs" / "repeat.txt");
+  EXPECT_EQ(found("\"quick brown\""), (Names{"fox.txt", "lines.txt", "chunk.txt"}));
+  EXPECT_EQ(found("\"brown quick\""), (Names{"apart.txt", "starts.txt"}));
+}
+
 TEST_F(IndexSearchTest, NormalisedPhraseForTheContentsCheck) {
   struct Case {
     const char* phrase;

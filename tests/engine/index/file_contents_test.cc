@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "engine/analyzers/file_analyzer.h"
+#include "engine/index/contents_check.h"
 #include "engine/index/kolvo_index.h"
 #include "engine/kolvolib/error_reporting.h"
 #include "include/kolvolib.h"
@@ -520,6 +521,175 @@ TEST_F(FileContentsTest, CInterfaceAnswersNullOnFailure) {
     EXPECT_EQ(kidxGetFileContents(test.index, test.file, 1000, 0, 0, 5), nullptr) << test.code;
     EXPECT_EQ(errors.codes(), (std::vector<std::string>{test.code}));
   }
+}
+
+// The check that streams a file's words must answer what the contents object answers.
+class ContentsCheckTest : public FileContentsTest {
+ protected:
+  ContentsCheckTest() {
+    index->analyzerMap["generic"] = std::make_unique<CFileAnalyzer>(index.get());
+    // As the program sets them: blanks and punctuation are not shown but trimmed.
+    for (int c = 1; c < 128; ++c) {
+      bool punctuation = c == '\t' || (c >= 0x20 && c <= 0x2F) || (c >= 0x3A && c <= 0x40) ||
+                         (c >= 0x5B && c <= 0x60) || (c >= 0x7B && c <= 0x7E);
+      index->setNonAlphaCharMask(c, punctuation);
+      if (punctuation) index->setValidViewableMask(c, false);
+    }
+  }
+
+  std::vector<int> verdictsOf(const std::vector<uint32_t>& files, const std::string& pattern, int nearDistance = 5,
+                              unsigned threads = 1, uint32_t maxBytes = 1'000'000) {
+    std::vector<char> verdicts(files.size(), 7);
+    kolvo::checkContents(*index, files.data(), files.size(), maxBytes, 0, false, nearDistance, pattern, threads,
+                         verdicts.data());
+    return std::vector<int>(verdicts.begin(), verdicts.end());
+  }
+  int verdictOf(uint32_t file, const std::string& pattern, int nearDistance = 5, uint32_t maxBytes = 1'000'000) {
+    return verdictsOf({file}, pattern, nearDistance, 1, maxBytes)[0];
+  }
+  bool objectHolds(uint32_t file, const std::string& pattern, int nearDistance = 5, uint32_t maxBytes = 1'000'000) {
+    CFileContents contents(index.get(), file, maxBytes, 0, false, nearDistance);
+    return contents.containsHit(pattern);
+  }
+};
+
+TEST_F(ContentsCheckTest, AgreesWithTheContentsObject) {
+  struct Case {
+    std::string text;
+    const char* pattern;
+    bool holds;
+  };
+  const std::string chunkEnd(65'535 - 8, ' ');
+  const std::vector<Case> cases = {
+      {"quick brown", "( quick <1 brown )", true},
+      {"quick\nbrown", "( quick <1 brown )", true},                  // across a line end
+      {"a quick\r\n\r\nbrown b", "( quick <1 brown )", true},
+      {"brown quick", "( quick <1 brown )", false},
+      {"quick. Brown", "( quick <1 brown )", true},                  // case and punctuation
+      {chunkEnd + "quick brown", "( quick <1 brown )", true},       // the second word past the chunk
+      {chunkEnd + "xxx quick brown", "( quick <1 brown )", true},   // the first word cut by the chunk
+      {chunkEnd + "xxxxquickbrown", "quickbrown", false},
+      {chunkEnd + "xxxxxx quickbrown", "quickbrown", true},
+      {chunkEnd + "xxxxxx quickbrown", "quick", false},
+      {"quick brown fox", "( quick <1 brown )", true},               // at the start
+      {"the fox is quick brown", "( quick <1 brown )", true},        // at the end
+      {"quick quick brown", "( quick <1 brown )", true},             // repeated words
+      {"quick quick", "( quick <1 quick )", true},
+      {"quick", "( quick <1 quick )", false},
+      {"quick fox quick", "( quick <1 quick )", false},
+      {"quick fox quick", "( quick <2 quick )", true},
+      {"dog a b c d e f g h i j k fox", "( fox <0 dog )", false},
+      {"fox a b c d e f g h i j k dog", "( fox <0 dog )", true},
+      {foxText, "quick<2 fox<1 jumps", true},
+      {foxText, "quick<1 fox<1 jumps", false},
+      {"a x b c", "a<5 b<1 c", true},                                // settled by a later word
+      {"a x b y c", "a<5 b<1 c", false},
+      {"a x b y c b c", "a<3 b<1 c", false},
+      {"a x b y c b c", "a<4 b<1 c", false},
+      {"a x b y c b c", "a<5 b<1 c", true},
+      {"quick brawn", "( qu* <1 br?wn )", true},
+      {foxText, "+fox dog", true},
+      {foxText, "+fox +dog", false},
+      {foxText, "+( fox dog ) cat", false},
+      {foxText, "lazy & ( fox <8 dog ) | ( dog <8 fox )", true},
+      {"", "quick", false},
+      {std::string("quick\0 brown", 12), "( quick <1 brown )", true},
+      {std::string("quick \0\0 brown", 14), "( quick <1 brown )", true},
+  };
+  for (const Case& test : cases) {
+    uint32_t file = addFile("c" + std::to_string(++made) + ".txt", test.text);
+    EXPECT_EQ(verdictOf(file, test.pattern), test.holds ? 1 : 0) << test.pattern << " in " << test.text.substr(0, 80);
+    EXPECT_EQ(objectHolds(file, test.pattern), test.holds) << test.pattern << " in " << test.text.substr(0, 80);
+  }
+}
+
+TEST_F(ContentsCheckTest, AgreesWithTheContentsObjectOnRandomTexts) {
+  const char* const words[] = {"a", "b", "c", "d", "ab", "ba"};
+  const char* const patterns[] = {"a<1 b", "a<2 b<1 c", "a<0 d", "+a b<1 c", "( a <1 b ) | ( b <1 a )",
+                                  "a<3 b<2 c<1 d", "b* <1 ?", "a<1 a", "( a <1 +b ) c<2 d", "c<2 ( a <1 b )"};
+  std::srand(22);
+  for (int round = 0; round < 60; ++round) {
+    std::string text;
+    int count = std::rand() % 40;
+    for (int i = 0; i < count; ++i) text += std::string(words[std::rand() % 6]) + (std::rand() % 5 ? " " : "\n");
+    uint32_t file = addFile("r" + std::to_string(++made) + ".txt", text);
+    for (const char* pattern : patterns)
+      for (int near : {0, 2})
+        EXPECT_EQ(verdictOf(file, pattern, near), objectHolds(file, pattern, near) ? 1 : 0)
+            << pattern << " near " << near << " in " << text;
+  }
+}
+
+TEST_F(ContentsCheckTest, AgreesWhereTheDisplayDropsTrimsOrJoins) {
+  // After a byte the display drops, punctuation is trimmed and can join words; runs of
+  // high bytes not shown are taken out; line ends stop both.
+  index->setValidCharMask(0xE9, true);
+  index->setValidTrailingMask(0xE9, true);
+  index->setValidViewableMask(0xE9, true);
+  const char* const words[] = {"a", "b", "c", ".", "-", "a.", ".b", "\n", "\x01", "\r", "\xE9", "\x90\x91\x92\x93"};
+  constexpr int wordCount = sizeof words / sizeof *words;
+  std::srand(7);
+  for (int round = 0; round < 80; ++round) {
+    std::string text;
+    int count = std::rand() % 30;
+    for (int i = 0; i < count; ++i) text += std::string(words[std::rand() % wordCount]) + (std::rand() % 3 ? " " : "");
+    uint32_t file = addFile("t" + std::to_string(++made) + ".txt", text);
+    for (const char* pattern : {"a<1 b", "ab", "b<2 c", "a.b", "( a <1 b ) | c", "\xe9<1 a", "a\xe9"})
+      EXPECT_EQ(verdictOf(file, pattern), objectHolds(file, pattern) ? 1 : 0) << pattern << " in " << text;
+  }
+}
+
+TEST_F(ContentsCheckTest, ReadsAtMostTheBytesShown) {
+  uint32_t file = addFile("cut.txt", "quick brown fox");
+  for (uint32_t maxBytes : {0U, 5U, 8U, 11U, 12U, 100U}) {
+    EXPECT_EQ(verdictOf(file, "( quick <1 brown )", 5, maxBytes), objectHolds(file, "( quick <1 brown )", 5, maxBytes))
+        << maxBytes;
+    EXPECT_EQ(verdictOf(file, "quick", 5, maxBytes), maxBytes >= 5 ? 1 : 0) << maxBytes;
+  }
+  EXPECT_EQ(verdictOf(file, "brown", 5, 8), 0);
+  EXPECT_EQ(verdictOf(file, "brown", 5, 11), 1);
+}
+
+TEST_F(ContentsCheckTest, FilesChangedGoneOrShownOtherwise) {
+  uint32_t changed = addFile("changed.txt", "quick brown");
+  uint32_t gone = addFile("gone.txt", "quick brown");
+  root.write("docs/changed.txt", "brown quick");
+  fs::remove(root.path() / "docs" / "gone.txt");
+  uint32_t marked = addFile("shown.m", "quick brown");
+  CopyingContainer* container = registerContainer();
+  uint32_t box = addFile("outer.box", "quick brown");
+  uint32_t member = addFile("inner.txt", "", box);
+  EXPECT_EQ(verdictsOf({changed, gone, folder, marked, member, box}, "( quick <1 brown )"),
+            (std::vector<int>{0, 0, 0, 2, 2, 2}));
+  EXPECT_TRUE(container->asked.empty());  // nothing is extracted
+  // The file table's numbers are checked: anything else is left to the contents object.
+  EXPECT_EQ(verdictsOf({0, 3, 0xFFFFFFF0u}, "quick"), (std::vector<int>{2, 2, 2}));
+}
+
+TEST_F(ContentsCheckTest, ThePoolAnswersAsOneThread) {
+  std::vector<uint32_t> files;
+  std::vector<int> expected;
+  for (int i = 0; i < 300; ++i) {
+    bool holds = i % 3 == 0 || i % 7 == 0;
+    std::string text = std::string(static_cast<size_t>(i * 37 % 5000), 'x') + (holds ? " quick brown" : " brown quick");
+    files.push_back(addFile("p" + std::to_string(i) + ".txt", text));
+    expected.push_back(holds ? 1 : 0);
+  }
+  files.push_back(folder);
+  expected.push_back(0);
+  for (unsigned threads : {1U, 2U, 4U, 0U})
+    EXPECT_EQ(verdictsOf(files, "( quick <1 brown )", 5, threads), expected) << threads << " threads";
+}
+
+TEST_F(ContentsCheckTest, ThroughTheCInterface) {
+  uint32_t holds = addFile("yes.txt", "a quick brown fox");
+  uint32_t lacks = addFile("no.txt", "a brown quick fox");
+  std::vector<kulong> files{holds, lacks};
+  std::vector<char> verdicts(2, 7);
+  kidxCheckContents(index.get(), files.data(), 2, 1000, 0, 0, 5, "( quick <1 brown )", 2, verdicts.data());
+  EXPECT_EQ(verdicts, (std::vector<char>{1, 0}));
+  kidxCheckContents(index.get(), files.data(), 2, 1000, 0, 0, 5, nullptr, 2, verdicts.data());
+  EXPECT_TRUE(errors.codes().empty());
 }
 
 }  // namespace

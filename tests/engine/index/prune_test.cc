@@ -118,6 +118,25 @@ TEST_F(PruneTest, UpdateMarksReindexesAddsAndKeepsTheRest) {
   EXPECT_FALSE(std::filesystem::exists(store.slashed() + "temp"));
 }
 
+TEST_F(PruneTest, AReopenedIndexAnswersASearchThenANameThenAnUpdate) {
+  uint32_t keep = entryOf(root, "keep.txt");
+  auto built = kolvotest::liveWordFiles(*index);
+  // Opened afresh, the file table has not indexed its names; a search needs none.
+  index = std::make_unique<CKolvoIndex>(false, store.slashed());
+  EXPECT_EQ(kolvotest::filesOfWord(*index, "stable"), (std::vector<uint32_t>{keep}));
+  EXPECT_EQ(kolvotest::liveWordFiles(*index), built);
+  // The first name lookup indexes them.
+  EXPECT_EQ(entryOf(root, "keep.txt"), keep);
+  EXPECT_EQ(entryOf(root, "nosuch.txt"), 0u);
+  put("change.txt", "new content words", buildTime + 10);
+  setTime(root, buildTime + 10);
+  updateTree(buildTime);
+  auto updated = kolvotest::liveWordFiles(*index);
+  EXPECT_EQ(updated["content"], (std::set<std::string>{root + "/change.txt"}));
+  EXPECT_EQ(updated["stable"], (std::set<std::string>{root + "/keep.txt"}));
+  EXPECT_EQ(entryOf(root, "keep.txt"), keep);
+}
+
 TEST_F(PruneTest, UpdatedIndexReadsLikeAFreshBuild) {
   put("change.txt", "new content words", buildTime + 10);
   std::filesystem::remove(root + "/gone.txt");

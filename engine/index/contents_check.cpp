@@ -1,0 +1,221 @@
+// The display text is made exactly as the analyzer's fillDisplayBuffer makes it (the
+// same chunks through stripBuffer, cut at maxBytes and at a NUL), but each stripped chunk
+// is split into words at once and dropped; a small file whose display keeps its words
+// as they stand is split without the filter. The analyzers read on other threads are those
+// that may already split on the walk's reader thread: their text filter keeps no state
+// outside its arguments.
+#include "engine/index/contents_check.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/analyzers/file_analyzer.h"
+#include "engine/index/hit_pattern.h"
+#include "engine/index/hit_scan.h"
+#include "engine/index/kolvo_index.h"
+#include "engine/index/resource_limits.h"
+#include "engine/storage/file_storage.h"
+
+namespace kolvo {
+namespace {
+
+using Mask = std::array<unsigned char, 256>;
+
+struct Job {
+  size_t slot;
+  std::string path;
+  CFileAnalyzer* analyzer;
+};
+
+// Splits a stream of text, handed over in pieces, into words for a scan; a word cut by
+// the end of a piece is kept until the next one ends it.
+class WordFeed {
+ public:
+  WordFeed(HitScan& target, const Mask& start, const Mask& part) : scan(target), isStart(start), isPart(part) {}
+
+  // True once the scan has found a hit.
+  bool feed(const char* text, size_t size) {
+    size_t at = 0;
+    if (!cut.empty()) {
+      while (at < size && isPart[static_cast<unsigned char>(text[at])]) ++at;
+      cut.append(text, at);
+      if (at == size) return false;
+      if (scan.take(cut.data(), cut.size())) return true;
+      cut.clear();
+    }
+    for (;;) {
+      while (at < size && !isStart[static_cast<unsigned char>(text[at])]) ++at;
+      if (at == size) return false;
+      size_t begin = at++;
+      while (at < size && isPart[static_cast<unsigned char>(text[at])]) ++at;
+      if (at == size) {
+        cut.assign(text + begin, at - begin);
+        return false;
+      }
+      if (scan.take(text + begin, at - begin)) return true;
+    }
+  }
+  bool finish() {
+    if (!cut.empty() && scan.take(cut.data(), cut.size())) return true;
+    cut.clear();
+    return scan.found();
+  }
+
+ private:
+  HitScan& scan;
+  const Mask& isStart;
+  const Mask& isPart;
+  std::string cut;
+};
+
+// Reads like fread: as many bytes as asked unless the file ends first.
+size_t readFully(int descriptor, char* into, size_t wanted) {
+  size_t got = 0;
+  while (got < wanted) {
+    ssize_t now = ::read(descriptor, into + got, wanted - got);
+    if (now < 0 && errno == EINTR) continue;
+    if (now <= 0) break;
+    got += static_cast<size_t>(now);
+  }
+  return got;
+}
+
+// The bytes whose display keeps a chunk's words as they stand, or all zero when the
+// masks allow no such byte. Word bytes must be shown as they are: not punctuation, no
+// blank or line break the filter rewrites. A file made only of such bytes holds, besides
+// words, only punctuation and shown characters (written, so they still part words) and
+// line ends (which the filter keeps apart); no byte the filter drops, which would let
+// its trimming join two words, no NUL and no byte above 127 that is not shown.
+Mask plainBytes(const CKolvoIndex& index, const Mask& start, const Mask& part) {
+  Mask plain{};
+  for (int c = 1; c < 256; ++c) {
+    bool word = start[c] || part[c];
+    bool shown = index.validViewableMask[c] != 0;
+    bool punctuation = index.nonAlphaCharMask[c] != 0;
+    bool rewritten = c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == 0xE3;
+    if (word && (!shown || punctuation || rewritten)) return Mask{};
+    plain[c] = (word || punctuation || shown || c == '\n' || c == '\r') && (c < 0x80 || shown);
+  }
+  return plain;
+}
+
+struct Reader {
+  const HitPattern& pattern;
+  const Mask& start;
+  const Mask& part;
+  const Mask& plain;
+  uint32_t maxBytes;
+  int wrapWidth;
+  bool stripMarkup;
+  std::vector<char> chunk = std::vector<char>(CFileAnalyzer::chunkCapacity + 1);
+  std::vector<char> stripped = std::vector<char>(2 * size_t{CFileAnalyzer::chunkCapacity});
+
+  bool allPlain(const char* bytes, size_t size) const {
+    for (size_t i = 0; i < size; ++i)
+      if (!plain[static_cast<unsigned char>(bytes[i])]) return false;
+    return true;
+  }
+
+  ContentsVerdict check(const Job& job) {
+    int descriptor = ::open(job.path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (descriptor < 0) return lacksHit;
+    std::unique_ptr<int, void (*)(int*)> closer(&descriptor, [](int* open) { ::close(*open); });
+    if (maxBytes == 0) return lacksHit;
+    HitScan scan(pattern, part);
+    WordFeed words(scan, start, part);
+    size_t produced = 0;
+    bool firstChunk = true;
+    int hookState = 0;
+    for (;;) {
+      size_t got = readFully(descriptor, chunk.data(), CFileAnalyzer::chunkCapacity);
+      if (got == 0) break;
+      // A whole file in one chunk, shorter than the limit and of plain bytes only, is
+      // split straight from its converted bytes.
+      if (firstChunk && got < CFileAnalyzer::chunkCapacity && got <= maxBytes) {
+        job.analyzer->convertRawBuffer(chunk.data(), static_cast<uint32_t>(got));
+        if (allPlain(chunk.data(), got)) return words.feed(chunk.data(), got) || words.finish() ? holdsHit : lacksHit;
+        // Converted already: read the file again for the filter.
+        if (::lseek(descriptor, 0, SEEK_SET) != 0) return askContents;
+        got = readFully(descriptor, chunk.data(), CFileAnalyzer::chunkCapacity);
+      }
+      uint32_t made = job.analyzer->stripBuffer(chunk.data(), static_cast<uint32_t>(got), stripped.data(),
+                                                static_cast<uint32_t>(stripped.size()), wrapWidth, stripMarkup,
+                                                firstChunk, &hookState);
+      size_t take = std::min<size_t>(made, maxBytes - produced);
+      // The display text ends at its first NUL.
+      const void* nul = std::memchr(stripped.data(), 0, take);
+      if (nul) take = static_cast<size_t>(static_cast<const char*>(nul) - stripped.data());
+      if (words.feed(stripped.data(), take)) return holdsHit;
+      produced += take;
+      firstChunk = false;
+      if (nul || produced >= maxBytes) break;
+    }
+    return words.finish() ? holdsHit : lacksHit;
+  }
+};
+
+}  // namespace
+
+void checkContents(CKolvoIndex& index, const uint32_t* files, size_t count, uint32_t maxBytes, int wrapWidth,
+                   bool stripMarkup, int nearDistance, std::string_view pattern, unsigned threads, char* verdicts) {
+  Mask start = index.validCharMask;
+  Mask part = index.validTrailingMask;
+  // The terminating NUL never continues a word, whatever the masks say.
+  start[0] = 0;
+  part[0] = 0;
+  const HitPattern hitPattern(pattern, part, nearDistance);
+  const Mask plain = plainBytes(index, start, part);
+
+  // The table and the registry are read here only; the threads see paths and analyzers.
+  std::vector<Job> jobs;
+  CFileStorage* table = index.files;
+  CFileAnalyzer* generic = nullptr;
+  if (auto found = index.analyzerMap.find("generic"); found != index.analyzerMap.end()) generic = found->second.get();
+  for (size_t i = 0; i < count; ++i) {
+    verdicts[i] = askContents;
+    uint32_t file = files[i];
+    if (!table || !table->isEntry(file)) continue;
+    uint32_t parent = table->getParent(file);
+    if (parent == 0) {
+      verdicts[i] = lacksHit;  // a folder has no contents
+      continue;
+    }
+    if (!table->isEntry(parent) || table->getParent(parent) != 0) continue;
+    std::string path = std::string(table->getText(parent)) + "/" + table->getText(file);
+    CFileAnalyzer* analyzer = index.analyzerThatMatches(path.c_str());
+    if (!analyzer) analyzer = generic;
+    if (!analyzer || !analyzer->canReadAhead()) continue;
+    jobs.push_back(Job{i, std::move(path), analyzer});
+  }
+
+  unsigned cores = threads != 0 ? threads : std::max(1U, std::thread::hardware_concurrency());
+  size_t workers = std::min<size_t>({cores, limits::contentsCheckThreads, jobs.size()});
+  std::atomic<size_t> next{0};
+  auto work = [&] {
+    Reader reader{hitPattern, start, part, plain, maxBytes, wrapWidth, stripMarkup};
+    for (size_t j; (j = next.fetch_add(1)) < jobs.size();) {
+      char verdict = askContents;
+      try {
+        verdict = reader.check(jobs[j]);
+      } catch (...) {
+        // Out of memory on a thread: the contents object decides on the calling one.
+      }
+      verdicts[jobs[j].slot] = verdict;
+    }
+  };
+  std::vector<std::jthread> pool;
+  for (size_t w = 1; w < workers; ++w) pool.emplace_back(work);
+  work();
+}
+
+}  // namespace kolvo
