@@ -25,12 +25,22 @@ void QvKolvoApplication::refreshRoot() {
   if (root) mKolvoIndex = root;
 }
 
+void QvKolvoApplication::writeResults(const QvResults& results) {
+  std::string text;
+  for (const std::string& result : results) text += result + "\n";
+  if (!text.empty()) writeRaw(text);
+}
+
 void QvKolvoApplication::execute(const std::string& commandText, bool print) {
   QvResults results;
-  {
+  try {
     // Ctrl-C stops the command, not the program.
     QvHaltScope haltScope;
     mCommandInterface->processCommandString(commandText, results);
+  } catch (...) {
+    // The answers of the commands before the failing one come before its error.
+    if (print) writeResults(results);
+    throw;
   }
   refreshRoot();
   if (!print) return;
@@ -70,6 +80,10 @@ int QvKolvoApplication::run(const std::vector<std::string>& arguments, std::istr
         } else if (option == "u") {
           execute("update", true);
           interactive = false;
+        } else if (option == "c") {
+          execute("check", true);
+          interactive = false;
+          if (mKolvoIndex && !mKolvoIndex->lastCheckSound()) status = 1;
         } else if (option == "r") {
           prefix = "read ";
           interactive = false;
@@ -102,18 +116,19 @@ void QvKolvoApplication::consoleLoop(std::istream& input) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     std::cout << '\n' << std::flush;
     if (qvEqualsCaseless(qvTrim(line), "quit")) break;
+    // The answers of the commands before a failing one are shown ahead of its error.
+    QvResults results;
     try {
-      QvResults results;
       mCommandInterface->processCommandString(line, results);
-      std::string text;
-      for (const std::string& result : results) text += result + "\n";
-      if (!text.empty()) writeRaw(text);
+      writeResults(results);
       refreshRoot();
     } catch (const QvNilObjectException&) {
+      writeResults(results);
       refreshRoot();
       bool open = mKolvoIndex && mKolvoIndex->hasEngineIndex();
       writeRaw((open ? qvNilObjectException : qvNoIndexLoaded).text() + "\n");
     } catch (const std::exception& error) {
+      writeResults(results);
       refreshRoot();
       writeRaw("ERROR " + std::string(error.what()) + "\n");
     }

@@ -14,6 +14,7 @@ constexpr const char* kUsage =
     "  index-name  open that index (kept under $KOLVODIR/indexes, else ~/.kolvo/indexes)\n"
     "  -b          build the open index, then end\n"
     "  -u          update the open index, then end\n"
+    "  -c          check the open index, then end (status 1 when it is damaged)\n"
     "  -r file     run the commands of file, then end\n"
     "  -i          show the prompt after the other arguments\n"
     "  -o name     open an index (the default for a bare name)\n"

@@ -27,4 +27,10 @@ inline constexpr uint64_t containerBytes = 1024 * MiB;
 // Containers open at most this many levels deep; a deeper member is recorded only.
 inline constexpr int containerDepth = 16;
 
+// A file with more parents than this (folders and archives) has a damaged chain.
+inline constexpr int fileAncestors = 99;
+
+// The integrity check describes at most this many damages one by one.
+inline constexpr int checkDamageLines = 100;
+
 }  // namespace kolvo::limits
