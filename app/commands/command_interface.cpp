@@ -102,9 +102,10 @@ void QvCommandInterface::processCommand(const std::string& line) {
   processCommand(line, dropped);
 }
 
-void QvCommandInterface::processCommandString(const std::string& text, QvResults& results) {
+std::vector<std::string> QvCommandInterface::splitCommandString(const std::string& text) {
+  std::vector<std::string> commandLines;
   std::string commands = qvTrim(text);
-  if (commands.empty()) return;
+  if (commands.empty()) return commandLines;
   // A semicolon between two other characters separates commands; ";;" is a semicolon.
   static const QvRegex separator("([^;]);([^;])");
   static const QvRegex doubled(";;");
@@ -121,6 +122,13 @@ void QvCommandInterface::processCommandString(const std::string& text, QvResults
         line += lines[i++];
       }
     }
+    commandLines.push_back(std::move(line));
+  }
+  return commandLines;
+}
+
+void QvCommandInterface::processCommandString(const std::string& text, QvResults& results) {
+  for (const std::string& line : splitCommandString(text)) {
     processCommand(line, results);
     letEventsRun();
   }
