@@ -158,6 +158,11 @@ KOLVO_EXPORT void kidxPrune(CKolvoIndex* index);
 KOLVO_EXPORT void kidxNewFileLinks(CKolvoIndex* index);
 /* Merges the links of the build or update into the links table; "temp" is removed. */
 KOLVO_EXPORT void kidxCompressLinks(CKolvoIndex* index);
+/* Walks every table of the index (word, skip-word and file chains, parents, link
+ * blocks and their chains, the counts) and answers one line per damage found, each
+ * ending with a line feed: "" for a sound index. The text is the caller's, freed with
+ * kDeleteChar; null when the check could not run (the throw callback has been told). */
+KOLVO_EXPORT char* kidxCheckIndex(CKolvoIndex* index);
 
 /* ---- Analyzers and matching ---------------------------------------------------- */
 

@@ -78,7 +78,14 @@ void QvCommandInterface::processCommand(const std::string& line, QvResults& resu
   if (word.empty()) word = "ls";
   if (!object) throw QvCommandException(QvCommandObject::qvcoCommandNotFound, std::vector<std::string>{word});
   QvResults output;
-  object->performCommand(word, rest, output);
+  try {
+    object->performCommand(word, rest, output);
+  } catch (...) {
+    // What was answered before the failure (the commands of a "read" file before the
+    // failing one) is still shown, ahead of the error.
+    for (std::string& text : output) results.push_back(std::move(text));
+    throw;
+  }
   if (mOutputTee) {
     for (const std::string& text : output) *mOutputTee << text << '\n';
     mOutputTee->flush();

@@ -46,6 +46,9 @@ class QvCommandInterface {
   void recordCommandsTo(const std::string& path, QvResults& results);
   void stopRecording(QvResults& results);
 
+  // The command lines of a command string: split at single semicolons and line feeds,
+  // ";;" made one semicolon, lines ending in "_" joined to the next ("__" keeps one "_").
+  static std::vector<std::string> splitCommandString(const std::string& text);
   // The first term of text and the rest, both trimmed; a term may be quoted with " or '.
   static std::pair<std::string, std::string> getNextTerm(const std::string& text);
   static std::optional<QvFolderItem> folderItemFromPath(const std::string& path);

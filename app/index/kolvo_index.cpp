@@ -827,13 +827,17 @@ void QvKolvoIndex::performCommand(const std::string& command, const std::string&
     results.push_back(qvkiUpdateCompleted.text({elapsedSince(start)}));
   } else if (word == "wordcount") {
     cmdWordCount(arguments, results);
+  } else if (word == "check") {
+    cmdCheck(results);
   } else if (word == "find") {
     QvResults referralLines = qvSplit(cmdFind(arguments), '\n');
     if (!referralLines.empty() && referralLines.back().empty()) referralLines.pop_back();
     results.insert(results.end(), referralLines.begin(), referralLines.end());
     std::string found = qvkiFound.text() + std::to_string(mResults.size()) + qvkiOccurrences.text() +
                         std::to_string(mResults.occurrences());
-    if (!qvTrim(mSkippedWords).empty()) found += qvkiSkipped.text({qvTrim(mSkippedWords)});
+    // Each skipped term keeps its leading blank: programs and other indexes reading the
+    // answer split it as " Skipped( " + (" " + term)... + " )".
+    if (!mSkippedWords.empty()) found += qvkiSkipped.text({mSkippedWords});
     results.push_back(found);
   } else if (word == "listresults") {
     // "listresults -j [n]" lists them as JSON Lines.

@@ -46,6 +46,9 @@ class QvKolvoIndex : public QvCommandParent {
   std::string cmdSaveAs(const std::string& name);
   bool deleteIndexNamed(const std::string& name);
   void cmdWordCount(const std::string& arguments, QvResults& results);
+  // Checks the tables of the current build; lastCheckSound tells the outcome.
+  void cmdCheck(QvResults& results);
+  bool lastCheckSound() const { return mLastCheckSound; }
   void close();
   std::shared_ptr<QvCommandObject> createChild(const std::string& className, const std::string& name) override;
 
@@ -148,6 +151,9 @@ class QvKolvoIndex : public QvCommandParent {
   static constexpr QvMessage qvkiNoSuchFile{"QvKolvoIndex.qvkiNoSuchFile",
                                             "%1% is not the key of a file in this index"};
   static constexpr QvMessage qvkiBadTokenRegex{"QvKolvoIndex.qvkiBadTokenRegex", "%1%"};
+  static constexpr QvMessage qvkiIndexSound{"QvKolvoIndex.qvkiIndexSound", "Index %1% is sound"};
+  static constexpr QvMessage qvkiCheckNoBuild{"QvKolvoIndex.qvkiCheckNoBuild", "Index %1% has no build to check"};
+  static constexpr QvMessage qvkiCheckNoDocument{"QvKolvoIndex.qvkiCheckNoDocument", "%1% is missing"};
 
  private:
   // findPhrase at a depth of parentheses; deeper than kMaxPhraseNesting is refused.
@@ -221,6 +227,7 @@ class QvKolvoIndex : public QvCommandParent {
   std::string mSkippedWords;
   std::string mLastSearchPhrase = "*";
   int mSearchCount = 0;
+  bool mLastCheckSound = false;
 
  public:
   static constexpr int kMaxPhraseNesting = 100;

@@ -104,7 +104,8 @@ void* QvKolvoLib::entry(const char* name) {
 
 void QvKolvoLib::loadLibrary(const std::string& path) {
   if (gLibrary) return;
-  gLibrary = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  // An empty path: the engine is linked into the running program itself.
+  gLibrary = dlopen(path.empty() ? nullptr : path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!gLibrary) {
     const char* why = dlerror();
     throw QvCommandException(qvklLibraryNotFound, std::vector<std::string>{path, why ? why : ""});

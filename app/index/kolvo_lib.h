@@ -14,7 +14,8 @@ class QvKolvoLib {
   // its installed place relative to it first, then on the system's library path; raises QvCommandException when either is missing.
   static void* entry(const char* name);
   // Uses the library at path instead of searching for it (a program that embeds the
-  // index object, or a test); nothing changes once a library is loaded.
+  // index object, or a test); an empty path means the engine linked into the program
+  // itself (which then exports its entries). Nothing changes once a library is loaded.
   static void loadLibrary(const std::string& path);
   // An error the engine reported during the last call raises here, once.
   static void raisePendingError();

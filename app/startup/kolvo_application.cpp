@@ -26,12 +26,22 @@ void QvKolvoApplication::refreshRoot() {
   if (root) mKolvoIndex = root;
 }
 
+void QvKolvoApplication::writeResults(const QvResults& results) {
+  std::string text;
+  for (const std::string& result : results) text += result + "\n";
+  if (!text.empty()) writeRaw(text);
+}
+
 void QvKolvoApplication::execute(const std::string& commandText, bool print) {
   QvResults results;
-  {
+  try {
     // Ctrl-C stops the command, not the program.
     QvHaltScope haltScope;
     mCommandInterface->processCommandString(commandText, results);
+  } catch (...) {
+    // The answers of the commands before the failing one come before its error.
+    if (print) writeResults(results);
+    throw;
   }
   refreshRoot();
   if (!print) return;
@@ -87,6 +97,11 @@ int QvKolvoApplication::run(const std::vector<std::string>& arguments, std::istr
             execute("update", print);
             interactive = false;
             break;
+          case QvOptionAction::check:
+            execute("check", print);
+            interactive = false;
+            if (mKolvoIndex && !mKolvoIndex->lastCheckSound()) status = 1;
+            break;
           case QvOptionAction::read:
           case QvOptionAction::json:
             bare = option->action;
@@ -140,18 +155,19 @@ void QvKolvoApplication::consoleLoop(std::istream& input) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     std::cout << '\n' << std::flush;
     if (qvEqualsCaseless(qvTrim(line), "quit")) break;
+    // The answers of the commands before a failing one are shown ahead of its error.
+    QvResults results;
     try {
-      QvResults results;
       mCommandInterface->processCommandString(line, results);
-      std::string text;
-      for (const std::string& result : results) text += result + "\n";
-      if (!text.empty()) writeRaw(text);
+      writeResults(results);
       refreshRoot();
     } catch (const QvNilObjectException&) {
+      writeResults(results);
       refreshRoot();
       bool open = mKolvoIndex && mKolvoIndex->hasEngineIndex();
       writeRaw((open ? qvNilObjectException : qvNoIndexLoaded).text() + "\n");
     } catch (const std::exception& error) {
+      writeResults(results);
       refreshRoot();
       writeRaw("ERROR " + std::string(error.what()) + "\n");
     }

@@ -29,6 +29,8 @@ class QvKolvoApplication {
   void printJsonResults(const std::string& phrase);
   void refreshRoot();
   static void writeRaw(const std::string& text);
+  // Each line followed by a line feed; nothing for no lines.
+  static void writeResults(const QvResults& results);
 
   std::unique_ptr<QvCommandInterface> mCommandInterface;
   std::shared_ptr<QvKolvoIndex> mKolvoIndex;

@@ -180,6 +180,8 @@ void CFileMemory::unmap() {
   if (result != 0) throwKolvoError("UnmapFail", path);
 }
 
+bool CFileMemory::sync() const { return isOpen && kolvo::posixCalls().fsync(fileDescriptor) == 0; }
+
 void CFileMemory::closeDescriptor() {
   if (isOpen) ::close(fileDescriptor);
   isOpen = false;

@@ -57,6 +57,8 @@ class CFileMemory {
       __builtin_prefetch(mapBase + offset, 0);
   }
 
+  // Brings the file's bytes to the disk; false when the system reports a failure.
+  bool sync() const;
   bool openForRead();
   bool openForWrite();
   bool enableWrite();

@@ -13,6 +13,7 @@
 #include "engine/analyzers/file_analyzer.h"
 #include "engine/index/hit_pattern.h"
 #include "engine/index/kolvo_index.h"
+#include "engine/index/resource_limits.h"
 #include "engine/kolvolib/error_reporting.h"
 #include "engine/kolvolib/lower_case_table.h"
 #include "engine/storage/file_storage.h"
@@ -20,7 +21,7 @@
 namespace {
 
 // A file inside more archives than this is refused: the chain of parents is damaged.
-constexpr size_t maxAncestors = 99;
+constexpr size_t maxAncestors = kolvo::limits::fileAncestors;
 constexpr size_t none = std::numeric_limits<size_t>::max();
 
 // The temporary file of the archive level being read; deleted when the next level
@@ -52,13 +53,13 @@ CFileContents::CFileContents(CKolvoIndex* owner, uint32_t fileNumber, uint32_t m
     : index(owner), maxBytes(maxBytesToRead), wrapWidth(wrap), nearDistance(near) {
   kolvo::kolvoCheck(index != nullptr && index->files != nullptr, "index without a file table");
   CFileStorage& files = *index->files;
-  kolvo::kolvoCheck(files.isEntry(fileNumber), "file number");
+  kolvo::kolvoCheck(files.isFileNumber(fileNumber), "file number");
   if (files.getParent(fileNumber) == 0) kolvo::throwKolvoError("NoFileContentsForDir");
 
   // The file, then its archives from the innermost out, then its folder.
   std::vector<uint32_t> chain{fileNumber};
   for (uint32_t parent = files.getParent(fileNumber); parent != 0; parent = files.getParent(parent)) {
-    kolvo::kolvoCheck(files.isEntry(parent), "parent of a file entry");
+    kolvo::kolvoCheck(files.isFileNumber(parent), "parent of a file entry");
     chain.push_back(parent);
     if (chain.size() - 1 > maxAncestors) kolvo::throwKolvoError("ArchivesNestedTooDeep");
   }

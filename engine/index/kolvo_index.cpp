@@ -3,8 +3,13 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <new>
+#include <utility>
 
 #include "engine/analyzers/file_analyzer.h"
+#include "engine/filememory/posix_seam.h"
 #include "engine/kolvolib/error_reporting.h"
 #include "engine/kolvolib/lower_case_table.h"
 #include "engine/storage/hash_stream.h"
@@ -166,25 +171,27 @@ void CKolvoIndex::enableWrite(bool on) {
 
 void CKolvoIndex::storeStorage(const std::string& directory) {
   enableWrite(false);
-  kolvo::kolvoCheck(files && words && skippedWords && fileLinks, "store of an index without its tables");
-  // "hash" is written whole under another name and then renamed over the old one, so
-  // an interrupted store never leaves a half-written "hash" behind.
-  std::string target = directory + "hash";
-  std::string temporary = target + ".new";
-  Stream hash(std::fopen(temporary.c_str(), "wb"));
-  if (!hash) throwKolvoError("StorageReadError", directory);
-  bool written = files->store(hash.get());
-  written = words->store(hash.get()) && written;
-  written = skippedWords->store(hash.get()) && written;
-  written = fileLinks->store(hash.get()) && written;
-  written = std::fflush(hash.get()) == 0 && fsync(fileno(hash.get())) == 0 && written;
-  std::FILE* stream = hash.release();
-  written = std::fclose(stream) == 0 && written;
-  // A short write (a full disk) keeps the previous "hash" rather than a damaged one.
-  if (!written || std::rename(temporary.c_str(), target.c_str()) != 0) {
-    std::remove(temporary.c_str());
-    throwKolvoError("StorageReadError", directory);
-  }
+  // A table that could not be made (a full disk while the skip words were read, which
+  // the program passes over with a warning) leaves nothing whole to store.
+  const std::pair<const CFileMemory*, const char*> tables[] = {
+      {files, "files"}, {words, "words"}, {skippedWords, "skipped"}, {fileLinks, "links"}};
+  for (const auto& [table, name] : tables)
+    if (!table) throwKolvoError("MemFileOpenFail", directory + name);
+  // The tables reach the disk before the "hash" that describes them.
+  for (const auto& [table, name] : tables)
+    if (!table->sync()) throwKolvoError("StorageReadError", table->getStoragePath());
+  // "hash" is made whole in memory and replaced at once, so an interrupted or failed
+  // store never leaves a half-written "hash" behind.
+  char* buffer = nullptr;
+  size_t size = 0;
+  std::FILE* memory = open_memstream(&buffer, &size);
+  if (!memory) throw std::bad_alloc();
+  bool made = files->store(memory) && words->store(memory) && skippedWords->store(memory) && fileLinks->store(memory);
+  made = std::fclose(memory) == 0 && made;
+  std::unique_ptr<char, decltype(&std::free)> owned(buffer, std::free);
+  if (!made) throw std::bad_alloc();
+  if (!kolvo::replaceFileDurably(directory + "hash", std::string(buffer, size)))
+    throwKolvoError("StorageReadError", directory + "hash");
 }
 
 void CKolvoIndex::setMask(CharMask& mask, int c, bool on) {

@@ -41,4 +41,10 @@ inline constexpr size_t entityNameBytes = 31;
 // The check of phrases and near words reads candidate files on at most this many threads.
 inline constexpr unsigned contentsCheckThreads = 4;
 
+// A file with more parents than this (folders and archives) has a damaged chain.
+inline constexpr int fileAncestors = 99;
+
+// The integrity check describes at most this many damages one by one.
+inline constexpr int checkDamageLines = 100;
+
 }  // namespace kolvo::limits

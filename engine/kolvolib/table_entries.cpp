@@ -70,12 +70,12 @@ KOLVO_EXPORT kulong kfsGetFirst(CFileStorage* table) {
 }
 
 KOLVO_EXPORT kulong kfsGetNext(CFileStorage* table, kulong file) {
-  return guardEntry<kulong>(0, [&] { return table ? table->getNext(file) : 0u; });
+  return guardEntry<kulong>(0, [&] { return table && table->isFileNumber(file) ? table->getNext(file) : 0u; });
 }
 
 KOLVO_EXPORT KolvoFileInfo* kfsGetInfo(CFileStorage* table, kulong file) {
   return guardEntry<KolvoFileInfo*>(nullptr, [&]() -> KolvoFileInfo* {
-    if (!table) return nullptr;
+    if (!table || !table->isFileNumber(file)) return nullptr;
     const unsigned char* info = table->getData(file);
     return reinterpret_cast<KolvoFileInfo*>(const_cast<unsigned char*>(info));
   });

@@ -1,4 +1,10 @@
-// The C entries of the walk, the update and link compression.
+// The C entries of the walk, the update, link compression and the integrity check.
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <string>
+
+#include "engine/index/integrity_check.h"
 #include "engine/index/kolvo_index.h"
 #include "engine/kolvolib/entry_guard.h"
 #include "include/kolvolib.h"
@@ -29,12 +35,28 @@ KOLVO_EXPORT void kidxSetExcludePattern(CKolvoIndex* index, int i, const char* p
   onIndex(index, [&](CKolvoIndex& x) { x.setExcludePattern(i, pattern); });
 }
 KOLVO_EXPORT void kidxIndexDirectory(CKolvoIndex* index, const char* path, kulong dirId) {
-  onIndex(index, [&](CKolvoIndex& i) { i.indexDirectory(path, dirId); });
+  onIndex(index, [&](CKolvoIndex& i) {
+    // The walk records every entry under dirId: it must be an entry, not an offset into a name.
+    kolvo::kolvoCheck(i.files != nullptr && i.files->isFileNumber(dirId), "directory number");
+    i.indexDirectory(path, dirId);
+  });
 }
 KOLVO_EXPORT void kidxPrune(CKolvoIndex* index) { onIndex(index, [](CKolvoIndex& i) { i.prune(); }); }
 KOLVO_EXPORT void kidxNewFileLinks(CKolvoIndex* index) { onIndex(index, [](CKolvoIndex& i) { i.newFileLinks(); }); }
 KOLVO_EXPORT void kidxCompressLinks(CKolvoIndex* index) {
   onIndex(index, [](CKolvoIndex& i) { i.compressLinks(); });
+}
+KOLVO_EXPORT char* kidxCheckIndex(CKolvoIndex* index) {
+  return kolvo::guardEntry<char*>(nullptr, [&]() -> char* {
+    kolvo::kolvoCheck(index != nullptr, "check of no index");
+    std::string text;
+    for (const std::string& line : kolvo::checkIndex(*index)) text += line + "\n";
+    // Handed over with malloc: the caller frees it with kDeleteChar.
+    char* block = static_cast<char*>(std::malloc(text.size() + 1));
+    if (!block) throw std::bad_alloc();
+    std::memcpy(block, text.c_str(), text.size() + 1);
+    return block;
+  });
 }
 
 }  // extern "C"

@@ -208,12 +208,22 @@ bool CFileStorage::isObsolete(uint32_t file) const {
   return name && static_cast<unsigned char>(name[0]) == obsoleteMark;
 }
 
-uint32_t CFileStorage::fileOfInfo(const void* pointer) const {
+uint32_t CFileStorage::fileOfInfo(const void* pointer) {
   const unsigned char* at = static_cast<const unsigned char*>(pointer);
   if (!mapped() || at < base()) return 0;
   uint64_t offset = static_cast<uint64_t>(at - base()) + infoSize;
-  if (offset > UINT32_MAX || !isEntry(static_cast<uint32_t>(offset))) return 0;
+  if (offset > UINT32_MAX || !isFileNumber(static_cast<uint32_t>(offset))) return 0;
   return static_cast<uint32_t>(offset);
+}
+
+bool CFileStorage::isFileNumber(uint32_t file) {
+  if (!isEntry(file)) return false;
+  // Every entry is in the accelerator under the hash of its name and its parent; an
+  // offset inside a name is in it under no key at all.
+  ensureIndexed();
+  const char* name = getText(file);
+  return names.find(kolvo::textHash(name), getParent(file), [&](uint32_t candidate) { return candidate == file; }) ==
+         file;
 }
 
 bool CFileStorage::store(std::FILE* stream) const {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/filememory/file_memory.h"
+#include "engine/filememory/le_fields.h"
 #include "engine/storage/file_name_index.h"
 #include "engine/storage/huge_page_allocator.h"
 
@@ -45,13 +46,23 @@ class CFileStorage : public CFileMemory {
   bool isObsolete(uint32_t file) const;
 
   // The file number whose information record starts at pointer, or 0.
-  uint32_t fileOfInfo(const void* pointer) const;
+  uint32_t fileOfInfo(const void* pointer);
+  // Whether file is the number of an entry, not merely an offset inside the table (a
+  // hand-typed number can point into a name). For numbers that come from outside.
+  bool isFileNumber(uint32_t file);
 
   uint32_t getHash(const char* name) const;
   bool store(std::FILE* stream) const;
   bool read(std::FILE* stream);
 
   uint32_t getBucketCount() const { return static_cast<uint32_t>(buckets.size()); }
+  // The stored chains as they are, unchecked, for the integrity check: the first entry
+  // of a bucket, and the link of an entry to the next of its chain (0 when unreadable).
+  uint32_t bucketHead(uint32_t bucket) const { return bucket < buckets.size() ? buckets[bucket] : 0; }
+  uint32_t chainLink(uint32_t entry) const {
+    const unsigned char* link = entry >= prefixSize ? getPointer(entry - prefixSize, 4) : nullptr;
+    return link ? kolvo::loadU32(link) : 0;
+  }
   bool isEntry(uint32_t file) const { return file >= headerSize + prefixSize && inUse(file); }
   // The answer of the stored chains alone, without the accelerator.
   uint32_t lookupFileByChain(const char* name, uint32_t parentId) const;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "engine/filememory/file_memory.h"
+#include "engine/filememory/le_fields.h"
 #include "engine/storage/huge_page_allocator.h"
 #include "engine/storage/text_lookup_index.h"
 
@@ -85,6 +86,13 @@ class CTextStorage : public CFileMemory {
   uint32_t dataSize() const { return prefixSize - 4; }
   uint32_t getEntryCount() const { return entryCount; }
   uint32_t getBucketCount() const { return static_cast<uint32_t>(buckets.size()); }
+  // The stored chains as they are, unchecked, for the integrity check: the first entry
+  // of a bucket, and the link of an entry to the next of its chain (0 when unreadable).
+  uint32_t bucketHead(uint32_t bucket) const { return bucket < buckets.size() ? buckets[bucket] : 0; }
+  uint32_t chainLink(uint32_t entry) const {
+    const unsigned char* link = entry >= prefixSize ? getPointer(entry - prefixSize, 4) : nullptr;
+    return link ? kolvo::loadU32(link) : 0;
+  }
   // Bytes of memory held by the accelerator (0 without one).
   size_t acceleratorBytes() const { return fast ? fast->bytes() : 0; }
   // Empties the table, its chains and its accelerator.

@@ -1,6 +1,8 @@
 #include "tests/cli/kolvocmd_runner.h"
 
+#include <fcntl.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -69,6 +71,28 @@ KolvocmdRun KolvocmdRunner::run(const std::string& input, const std::vector<std:
   run.out = temp.read("run/stdout");
   run.err = temp.read("run/stderr");
   return run;
+}
+
+int KolvocmdRunner::start(const std::vector<std::string>& arguments) const {
+  std::vector<std::string> words{KOLVOCMD_PATH};
+  words.insert(words.end(), arguments.begin(), arguments.end());
+  std::string home = temp.path().string(), kolvo = kolvoDirectory();
+  pid_t child = fork();
+  if (child != 0) return child;
+  // In the child: only calls that are safe after fork, then exec.
+  int null = open("/dev/null", O_RDWR);
+  dup2(null, 0);
+  dup2(null, 1);
+  dup2(null, 2);
+  if (chdir(home.c_str()) != 0) _exit(127);
+  setenv("HOME", home.c_str(), 1);
+  setenv("KOLVODIR", kolvo.c_str(), 1);
+  unsetenv("LD_LIBRARY_PATH");
+  std::vector<char*> argv;
+  for (std::string& word : words) argv.push_back(word.data());
+  argv.push_back(nullptr);
+  execv(argv[0], argv.data());
+  _exit(127);
 }
 
 }  // namespace kolvotest

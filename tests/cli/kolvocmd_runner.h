@@ -27,6 +27,9 @@ class KolvocmdRunner {
   const TempDir& folder() const { return temp; }
   KolvocmdRun run(const std::string& input, const std::vector<std::string>& arguments = {},
                   const std::string& program = KOLVOCMD_PATH) const;
+  // Starts kolvocmd with the arguments, no input and its output dropped, and returns at
+  // once with its process id; the caller waits for it (or kills it).
+  int start(const std::vector<std::string>& arguments) const;
 
  private:
   TempDir temp;

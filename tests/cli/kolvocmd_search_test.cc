@@ -54,7 +54,7 @@ TEST_F(KolvocmdSearchTest, FindAnswersItsCountsAndListresultsItsFiles) {
   std::sort(names.begin(), names.end());
   EXPECT_EQ(names, (Lines{"dog.txt", "fox.txt", "note.md"}));
   EXPECT_EQ(answers[1][4], "</RESULTS>");
-  EXPECT_EQ(answers[2], Lines{"Found 2 Occurrences: 3 Skipped( the )"});
+  EXPECT_EQ(answers[2], Lines{"Found 2 Occurrences: 3 Skipped(  the )"});
   EXPECT_EQ(answers[3], Lines{"Found 3 Occurrences: 5"});
   EXPECT_EQ(answers[4], Lines{"Found 3 Occurrences: 4"});
   ASSERT_EQ(answers[5].size(), 4u);

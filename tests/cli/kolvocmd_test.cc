@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 #include "tests/cli/kolvocmd_runner.h"
 
@@ -264,6 +265,82 @@ TEST_F(KolvocmdTest, FailingCommandFileEndsTheRunWithAnError) {
   EXPECT_EQ(run.out.find("> "), std::string::npos);
   // The first two lines took effect; the run ended at the third.
   EXPECT_EQ(currentBuild("scripted"), "1");
+}
+
+// The answers of the commands before a failing one are shown ahead of its error: on one
+// command line, in a file run by "read" and in a file run with -r.
+TEST_F(KolvocmdTest, AnswersBeforeAFailureAreShown) {
+  std::string file = runner.folder().write("searches.txt", "addroot /one\naddroot /two\nbogus\naddroot /three\n");
+  KolvocmdRun run = runner.run("addroot /a;bogus;addroot /b\nread " + file + "\n");
+  auto answers = run.answers();
+  ASSERT_EQ(answers.size(), 4u) << run.out;
+  EXPECT_EQ(answers[1], (Lines{"Added /a as root directory", "ERROR I don't understand the command bogus"}));
+  EXPECT_EQ(answers[2], (Lines{"Added /one as root directory", "Added /two as root directory",
+                               "ERROR I don't understand the command bogus"}));
+  run = runner.run("", {"-r", file});
+  EXPECT_NE(run.status, 0);
+  EXPECT_EQ(kolvotest::lines(run.out), (Lines{"Added /one as root directory", "Added /two as root directory"}));
+  EXPECT_EQ(run.err, "ERROR I don't understand the command bogus\n");
+}
+
+// "check" and -c over a sound build, then over each of its tables damaged in turn.
+TEST_F(KolvocmdTest, CheckReportsASoundIndexAndEachDamagedTable) {
+  runner.folder().write("kolvo/skipfile.txt", "the\nand\n");
+  ASSERT_EQ(runner.run(setup() + "build\n").status, 0);
+  KolvocmdRun run = runner.run("check\n");
+  ASSERT_GE(run.answers().size(), 2u) << run.out;
+  EXPECT_EQ(run.answers()[1], Lines{"Index default is sound"});
+  run = runner.run("", {"default", "-c"});
+  EXPECT_EQ(run.status, 0) << run.out << run.err;
+  EXPECT_EQ(kolvotest::lines(run.out).back(), "Index default is sound");
+
+  std::string build = basePath() + "build_" + currentBuild() + "/";
+  auto putU32 = [&](const std::string& table, std::streamoff at, uint32_t value) {
+    std::fstream file(build + table, std::ios::in | std::ios::out | std::ios::binary);
+    const char bytes[4] = {char(value), char(value >> 8), char(value >> 16), char(value >> 24)};
+    file.seekp(at);
+    file.write(bytes, 4);
+  };
+  // The first entry of every table lies just past the 16-byte header and the entry's
+  // prefix (20 bytes before a file's name or a word, 4 before a skip word).
+  const uint32_t secondFile = 16 + 20 + static_cast<uint32_t>(runner.documents().size()) + 1 + 20;
+  struct Case {
+    const char* table;
+    std::function<void()> damage;
+    const char* reported;
+  };
+  const std::vector<Case> cases = {
+      {"files", [&] { putU32("files", secondFile - 16, 0x00FFFFF0); }, "files: "},  // its parent
+      {"words", [&] { putU32("words", 16, 17); }, "words: "},                       // the first chain link
+      {"skipped", [&] { putU32("skipped", 16, 17); }, "skipped: "},
+      {"links",
+       [&] {
+         for (std::streamoff at = 16; at + 4 <= static_cast<std::streamoff>(fs::file_size(build + "links")); at += 4)
+           putU32("links", at, 0xFFFFFFFF);
+       },
+       "links: "},
+      // A "hash" cut short keeps the tables from opening at all.
+      {"hash", [&] { fs::resize_file(build + "hash", fs::file_size(build + "hash") - 3); }, "Error reading "},
+  };
+  fs::copy(build, runner.folder().path() / "pristine", fs::copy_options::recursive);
+  for (const Case& test : cases) {
+    test.damage();
+    run = runner.run("", {"-c"});
+    EXPECT_EQ(run.status, 1) << test.table << "\n" << run.out << run.err;
+    Lines out = kolvotest::lines(run.out);
+    ASSERT_FALSE(out.empty()) << test.table;
+    EXPECT_EQ(out.back().rfind(test.reported, 0), 0u) << test.table << ": " << run.out;
+    // The same damage at the prompt, for the index opened by name.
+    if (test.table == std::string("files")) {
+      run = runner.run("", {"default", "-c"});
+      EXPECT_EQ(run.status, 1);
+      EXPECT_EQ(kolvotest::lines(run.out).back().rfind("files: the parent of entry ", 0), 0u) << run.out;
+      EXPECT_EQ(runner.run("check\n").answers().at(1).at(0).rfind("files: ", 0), 0u);
+    }
+    fs::remove_all(build);
+    fs::copy(runner.folder().path() / "pristine", build, fs::copy_options::recursive);
+  }
+  EXPECT_EQ(runner.run("", {"default", "-c"}).status, 0);
 }
 
 TEST_F(KolvocmdTest, FailingBuildOfTheCommandLineIsReported) {

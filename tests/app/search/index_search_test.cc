@@ -127,11 +127,12 @@ TEST_F(IndexSearchTest, WordsAndOperators) {
 
 TEST_F(IndexSearchTest, SkipWordsRestrictNothingAndAreReported) {
   EXPECT_EQ(found("the and"), found("*"));
-  EXPECT_EQ(findLine("the and"), "Found 5 Occurrences: 5 Skipped( the and )");
-  EXPECT_EQ(findLine("the fox"), "Found 2 Occurrences: 3 Skipped( the )");
+  EXPECT_EQ(findLine("the and"), "Found 5 Occurrences: 5 Skipped(  the and )");
+  EXPECT_EQ(findLine("the fox"), "Found 2 Occurrences: 3 Skipped(  the )");
   // Too short to be indexed counts the same.
   EXPECT_EQ(found("ox | zebra"), found("*"));
   EXPECT_EQ(findLine("__all__ | fox"), "Found 2 Occurrences: 3");
+  EXPECT_EQ(findLine("ox fox"), "Found 2 Occurrences: 3 Skipped(  ox )");
 }
 
 TEST_F(IndexSearchTest, NumbersFollowTheNumberHandling) {

@@ -516,6 +516,13 @@ TEST_F(FileContentsTest, CInterfaceAnswersNullOnFailure) {
       {index.get(), 12'345, "AssertionFailed"},
       {nullptr, folder, "AssertionFailed"},
   };
+  // A number inside a file's name (as a hand-typed key can be) names no entry.
+  uint32_t file = addFile("inside.txt", foxText);
+  for (uint32_t offset = 1; offset < 8; ++offset) {
+    errors.clear();
+    EXPECT_EQ(kidxGetFileContents(index.get(), file + offset, 1000, 0, 0, 5), nullptr) << offset;
+    EXPECT_EQ(errors.codes(), (std::vector<std::string>{"AssertionFailed"})) << offset;
+  }
   for (const Case& test : cases) {
     errors.clear();
     EXPECT_EQ(kidxGetFileContents(test.index, test.file, 1000, 0, 0, 5), nullptr) << test.code;

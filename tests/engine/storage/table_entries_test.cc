@@ -2,6 +2,8 @@
 // and refusal of pointers and numbers that are no records.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "engine/filememory/le_fields.h"
 #include "engine/storage/file_links.h"
 #include "engine/storage/file_storage.h"
@@ -74,6 +76,38 @@ TEST_F(TableEntriesTest, ForeignAndStalePointersAreRefused) {
   EXPECT_EQ(errors.codes(), std::vector<std::string>(4, "AssertionFailed"));
   EXPECT_EQ(kfsGetInfo(&files, 12345), nullptr);
   EXPECT_EQ(kfsGetInfo(nullptr, 36), nullptr);
+}
+
+// Every offset of the table that is not an entry's own number is refused by every
+// entry that takes a number or a record: nothing is ever read from name bytes.
+TEST_F(TableEntriesTest, NumbersInsideNamesAreNoFiles) {
+  kulong folder = kfsAddFile(&files, "/home/someone/a-rather-long-folder-name");
+  kulong file = kfsAddFile(&files, "notes-with-a-long-name.txt");
+  kfiSetFileParentID(kfsGetInfo(&files, file), folder);
+  kulong obsolete = kfsAddFile(&files, "old-file.txt");
+  kfiSetFileParentID(kfsGetInfo(&files, obsolete), folder);
+  kfiMarkFileObsolete(kfsGetInfo(&files, obsolete));
+  std::vector<kulong> entries{folder, file, obsolete};
+  for (kulong at = 0; at < files.used() + 4; ++at) {
+    bool entry = std::find(entries.begin(), entries.end(), at) != entries.end();
+    KolvoFileInfo* info = kfsGetInfo(&files, at);
+    EXPECT_EQ(info != nullptr, entry) << at;
+    if (!entry) {
+      EXPECT_EQ(kfsGetNext(&files, at), 0u) << at;
+    }
+    // A record pointer made from such an offset is refused as well.
+    if (at >= 16 && at < files.used()) {
+      auto* made = reinterpret_cast<KolvoFileInfo*>(const_cast<unsigned char*>(files.getPointer(at - 16, 16)));
+      EXPECT_EQ(kfiGetFileName(made) != nullptr, entry) << at;
+      EXPECT_EQ(kfiGetFileParentID(made) == folder, entry && at != folder) << at;
+    }
+  }
+  EXPECT_EQ(kfsGetNext(&files, folder), file);
+  EXPECT_EQ(kfsGetNext(&files, file), obsolete);
+  // The same holds once the table is read-only.
+  files.disableWrite();
+  EXPECT_NE(kfsGetInfo(&files, file), nullptr);
+  EXPECT_EQ(kfsGetInfo(&files, file + 1), nullptr);
 }
 
 TEST_F(TableEntriesTest, WritingARecordOfAReadOnlyTableIsRefused) {

@@ -1,0 +1,183 @@
+// A build and an update of a small tree, run again and again with the n-th call of the
+// engine's platform seam failing (ENOSPC, then EIO) until the command succeeds. After
+// every failure the command has reported an error, the previous build still opens and
+// answers as before, "current_build" names a whole build, and nothing temporary is left.
+#include <gtest/gtest.h>
+
+#include <sys/mman.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "app/commands/command_exception.h"
+#include "app/commands/command_interface.h"
+#include "app/index/kolvo_index.h"
+#include "app/index/kolvo_lib.h"
+#include "engine/filememory/posix_seam.h"
+#include "tests/support/temp_dir.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Which call fails, and how: the calls are counted across the whole seam.
+struct FailurePlan {
+  std::atomic<long> calls{0};
+  long failAt = 0;
+  int error = 0;
+};
+FailurePlan plan;
+kolvo::PosixCalls real;
+
+bool due() { return ++plan.calls == plan.failAt; }
+
+int failingFtruncate(int fd, off_t length) {
+  if (due()) return errno = plan.error, -1;
+  return real.ftruncate(fd, length);
+}
+int failingFallocate(int fd, off_t offset, off_t length) {
+  if (due()) return plan.error;  // posix_fallocate answers the error itself
+  return real.fallocate(fd, offset, length);
+}
+void* failingMmap(void* address, size_t length, int protection, int flags, int fd, off_t offset) {
+  if (due()) return errno = plan.error, MAP_FAILED;
+  return real.mmap(address, length, protection, flags, fd, offset);
+}
+void* failingRemap(void* address, size_t oldLength, size_t newLength) {
+  if (due()) return errno = plan.error, MAP_FAILED;
+  return real.remap(address, oldLength, newLength);
+}
+ssize_t failingWrite(int fd, const void* bytes, size_t count) {
+  if (due()) return errno = plan.error, -1;
+  return real.write(fd, bytes, count);
+}
+int failingFsync(int fd) {
+  if (due()) return errno = plan.error, -1;
+  return real.fsync(fd);
+}
+int failingRename(const char* from, const char* to) {
+  if (due()) return errno = plan.error, -1;
+  return real.rename(from, to);
+}
+
+class IoFailureTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    // The engine is linked into this test: the seam it calls is the one set here.
+    QvKolvoLib::loadLibrary("");
+    QvKolvoLib::registerThrowCallback();
+    kolvo::resetPosixCalls();
+    real = kolvo::posixCalls();
+  }
+  void SetUp() override {
+    setenv("KOLVODIR", (temp.path() / "kolvo").c_str(), 1);
+    temp.write("kolvo/skipfile.txt", "the and\n");
+    temp.write("docs/fox.txt", "The quick brown fox jumps over the lazy dog.\n");
+    temp.write("docs/dog.txt", "A lazy dog and a brown cat.\n");
+    temp.write("docs/sub/cat.txt", "brown cat naps; quick cats play\n");
+    temp.write("docs/sub/deep/owl.txt", "an owl hoots at the brown moon\n");
+    QvKolvoIndex::create("default", commands);
+    run("addroot " + (temp.path() / "docs").string());
+    run("addinclude *.txt");
+    run("build");
+  }
+  void TearDown() override {
+    kolvo::resetPosixCalls();
+    commands.cleanup();
+    unsetenv("KOLVODIR");
+  }
+  QvResults run(const std::string& line) {
+    QvResults results;
+    commands.processCommand(line, results);
+    return results;
+  }
+  QvResults searches() {
+    QvResults answers;
+    for (const char* line : {"find brown", "listresults", "find quick | owl*", "listresults", "find fox & dog"})
+      for (std::string& text : run(line)) answers.push_back(std::move(text));
+    return answers;
+  }
+  void arm(long failAt, int error) {
+    plan.calls = 0;
+    plan.failAt = failAt;
+    plan.error = error;
+    kolvo::PosixCalls& calls = kolvo::posixCalls();
+    calls = kolvo::PosixCalls{failingFtruncate, failingFallocate, failingMmap, failingRemap,
+                              failingWrite, failingFsync, failingRename};
+  }
+  std::string base() const { return (temp.path() / "kolvo/indexes/default").string() + "/"; }
+  // The build "current_build" names is whole, it is the only one, and nothing
+  // temporary lies beside it.
+  void expectOneWholeBuild(const std::string& context) {
+    std::ifstream number(base() + "current_build");
+    std::string n;
+    number >> n;
+    std::string build = base() + "build_" + n + "/";
+    for (const char* file : {"index", "files", "words", "skipped", "links", "hash"})
+      EXPECT_TRUE(fs::is_regular_file(build + file)) << context << ": " << build << file;
+    for (const auto& entry : fs::recursive_directory_iterator(base())) {
+      std::string name = entry.path().filename().string();
+      bool isBuild = name.rfind("build_", 0) == 0 && entry.is_directory();
+      EXPECT_FALSE(isBuild && entry.path().string() + "/" != build) << context << ": " << entry.path();
+      EXPECT_FALSE(name.ends_with(".new") || name == "temp") << context << ": " << entry.path();
+    }
+  }
+
+  kolvotest::TempDir temp;
+  QvCommandInterface commands;
+};
+
+TEST_F(IoFailureTest, EveryFailingCallKeepsThePreviousBuild) {
+  long pointsTried = 0;
+  int round = 0;
+  for (const char* command : {"build", "update"}) {
+    for (int error : {ENOSPC, EIO}) {
+      ++round;
+      // Something for the update to take in; the build reads it as well.
+      temp.write("docs/new/round" + std::to_string(round) + ".txt", "brown kiwi number " + std::string(round, 'z'));
+      QvResults before = searches();
+      for (long n = 1;; ++n) {
+        std::string context = std::string(command) + " failing at call " + std::to_string(n) + " with " +
+                              (error == ENOSPC ? "ENOSPC" : "EIO");
+        arm(n, error);
+        bool failed = false;
+        std::string message;
+        try {
+          run(command);
+        } catch (const QvCommandException& failure) {
+          failed = true;
+          message = failure.what();
+        }
+        long made = plan.calls;
+        kolvo::resetPosixCalls();
+        if (!failed) {
+          // Success only once the planned failure lay beyond the calls made.
+          EXPECT_LT(made, n) << context << ": the failure went unreported";
+          break;
+        }
+        ++pointsTried;
+        EXPECT_FALSE(message.empty()) << context;
+        EXPECT_EQ(message.find("AssertionFailed"), std::string::npos) << context << ": " << message;
+        expectOneWholeBuild(context);
+        EXPECT_EQ(searches(), before) << context;
+        EXPECT_EQ(run("check"), QvResults{"Index default is sound"}) << context;
+        ASSERT_LT(n, 5000) << context;
+      }
+      expectOneWholeBuild(std::string(command) + " at last");
+      EXPECT_EQ(run("check"), QvResults{"Index default is sound"});
+    }
+  }
+  // The figure for the record: how many failure points were tried.
+  std::printf("failure points tried: %ld\n", pointsTried);
+  EXPECT_GT(pointsTried, 40);
+  // The index opened afresh answers as the one in memory.
+  QvResults inMemory = searches();
+  run("open default");
+  EXPECT_EQ(searches(), inMemory);
+}
+
+}  // namespace
