@@ -33,8 +33,6 @@ class QvCommandInterface {
   std::shared_ptr<QvCommandObject> getObjectFromPath(const std::string& path) const;
   void processCommand(const std::string& line, QvResults& results);
   void processCommandString(const std::string& text, QvResults& results);
-  // The commands of a command string, one per element, as processCommandString runs them.
-  static std::vector<std::string> splitCommandString(const std::string& text);
   void registerUndo(const std::string& description, const std::string& undoCommand);
   void undo(QvResults& results);
   void redo(QvResults& results);
