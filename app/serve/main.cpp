@@ -19,6 +19,7 @@
 #include "app/referrals/referral_commands.h"
 #include "app/serve/referral_server.h"
 #include "app/serve/serve_users.h"
+#include "app/startup/command_line.h"
 #include "app/referrals/referral_limits.h"
 
 namespace {
@@ -31,6 +32,7 @@ constexpr const char* kUsage =
     "  --max-connections N   connections served at once (default 16)\n"
     "  --time-limit S        seconds a connection may last (default 60)\n"
     "  --idle-limit S        seconds a client may stay silent (default 10)\n"
+    "  --version             show the versions of kolvoserve and of its engine\n"
     "  --set-password NAME INDEX...\n"
     "                        adds or replaces user NAME, who may open the INDEXes; the password\n"
     "                        is read from the terminal without echo, or from standard input\n"
@@ -113,6 +115,9 @@ int main(int argc, char** argv) {
       bool hasValue = i + 1 < arguments.size();
       if (option == "--help") {
         std::cout << kUsage;
+        return 0;
+      } else if (option == "--version") {
+        std::cout << qvVersionText("kolvoserve", KOLVO_VERSION);
         return 0;
       } else if (option == "--set-password" && hasValue) {
         std::set<std::string> indexes(arguments.begin() + static_cast<long>(i) + 2, arguments.end());

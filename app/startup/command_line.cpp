@@ -41,8 +41,8 @@ std::string qvUsage() {
   return text + "\n" + qvclExamples.text();
 }
 
-std::string qvVersionText(std::string_view programVersion) {
-  std::string text = "kolvocmd " + std::string(programVersion) + "\n";
+std::string qvVersionText(std::string_view program, std::string_view programVersion) {
+  std::string text = std::string(program) + " " + std::string(programVersion) + "\n";
   try {
     const char* engine = klib(kGetVersion)();
     Dl_info where{};

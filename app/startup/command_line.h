@@ -41,5 +41,5 @@ const QvCommandLineOption* qvFindOption(std::string_view argument);
 
 // The usage: a synopsis, every option of the table and two common examples.
 std::string qvUsage();
-// "kolvocmd <version>" and the engine's version and file, or why it could not be loaded.
-std::string qvVersionText(std::string_view programVersion);
+// "<program> <version>" and the engine's version and file, or why it could not be loaded.
+std::string qvVersionText(std::string_view program, std::string_view programVersion);

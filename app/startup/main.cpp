@@ -18,7 +18,7 @@ int main(int argc, char** argv) {
       return 0;
     }
     if (option && option->action == QvOptionAction::version) {
-      std::cout << qvVersionText(KOLVO_VERSION);
+      std::cout << qvVersionText("kolvocmd", KOLVO_VERSION);
       return 0;
     }
   }

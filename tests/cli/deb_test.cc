@@ -48,6 +48,7 @@ TEST(DebianPackage, ControlFieldsFilesAndTheUnpackedProgram) {
   std::string contents = folder.read("contents");
   for (std::string file : {std::string("./usr/bin/kolvocmd"), "./usr/" + std::string(KOLVO_INSTALL_ENGINEDIR) + "/kolvolib.so",
                            std::string("./usr/include/kolvolib.h"), std::string("./usr/share/man/man1/kolvocmd.1"),
+                           std::string("./usr/bin/kolvoserve"), std::string("./usr/share/man/man1/kolvoserve.1"),
                            std::string("./usr/share/man/man3/kolvolib.3")})
     EXPECT_NE(contents.find(" " + file + "\n"), std::string::npos) << file;
 

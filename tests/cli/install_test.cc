@@ -22,12 +22,14 @@ TEST(Install, PrefixHoldsTheLayoutAndTheProgramRunsFromIt) {
   ASSERT_EQ(std::system(install.c_str()), 0) << runner.folder().read("install.log");
 
   const std::string engine = std::string(KOLVO_INSTALL_ENGINEDIR) + "/kolvolib.so";
-  for (std::string file : {std::string(KOLVO_INSTALL_BINDIR) + "/kolvocmd", engine,
+  for (std::string file : {std::string(KOLVO_INSTALL_BINDIR) + "/kolvocmd",
+                           std::string(KOLVO_INSTALL_BINDIR) + "/kolvoserve", engine,
                            std::string(KOLVO_INSTALL_INCLUDEDIR) + "/kolvolib.h",
                            std::string(KOLVO_INSTALL_LIBDIR) + "/pkgconfig/kolvolib.pc",
                            std::string(KOLVO_INSTALL_LOCALEDIR) + "/de/LC_MESSAGES/kolvocmd.mo",
                            std::string(KOLVO_INSTALL_DATADIR) + "/bash-completion/completions/kolvocmd",
                            std::string(KOLVO_INSTALL_MANDIR) + "/man1/kolvocmd.1",
+                           std::string(KOLVO_INSTALL_MANDIR) + "/man1/kolvoserve.1",
                            std::string(KOLVO_INSTALL_MANDIR) + "/man3/kolvolib.3"})
     EXPECT_TRUE(fs::is_regular_file(prefix / file)) << file;
   // Nothing of the engine's internals is installed beside its header.

@@ -350,3 +350,16 @@ TEST_F(ReferralsCliTest, TheServerRefusesToRunAsRoot) {
 }
 
 }  // namespace
+
+TEST_F(ReferralsCliTest, TheServerTellsItsUsageAndTheVersionsOfItselfAndItsEngine) {
+  KolvocmdRun help = runner->run("", {"--help"}, KOLVOSERVE_PATH);
+  EXPECT_EQ(help.status, 0);
+  for (const char* option : {"--listen", "--max-connections", "--time-limit", "--idle-limit", "--set-password",
+                             "--version"})
+    EXPECT_NE(help.out.find(option), std::string::npos) << option;
+  KolvocmdRun version = runner->run("", {"--version"}, KOLVOSERVE_PATH);
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out.rfind("kolvoserve ", 0), 0u) << version.out;
+  EXPECT_NE(version.out.find("\nkolvolib "), std::string::npos) << version.out;
+  EXPECT_EQ(runner->run("", {"--bogus"}, KOLVOSERVE_PATH).status, 2);
+}

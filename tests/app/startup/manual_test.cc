@@ -27,6 +27,8 @@ TEST(Manual, EveryPageRendersWithoutWarningsAndHasItsSections) {
        {"NAME", "SYNOPSIS", "DESCRIPTION", "OPTIONS", "COMMANDS", "SEARCH LANGUAGE", "JSON RESULTS", "FILES",
         "ENVIRONMENT", "EXIT STATUS", "EXAMPLES", "SEE ALSO"}},
       {"kolvolib.3", {"NAME", "SYNOPSIS", "DESCRIPTION", "Conventions", "Callbacks", "Entry families", "EXAMPLE"}},
+      {"kolvoserve.1",
+       {"NAME", "SYNOPSIS", "DESCRIPTION", "OPTIONS", "FILES", "ENVIRONMENT", "EXIT STATUS", "EXAMPLES", "SEE ALSO"}},
   };
   kolvotest::TempDir folder;
   for (const Page& page : pages) {
