@@ -116,24 +116,38 @@ struct CMBoxAnalyzer::OpenEntry {
 };
 
 // The cache budget of one mailbox while it is read: a mailbox inside a mailbox (an
-// attachment read by this analyzer again) writes within the outer one's budget.
+// attachment read by this analyzer again) writes within the outer one's budget, and a
+// mailbox inside an archive within what the archive has left of its own.
 class CMBoxAnalyzer::MailboxScope {
  public:
   explicit MailboxScope(CMBoxAnalyzer& analyzer)
-      : analyzer(analyzer), outer(analyzer.budget), own(analyzer.entryCacheLimit, analyzer.mailboxCacheLimit) {
+      : analyzer(analyzer),
+        outer(analyzer.budget),
+        granted(grantFor(analyzer)),
+        own(analyzer.entryCacheLimit, granted) {
     if (!outer) analyzer.budget = &own;
     ++analyzer.nesting;
   }
   ~MailboxScope() {
     analyzer.budget = outer;
     --analyzer.nesting;
+    MemberAccount& account = analyzer.index->members;
+    if (!outer && !account.openContainers.empty()) account.containerBytes += granted - own.leftForContainer();
   }
   MailboxScope(const MailboxScope&) = delete;
   MailboxScope& operator=(const MailboxScope&) = delete;
 
  private:
+  static uint64_t grantFor(const CMBoxAnalyzer& analyzer) {
+    const MemberAccount& account = analyzer.index->members;
+    if (account.openContainers.empty()) return analyzer.mailboxCacheLimit;
+    uint64_t left = account.containerBound - std::min(account.containerBytes, account.containerBound);
+    return std::min(analyzer.mailboxCacheLimit, left);
+  }
+
   CMBoxAnalyzer& analyzer;
   CCacheBudget* outer;
+  uint64_t granted;
   CCacheBudget own;
 };
 

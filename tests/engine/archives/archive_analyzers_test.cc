@@ -15,6 +15,7 @@
 #include "engine/kolvolib/error_reporting.h"
 #include "include/kolvolib.h"
 #include "tests/engine/archives/archive_fixture.h"
+#include "tests/support/mailbox_writer.h"
 #include "tests/support/pdf_writer.h"
 
 namespace {
@@ -357,6 +358,30 @@ TEST_F(ArchiveTest, OneContainerStopsAtItsOwnBound) {
   EXPECT_EQ(wordsOf("next.zip/four.doc"), Words{"fourth"});
   EXPECT_EQ(errors.warnings(), (std::vector<std::string>{"ArchiveMemberCut|" + docs() + "/many.zip\tone.doc",
                                                          "ArchiveBytesBound|" + docs() + "/many.zip"}));
+}
+
+// The cache copies of a mailbox inside an archive are written within what the archive
+// has left of its bound, not within a bound of the mailbox's own.
+TEST_F(ArchiveTest, AMailboxInsideAnArchiveSharesTheArchivesBound) {
+  std::string body(1500, 'x');
+  kolvotest::MailboxWriter box;
+  box.add(kolvotest::mailFrom("Ann <ann@example.org>", "Mon, 5 Jan 2004 10:11:12 +0100", body + " alphaword"));
+  box.add(kolvotest::mailFrom("Bob <bob@example.org>", "Tue, 6 Jan 2004 10:11:12 +0100", body + " bravoword"));
+  // Room for the mailbox's own temporary copy and one message's cache copy, not two.
+  index->members.containerBound = box.text().size() + 2200;
+  kolvotest::writeZip(docs() + "/mail.zip", {ZipEntry{"box.mbox", box.text()}});
+  walk();
+  Words found;
+  size_t messages = 0;
+  for (const auto& [path, id] : entries()) {
+    if (path.rfind("mail.zip/box.mbox/", 0) != 0) continue;
+    ++messages;
+    for (const std::string& word : wordsOf(id)) found.insert(word);
+  }
+  EXPECT_EQ(messages, 2u);
+  EXPECT_TRUE(found.count("alphaword"));
+  EXPECT_FALSE(found.count("bravoword"));
+  EXPECT_LE(index->members.containerBytes, index->members.containerBound);
 }
 
 TEST_F(ArchiveTest, NestingStopsAtTheDepthBound) {

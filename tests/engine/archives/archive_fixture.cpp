@@ -35,7 +35,7 @@ void ArchiveFixture::registerAnalyzers() {
   const std::vector<std::pair<const char*, const char*>> patterns = {
       {"*.zip", "zip"}, {"*.tar", "tar"},     {"*.gz", "gzip"},       {"*.tgz", "gzip"},
       {"*.doc", "whole"}, {"*.bad", "raising"}, {"*.txt", "generic"}, {"*.html", "html"},
-      {"*.rtf", "rtf"},   {"*.pdf", "pdf"},
+      {"*.rtf", "rtf"},   {"*.pdf", "pdf"},       {"*.mbox", "mbox"},
   };
   index->setIncludeCount(static_cast<int>(patterns.size()));
   for (size_t i = 0; i < patterns.size(); ++i)
