@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/engine_build.h"
 #include "bench/table_bench_support.h"
 #include "engine/index/kolvo_index.h"
 #include "include/kolvolib.h"
@@ -130,20 +131,8 @@ RunResult buildInChild(const std::string& root, const std::string& at) {
     kSetWarningCallBack(onError);
     std::filesystem::create_directories(at + "cache");
     auto start = std::chrono::steady_clock::now();
-    CKolvoIndex* index = kCreateNewIndex(1, at.c_str());
-    for (int c = 'a'; c <= 'z'; ++c) kidxSetValidCharMask(index, c, 1);
-    kidxSetMaxPerFileRead(index, 100000000);
-    kidxSetTemporaryDirectory(index, (at + "cache").c_str());
-    kidxCreateAnalyzers(index);
-    const char* patterns[][2] = {{"*.gz", "gzip"}, {"*.tar", "tar"}, {"*.txt", "generic"}};
-    kidxSetIncludeCount(index, 3);
-    for (int i = 0; i < 3; ++i) kidxSetIncludePattern(index, i, patterns[i][0], patterns[i][1]);
-    kidxEmptyIndex(index);
-    kidxNewFileLinks(index);
-    kulong entry = kfsAddFile(kidxGetFiles(index), root.c_str());
-    kidxIndexDirectory(index, root.c_str(), entry);
-    kidxCompressLinks(index);
-    kidxStoreStorage(index, at.c_str());
+    CKolvoIndex* index = kolvobench::buildEngineIndex(root, at, {{"*.gz", "gzip"}, {"*.tar", "tar"}, {"*.txt", "generic"}},
+                                                      at + "cache");
     RunResult result;
     result.seconds = kolvobench::secondsSince(start);
     result.extractedPeakMiB = static_cast<double>(index->members.extractedPeak) / 1048576.0;

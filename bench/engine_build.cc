@@ -5,18 +5,21 @@
 
 namespace kolvobench {
 
-void configureEngineIndex(CKolvoIndex* index) {
+void configureEngineIndex(CKolvoIndex* index, const IncludePatterns& includes, const std::string& temporaryDirectory) {
   for (int c = 'a'; c <= 'z'; ++c) kidxSetValidCharMask(index, c, 1);
   for (int c = 'A'; c <= 'Z'; ++c) kidxSetValidCharMask(index, c, 1);
   kidxSetMaxPerFileRead(index, 100000000);
   kidxCreateAnalyzers(index);
-  kidxSetIncludeCount(index, 1);
-  kidxSetIncludePattern(index, 0, "*.txt", "generic");
+  kidxSetIncludeCount(index, static_cast<int>(includes.size()));
+  for (size_t i = 0; i < includes.size(); ++i)
+    kidxSetIncludePattern(index, static_cast<int>(i), includes[i].first.c_str(), includes[i].second.c_str());
+  if (!temporaryDirectory.empty()) kidxSetTemporaryDirectory(index, temporaryDirectory.c_str());
 }
 
-CKolvoIndex* buildEngineIndex(const std::string& root, const std::string& at) {
+CKolvoIndex* buildEngineIndex(const std::string& root, const std::string& at, const IncludePatterns& includes,
+                              const std::string& temporaryDirectory) {
   CKolvoIndex* index = kCreateNewIndex(1, at.c_str());
-  configureEngineIndex(index);
+  configureEngineIndex(index, includes, temporaryDirectory);
   kidxEmptyIndex(index);
   kidxNewFileLinks(index);
   kulong entry = kfsAddFile(kidxGetFiles(index), root.c_str());

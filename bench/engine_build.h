@@ -3,6 +3,8 @@
 #pragma once
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "bench/bench_tree.h"
 #include "bench/table_bench_support.h"
@@ -10,10 +12,17 @@
 
 namespace kolvobench {
 
-// Letters as word characters, whole files read, "*.txt" through the generic analyzer.
-void configureEngineIndex(CKolvoIndex* index);
+// Include patterns, each with the analyzer that reads what it matches.
+using IncludePatterns = std::vector<std::pair<std::string, std::string>>;
+inline const IncludePatterns textOnly{{"*.txt", "generic"}};
+
+// Letters as word characters, whole files read, the includes given, and members and
+// mail copies written below temporaryDirectory when one is named.
+void configureEngineIndex(CKolvoIndex* index, const IncludePatterns& includes = textOnly,
+                          const std::string& temporaryDirectory = "");
 // Builds an index of root in the folder at (which must exist) and stores it there.
-CKolvoIndex* buildEngineIndex(const std::string& root, const std::string& at);
+CKolvoIndex* buildEngineIndex(const std::string& root, const std::string& at, const IncludePatterns& includes = textOnly,
+                              const std::string& temporaryDirectory = "");
 
 // A generated tree in a scratch folder and its index, built and stored in "build/"
 // there and left open; engine errors and warnings are printed on stderr.

@@ -137,11 +137,7 @@ void BM_IndexMailbox(benchmark::State& state) {
     state.PauseTiming();
     for (const auto& file : fs::directory_iterator(cache)) fs::remove(file.path());
     CKolvoIndex* index = kCreateNewIndex(1, at.c_str());
-    kolvobench::configureEngineIndex(index);
-    kidxSetTemporaryDirectory(index, cache.c_str());
-    kidxSetIncludeCount(index, 2);
-    kidxSetIncludePattern(index, 0, "*.mbox", "mbox");
-    kidxSetIncludePattern(index, 1, "*.txt", "generic");
+    kolvobench::configureEngineIndex(index, {{"*.mbox", "mbox"}, {"*.txt", "generic"}}, cache);
     kidxEmptyIndex(index);
     kidxNewFileLinks(index);
     kulong folder = kfsAddFile(kidxGetFiles(index), root.c_str());
