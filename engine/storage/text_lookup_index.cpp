@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string>
 
+#include "engine/kolvolib/error_reporting.h"
 #include "engine/storage/short_text_hash.h"
 #include "engine/storage/table_hash.h"
 
@@ -32,27 +33,36 @@ TextLookupIndex::TextLookupIndex(size_t expected) {
   mask = capacity - 1;
 }
 
-TextLookupIndex::Slot& TextLookupIndex::insert(const Key& key, uint32_t word) {
+TextLookupIndex::Slot& TextLookupIndex::insert(const Key& key, uint32_t word, const TextOf& textOf) {
   // At most half full, so that probe runs stay short.
-  if ((live + 1) * 2 > slots.size()) grow();
+  if ((live + 1) * 2 > slots.size()) grow(textOf);
   size_t at = key.hash & mask;
   while (slots[at].word != 0) at = (at + 1) & mask;
   Slot& slot = slots[at];
   slot.word = word;
-  slot.hash = key.hash;
   std::memcpy(slot.head, key.head, headBytes);
   std::memset(slot.data, 0, dataBytes);
   ++live;
   return slot;
 }
 
-void TextLookupIndex::grow() {
+void TextLookupIndex::grow(const TextOf& textOf) {
   std::vector<Slot, HugePageAllocator<Slot>> old(slots.size() * 2, Slot{});
   old.swap(slots);
   mask = slots.size() - 1;
   for (const Slot& slot : old) {
     if (slot.word == 0) continue;
-    size_t at = slot.hash & mask;
+    // The slot keeps no hash: a whole text's comes from its head, a longer one's from
+    // the owner's text.
+    uint32_t hash;
+    if (slot.head[headBytes - 1] == 0) {
+      hash = shortTextHash(slot.head, strnlen(reinterpret_cast<const char*>(slot.head), headBytes));
+    } else {
+      const char* text = textOf(slot.word);
+      kolvoCheck(text != nullptr, "word accelerator");
+      hash = Key(text).hash;
+    }
+    size_t at = hash & mask;
     while (slots[at].word != 0) at = (at + 1) & mask;
     slots[at] = slot;
   }

@@ -2,11 +2,13 @@
 // random memory access instead of a bucket and an entry of the mapped file, lets
 // indexing fetch that memory ahead, and holds a copy of each entry's caller data that
 // the owning table may keep newer than the stored one until it writes them all back.
+// A slot is half a cache line, so that a build of half a million words holds 32 MiB.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <vector>
 
 #include "engine/storage/huge_page_allocator.h"
@@ -15,7 +17,7 @@ namespace kolvo {
 
 class TextLookupIndex {
  public:
-  static constexpr size_t headBytes = 40;
+  static constexpr size_t headBytes = 12;
   static constexpr size_t dataBytes = 16;
 
   // A text as the index compares it: ASCII letters in lower case (the table's notion of
@@ -33,15 +35,16 @@ class TextLookupIndex {
     bool whole() const { return length < headBytes; }
   };
 
-  // One cache line per text: for a text of fewer than headBytes bytes the slot found is
-  // all that a lookup, and indexing, reads.
-  struct alignas(64) Slot {
+  // For a text of fewer than headBytes bytes the slot found is all that a lookup, and
+  // indexing, reads. A text holds no NUL, so a head whose last byte is 0 is a whole text.
+  struct alignas(32) Slot {
     uint32_t word;  // 0: empty
-    uint32_t hash;
     unsigned char data[dataBytes];
     unsigned char head[headBytes];
   };
-  static_assert(sizeof(Slot) == 64);
+  static_assert(sizeof(Slot) == 32);
+  // The text of an entry, for the texts a slot's head does not hold whole.
+  using TextOf = std::function<const char*(uint32_t word)>;
 
   explicit TextLookupIndex(size_t expected);
 
@@ -51,16 +54,15 @@ class TextLookupIndex {
     for (size_t at = key.hash & mask;; at = (at + 1) & mask) {
       Slot& slot = slots[at];
       if (slot.word == 0) return nullptr;
-      if (slot.hash == key.hash && std::memcmp(slot.head, key.head, headBytes) == 0 &&
-          (key.whole() || sameText(slot.word)))
-        return &slot;
+      if (std::memcmp(slot.head, key.head, headBytes) == 0 && (key.whole() || sameText(slot.word))) return &slot;
     }
   }
   // Starts fetching the memory that find(key) reads first.
   void prefetch(const Key& key) const { __builtin_prefetch(&slots[key.hash & mask]); }
   // Adds a text the index does not hold, with zero data as a new entry has; the slot
-  // stays where it is until the next insert.
-  Slot& insert(const Key& key, uint32_t word);
+  // stays where it is until the next insert. textOf gives the texts of the slots to be
+  // moved when the index grows and their heads do not hold them whole.
+  Slot& insert(const Key& key, uint32_t word, const TextOf& textOf);
   template <typename Visit>
   void forEachSlot(Visit&& visit) const {
     for (const Slot& slot : slots)
@@ -69,7 +71,7 @@ class TextLookupIndex {
   size_t bytes() const { return slots.size() * sizeof(Slot); }
 
  private:
-  void grow();
+  void grow(const TextOf& textOf);
 
   std::vector<Slot, HugePageAllocator<Slot>> slots;
   size_t mask = 0;

@@ -66,7 +66,7 @@ CTextStorage::Entry CTextStorage::addEntry(const char* text) {
   uint32_t word = entry + prefixSize;
   std::memcpy(getWritablePointer(word, static_cast<uint32_t>(length + 1)), text, length + 1);
   addHash(text, word);
-  return Entry{word, fast ? &fast->insert(Key(text, length), word) : nullptr};
+  return Entry{word, fast ? &fast->insert(Key(text, length), word, textOfEntry()) : nullptr};
 }
 
 void CTextStorage::clearAll() {
@@ -89,11 +89,15 @@ CTextStorage::Entry CTextStorage::findEntry(const Key& key, const char* text) {
   if (kolvo::TextLookupIndex::Slot* slot = findSlot(key, text)) return Entry{slot->word, slot};
   if (partial)
     if (uint32_t word = lookupInChains(text)) {
-      kolvo::TextLookupIndex::Slot& slot = fast->insert(key, word);
+      kolvo::TextLookupIndex::Slot& slot = fast->insert(key, word, textOfEntry());
       if (copiesAhead) std::memcpy(slot.data, getPointer(word - prefixSize + 4, prefixSize - 4), prefixSize - 4);
       return Entry{word, &slot};
     }
   return Entry{0, nullptr};
+}
+
+kolvo::TextLookupIndex::TextOf CTextStorage::textOfEntry() const {
+  return [this](uint32_t word) { return getText(word); };
 }
 
 void CTextStorage::setData(const Entry& entry, const unsigned char* data) {
@@ -121,6 +125,13 @@ void CTextStorage::writeBackCopies() {
     pending[seen++ % ahead] = &slot;
   });
   for (size_t i = seen > ahead ? seen - ahead : 0; i < seen; ++i) writeBack(*pending[i % ahead]);
+  copiesAhead = false;
+}
+
+void CTextStorage::releaseAccelerator() {
+  if (writable()) writeBackCopies();
+  fast.reset();
+  partial = false;
   copiesAhead = false;
 }
 

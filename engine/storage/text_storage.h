@@ -95,6 +95,10 @@ class CTextStorage : public CFileMemory {
   }
   // Bytes of memory held by the accelerator (0 without one).
   size_t acceleratorBytes() const { return fast ? fast->bytes() : 0; }
+  // Writes the data copies back and frees the accelerator, for when indexing is over
+  // for a while (link compression reads every entry once): lookups walk the chains, and
+  // indexing that resumes builds an accelerator of the words it meets again.
+  void releaseAccelerator();
   // Empties the table, its chains and its accelerator.
   void clearAll() override;
   // Writes the data copies back before the table turns read-only.
@@ -108,6 +112,8 @@ class CTextStorage : public CFileMemory {
   uint32_t nextInChain(uint32_t word) const;
   // Rebuilds the chains under enough buckets for entries.
   void reHashFor(uint32_t entries);
+  // The accelerator's way to a slot's text when it grows.
+  kolvo::TextLookupIndex::TextOf textOfEntry() const;
   kolvo::TextLookupIndex::Slot* findSlot(const Key& key, const char* text) const;
   uint32_t lookupInChains(const char* text) const;
   // Writes every slot's data to its entry; from then on the entries hold the data.

@@ -289,17 +289,18 @@ TEST_F(TextStorageTest, TextLongerThanOneIncrementIsRefused) {
   EXPECT_EQ(small.addText("fits"), 20u);
 }
 
-// Texts of every length around the accelerator's 24-byte head, many sharing their
-// first 24 or more bytes, in mixed case: the accelerated table and the same table
-// reopened (which walks the stored chains) find the same entry for each, and neither
-// finds a text that was never added.
+// Texts of every length around the accelerator's 12-byte head, many sharing their
+// first 12 or more bytes, in mixed case, added through several growths of the
+// accelerator: the accelerated table and the same table reopened (which walks the
+// stored chains) find the same entry for each, and neither finds a text that was never
+// added.
 TEST_F(TextStorageTest, AcceleratedLookupsAnswerAsTheStoredChains) {
   std::mt19937 random(3);
   std::vector<std::string> texts;
   const std::string shared(30, 'q');
   for (int i = 0; i < 20000; ++i) {
-    std::string text = i % 3 == 0 ? shared.substr(0, 20 + i % 12) : std::string();
-    int length = 1 + static_cast<int>(random() % 40);
+    std::string text = i % 3 == 0 ? shared.substr(0, 8 + i % 12) : std::string();
+    int length = 1 + static_cast<int>(random() % 24);
     for (int j = 0; j < length; ++j) text += static_cast<char>('a' + random() % 26);
     texts.push_back(text);
   }
@@ -394,6 +395,45 @@ TEST_F(TextStorageTest, DataChangedThroughEntriesReachesEveryReaderAndTheFile) {
 }
 
 }  // namespace
+
+// Link compression frees a new table's accelerator when indexing ends: the data kept
+// in it reaches the entries, lookups go on through the chains, and indexing that
+// resumes finds and changes the same entries and adds new ones.
+TEST_F(TextStorageTest, ReleasedAcceleratorLeavesEveryAnswerAndIndexingResumes) {
+  auto words = newWordTable(64);
+  std::vector<uint32_t> numbers;
+  for (uint32_t i = 0; i < 3000; ++i) {
+    std::string text = "released" + std::to_string(i);
+    CTextStorage::Entry entry = words->addEntry(text.c_str());
+    unsigned char data[16] = {};
+    kolvo::storeU32(data, i + 1);
+    words->setData(entry, data);
+    numbers.push_back(entry.word);
+  }
+  words->releaseAccelerator();
+  EXPECT_EQ(words->acceleratorBytes(), 0u);
+  for (uint32_t i = 0; i < 3000; i += 7) {
+    std::string text = "RELEASED" + std::to_string(i);
+    ASSERT_EQ(words->lookup(text.c_str()), numbers[i]) << text;
+    ASSERT_EQ(kolvo::loadU32(words->getData(numbers[i])), i + 1) << text;
+  }
+  EXPECT_EQ(words->lookup("released3000"), 0u);
+  auto find = [&](const std::string& text) { return words->findEntry(CTextStorage::Key(text.c_str()), text.c_str()); };
+  CTextStorage::Entry again = find("released42");
+  ASSERT_EQ(again.word, numbers[42]);
+  EXPECT_EQ(kolvo::loadU32(words->dataOf(again)), 43u);
+  unsigned char data[16] = {};
+  kolvo::storeU32(data, 500);
+  words->setData(again, data);
+  EXPECT_EQ(find("absent").word, 0u);
+  CTextStorage::Entry added = words->addEntry("added");
+  EXPECT_EQ(find("ADDED").word, added.word);
+  words->disableWrite();
+  EXPECT_EQ(kolvo::loadU32(words->getData(numbers[42])), 500u);
+  EXPECT_EQ(kolvo::loadU32(words->getData(numbers[41])), 42u);
+  EXPECT_EQ(words->lookup("added"), added.word);
+  EXPECT_EQ(words->getEntryCount(), 3001u);
+}
 
 // An update indexes into an opened table: the words it meets are kept in an accelerator
 // of their own, which must answer as the chains do for words met before, words never
