@@ -188,4 +188,6 @@ class CKolvoIndex {
   uint32_t passWordLimit = 0;
   // Folders deeper than this below a root are not entered (a warning names them).
   int maxWalkDepth = kolvo::limits::walkDepth;
+  // The link fill writes the links table a window of about this many bytes at a time.
+  uint32_t linkFillWindow = kolvo::limits::linkFillWindowBytes;
 };

@@ -92,6 +92,12 @@ class TempLinkReader {
 
 constexpr size_t runLength = 4096;
 
+// The words from firstWord on, up to the next window's, own the links table from start on.
+struct FillWindow {
+  uint32_t firstWord;
+  uint32_t start;
+};
+
 }  // namespace
 
 void CKolvoIndex::newFileLinks() {
@@ -107,6 +113,9 @@ void CKolvoIndex::newFileLinks() {
 
 void CKolvoIndex::compressLinks() {
   kolvo::kolvoCheck(words && fileLinks && wordLinks, "link compression without its tables");
+  // Compression reads every word's data once; the words are not looked up again in
+  // this pass, so the accelerator's memory goes before the links table's comes.
+  words->releaseAccelerator();
   const uint32_t r = fileLinks->recordSize();
   // The most records a block may hold besides its terminator, within one allocation.
   const uint32_t perBlock = (fileLinks->increment() - 4) / r - 1;
@@ -135,6 +144,9 @@ void CKolvoIndex::compressLinks() {
   // Sizing pass: reserve every block at its final size.
   std::unordered_map<uint32_t, std::vector<Block>> splitWords;
   std::vector<uint32_t> filled;  // the words of one block each, in table order
+  // Blocks are reserved in table order, so a run of words owns a run of the table: the
+  // fill pass writes one such window at a time and lets go of it when it is done.
+  std::vector<FillWindow> windows{FillWindow{0, fileLinks->used()}};
   uint32_t step = wordsIndexed * 5 / 100;
   uint32_t counter = step + 1;
   int percent = -5;
@@ -151,6 +163,8 @@ void CKolvoIndex::compressLinks() {
     cursor.head = previous;
     uint32_t n = word >= passWordLimit ? WordData::pendingLinks(data) : cursor.olderLinks;
     if (n == 0) continue;
+    if (fileLinks->used() - windows.back().start >= linkFillWindow)
+      windows.push_back(FillWindow{word, fileLinks->used()});
     if (n <= perBlock) {
       uint32_t tail = fileLinks->getSpace((n + 1) * r + 4) + (n + 1) * r;
       if (previous) fileLinks->setNextList(tail, previous);
@@ -174,47 +188,63 @@ void CKolvoIndex::compressLinks() {
   // Fill pass: each record goes just below the ones already written. The links are
   // read in order but their words and blocks lie anywhere: each word's data is fetched
   // some links ahead and its block's next record a few links ahead, so that the misses
-  // overlap instead of coming one after another.
+  // overlap instead of coming one after another. The temporary table is read once for
+  // each window, and only the links of the window's words are written.
   constexpr size_t cursorAhead = 16, blockAhead = 8;
-  TempLinkReader reader(*wordLinks);
+  std::vector<TempLink> inWindow;
+  inWindow.reserve(runLength);
   uint32_t reportAt = 0;
-  uint32_t released = 0;
   counter = 0;
-  while (reader.read(run, runLength)) {
-    for (size_t i = 0; i < run.size() && i < cursorAhead; ++i) __builtin_prefetch(&cursors[run[i].word / 16 % cursors.size()]);
-    for (size_t i = 0; i < run.size(); ++i) {
-      if (i + cursorAhead < run.size()) __builtin_prefetch(&cursors[run[i + cursorAhead].word / 16 % cursors.size()]);
-      if (i + blockAhead < run.size())
-        fileLinks->prefetch(cursors[run[i + blockAhead].word / 16 % cursors.size()].head - r, true);
-      const TempLink& link = run[i];
-      if (link.startsGroup && ++counter >= reportAt && statusLevel != 0) {
-        kolvo::setStatus("CompLinksFmt", std::to_string(reportAt) + "\t" + std::to_string(reportAt + 50000));
-        reportAt += 50000;
-      }
-      ++counter;
-      WordCursor& cursor = cursorOf(link.word);
-      // The link of the word's current file stays in its data block.
-      if (cursor.currentFile == link.file) continue;
-      if (!splitWords.empty()) {
-        auto split = splitWords.find(link.word);
-        if (split != splitWords.end()) {
-          std::vector<Block>& blocks = split->second;
-          size_t at = 0;
-          while (at < blocks.size() && blocks[at].cursor == blocks[at].start) ++at;
-          kolvo::kolvoCheck(at < blocks.size(), "more links than the blocks were sized for");
-          blocks[at].cursor -= r;
-          fileLinks->addFile(blocks[at].cursor, link.file, link.rank);
-          continue;
+  for (size_t w = 0; w < windows.size(); ++w) {
+    const uint32_t firstWord = windows[w].firstWord;
+    const uint32_t endWord = w + 1 < windows.size() ? windows[w + 1].firstWord : UINT32_MAX;
+    TempLinkReader reader(*wordLinks);
+    uint32_t released = 0;
+    while (reader.read(run, runLength)) {
+      inWindow.clear();
+      for (const TempLink& link : run)
+        if (link.word >= firstWord && link.word < endWord) inWindow.push_back(link);
+      const std::vector<TempLink>& links = inWindow;
+      for (size_t i = 0; i < links.size() && i < cursorAhead; ++i)
+        __builtin_prefetch(&cursors[links[i].word / 16 % cursors.size()]);
+      for (size_t i = 0; i < links.size(); ++i) {
+        if (i + cursorAhead < links.size())
+          __builtin_prefetch(&cursors[links[i + cursorAhead].word / 16 % cursors.size()]);
+        if (i + blockAhead < links.size())
+          fileLinks->prefetch(cursors[links[i + blockAhead].word / 16 % cursors.size()].head - r, true);
+        const TempLink& link = links[i];
+        if (link.startsGroup && ++counter >= reportAt && statusLevel != 0) {
+          kolvo::setStatus("CompLinksFmt", std::to_string(reportAt) + "\t" + std::to_string(reportAt + 50000));
+          reportAt += 50000;
         }
+        ++counter;
+        WordCursor& cursor = cursorOf(link.word);
+        // The link of the word's current file stays in its data block.
+        if (cursor.currentFile == link.file) continue;
+        if (!splitWords.empty()) {
+          auto split = splitWords.find(link.word);
+          if (split != splitWords.end()) {
+            std::vector<Block>& blocks = split->second;
+            size_t at = 0;
+            while (at < blocks.size() && blocks[at].cursor == blocks[at].start) ++at;
+            kolvo::kolvoCheck(at < blocks.size(), "more links than the blocks were sized for");
+            blocks[at].cursor -= r;
+            fileLinks->addFile(blocks[at].cursor, link.file, link.rank);
+            continue;
+          }
+        }
+        kolvo::kolvoCheck(cursor.head >= r, "link block overflow");
+        cursor.head -= r;
+        fileLinks->addFile(cursor.head, link.file, link.rank);
       }
-      kolvo::kolvoCheck(cursor.head >= r, "link block overflow");
-      cursor.head -= r;
-      fileLinks->addFile(cursor.head, link.file, link.rank);
+      if (reader.position() - released > (8u << 20)) {
+        wordLinks->releasePagesBelow(reader.position());  // read once, front to back
+        released = reader.position();
+      }
     }
-    if (reader.position() - released > (8u << 20)) {
-      wordLinks->releasePagesBelow(reader.position());  // read once, front to back
-      released = reader.position();
-    }
+    // The window is written whole: nothing of it is touched again but the chaining of
+    // split words' blocks below.
+    if (w + 1 < windows.size()) fileLinks->releasePagesBelow(windows[w + 1].start);
   }
   // Each word filled takes its new head back, in table order.
   for (uint32_t word : filled) WordData::setChainHead(words->getWritableData(word), cursors[word / 16].head);

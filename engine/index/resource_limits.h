@@ -41,6 +41,12 @@ inline constexpr size_t entityNameBytes = 31;
 // The check of phrases and near words reads candidate files on at most this many threads.
 inline constexpr unsigned contentsCheckThreads = 4;
 
+// Memory of a build. The link fill writes records all over the links table: it fills
+// the table a window of about this many bytes at a time (reading the temporary links
+// once per window) and lets go of each window's pages when it is done, so that they
+// stay in the page cache, not in the process.
+inline constexpr uint32_t linkFillWindowBytes = 32 * MiB;
+
 // A file with more parents than this (folders and archives) has a damaged chain.
 inline constexpr int fileAncestors = 99;
 

@@ -179,6 +179,61 @@ TEST_F(LinkCompressionTest, WordsReadBackTheSameAcrossABuildAndThreeUpdates) {
   for (int pass = 1; pass < 4; ++pass) EXPECT_LT(linksSize[pass] * 5, linksSize[0]) << pass;
 }
 
+// The fill writes the links table a window at a time; however small the windows, the
+// tables come out byte for byte as one window writes them, over a build with a word
+// split over several blocks and an update pass that chains new blocks to old ones.
+TEST_F(LinkCompressionTest, AFillInSmallWindowsWritesTheSameTablesAsOneWindow) {
+  struct Tables {
+    std::vector<unsigned char> links;
+    std::vector<std::vector<unsigned char>> wordData;
+  };
+  auto run = [](const std::string& at, uint32_t window) {
+    auto index = std::make_unique<CKolvoIndex>(true, at);
+    index->linkFillWindow = window;
+    index->emptyIndex();
+    index->newFileLinks();
+    std::mt19937 random(5);
+    std::vector<Tables> passes;
+    uint32_t file = 1;
+    for (int pass = 0; pass < 2; ++pass) {
+      if (pass == 1) {
+        index->wordLinks = new CWordLinks(at + "temp", 65535, 1048575, true);
+        index->passWordLimit = index->words->used();
+      }
+      for (int f = 0; f < (pass == 0 ? 250000 : 5000); ++f, ++file) {
+        index->indexWord("everywhere", file);
+        if (f % 500 != 0) continue;
+        for (int k = 0; k < 30; ++k) {
+          std::string word = "w" + std::to_string((random() % 100) * (random() % 100) / 100 + pass * 20);
+          index->indexWord(word.c_str(), file);
+        }
+      }
+      index->compressLinks();
+      Tables tables;
+      const unsigned char* bytes = index->fileLinks->getPointer(0, index->fileLinks->used());
+      tables.links.assign(bytes, bytes + index->fileLinks->used());
+      for (uint32_t word = index->words->getFirst(); word; word = index->words->getNext(word)) {
+        const unsigned char* data = index->words->getData(word);
+        tables.wordData.emplace_back(data, data + 16);
+      }
+      passes.push_back(tables);
+    }
+    return passes;
+  };
+  TempDir whole, windowed;
+  std::vector<Tables> expected = run(whole.slashed(), kolvo::limits::linkFillWindowBytes);
+  ASSERT_TRUE(errors.errors().empty()) << errors.errors()[0];
+  for (uint32_t window : {1u, 600u, 100000u}) {
+    SCOPED_TRACE(window);
+    std::vector<Tables> got = run(windowed.slashed(), window);
+    ASSERT_TRUE(errors.errors().empty()) << errors.errors()[0];
+    for (size_t pass = 0; pass < expected.size(); ++pass) {
+      EXPECT_TRUE(got[pass].links == expected[pass].links) << "pass " << pass;
+      EXPECT_TRUE(got[pass].wordData == expected[pass].wordData) << "pass " << pass;
+    }
+  }
+}
+
 TEST_F(LinkCompressionTest, ReportsProgressOnlyWithAStatusLevel) {
   start(true);
   kSetStatusCallBack(logStatus);
