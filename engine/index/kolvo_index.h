@@ -119,6 +119,9 @@ class CKolvoIndex {
   // A build's walk reads and splits files on a second thread while this one fills the
   // tables; off, it does both in turn.
   bool walkReadsAhead = true;
+  // Link compression takes a pass in windows of this many bytes of its temporary table
+  // when it has more (see compressLinks); smaller only in tests.
+  uint32_t linkFillWindow = kolvo::limits::linkFillWindowBytes;
   std::string temporaryDirectory;
   // Carries an unfinished word or markup fragment from one chunk to the next.
   std::string pendingText;

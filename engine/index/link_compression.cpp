@@ -4,6 +4,7 @@
 // so an update costs as much as it changed, and a word with more links than one block
 // can hold gets several blocks, chained like the blocks of successive passes.
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <unordered_map>
@@ -111,118 +112,157 @@ void CKolvoIndex::compressLinks() {
   // The most records a block may hold besides its terminator, within one allocation.
   const uint32_t perBlock = (fileLinks->increment() - 4) / r - 1;
 
-  // What the passes need of each word (its current file, its next record, and for a
-  // word older than this pass its links in this pass) is kept in memory at number / 16
-  // (entries lie at least 21 bytes apart): a link's cursor is found from the link alone,
-  // so it can be fetched well ahead.
+  // What the passes need of each word (its current file, its next record, and its links
+  // in this pass or window when they are counted from the temporary table) is kept in
+  // memory at number / 16 (entries lie at least 21 bytes apart): a link's cursor is found
+  // from the link alone, so it can be fetched well ahead.
   std::vector<WordCursor, kolvo::HugePageAllocator<WordCursor>> cursors(words->used() / 16 + 1, WordCursor{0, 0, 0});
   auto cursorOf = [&](uint32_t word) -> WordCursor& {
     kolvo::kolvoCheck(words->isEntry(word), "temporary link to no word");
     return cursors[word / 16];
   };
 
+  // The fill writes each word's block wherever it lies, so the whole of what it fills
+  // stays resident. A large pass is therefore taken in windows of the temporary table,
+  // each with blocks of its own chained in front of the window's before, and each
+  // window's part of the links table is let go once it is written: the memory of a
+  // build no longer grows with its links. Each window counts its links itself first.
+  const uint32_t windowBytes = std::max(linkFillWindow, r);
+  const bool windowed = wordLinks->used() > windowBytes;
+
   // Words older than this pass have links of earlier passes in pendingLinks: count what
   // this pass handed over from the temporary table itself.
   std::vector<TempLink> run;
   run.reserve(runLength);
-  if (words->getFirst() != 0 && words->getFirst() < passWordLimit) {
+  if (!windowed && words->getFirst() != 0 && words->getFirst() < passWordLimit) {
     TempLinkReader older(*wordLinks);
     while (older.read(run, runLength))
       for (const TempLink& link : run)
         if (link.word < passWordLimit) ++cursorOf(link.word).olderLinks;
   }
 
-  // Sizing pass: reserve every block at its final size.
-  std::unordered_map<uint32_t, std::vector<Block>> splitWords;
-  std::vector<uint32_t> filled;  // the words of one block each, in table order
-  uint32_t step = wordsIndexed * 5 / 100;
-  uint32_t counter = step + 1;
-  int percent = -5;
-  for (uint32_t word = words->getFirst(); word; word = words->getNext(word)) {
-    if (++counter > step && statusLevel != 0) {
-      percent += 5;
-      kolvo::setStatus("CountingCompress", std::to_string(percent));
-      counter = 0;
-    }
-    const unsigned char* data = words->getData(word);
-    uint32_t previous = WordData::chainHead(data);
-    WordCursor& cursor = cursors[word / 16];
-    cursor.currentFile = WordData::currentFile(data);
-    cursor.head = previous;
-    uint32_t n = word >= passWordLimit ? WordData::pendingLinks(data) : cursor.olderLinks;
-    if (n == 0) continue;
-    if (n <= perBlock) {
-      uint32_t tail = fileLinks->getSpace((n + 1) * r + 4) + (n + 1) * r;
-      if (previous) fileLinks->setNextList(tail, previous);
-      cursor.head = tail - r;
-      filled.push_back(word);
-      continue;
-    }
-    // Too many for one block: the first block filled is chained to the older ones, and
-    // the next-block words are set once the fill pass knows where each block begins.
-    std::vector<Block>& blocks = splitWords[word];
-    for (uint32_t left = n; left > 0;) {
-      uint32_t count = std::min(left, perBlock);
-      uint32_t start = fileLinks->getSpace((count + 1) * r + 4);
-      uint32_t tail = start + (count + 1) * r;
-      blocks.push_back(Block{start, tail, tail - r});
-      left -= count;
-    }
-    if (previous) fileLinks->setNextList(blocks.front().tail, previous);
-  }
-
-  // Fill pass: each record goes just below the ones already written. The links are
-  // read in order but their words and blocks lie anywhere: each word's data is fetched
-  // some links ahead and its block's next record a few links ahead, so that the misses
-  // overlap instead of coming one after another.
-  constexpr size_t cursorAhead = 16, blockAhead = 8;
   TempLinkReader reader(*wordLinks);
   uint32_t reportAt = 0;
   uint32_t released = 0;
-  counter = 0;
-  while (reader.read(run, runLength)) {
-    for (size_t i = 0; i < run.size() && i < cursorAhead; ++i) __builtin_prefetch(&cursors[run[i].word / 16 % cursors.size()]);
-    for (size_t i = 0; i < run.size(); ++i) {
-      if (i + cursorAhead < run.size()) __builtin_prefetch(&cursors[run[i + cursorAhead].word / 16 % cursors.size()]);
-      if (i + blockAhead < run.size())
-        fileLinks->prefetch(cursors[run[i + blockAhead].word / 16 % cursors.size()].head - r, true);
-      const TempLink& link = run[i];
-      if (link.startsGroup && ++counter >= reportAt && statusLevel != 0) {
-        kolvo::setStatus("CompLinksFmt", std::to_string(reportAt) + "\t" + std::to_string(reportAt + 50000));
-        reportAt += 50000;
-      }
-      ++counter;
-      WordCursor& cursor = cursorOf(link.word);
-      // The link of the word's current file stays in its data block.
-      if (cursor.currentFile == link.file) continue;
-      if (!splitWords.empty()) {
-        auto split = splitWords.find(link.word);
-        if (split != splitWords.end()) {
-          std::vector<Block>& blocks = split->second;
-          size_t at = 0;
-          while (at < blocks.size() && blocks[at].cursor == blocks[at].start) ++at;
-          kolvo::kolvoCheck(at < blocks.size(), "more links than the blocks were sized for");
-          blocks[at].cursor -= r;
-          fileLinks->addFile(blocks[at].cursor, link.file, link.rank);
-          continue;
+  uint32_t linksCounter = 0;
+  for (bool firstWindow = true;; firstWindow = false) {
+    size_t windowLinks = SIZE_MAX;
+    if (windowed) {
+      // The links up to windowBytes further on; the pages read are let go as for the
+      // fill, which takes them again from the page cache.
+      TempLinkReader counting = reader;
+      const uint64_t windowEnd = uint64_t{reader.position()} + windowBytes;
+      size_t counted = 0;
+      uint32_t countReleased = counting.position();
+      for (;;) {
+        uint64_t left = windowEnd > counting.position() ? windowEnd - counting.position() : 0;
+        if (left == 0 || !counting.read(run, std::clamp<uint64_t>(left / r, 1, runLength))) break;
+        for (const TempLink& link : run) ++cursorOf(link.word).olderLinks;
+        counted += run.size();
+        if (counting.position() - countReleased > (8u << 20)) {
+          wordLinks->releasePagesBelow(counting.position());
+          countReleased = counting.position();
         }
       }
-      kolvo::kolvoCheck(cursor.head >= r, "link block overflow");
-      cursor.head -= r;
-      fileLinks->addFile(cursor.head, link.file, link.rank);
+      if (counted == 0) break;
+      windowLinks = counted;
     }
-    if (reader.position() - released > (8u << 20)) {
-      wordLinks->releasePagesBelow(reader.position());  // read once, front to back
-      released = reader.position();
+
+    // Sizing pass: reserve every block at its final size.
+    std::unordered_map<uint32_t, std::vector<Block>> splitWords;
+    std::vector<uint32_t> filled;  // the words of one block each, in table order
+    uint32_t step = wordsIndexed * 5 / 100;
+    uint32_t counter = step + 1;
+    int percent = -5;
+    for (uint32_t word = words->getFirst(); word; word = words->getNext(word)) {
+      if (++counter > step && statusLevel != 0 && firstWindow) {
+        percent += 5;
+        kolvo::setStatus("CountingCompress", std::to_string(percent));
+        counter = 0;
+      }
+      const unsigned char* data = words->getData(word);
+      uint32_t previous = WordData::chainHead(data);
+      WordCursor& cursor = cursors[word / 16];
+      cursor.currentFile = WordData::currentFile(data);
+      cursor.head = previous;
+      uint32_t n = windowed || word < passWordLimit ? cursor.olderLinks : WordData::pendingLinks(data);
+      cursor.olderLinks = 0;
+      if (n == 0) continue;
+      if (n <= perBlock) {
+        uint32_t tail = fileLinks->getSpace((n + 1) * r + 4) + (n + 1) * r;
+        if (previous) fileLinks->setNextList(tail, previous);
+        cursor.head = tail - r;
+        filled.push_back(word);
+        continue;
+      }
+      // Too many for one block: the first block filled is chained to the older ones, and
+      // the next-block words are set once the fill pass knows where each block begins.
+      std::vector<Block>& blocks = splitWords[word];
+      for (uint32_t left = n; left > 0;) {
+        uint32_t count = std::min(left, perBlock);
+        uint32_t start = fileLinks->getSpace((count + 1) * r + 4);
+        uint32_t tail = start + (count + 1) * r;
+        blocks.push_back(Block{start, tail, tail - r});
+        left -= count;
+      }
+      if (previous) fileLinks->setNextList(blocks.front().tail, previous);
     }
-  }
-  // Each word filled takes its new head back, in table order.
-  for (uint32_t word : filled) WordData::setChainHead(words->getWritableData(word), cursors[word / 16].head);
-  // Chain the blocks of split words, newest last: each points at where the block
-  // before it begins to be read.
-  for (auto& [word, blocks] : splitWords) {
-    for (size_t i = 1; i < blocks.size(); ++i) fileLinks->setNextList(blocks[i].tail, blocks[i - 1].cursor);
-    WordData::setChainHead(words->getWritableData(word), blocks.back().cursor);
+
+    // Fill pass: each record goes just below the ones already written. The links are
+    // read in order but their words and blocks lie anywhere: each word's data is fetched
+    // some links ahead and its block's next record a few links ahead, so that the misses
+    // overlap instead of coming one after another.
+    constexpr size_t cursorAhead = 16, blockAhead = 8;
+    size_t taken = 0;
+    while (taken < windowLinks && reader.read(run, std::min(runLength, windowLinks - taken))) {
+      taken += run.size();
+      for (size_t i = 0; i < run.size() && i < cursorAhead; ++i)
+        __builtin_prefetch(&cursors[run[i].word / 16 % cursors.size()]);
+      for (size_t i = 0; i < run.size(); ++i) {
+        if (i + cursorAhead < run.size()) __builtin_prefetch(&cursors[run[i + cursorAhead].word / 16 % cursors.size()]);
+        if (i + blockAhead < run.size())
+          fileLinks->prefetch(cursors[run[i + blockAhead].word / 16 % cursors.size()].head - r, true);
+        const TempLink& link = run[i];
+        if (link.startsGroup && ++linksCounter >= reportAt && statusLevel != 0) {
+          kolvo::setStatus("CompLinksFmt", std::to_string(reportAt) + "\t" + std::to_string(reportAt + 50000));
+          reportAt += 50000;
+        }
+        ++linksCounter;
+        WordCursor& cursor = cursorOf(link.word);
+        // The link of the word's current file stays in its data block.
+        if (cursor.currentFile == link.file) continue;
+        if (!splitWords.empty()) {
+          auto split = splitWords.find(link.word);
+          if (split != splitWords.end()) {
+            std::vector<Block>& blocks = split->second;
+            size_t at = 0;
+            while (at < blocks.size() && blocks[at].cursor == blocks[at].start) ++at;
+            kolvo::kolvoCheck(at < blocks.size(), "more links than the blocks were sized for");
+            blocks[at].cursor -= r;
+            fileLinks->addFile(blocks[at].cursor, link.file, link.rank);
+            continue;
+          }
+        }
+        kolvo::kolvoCheck(cursor.head >= r, "link block overflow");
+        cursor.head -= r;
+        fileLinks->addFile(cursor.head, link.file, link.rank);
+      }
+      if (reader.position() - released > (8u << 20)) {
+        wordLinks->releasePagesBelow(reader.position());  // read once, front to back
+        released = reader.position();
+      }
+    }
+    // Each word filled takes its new head back, in table order.
+    for (uint32_t word : filled) WordData::setChainHead(words->getWritableData(word), cursors[word / 16].head);
+    // Chain the blocks of split words, newest last: each points at where the block
+    // before it begins to be read.
+    for (auto& [word, blocks] : splitWords) {
+      for (size_t i = 1; i < blocks.size(); ++i) fileLinks->setNextList(blocks[i].tail, blocks[i - 1].cursor);
+      WordData::setChainHead(words->getWritableData(word), blocks.back().cursor);
+    }
+    if (!windowed) break;
+    // What this window wrote is not touched again by the build.
+    fileLinks->releasePagesBelow(fileLinks->used());
   }
 
   delete wordLinks;

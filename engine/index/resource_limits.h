@@ -41,6 +41,11 @@ inline constexpr size_t entityNameBytes = 31;
 // The check of phrases and near words reads candidate files on at most this many threads.
 inline constexpr unsigned contentsCheckThreads = 4;
 
+// Link compression takes a pass whose temporary link table is larger than this in
+// windows of this many bytes of it, letting each window's links go once written, so
+// that the memory of a large build does not grow with its links.
+inline constexpr uint32_t linkFillWindowBytes = 160 * MiB;
+
 // A file with more parents than this (folders and archives) has a damaged chain.
 inline constexpr int fileAncestors = 99;
 
