@@ -98,14 +98,6 @@ Options parseOptions(int argc, char** argv) {
   return options;
 }
 
-std::uint64_t folderBytes(const fs::path& folder) {
-  std::uint64_t total = 0;
-  std::error_code ignored;
-  for (auto& entry : fs::recursive_directory_iterator(folder, ignored))
-    if (entry.is_regular_file()) total += entry.file_size();
-  return total;
-}
-
 std::string lastLine(const std::string& text) {
   std::string trimmed = text.substr(0, text.find_last_not_of("\n") + 1);
   return trimmed.substr(trimmed.rfind('\n') == std::string::npos ? 0 : trimmed.rfind('\n') + 1);
@@ -180,14 +172,6 @@ void runQueries(kolvobench::KolvocmdSession& session, const kolvobench::BenchTre
   }
 }
 
-// The engine stores time stamps in whole seconds and re-indexes only files newer than
-// the last build, so changes must fall in a later second than the build's end.
-void waitForNextSecond() {
-  auto now = std::chrono::system_clock::now();
-  auto next = std::chrono::floor<std::chrono::seconds>(now) + std::chrono::seconds(2);
-  std::this_thread::sleep_until(next);
-}
-
 int benchmark(const Options& options) {
   kolvobench::ScratchDir scratch;
   if (scratch.slashed() == "/") throw std::runtime_error("cannot make a temporary folder");
@@ -214,7 +198,7 @@ int benchmark(const Options& options) {
   kolvobench::KolvocmdSession::Answer built = session.run("build");
   expectCompleted(built, "build");
   double buildPeak = session.peakResidentMiB();
-  std::uint64_t indexBytes = folderBytes(kolvoDirectory + "/indexes");
+  std::uint64_t indexBytes = kolvobench::folderBytes(kolvoDirectory + "/indexes");
   std::printf("build: %.2f s, %.1f MB/s, %.0f files/s; kolvocmd says \"%s\"\n", built.seconds,
               tree.textBytes() / 1e6 / built.seconds, tree.fileCount() / built.seconds, lastLine(built.text).c_str());
   std::printf("build: peak RSS of kolvocmd %.0f MiB (text %.0f MiB); index %.1f MB, %.1f%% of the text\n", buildPeak,
@@ -230,7 +214,7 @@ int benchmark(const Options& options) {
     fs::remove_all(at);
   }
 
-  waitForNextSecond();
+  kolvobench::waitForNextSecond();
   tree.change();
   kolvobench::KolvocmdSession::Answer updated = session.run("update");
   expectCompleted(updated, "update");
@@ -251,7 +235,7 @@ int benchmark(const Options& options) {
   double copySeconds = kolvobench::secondsSince(copyStart);
   double copyShare = 100.0 * copySeconds / updated.seconds;
   std::printf("update: copying the previous build (%.1f MB) takes %.2f s, %.1f%% of the update (target < 20%%: %s)\n",
-              static_cast<double>(folderBytes(probe)) / 1e6, copySeconds, copyShare, copyShare < 20 ? "met" : "MISSED");
+              static_cast<double>(kolvobench::folderBytes(probe)) / 1e6, copySeconds, copyShare, copyShare < 20 ? "met" : "MISSED");
   fs::remove_all(probe);
 
   runQueries(session, tree, options.repeat);

@@ -30,9 +30,10 @@ kbool logStatus(const char* code, const char* detail, int) {
 
 class LinkCompressionTest : public ::testing::Test {
  protected:
-  void start(bool ranking) {
+  void start(bool ranking, uint32_t window = kolvo::limits::linkFillWindowBytes) {
     index = std::make_unique<CKolvoIndex>(true, dir.slashed());
     index->useRanking = ranking;
+    index->linkFillWindow = window;
     index->emptyIndex();
     index->newFileLinks();
   }
@@ -109,8 +110,11 @@ TEST_F(LinkCompressionTest, UpdateAddsASecondBlockSizedByItsOwnLinks) {
 }
 
 TEST_F(LinkCompressionTest, AWordInMoreFilesThanOneBlockHoldsIsSplitAndReadsWhole) {
-  for (bool ranking : {true, false}) {
-    start(ranking);
+  // Also when the pass is filled in windows, each larger than a block.
+  for (auto [ranking, window] : {std::pair{true, kolvo::limits::linkFillWindowBytes}, std::pair{false, 1u << 20},
+                                 std::pair{true, 3u << 20}}) {
+    SCOPED_TRACE(window);
+    start(ranking, window);
     constexpr uint32_t fileCount = 300000;
     std::vector<uint32_t> numbers;
     for (uint32_t i = 0; i < fileCount; ++i) {
@@ -134,10 +138,15 @@ TEST_F(LinkCompressionTest, AWordInMoreFilesThanOneBlockHoldsIsSplitAndReadsWhol
   }
 }
 
-TEST_F(LinkCompressionTest, WordsReadBackTheSameAcrossABuildAndThreeUpdates) {
+class LinkWindowTest : public LinkCompressionTest, public ::testing::WithParamInterface<uint32_t> {};
+
+// Filled whole, in windows of a few hundred links, and in windows of a single link.
+INSTANTIATE_TEST_SUITE_P(Windows, LinkWindowTest, ::testing::Values(kolvo::limits::linkFillWindowBytes, 2000u, 5u));
+
+TEST_P(LinkWindowTest, WordsReadBackTheSameAcrossABuildAndThreeUpdates) {
   // A model of what each word must read: its current file, then every finished link
   // newest first, leaving out links to the file that is current at compression time.
-  start(true);
+  start(true, GetParam());
   std::mt19937 random(11);
   std::vector<std::string> vocabulary;
   for (int i = 0; i < 300; ++i) vocabulary.push_back("w" + std::to_string(i));
