@@ -33,7 +33,9 @@ enum : unsigned char {
   boundary = 1,   // whitespace or a delimiter: it ends a token
   blank = 2,      // inside a string: separates words
   dropped = 4,    // inside a string: a control byte or one from 127 to 159, left out
-  stringMark = 8  // inside a literal string: a backslash or a parenthesis, which need thought
+  stringMark = 8,  // inside a literal string: a backslash or a parenthesis, which need thought
+  // inside a literal string: any byte not written as it is
+  stringStop = blank | dropped | stringMark
 };
 
 constexpr std::array<unsigned char, 256> byteKinds = [] {
@@ -126,14 +128,39 @@ class TextOut {
     else if (!(kind & dropped) && w < capacity) out[w++] = static_cast<char>(c);
   }
 
+  // The bytes of a literal string from at on, up to a backslash or a parenthesis or the
+  // end of the data; returns where it stopped. Runs of plain bytes are copied without a
+  // look at each one's kind beyond the test that ends the run.
+  size_t literalBytes(const unsigned char* in, size_t at, size_t length) {
+    while (at < length) {
+      unsigned char c = in[at];
+      unsigned char kind = byteKinds[c];
+      if (kind & stringMark) break;
+      size_t room = std::min(length - at, capacity - w);
+      if ((kind & stringStop) || room == 0) {
+        textByte(c);
+        ++at;
+        continue;
+      }
+      const unsigned char* p = in + at;
+      const unsigned char* const stop = p + room;
+      char* o = out + w;
+      do *o++ = static_cast<char>(*p++);
+      while (p < stop && !(byteKinds[*p] & stringStop));
+      w = static_cast<size_t>(o - out);
+      at = static_cast<size_t>(p - in);
+    }
+    return at;
+  }
+
   // Where a shown string begins, with the gap written before it.
-  void markString() { stringMark = w; }
+  void markString() { shownFrom = w; }
 
   // The operators ' and " move to the next line before they show their string, which
   // stands before them: the line break goes in front of that string's text.
   void breakBeforeString() {
-    size_t mark = stringMark;
-    stringMark = none;
+    size_t mark = shownFrom;
+    shownFrom = none;
     if (mark == none || mark > w || mark == 0 || out[mark - 1] == LF) return;
     if (mark < w && (out[mark] == ' ' || out[mark] == '\t')) {
       out[mark] = LF;
@@ -157,7 +184,7 @@ class TextOut {
   size_t lineStart = 0;
   size_t lastSpace = 0;
   bool hasSpace = false;
-  size_t stringMark = none;
+  size_t shownFrom = none;  // where the last shown string began
 };
 
 }  // namespace
@@ -197,13 +224,9 @@ size_t CPdfAnalyzer::clearText(const char* inflated, size_t length, char* out, i
         }
         continue;
       }
-      // The plain bytes of a string, up to one that needs thought.
-      while (!(byteKinds[b] & stringMark)) {
-        text.textByte(b);
-        if (++i == length) break;
-        b = in[i];
-      }
+      i = text.literalBytes(in, i, length);
       if (i == length) break;
+      b = in[i];
       if (b == '\\') {
         if (i + 1 == length) continue;
         unsigned char c = in[++i];
@@ -412,6 +435,17 @@ bool CPdfAnalyzer::processFile(const char* path, uint32_t fileId, char* displayB
   uint64_t produced = 0;
   bool firstChunk = true;
   bool boundHit = false;
+  // Indexed text gathers over several streams into chunks as large as a read loop's, so
+  // the word table sees each distinct word of a chunk once, not once per page. Every
+  // stream's text ends with a line break, so no word is cut where two streams meet.
+  size_t held = 0;
+  auto indexHeld = [&] {
+    if (held == 0) return;
+    // A word cut by the limit stays in the pending text and is not indexed.
+    indexBuffer(text.data(), static_cast<uint32_t>(held), fileId, firstChunk);
+    firstChunk = false;
+    held = 0;
+  };
   while (produced < textLimit) {
     if (findNextToken("FlateDecode") != Scan::found) break;
     Clock::time_point now = Clock::now();
@@ -425,25 +459,26 @@ bool CPdfAnalyzer::processFile(const char* path, uint32_t fileId, char* displayB
     try {
       if (getStreamBuffer() == Scan::bounded) boundHit = true;
       if (!inflateStream(made, boundHit)) continue;
-      text.reserve(made + 1);
+      text.reserve(held + made + 1, held);
     } catch (const std::bad_alloc&) {
       // A stream larger than the memory left is skipped like a damaged one.
       continue;
     }
-    size_t length = clearText(inflated.data(), made, text.data(), wrapWidth);
+    char* out = text.data() + held;
+    size_t length = clearText(inflated.data(), made, out, wrapWidth);
     // A stream's last word never runs into the first word of the next.
-    if (length > 0 && text.data()[length - 1] != LF) text.data()[length++] = LF;
+    if (length > 0 && out[length - 1] != LF) out[length++] = LF;
     auto take = static_cast<size_t>(std::min<uint64_t>(length, textLimit - produced));
     if (displayBuffer) {
-      std::memcpy(displayBuffer + produced, text.data(), take);
+      std::memcpy(displayBuffer + produced, out, take);
       displayBuffer[produced + take] = '\0';
-    } else if (take > 0) {
-      // A word cut by the limit stays in the pending text and is not indexed.
-      indexBuffer(text.data(), static_cast<uint32_t>(take), fileId, firstChunk);
-      firstChunk = false;
+    } else {
+      held += take;
+      if (held >= chunkCapacity) indexHeld();
     }
     produced += take;
   }
+  indexHeld();
 
   owner.pendingText.clear();
   // An empty report clears a "DecodingPdf" shown for this file.

@@ -229,6 +229,39 @@ TEST_F(PdfAnalyzerTest, StreamOfManyReadBuffersIsReadWhole) {
   EXPECT_TRUE(errors.warnings().empty());
 }
 
+TEST_F(PdfAnalyzerTest, PagesOfManyChunksIndexAsTheSameTextFromAPlainFile) {
+  // Pages of words that recur, far more text than one chunk: the words, their order in
+  // the table and their ranks are those of the same text read by the generic analyzer,
+  // wherever the chunks of gathered pages happen to end.
+  std::srand(5);
+  PdfWriter pdf;
+  for (int page = 0; page < 60; ++page) {
+    std::string content = "BT 72 740 Td";
+    for (int line = 0; line < 100; ++line) {
+      content += " 0 -14 Td (";
+      for (int word = 0; word < 8; ++word)
+        content += (word ? " " : "") + std::string("w") + std::to_string(std::rand() % (page % 3 ? 400 : 4000));
+      content += ") Tj";
+    }
+    pdf.page(content + " ET");
+  }
+  std::string path = write(pdf);
+  std::string text = shown(path, 1u << 24);
+  ASSERT_GT(text.size(), 3u * CFileAnalyzer::chunkCapacity);
+
+  // Each index takes the file twice, so that the links of the first time are finished.
+  ASSERT_TRUE(analyzer.indexFile(path.c_str(), 5));
+  ASSERT_TRUE(analyzer.indexFile(path.c_str(), 6));
+  AnalyzerFixture plain;
+  CFileAnalyzer generic(plain.index.get());
+  std::string textPath = plain.writeFile("same.txt", text);
+  ASSERT_TRUE(generic.indexFile(textPath.c_str(), 5));
+  ASSERT_TRUE(generic.indexFile(textPath.c_str(), 6));
+  EXPECT_EQ(index().wordsIndexed, plain.index->wordsIndexed);
+  EXPECT_EQ(fixture.links(), plain.links());
+  EXPECT_FALSE(fixture.links().empty());
+}
+
 TEST_F(PdfAnalyzerTest, TruncatedFileKeepsWhatCanBeRead) {
   PdfWriter pdf;
   pdf.page("BT (whole) Tj ET").page("BT (lastpage) Tj ET");
