@@ -129,28 +129,26 @@ class TextOut {
   }
 
   // The bytes of a literal string from at on, up to a backslash or a parenthesis or the
-  // end of the data; returns where it stopped. Runs of plain bytes are copied without a
-  // look at each one's kind beyond the test that ends the run.
+  // end of the data; returns where it stopped. Runs of plain bytes are copied with one
+  // test each; when out has room for all the data left, which is the rule, as no byte
+  // read here writes more than one, the runs need no bound of their own.
   size_t literalBytes(const unsigned char* in, size_t at, size_t length) {
-    while (at < length) {
-      unsigned char c = in[at];
-      unsigned char kind = byteKinds[c];
-      if (kind & stringMark) break;
-      size_t room = std::min(length - at, capacity - w);
-      if ((kind & stringStop) || room == 0) {
-        textByte(c);
-        ++at;
-        continue;
-      }
-      const unsigned char* p = in + at;
-      const unsigned char* const stop = p + room;
-      char* o = out + w;
-      do *o++ = static_cast<char>(*p++);
-      while (p < stop && !(byteKinds[*p] & stringStop));
-      w = static_cast<size_t>(o - out);
-      at = static_cast<size_t>(p - in);
+    if (capacity - w < length - at) {
+      for (; at < length && !(byteKinds[in[at]] & stringMark); ++at) textByte(in[at]);
+      return at;
     }
-    return at;
+    const unsigned char* p = in + at;
+    const unsigned char* const end = in + length;
+    char* o = out + w;
+    for (;;) {
+      while (p < end && !(byteKinds[*p] & stringStop)) *o++ = static_cast<char>(*p++);
+      if (p == end || (byteKinds[*p] & stringMark)) break;
+      w = static_cast<size_t>(o - out);
+      textByte(*p++);
+      o = out + w;
+    }
+    w = static_cast<size_t>(o - out);
+    return static_cast<size_t>(p - in);
   }
 
   // Where a shown string begins, with the gap written before it.
@@ -189,7 +187,17 @@ class TextOut {
 
 }  // namespace
 
+struct CPdfAnalyzer::Inflater {
+  z_stream zs{};
+  bool ready = false;
+  ~Inflater() {
+    if (ready) inflateEnd(&zs);
+  }
+};
+
 CPdfAnalyzer::CPdfAnalyzer(CKolvoIndex* owner) : CFileAnalyzer(owner), file(nullptr, std::fclose) {}
+
+CPdfAnalyzer::~CPdfAnalyzer() = default;
 
 void CPdfAnalyzer::Scratch::reserve(size_t n, size_t keep) {
   if (n <= size) return;
@@ -254,12 +262,13 @@ size_t CPdfAnalyzer::clearText(const char* inflated, size_t length, char* out, i
       continue;
     }
 
-    unsigned char b = i < length ? in[i] : ' ';
-    if (isBoundary(b) && i > 0 && !isBoundary(in[i - 1])) {
-      // The token that just ended, when it is short enough to be one we look for.
-      size_t start = i - 1;
-      while (start > 0 && i - start < 3 && !isBoundary(in[start - 1])) --start;
-      if (start == 0 || isBoundary(in[start - 1])) {
+    // A token runs to the next boundary or the end of the data; it is one we look for
+    // only when it is short. What comes before it here is always a boundary.
+    if (i < length && !isBoundary(in[i])) {
+      size_t start = i;
+      while (++i < length && !isBoundary(in[i])) {
+      }
+      if (i - start <= 2) {
         std::string_view token(inflated + start, i - start);
         if (!inText) {
           inText = token == "BT";
@@ -281,6 +290,7 @@ size_t CPdfAnalyzer::clearText(const char* inflated, size_t length, char* out, i
     }
     if (i == length || !inText) continue;
 
+    unsigned char b = in[i];
     if (b == '<' && i + 1 < length && in[i + 1] == '<') {
       ++i;  // a dictionary, not a string
       continue;
@@ -365,12 +375,19 @@ bool CPdfAnalyzer::inflateStream(size_t& produced, bool& boundHit) {
   }
   if (inflatedLimit == 0) return false;
 
-  z_stream zs{};
-  if (inflateInit(&zs) != Z_OK) return false;
-  struct End {
-    z_stream& zs;
-    ~End() { inflateEnd(&zs); }
-  } ending{zs};
+  // One inflater serves every stream: a reset keeps its state and window allocated.
+  if (!inflater) {
+    auto made = std::make_unique<Inflater>();
+    if (inflateInit(&made->zs) != Z_OK) return false;
+    made->ready = true;
+    inflater = std::move(made);
+  } else if (inflateReset(&inflater->zs) != Z_OK) {
+    return false;
+  }
+  z_stream& zs = inflater->zs;
+  // The checksum at a stream's end is not computed: text that inflated is kept anyway,
+  // as it is from a stream cut short, and the sum costs as much as a tenth of inflating.
+  inflateValidate(&zs, 0);
   zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data + start));
   zs.avail_in = static_cast<uInt>(end - start);
   size_t capacity = static_cast<size_t>(std::min<uint64_t>(std::max<uint64_t>(3 * (end - start), 1024), inflatedLimit));
@@ -379,7 +396,8 @@ bool CPdfAnalyzer::inflateStream(size_t& produced, bool& boundHit) {
     inflated.reserve(capacity, zs.total_out);
     zs.next_out = reinterpret_cast<Bytef*>(inflated.data() + zs.total_out);
     zs.avail_out = static_cast<uInt>(capacity - zs.total_out);
-    int result = inflate(&zs, Z_SYNC_FLUSH);
+    // Z_FINISH: a stream that ends in the room given is not copied to the window.
+    int result = inflate(&zs, Z_FINISH);
     if (result == Z_STREAM_END) break;
     if (result != Z_OK && result != Z_BUF_ERROR) {
       good = false;

@@ -15,6 +15,7 @@
 class CPdfAnalyzer : public CFileAnalyzer {
  public:
   explicit CPdfAnalyzer(CKolvoIndex* owner);
+  ~CPdfAnalyzer() override;
 
   // An archive member that is a PDF is written to a file first: streams are found by
   // scanning the whole file.
@@ -62,6 +63,9 @@ class CPdfAnalyzer : public CFileAnalyzer {
     void reserve(size_t n, size_t keep = 0);
   };
 
+  // zlib's state, kept from stream to stream.
+  struct Inflater;
+  std::unique_ptr<Inflater> inflater;
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> file;
   std::vector<char> readBuffer;
   size_t readPosition = 0;

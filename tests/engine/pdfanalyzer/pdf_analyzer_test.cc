@@ -175,6 +175,18 @@ TEST_F(PdfAnalyzerTest, CorruptStreamIsSkippedAndTheNextOneRead) {
   EXPECT_EQ(index().contentsIndexed, 1u);
 }
 
+TEST_F(PdfAnalyzerTest, StreamWithAWrongChecksumKeepsItsText) {
+  // The data inflates whole; only the sum in its last four bytes is damaged. Corrupt
+  // data in front of it still stops the stream there.
+  std::string damagedSum = kolvotest::deflated("BT (summed) Tj ET");
+  damagedSum.back() = static_cast<char>(damagedSum.back() ^ 0x5A);
+  std::string damagedData = kolvotest::deflated("BT (lost) Tj ET");
+  damagedData[2] = static_cast<char>(0xFF);  // the first block header: a reserved type
+  PdfWriter pdf;
+  pdf.rawFlatePage(damagedSum).rawFlatePage(damagedData).page("BT (after) Tj ET");
+  EXPECT_EQ(indexed(write(pdf)), (std::set<std::string>{"summed", "after"}));
+}
+
 TEST_F(PdfAnalyzerTest, TokensAndStreamsAcrossReadBufferRefills) {
   // A plain page in front moves the Flate page's tokens over the first refill, one
   // byte at a time, so that each token is cut at every one of its bytes.
