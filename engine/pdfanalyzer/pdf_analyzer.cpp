@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <system_error>
 
 #include "engine/index/kolvo_index.h"
 #include "engine/kolvolib/error_reporting.h"
@@ -317,7 +318,7 @@ bool CPdfAnalyzer::readNextBuffer(size_t keep) {
   bytesInReadBuffer = keep;
   size_t got = std::fread(readBuffer.data() + keep, 1, chunkCapacity, file.get());
   bytesInReadBuffer += got;
-  index->bytesRead += static_cast<double>(got);
+  fileBytesRead += got;
   return got > 0;
 }
 
@@ -420,24 +421,72 @@ bool CPdfAnalyzer::inflateStream(size_t& produced, bool& boundHit) {
   return good;
 }
 
+void CPdfAnalyzer::extractNext(CPdfTextPiece& piece, int wrapWidth) {
+  uint64_t before = fileBytesRead;
+  struct Count {
+    CPdfTextPiece& piece;
+    const uint64_t& now;
+    uint64_t before;
+    ~Count() { piece.bytesRead = now - before; }
+  } count{piece, fileBytesRead, before};
+  if (findNextToken("FlateDecode") != Scan::found) {
+    piece.endsFile = true;
+    return;
+  }
+  piece.found = true;
+  if (findNextToken("stream") != Scan::found) {
+    piece.endsFile = true;
+    return;
+  }
+  size_t made = 0;
+  try {
+    if (getStreamBuffer() == Scan::bounded) piece.boundHit = true;
+    if (!inflateStream(made, piece.boundHit)) return;
+    if (piece.text.size() < made + 1) piece.text.resize(made + 1);
+  } catch (const std::bad_alloc&) {
+    // A stream larger than the memory left is skipped like a damaged one.
+    return;
+  }
+  char* out = piece.text.data();
+  size_t length = clearText(inflated.data(), made, out, wrapWidth);
+  // A stream's last word never runs into the first word of the next.
+  if (length > 0 && out[length - 1] != LF) out[length++] = LF;
+  piece.length = length;
+}
+
 bool CPdfAnalyzer::processFile(const char* path, uint32_t fileId, char* displayBuffer, uint32_t displayMax,
                                int wrapWidth) {
   file.reset(std::fopen(path, "rb"));
   if (!file) return false;
   CKolvoIndex& owner = *index;
-  // The file is closed however processing ends; the buffers serve the next file too,
-  // unless a large stream made them large.
+  // Indexing extracts the streams on a second thread, ahead of the words; display text,
+  // read once and small, is extracted here.
+  if (!displayBuffer && readAhead && !ahead) {
+    try {
+      ahead = std::make_unique<CPdfTextAhead>();
+    } catch (const std::system_error&) {
+      // Without a thread the streams are extracted here.
+    }
+  }
+  CPdfTextAhead* const extractor = displayBuffer || !readAhead ? nullptr : ahead.get();
+  // The second thread is done with the file before it is closed, however processing
+  // ends; the buffers serve the next file too, unless a large stream made them large.
   struct Release {
     CPdfAnalyzer& pdf;
+    CPdfTextAhead* extractor;
     ~Release() {
+      if (extractor) extractor->drain();
       pdf.file.reset();
-      if (pdf.streamBuffer.capacity() + pdf.inflated.size + pdf.text.size > kolvo::limits::pdfKeptBufferBytes) {
+      if (pdf.streamBuffer.capacity() + pdf.inflated.size + pdf.text.size + pdf.piece.text.capacity() >
+          kolvo::limits::pdfKeptBufferBytes) {
         std::vector<char>().swap(pdf.streamBuffer);
+        std::vector<char>().swap(pdf.piece.text);
         pdf.inflated = Scratch();
         pdf.text = Scratch();
       }
+      if (extractor) extractor->trim(kolvo::limits::pdfKeptBufferBytes);
     }
-  } release{*this};
+  } release{*this, extractor};
 
   using Clock = std::chrono::steady_clock;
   Clock::time_point noted = Clock::now();
@@ -446,10 +495,22 @@ bool CPdfAnalyzer::processFile(const char* path, uint32_t fileId, char* displayB
   readBuffer.resize(size_t{chunkCapacity} + keptTokenBytes);
   readPosition = 0;
   bytesInReadBuffer = 0;
+  fileBytesRead = 0;
   if (displayBuffer && displayMax > 0) displayBuffer[0] = '\0';
 
   // Display text keeps room for its NUL; indexed text is bounded like any file's read.
   const uint64_t textLimit = displayBuffer ? (displayMax > 0 ? displayMax - 1 : 0) : owner.maxPerFileRead;
+  // The streams are extracted until their text reaches the limit, whoever extracts them.
+  auto fill = [this, textLimit, wrapWidth, extracted = uint64_t{0}](CPdfTextPiece& next) mutable {
+    if (extracted >= textLimit) {
+      next.endsFile = true;
+      return;
+    }
+    extractNext(next, wrapWidth);
+    extracted += std::min<uint64_t>(next.length, textLimit - extracted);
+  };
+  if (extractor) extractor->start(fill);
+
   uint64_t produced = 0;
   bool firstChunk = true;
   bool boundHit = false;
@@ -464,33 +525,41 @@ bool CPdfAnalyzer::processFile(const char* path, uint32_t fileId, char* displayB
     firstChunk = false;
     held = 0;
   };
-  while (produced < textLimit) {
-    if (findNextToken("FlateDecode") != Scan::found) break;
-    Clock::time_point now = Clock::now();
-    if (std::chrono::duration<double>(now - noted).count() >= reportSeconds) {
-      reported = true;
-      if (!kolvo::setStatus("DecodingPdf", path)) break;
-      noted = now;
+  for (bool more = true; more;) {
+    CPdfTextPiece* next = &piece;
+    if (extractor) {
+      next = &extractor->take();
+    } else {
+      piece.clear();
+      fill(piece);
     }
-    if (findNextToken("stream") != Scan::found) break;
-    size_t made = 0;
-    try {
-      if (getStreamBuffer() == Scan::bounded) boundHit = true;
-      if (!inflateStream(made, boundHit)) continue;
-      text.reserve(held + made + 1, held);
-    } catch (const std::bad_alloc&) {
-      // A stream larger than the memory left is skipped like a damaged one.
-      continue;
+    // Given back however this piece's turn ends.
+    struct Done {
+      CPdfTextAhead* extractor;
+      ~Done() {
+        if (extractor) extractor->release();
+      }
+    } done{extractor};
+    owner.bytesRead += static_cast<double>(next->bytesRead);
+    if (next->failure) std::rethrow_exception(next->failure);
+    more = !next->endsFile;
+    if (next->found) {
+      Clock::time_point now = Clock::now();
+      if (std::chrono::duration<double>(now - noted).count() >= reportSeconds) {
+        reported = true;
+        if (!kolvo::setStatus("DecodingPdf", path)) break;
+        noted = now;
+      }
     }
-    char* out = text.data() + held;
-    size_t length = clearText(inflated.data(), made, out, wrapWidth);
-    // A stream's last word never runs into the first word of the next.
-    if (length > 0 && out[length - 1] != LF) out[length++] = LF;
-    auto take = static_cast<size_t>(std::min<uint64_t>(length, textLimit - produced));
+    boundHit = boundHit || next->boundHit;
+    auto take = static_cast<size_t>(std::min<uint64_t>(next->length, textLimit - produced));
+    if (take == 0) continue;
     if (displayBuffer) {
-      std::memcpy(displayBuffer + produced, out, take);
+      std::memcpy(displayBuffer + produced, next->text.data(), take);
       displayBuffer[produced + take] = '\0';
     } else {
+      text.reserve(held + take, held);
+      std::memcpy(text.data() + held, next->text.data(), take);
       held += take;
       if (held >= chunkCapacity) indexHeld();
     }

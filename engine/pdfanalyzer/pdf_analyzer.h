@@ -11,6 +11,7 @@
 
 #include "engine/analyzers/file_analyzer.h"
 #include "engine/index/resource_limits.h"
+#include "engine/pdfanalyzer/pdf_text_ahead.h"
 
 class CPdfAnalyzer : public CFileAnalyzer {
  public:
@@ -39,6 +40,8 @@ class CPdfAnalyzer : public CFileAnalyzer {
   uint64_t inflatedLimit = kolvo::limits::pdfInflatedBytes;
   // Seconds between "DecodingPdf" reports, which are also the moments a halt is seen.
   double reportSeconds = 1;
+  // Whether indexing extracts the streams on a second thread; the words are the same.
+  bool readAhead = true;
 
  private:
   enum class Scan { found, endOfFile, bounded };
@@ -48,6 +51,10 @@ class CPdfAnalyzer : public CFileAnalyzer {
   // Moves past the next occurrence of token; with collect, appends every byte passed to
   // it, and stops with Scan::bounded once it holds more than limit bytes.
   Scan findNextToken(std::string_view token, std::vector<char>* collect = nullptr, uint64_t limit = 0);
+  // Finds, inflates and interprets the next Flate stream of the open file into piece,
+  // which is marked endsFile when no stream follows. Touches nothing of the index, so
+  // the second thread may run it.
+  void extractNext(CPdfTextPiece& piece, int wrapWidth);
   // Collects the current stream up to and including "endstream" into streamBuffer.
   Scan getStreamBuffer();
   // Inflates the collected stream into inflated; false when zlib refuses it. Sets
@@ -72,5 +79,11 @@ class CPdfAnalyzer : public CFileAnalyzer {
   size_t bytesInReadBuffer = 0;
   std::vector<char> streamBuffer;
   Scratch inflated;
-  Scratch text;
+  // The file bytes read so far, which the analyzer's thread adds to the index's count.
+  uint64_t fileBytesRead = 0;
+  // The extracting side above; the indexing side below.
+  CPdfTextPiece piece;  // the piece in hand when streams are extracted on this thread
+  Scratch text;         // text gathered for the word table
+  // Declared last, so that its thread ends before the buffers it uses go.
+  std::unique_ptr<CPdfTextAhead> ahead;
 };

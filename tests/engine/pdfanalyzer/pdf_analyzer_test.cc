@@ -272,6 +272,18 @@ TEST_F(PdfAnalyzerTest, PagesOfManyChunksIndexAsTheSameTextFromAPlainFile) {
   EXPECT_EQ(index().wordsIndexed, plain.index->wordsIndexed);
   EXPECT_EQ(fixture.links(), plain.links());
   EXPECT_FALSE(fixture.links().empty());
+
+  // The same without the second thread.
+  AnalyzerFixture alone;
+  CPdfAnalyzer oneThread(alone.index.get());
+  oneThread.readAhead = false;
+  ASSERT_TRUE(oneThread.indexFile(path.c_str(), 5));
+  ASSERT_TRUE(oneThread.indexFile(path.c_str(), 6));
+  EXPECT_EQ(alone.links(), plain.links());
+  // Every byte of the file is read each time, the display's time included.
+  auto size = static_cast<double>(pdf.bytes().size());
+  EXPECT_EQ(alone.index->bytesRead, 2 * size);
+  EXPECT_EQ(index().bytesRead, 3 * size);
 }
 
 TEST_F(PdfAnalyzerTest, TruncatedFileKeepsWhatCanBeRead) {
