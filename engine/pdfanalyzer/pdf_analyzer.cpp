@@ -4,6 +4,10 @@
 
 #include <zlib.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <algorithm>
 #include <array>
 #include <chrono>
@@ -93,6 +97,43 @@ double numberBefore(const char* in, size_t at, size_t span) {
   return digits ? value : -1;
 }
 
+// Copies plain string bytes (no stringStop byte) from p to o sixteen at a time while
+// sixteen remain before end, and stops at the first byte that is not plain or where
+// fewer remain. Sixteen bytes are written even when fewer are plain: o must have room
+// for as many bytes as are left before end.
+inline void plainRun(const unsigned char*& p, char*& o, const unsigned char* end) {
+#if defined(__SSE2__)
+  const __m128i space = _mm_set1_epi8(32);
+  const __m128i del = _mm_set1_epi8(127);
+  const __m128i open = _mm_set1_epi8('(');
+  const __m128i close = _mm_set1_epi8(')');
+  const __m128i backslash = _mm_set1_epi8('\\');
+  const __m128i zero = _mm_setzero_si128();
+  while (end - p >= 16) {
+    __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(o), bytes);
+    // Blanks and control bytes are 32 or less, the dropped high bytes 127 to 159.
+    __m128i low = _mm_cmpeq_epi8(_mm_subs_epu8(bytes, space), zero);
+    __m128i high = _mm_cmpeq_epi8(_mm_subs_epu8(_mm_sub_epi8(bytes, del), space), zero);
+    __m128i marks = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, open), _mm_cmpeq_epi8(bytes, close)),
+                                 _mm_cmpeq_epi8(bytes, backslash));
+    auto stops = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(low, high), marks)));
+    if (stops != 0) {
+      unsigned plain = static_cast<unsigned>(__builtin_ctz(stops));
+      p += plain;
+      o += plain;
+      return;
+    }
+    p += 16;
+    o += 16;
+  }
+#else
+  (void)p;
+  (void)o;
+  (void)end;
+#endif
+}
+
 // The text being written by the interpreter: where lines start, and the last space,
 // which a wrap turns into a line break.
 class TextOut {
@@ -142,6 +183,7 @@ class TextOut {
     const unsigned char* const end = in + length;
     char* o = out + w;
     for (;;) {
+      plainRun(p, o, end);
       while (p < end && !(byteKinds[*p] & stringStop)) *o++ = static_cast<char>(*p++);
       if (p == end || (byteKinds[*p] & stringMark)) break;
       w = static_cast<size_t>(o - out);

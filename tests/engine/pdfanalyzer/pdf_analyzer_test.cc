@@ -86,6 +86,27 @@ TEST(PdfContentText, TableOfSnippets) {
   }
 }
 
+TEST(PdfContentText, EveryByteThatNeedsThoughtIsSeenAtEveryPlaceInALongString) {
+  // Plain bytes are copied many at a time: a byte that is not plain must stop the copy
+  // wherever it stands, near the start, in the middle or at the end of a long run.
+  struct Byte {
+    std::string written;  // in the content
+    std::string shown;    // in the text
+  };
+  const std::vector<Byte> bytes = {{" ", " "},  {"\t", " "},   {"\n", " "},   {"\x01", ""},   {std::string(1, '\0'), ""},
+                                   {"\x7F", ""}, {"\x85", ""},  {"\x9F", ""},   {"\xA0", "\xA0"}, {"~", "~"},
+                                   {"\\(", "("}, {"\\)", ")"}, {"\\\\", "\\"}, {"\\101", "A"}, {"()", "()"}};
+  for (const Byte& byte : bytes) {
+    for (size_t at = 0; at <= 40; ++at) {
+      SCOPED_TRACE(std::to_string(at) + ": " + byte.written);
+      std::string plain;
+      for (size_t i = 0; i < 40; ++i) plain += static_cast<char>('a' + i % 26);
+      std::string content = "BT (" + plain.substr(0, at) + byte.written + plain.substr(at) + ") Tj ET";
+      EXPECT_EQ(textOf(content), plain.substr(0, at) + byte.shown + plain.substr(at) + "\n");
+    }
+  }
+}
+
 TEST(PdfContentText, TextNeverOutgrowsTheInput) {
   // Each operator and each string opening writes at most one byte for the bytes it takes.
   const std::vector<std::string> dense = {"BT(a)'(b)'(c)'ET", "BT 0 2 Td(x)0 2 Td(y)ET", "BT[(a)2000(b)2000(c)]TJ ET",
