@@ -25,6 +25,11 @@ constexpr char LF = '\n';
 constexpr std::string_view endStream = "endstream";
 // The read buffer holds a refill behind the bytes that may begin the longest token.
 constexpr size_t keptTokenBytes = std::string_view("FlateDecode").size();
+// Indexed text is gathered over several streams up to this many bytes before its words
+// go to the table: the table then sees each distinct word of a gathering once, not once
+// per page, while the text still left to index once the second thread has read the
+// last stream of a file stays small.
+constexpr size_t gatheredTextBytes = 16 * 1024;
 
 constexpr bool isWhite(unsigned char c) { return c == ' ' || c == '\n' || c == '\r' || c == '\t' || c == '\f' || c == 0; }
 
@@ -556,9 +561,8 @@ bool CPdfAnalyzer::processFile(const char* path, uint32_t fileId, char* displayB
   uint64_t produced = 0;
   bool firstChunk = true;
   bool boundHit = false;
-  // Indexed text gathers over several streams into chunks as large as a read loop's, so
-  // the word table sees each distinct word of a chunk once, not once per page. Every
-  // stream's text ends with a line break, so no word is cut where two streams meet.
+  // Every stream's text ends with a line break, so no word is cut where two gathered
+  // streams meet.
   size_t held = 0;
   auto indexHeld = [&] {
     if (held == 0) return;
@@ -603,7 +607,7 @@ bool CPdfAnalyzer::processFile(const char* path, uint32_t fileId, char* displayB
       text.reserve(held + take, held);
       std::memcpy(text.data() + held, next->text.data(), take);
       held += take;
-      if (held >= chunkCapacity) indexHeld();
+      if (held >= gatheredTextBytes) indexHeld();
     }
     produced += take;
   }
