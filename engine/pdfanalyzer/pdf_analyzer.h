@@ -1,6 +1,7 @@
 // CPdfAnalyzer: the text of PDF files, indexed and shown. It does not parse the object
 // structure: it scans the raw file for Flate-compressed streams, inflates each with zlib
 // and keeps the strings shown between BT and ET. The registry holds it under "pdf".
+// While indexing, a second thread (CPdfTextAhead) extracts the next streams of a file.
 #pragma once
 
 #include <cstdint>
