@@ -22,6 +22,9 @@ inline constexpr uint64_t pdfStreamBytes = 64 * MiB;
 inline constexpr uint64_t pdfInflatedBytes = 64 * MiB;
 // The PDF reader keeps its buffers from one file to the next while they hold no more.
 inline constexpr uint64_t pdfKeptBufferBytes = 4 * MiB;
+// The text of PDF streams extracted ahead of indexing and not yet indexed: the reader
+// waits above this, unless it holds only one stream's.
+inline constexpr uint64_t pdfTextAheadBytes = 16 * MiB;
 
 // Archive members and mail copies written to temporary or cache files: one member,
 // and everything written for one top-level container across its nested members.

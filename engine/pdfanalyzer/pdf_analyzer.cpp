@@ -4,12 +4,17 @@
 
 #include <zlib.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <system_error>
 
 #include "engine/index/kolvo_index.h"
 #include "engine/kolvolib/error_reporting.h"
@@ -20,6 +25,11 @@ constexpr char LF = '\n';
 constexpr std::string_view endStream = "endstream";
 // The read buffer holds a refill behind the bytes that may begin the longest token.
 constexpr size_t keptTokenBytes = std::string_view("FlateDecode").size();
+// Indexed text is gathered over several streams up to this many bytes before its words
+// go to the table: the table then sees each distinct word of a gathering once, not once
+// per page, while the text still left to index once the second thread has read the
+// last stream of a file stays small.
+constexpr size_t gatheredTextBytes = 16 * 1024;
 
 constexpr bool isWhite(unsigned char c) { return c == ' ' || c == '\n' || c == '\r' || c == '\t' || c == '\f' || c == 0; }
 
@@ -33,7 +43,9 @@ enum : unsigned char {
   boundary = 1,   // whitespace or a delimiter: it ends a token
   blank = 2,      // inside a string: separates words
   dropped = 4,    // inside a string: a control byte or one from 127 to 159, left out
-  stringMark = 8  // inside a literal string: a backslash or a parenthesis, which need thought
+  stringMark = 8,  // inside a literal string: a backslash or a parenthesis, which need thought
+  // inside a literal string: any byte not written as it is
+  stringStop = blank | dropped | stringMark
 };
 
 constexpr std::array<unsigned char, 256> byteKinds = [] {
@@ -90,6 +102,43 @@ double numberBefore(const char* in, size_t at, size_t span) {
   return digits ? value : -1;
 }
 
+// Copies plain string bytes (no stringStop byte) from p to o sixteen at a time while
+// sixteen remain before end, and stops at the first byte that is not plain or where
+// fewer remain. Sixteen bytes are written even when fewer are plain: o must have room
+// for as many bytes as are left before end.
+inline void plainRun(const unsigned char*& p, char*& o, const unsigned char* end) {
+#if defined(__SSE2__)
+  const __m128i space = _mm_set1_epi8(32);
+  const __m128i del = _mm_set1_epi8(127);
+  const __m128i open = _mm_set1_epi8('(');
+  const __m128i close = _mm_set1_epi8(')');
+  const __m128i backslash = _mm_set1_epi8('\\');
+  const __m128i zero = _mm_setzero_si128();
+  while (end - p >= 16) {
+    __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(o), bytes);
+    // Blanks and control bytes are 32 or less, the dropped high bytes 127 to 159.
+    __m128i low = _mm_cmpeq_epi8(_mm_subs_epu8(bytes, space), zero);
+    __m128i high = _mm_cmpeq_epi8(_mm_subs_epu8(_mm_sub_epi8(bytes, del), space), zero);
+    __m128i marks = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, open), _mm_cmpeq_epi8(bytes, close)),
+                                 _mm_cmpeq_epi8(bytes, backslash));
+    auto stops = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(low, high), marks)));
+    if (stops != 0) {
+      unsigned plain = static_cast<unsigned>(__builtin_ctz(stops));
+      p += plain;
+      o += plain;
+      return;
+    }
+    p += 16;
+    o += 16;
+  }
+#else
+  (void)p;
+  (void)o;
+  (void)end;
+#endif
+}
+
 // The text being written by the interpreter: where lines start, and the last space,
 // which a wrap turns into a line break.
 class TextOut {
@@ -126,14 +175,38 @@ class TextOut {
     else if (!(kind & dropped) && w < capacity) out[w++] = static_cast<char>(c);
   }
 
+  // The bytes of a literal string from at on, up to a backslash or a parenthesis or the
+  // end of the data; returns where it stopped. Runs of plain bytes are copied with one
+  // test each; when out has room for all the data left, which is the rule, as no byte
+  // read here writes more than one, the runs need no bound of their own.
+  size_t literalBytes(const unsigned char* in, size_t at, size_t length) {
+    if (capacity - w < length - at) {
+      for (; at < length && !(byteKinds[in[at]] & stringMark); ++at) textByte(in[at]);
+      return at;
+    }
+    const unsigned char* p = in + at;
+    const unsigned char* const end = in + length;
+    char* o = out + w;
+    for (;;) {
+      plainRun(p, o, end);
+      while (p < end && !(byteKinds[*p] & stringStop)) *o++ = static_cast<char>(*p++);
+      if (p == end || (byteKinds[*p] & stringMark)) break;
+      w = static_cast<size_t>(o - out);
+      textByte(*p++);
+      o = out + w;
+    }
+    w = static_cast<size_t>(o - out);
+    return static_cast<size_t>(p - in);
+  }
+
   // Where a shown string begins, with the gap written before it.
-  void markString() { stringMark = w; }
+  void markString() { shownFrom = w; }
 
   // The operators ' and " move to the next line before they show their string, which
   // stands before them: the line break goes in front of that string's text.
   void breakBeforeString() {
-    size_t mark = stringMark;
-    stringMark = none;
+    size_t mark = shownFrom;
+    shownFrom = none;
     if (mark == none || mark > w || mark == 0 || out[mark - 1] == LF) return;
     if (mark < w && (out[mark] == ' ' || out[mark] == '\t')) {
       out[mark] = LF;
@@ -157,12 +230,22 @@ class TextOut {
   size_t lineStart = 0;
   size_t lastSpace = 0;
   bool hasSpace = false;
-  size_t stringMark = none;
+  size_t shownFrom = none;  // where the last shown string began
 };
 
 }  // namespace
 
+struct CPdfAnalyzer::Inflater {
+  z_stream zs{};
+  bool ready = false;
+  ~Inflater() {
+    if (ready) inflateEnd(&zs);
+  }
+};
+
 CPdfAnalyzer::CPdfAnalyzer(CKolvoIndex* owner) : CFileAnalyzer(owner), file(nullptr, std::fclose) {}
+
+CPdfAnalyzer::~CPdfAnalyzer() = default;
 
 void CPdfAnalyzer::Scratch::reserve(size_t n, size_t keep) {
   if (n <= size) return;
@@ -197,13 +280,9 @@ size_t CPdfAnalyzer::clearText(const char* inflated, size_t length, char* out, i
         }
         continue;
       }
-      // The plain bytes of a string, up to one that needs thought.
-      while (!(byteKinds[b] & stringMark)) {
-        text.textByte(b);
-        if (++i == length) break;
-        b = in[i];
-      }
+      i = text.literalBytes(in, i, length);
       if (i == length) break;
+      b = in[i];
       if (b == '\\') {
         if (i + 1 == length) continue;
         unsigned char c = in[++i];
@@ -231,12 +310,13 @@ size_t CPdfAnalyzer::clearText(const char* inflated, size_t length, char* out, i
       continue;
     }
 
-    unsigned char b = i < length ? in[i] : ' ';
-    if (isBoundary(b) && i > 0 && !isBoundary(in[i - 1])) {
-      // The token that just ended, when it is short enough to be one we look for.
-      size_t start = i - 1;
-      while (start > 0 && i - start < 3 && !isBoundary(in[start - 1])) --start;
-      if (start == 0 || isBoundary(in[start - 1])) {
+    // A token runs to the next boundary or the end of the data; it is one we look for
+    // only when it is short. What comes before it here is always a boundary.
+    if (i < length && !isBoundary(in[i])) {
+      size_t start = i;
+      while (++i < length && !isBoundary(in[i])) {
+      }
+      if (i - start <= 2) {
         std::string_view token(inflated + start, i - start);
         if (!inText) {
           inText = token == "BT";
@@ -258,6 +338,7 @@ size_t CPdfAnalyzer::clearText(const char* inflated, size_t length, char* out, i
     }
     if (i == length || !inText) continue;
 
+    unsigned char b = in[i];
     if (b == '<' && i + 1 < length && in[i + 1] == '<') {
       ++i;  // a dictionary, not a string
       continue;
@@ -284,7 +365,7 @@ bool CPdfAnalyzer::readNextBuffer(size_t keep) {
   bytesInReadBuffer = keep;
   size_t got = std::fread(readBuffer.data() + keep, 1, chunkCapacity, file.get());
   bytesInReadBuffer += got;
-  index->bytesRead += static_cast<double>(got);
+  fileBytesRead += got;
   return got > 0;
 }
 
@@ -342,12 +423,19 @@ bool CPdfAnalyzer::inflateStream(size_t& produced, bool& boundHit) {
   }
   if (inflatedLimit == 0) return false;
 
-  z_stream zs{};
-  if (inflateInit(&zs) != Z_OK) return false;
-  struct End {
-    z_stream& zs;
-    ~End() { inflateEnd(&zs); }
-  } ending{zs};
+  // One inflater serves every stream: a reset keeps its state and window allocated.
+  if (!inflater) {
+    auto made = std::make_unique<Inflater>();
+    if (inflateInit(&made->zs) != Z_OK) return false;
+    made->ready = true;
+    inflater = std::move(made);
+  } else if (inflateReset(&inflater->zs) != Z_OK) {
+    return false;
+  }
+  z_stream& zs = inflater->zs;
+  // The checksum at a stream's end is not computed: text that inflated is kept anyway,
+  // as it is from a stream cut short, and the sum costs as much as a tenth of inflating.
+  inflateValidate(&zs, 0);
   zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data + start));
   zs.avail_in = static_cast<uInt>(end - start);
   size_t capacity = static_cast<size_t>(std::min<uint64_t>(std::max<uint64_t>(3 * (end - start), 1024), inflatedLimit));
@@ -356,7 +444,8 @@ bool CPdfAnalyzer::inflateStream(size_t& produced, bool& boundHit) {
     inflated.reserve(capacity, zs.total_out);
     zs.next_out = reinterpret_cast<Bytef*>(inflated.data() + zs.total_out);
     zs.avail_out = static_cast<uInt>(capacity - zs.total_out);
-    int result = inflate(&zs, Z_SYNC_FLUSH);
+    // Z_FINISH: a stream that ends in the room given is not copied to the window.
+    int result = inflate(&zs, Z_FINISH);
     if (result == Z_STREAM_END) break;
     if (result != Z_OK && result != Z_BUF_ERROR) {
       good = false;
@@ -379,24 +468,72 @@ bool CPdfAnalyzer::inflateStream(size_t& produced, bool& boundHit) {
   return good;
 }
 
+void CPdfAnalyzer::extractNext(CPdfTextPiece& piece, int wrapWidth) {
+  uint64_t before = fileBytesRead;
+  struct Count {
+    CPdfTextPiece& piece;
+    const uint64_t& now;
+    uint64_t before;
+    ~Count() { piece.bytesRead = now - before; }
+  } count{piece, fileBytesRead, before};
+  if (findNextToken("FlateDecode") != Scan::found) {
+    piece.endsFile = true;
+    return;
+  }
+  piece.found = true;
+  if (findNextToken("stream") != Scan::found) {
+    piece.endsFile = true;
+    return;
+  }
+  size_t made = 0;
+  try {
+    if (getStreamBuffer() == Scan::bounded) piece.boundHit = true;
+    if (!inflateStream(made, piece.boundHit)) return;
+    if (piece.text.size() < made + 1) piece.text.resize(made + 1);
+  } catch (const std::bad_alloc&) {
+    // A stream larger than the memory left is skipped like a damaged one.
+    return;
+  }
+  char* out = piece.text.data();
+  size_t length = clearText(inflated.data(), made, out, wrapWidth);
+  // A stream's last word never runs into the first word of the next.
+  if (length > 0 && out[length - 1] != LF) out[length++] = LF;
+  piece.length = length;
+}
+
 bool CPdfAnalyzer::processFile(const char* path, uint32_t fileId, char* displayBuffer, uint32_t displayMax,
                                int wrapWidth) {
   file.reset(std::fopen(path, "rb"));
   if (!file) return false;
   CKolvoIndex& owner = *index;
-  // The file is closed however processing ends; the buffers serve the next file too,
-  // unless a large stream made them large.
+  // Indexing extracts the streams on a second thread, ahead of the words; display text,
+  // read once and small, is extracted here.
+  if (!displayBuffer && readAhead && !ahead) {
+    try {
+      ahead = std::make_unique<CPdfTextAhead>();
+    } catch (const std::system_error&) {
+      // Without a thread the streams are extracted here.
+    }
+  }
+  CPdfTextAhead* const extractor = displayBuffer || !readAhead ? nullptr : ahead.get();
+  // The second thread is done with the file before it is closed, however processing
+  // ends; the buffers serve the next file too, unless a large stream made them large.
   struct Release {
     CPdfAnalyzer& pdf;
+    CPdfTextAhead* extractor;
     ~Release() {
+      if (extractor) extractor->drain();
       pdf.file.reset();
-      if (pdf.streamBuffer.capacity() + pdf.inflated.size + pdf.text.size > kolvo::limits::pdfKeptBufferBytes) {
+      if (pdf.streamBuffer.capacity() + pdf.inflated.size + pdf.text.size + pdf.piece.text.capacity() >
+          kolvo::limits::pdfKeptBufferBytes) {
         std::vector<char>().swap(pdf.streamBuffer);
+        std::vector<char>().swap(pdf.piece.text);
         pdf.inflated = Scratch();
         pdf.text = Scratch();
       }
+      if (extractor) extractor->trim(kolvo::limits::pdfKeptBufferBytes);
     }
-  } release{*this};
+  } release{*this, extractor};
 
   using Clock = std::chrono::steady_clock;
   Clock::time_point noted = Clock::now();
@@ -405,45 +542,76 @@ bool CPdfAnalyzer::processFile(const char* path, uint32_t fileId, char* displayB
   readBuffer.resize(size_t{chunkCapacity} + keptTokenBytes);
   readPosition = 0;
   bytesInReadBuffer = 0;
+  fileBytesRead = 0;
   if (displayBuffer && displayMax > 0) displayBuffer[0] = '\0';
 
   // Display text keeps room for its NUL; indexed text is bounded like any file's read.
   const uint64_t textLimit = displayBuffer ? (displayMax > 0 ? displayMax - 1 : 0) : owner.maxPerFileRead;
+  // The streams are extracted until their text reaches the limit, whoever extracts them.
+  auto fill = [this, textLimit, wrapWidth, extracted = uint64_t{0}](CPdfTextPiece& next) mutable {
+    if (extracted >= textLimit) {
+      next.endsFile = true;
+      return;
+    }
+    extractNext(next, wrapWidth);
+    extracted += std::min<uint64_t>(next.length, textLimit - extracted);
+  };
+  if (extractor) extractor->start(fill);
+
   uint64_t produced = 0;
   bool firstChunk = true;
   bool boundHit = false;
-  while (produced < textLimit) {
-    if (findNextToken("FlateDecode") != Scan::found) break;
-    Clock::time_point now = Clock::now();
-    if (std::chrono::duration<double>(now - noted).count() >= reportSeconds) {
-      reported = true;
-      if (!kolvo::setStatus("DecodingPdf", path)) break;
-      noted = now;
+  // Every stream's text ends with a line break, so no word is cut where two gathered
+  // streams meet.
+  size_t held = 0;
+  auto indexHeld = [&] {
+    if (held == 0) return;
+    // A word cut by the limit stays in the pending text and is not indexed.
+    indexBuffer(text.data(), static_cast<uint32_t>(held), fileId, firstChunk);
+    firstChunk = false;
+    held = 0;
+  };
+  for (bool more = true; more;) {
+    CPdfTextPiece* next = &piece;
+    if (extractor) {
+      next = &extractor->take();
+    } else {
+      piece.clear();
+      fill(piece);
     }
-    if (findNextToken("stream") != Scan::found) break;
-    size_t made = 0;
-    try {
-      if (getStreamBuffer() == Scan::bounded) boundHit = true;
-      if (!inflateStream(made, boundHit)) continue;
-      text.reserve(made + 1);
-    } catch (const std::bad_alloc&) {
-      // A stream larger than the memory left is skipped like a damaged one.
-      continue;
+    // Given back however this piece's turn ends.
+    struct Done {
+      CPdfTextAhead* extractor;
+      ~Done() {
+        if (extractor) extractor->release();
+      }
+    } done{extractor};
+    owner.bytesRead += static_cast<double>(next->bytesRead);
+    if (next->failure) std::rethrow_exception(next->failure);
+    more = !next->endsFile;
+    if (next->found) {
+      Clock::time_point now = Clock::now();
+      if (std::chrono::duration<double>(now - noted).count() >= reportSeconds) {
+        reported = true;
+        if (!kolvo::setStatus("DecodingPdf", path)) break;
+        noted = now;
+      }
     }
-    size_t length = clearText(inflated.data(), made, text.data(), wrapWidth);
-    // A stream's last word never runs into the first word of the next.
-    if (length > 0 && text.data()[length - 1] != LF) text.data()[length++] = LF;
-    auto take = static_cast<size_t>(std::min<uint64_t>(length, textLimit - produced));
+    boundHit = boundHit || next->boundHit;
+    auto take = static_cast<size_t>(std::min<uint64_t>(next->length, textLimit - produced));
+    if (take == 0) continue;
     if (displayBuffer) {
-      std::memcpy(displayBuffer + produced, text.data(), take);
+      std::memcpy(displayBuffer + produced, next->text.data(), take);
       displayBuffer[produced + take] = '\0';
-    } else if (take > 0) {
-      // A word cut by the limit stays in the pending text and is not indexed.
-      indexBuffer(text.data(), static_cast<uint32_t>(take), fileId, firstChunk);
-      firstChunk = false;
+    } else {
+      text.reserve(held + take, held);
+      std::memcpy(text.data() + held, next->text.data(), take);
+      held += take;
+      if (held >= gatheredTextBytes) indexHeld();
     }
     produced += take;
   }
+  indexHeld();
 
   owner.pendingText.clear();
   // An empty report clears a "DecodingPdf" shown for this file.

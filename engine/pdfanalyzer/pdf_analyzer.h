@@ -1,6 +1,7 @@
 // CPdfAnalyzer: the text of PDF files, indexed and shown. It does not parse the object
 // structure: it scans the raw file for Flate-compressed streams, inflates each with zlib
 // and keeps the strings shown between BT and ET. The registry holds it under "pdf".
+// While indexing, a second thread (CPdfTextAhead) extracts the next streams of a file.
 #pragma once
 
 #include <cstdint>
@@ -11,10 +12,12 @@
 
 #include "engine/analyzers/file_analyzer.h"
 #include "engine/index/resource_limits.h"
+#include "engine/pdfanalyzer/pdf_text_ahead.h"
 
 class CPdfAnalyzer : public CFileAnalyzer {
  public:
   explicit CPdfAnalyzer(CKolvoIndex* owner);
+  ~CPdfAnalyzer() override;
 
   // An archive member that is a PDF is written to a file first: streams are found by
   // scanning the whole file.
@@ -38,6 +41,8 @@ class CPdfAnalyzer : public CFileAnalyzer {
   uint64_t inflatedLimit = kolvo::limits::pdfInflatedBytes;
   // Seconds between "DecodingPdf" reports, which are also the moments a halt is seen.
   double reportSeconds = 1;
+  // Whether indexing extracts the streams on a second thread; the words are the same.
+  bool readAhead = true;
 
  private:
   enum class Scan { found, endOfFile, bounded };
@@ -47,6 +52,10 @@ class CPdfAnalyzer : public CFileAnalyzer {
   // Moves past the next occurrence of token; with collect, appends every byte passed to
   // it, and stops with Scan::bounded once it holds more than limit bytes.
   Scan findNextToken(std::string_view token, std::vector<char>* collect = nullptr, uint64_t limit = 0);
+  // Finds, inflates and interprets the next Flate stream of the open file into piece,
+  // which is marked endsFile when no stream follows. Touches nothing of the index, so
+  // the second thread may run it.
+  void extractNext(CPdfTextPiece& piece, int wrapWidth);
   // Collects the current stream up to and including "endstream" into streamBuffer.
   Scan getStreamBuffer();
   // Inflates the collected stream into inflated; false when zlib refuses it. Sets
@@ -62,11 +71,20 @@ class CPdfAnalyzer : public CFileAnalyzer {
     void reserve(size_t n, size_t keep = 0);
   };
 
+  // zlib's state, kept from stream to stream.
+  struct Inflater;
+  std::unique_ptr<Inflater> inflater;
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> file;
   std::vector<char> readBuffer;
   size_t readPosition = 0;
   size_t bytesInReadBuffer = 0;
   std::vector<char> streamBuffer;
   Scratch inflated;
-  Scratch text;
+  // The file bytes read so far, which the analyzer's thread adds to the index's count.
+  uint64_t fileBytesRead = 0;
+  // The extracting side above; the indexing side below.
+  CPdfTextPiece piece;  // the piece in hand when streams are extracted on this thread
+  Scratch text;         // text gathered for the word table
+  // Declared last, so that its thread ends before the buffers it uses go.
+  std::unique_ptr<CPdfTextAhead> ahead;
 };

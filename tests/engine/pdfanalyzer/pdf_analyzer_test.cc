@@ -86,6 +86,27 @@ TEST(PdfContentText, TableOfSnippets) {
   }
 }
 
+TEST(PdfContentText, EveryByteThatNeedsThoughtIsSeenAtEveryPlaceInALongString) {
+  // Plain bytes are copied many at a time: a byte that is not plain must stop the copy
+  // wherever it stands, near the start, in the middle or at the end of a long run.
+  struct Byte {
+    std::string written;  // in the content
+    std::string shown;    // in the text
+  };
+  const std::vector<Byte> bytes = {{" ", " "},  {"\t", " "},   {"\n", " "},   {"\x01", ""},   {std::string(1, '\0'), ""},
+                                   {"\x7F", ""}, {"\x85", ""},  {"\x9F", ""},   {"\xA0", "\xA0"}, {"~", "~"},
+                                   {"\\(", "("}, {"\\)", ")"}, {"\\\\", "\\"}, {"\\101", "A"}, {"()", "()"}};
+  for (const Byte& byte : bytes) {
+    for (size_t at = 0; at <= 40; ++at) {
+      SCOPED_TRACE(std::to_string(at) + ": " + byte.written);
+      std::string plain;
+      for (size_t i = 0; i < 40; ++i) plain += static_cast<char>('a' + i % 26);
+      std::string content = "BT (" + plain.substr(0, at) + byte.written + plain.substr(at) + ") Tj ET";
+      EXPECT_EQ(textOf(content), plain.substr(0, at) + byte.shown + plain.substr(at) + "\n");
+    }
+  }
+}
+
 TEST(PdfContentText, TextNeverOutgrowsTheInput) {
   // Each operator and each string opening writes at most one byte for the bytes it takes.
   const std::vector<std::string> dense = {"BT(a)'(b)'(c)'ET", "BT 0 2 Td(x)0 2 Td(y)ET", "BT[(a)2000(b)2000(c)]TJ ET",
@@ -175,6 +196,18 @@ TEST_F(PdfAnalyzerTest, CorruptStreamIsSkippedAndTheNextOneRead) {
   EXPECT_EQ(index().contentsIndexed, 1u);
 }
 
+TEST_F(PdfAnalyzerTest, StreamWithAWrongChecksumKeepsItsText) {
+  // The data inflates whole; only the sum in its last four bytes is damaged. Corrupt
+  // data in front of it still stops the stream there.
+  std::string damagedSum = kolvotest::deflated("BT (summed) Tj ET");
+  damagedSum.back() = static_cast<char>(damagedSum.back() ^ 0x5A);
+  std::string damagedData = kolvotest::deflated("BT (lost) Tj ET");
+  damagedData[2] = static_cast<char>(0xFF);  // the first block header: a reserved type
+  PdfWriter pdf;
+  pdf.rawFlatePage(damagedSum).rawFlatePage(damagedData).page("BT (after) Tj ET");
+  EXPECT_EQ(indexed(write(pdf)), (std::set<std::string>{"summed", "after"}));
+}
+
 TEST_F(PdfAnalyzerTest, TokensAndStreamsAcrossReadBufferRefills) {
   // A plain page in front moves the Flate page's tokens over the first refill, one
   // byte at a time, so that each token is cut at every one of its bytes.
@@ -227,6 +260,51 @@ TEST_F(PdfAnalyzerTest, StreamOfManyReadBuffersIsReadWhole) {
   EXPECT_TRUE(words.count("finalword"));
   EXPECT_TRUE(words.count("secondpage"));
   EXPECT_TRUE(errors.warnings().empty());
+}
+
+TEST_F(PdfAnalyzerTest, PagesOfManyChunksIndexAsTheSameTextFromAPlainFile) {
+  // Pages of words that recur, far more text than one chunk: the words, their order in
+  // the table and their ranks are those of the same text read by the generic analyzer,
+  // wherever the chunks of gathered pages happen to end.
+  std::srand(5);
+  PdfWriter pdf;
+  for (int page = 0; page < 60; ++page) {
+    std::string content = "BT 72 740 Td";
+    for (int line = 0; line < 100; ++line) {
+      content += " 0 -14 Td (";
+      for (int word = 0; word < 8; ++word)
+        content += (word ? " " : "") + std::string("w") + std::to_string(std::rand() % (page % 3 ? 400 : 4000));
+      content += ") Tj";
+    }
+    pdf.page(content + " ET");
+  }
+  std::string path = write(pdf);
+  std::string text = shown(path, 1u << 24);
+  ASSERT_GT(text.size(), 3u * CFileAnalyzer::chunkCapacity);
+
+  // Each index takes the file twice, so that the links of the first time are finished.
+  ASSERT_TRUE(analyzer.indexFile(path.c_str(), 5));
+  ASSERT_TRUE(analyzer.indexFile(path.c_str(), 6));
+  AnalyzerFixture plain;
+  CFileAnalyzer generic(plain.index.get());
+  std::string textPath = plain.writeFile("same.txt", text);
+  ASSERT_TRUE(generic.indexFile(textPath.c_str(), 5));
+  ASSERT_TRUE(generic.indexFile(textPath.c_str(), 6));
+  EXPECT_EQ(index().wordsIndexed, plain.index->wordsIndexed);
+  EXPECT_EQ(fixture.links(), plain.links());
+  EXPECT_FALSE(fixture.links().empty());
+
+  // The same without the second thread.
+  AnalyzerFixture alone;
+  CPdfAnalyzer oneThread(alone.index.get());
+  oneThread.readAhead = false;
+  ASSERT_TRUE(oneThread.indexFile(path.c_str(), 5));
+  ASSERT_TRUE(oneThread.indexFile(path.c_str(), 6));
+  EXPECT_EQ(alone.links(), plain.links());
+  // Every byte of the file is read each time, the display's time included.
+  auto size = static_cast<double>(pdf.bytes().size());
+  EXPECT_EQ(alone.index->bytesRead, 2 * size);
+  EXPECT_EQ(index().bytesRead, 3 * size);
 }
 
 TEST_F(PdfAnalyzerTest, TruncatedFileKeepsWhatCanBeRead) {
