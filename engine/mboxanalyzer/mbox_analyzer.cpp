@@ -7,11 +7,13 @@
 #include <cstring>
 #include <memory>
 #include <optional>
+#include <unordered_map>
 #include <vector>
 
 #include "engine/index/kolvo_index.h"
 #include "engine/mboxanalyzer/base64_decoder.h"
 #include "engine/mboxanalyzer/cache_budget.h"
+#include "engine/mboxanalyzer/mime_file_name.h"
 
 namespace {
 
@@ -41,24 +43,26 @@ bool isEmptyLine(std::string_view line) {
   return line.empty() || line[0] == '\n' || line[0] == '\r' || line[0] == '\0';
 }
 
-// The file name given by "filename=" on a line, if any: after an optional double quote
-// up to the closing quote or the line end; unquoted, also up to ';' or a blank.
-bool fileNameOnLine(std::string_view line, std::string& name) {
-  static constexpr std::string_view key = "filename=";
-  const void* found = memmem(line.data(), line.size(), key.data(), key.size());
-  if (!found) return false;
-  size_t at = static_cast<size_t>(static_cast<const char*>(found) - line.data()) + key.size();
-  bool quoted = at < line.size() && line[at] == '"';
-  if (quoted) ++at;
-  size_t end = at;
-  while (end < line.size()) {
-    char c = line[end];
-    if (c == '"' || c == '\n' || c == '\r' || c == '\0') break;
-    if (!quoted && (c == ';' || isSpace(c))) break;
-    ++end;
-  }
-  name.assign(line.data() + at, end - at);
+char lowered(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// Header names, and words such as "base64", are read without regard to case in mail.
+bool startsWithNoCase(std::string_view text, std::string_view lowerPrefix) {
+  if (text.size() < lowerPrefix.size()) return false;
+  for (size_t i = 0; i < lowerPrefix.size(); ++i)
+    if (lowered(text[i]) != lowerPrefix[i]) return false;
   return true;
+}
+
+// "Content-Transfer-Encoding: base64", in any case and spacing.
+bool isBase64Header(std::string_view line) {
+  static constexpr std::string_view name = "content-transfer-encoding:";
+  if (!startsWithNoCase(line, name)) return false;
+  std::string_view value = line.substr(name.size());
+  while (!value.empty() && isSpace(value.front())) value.remove_prefix(1);
+  if (!startsWithNoCase(value, "base64")) return false;
+  value.remove_prefix(6);
+  return value.empty() || isSpace(value.front()) || value.front() == ';' || value.front() == '\n' ||
+         value.front() == '\r' || value.front() == '\0';
 }
 
 const char* const months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
@@ -164,12 +168,14 @@ std::string CMBoxAnalyzer::attachmentExtension(std::string_view fileName) {
 }
 
 std::string CMBoxAnalyzer::makeFileName(std::string_view fromValue, std::time_t time, std::string_view extension,
-                                        int number) {
+                                        int number, int sameSecond) {
   size_t start = 0;
   while (start < fromValue.size() && isSpace(fromValue[start])) ++start;
   std::string_view value = withoutLineEnd(fromValue.substr(start));
   std::string numberText = "-" + std::to_string(number) + ".";
-  long room = entryNameSize - static_cast<long>(extension.size()) - static_cast<long>(numberText.size()) - 22;
+  std::string repeatText = sameSecond > 0 ? " (" + std::to_string(sameSecond + 1) + ")" : std::string();
+  long room = entryNameSize - static_cast<long>(extension.size()) - static_cast<long>(numberText.size()) -
+              static_cast<long>(repeatText.size()) - 22;
 
   std::string name;
   if (room > 0) {
@@ -188,6 +194,7 @@ std::string CMBoxAnalyzer::makeFileName(std::string_view fromValue, std::time_t 
   char stamp[32] = "";
   if (localtime_r(&time, &local)) std::strftime(stamp, sizeof stamp, " %Y-%m-%d %H:%M:%S", &local);
   name += stamp;
+  name += repeatText;
   name += numberText;
   name += extension;
   return name;
@@ -420,30 +427,29 @@ class CMBoxAnalyzer::Splitter {
       return;
     }
 
-    if (!haveFrom && startsWith(line, "From:")) {
+    if (!haveFrom && startsWithNoCase(line, "from:")) {
       fromValue.assign(withoutLineEnd(line.substr(5)));
       haveFrom = true;
-    } else if (!haveDate && startsWith(line, "Date:")) {
+    } else if (!haveDate && startsWithNoCase(line, "date:")) {
       dateValue.assign(withoutLineEnd(line.substr(5)));
       haveDate = true;
     }
-    // A file name belongs to the header block it is in: blocks end at empty lines and
-    // at MIME boundaries.
-    if (empty || startsWith(line, "--")) blockFileName.reset();
-    std::string name;
-    bool named = fileNameOnLine(line, name);
-    if (named && !blockFileName) blockFileName = name;
 
     if (mode == Mode::attachmentHeaders) {
       if (empty) {
         beginAttachment();
+        partName.reset();
         return;
       }
-      if (!attachmentName && ++linesAfterHeader <= fileNameLines && named) attachmentName = name;
+      if (++linesAfterHeader <= fileNameLines && hasParameter(line)) partName.take(line);
       return;
     }
+    // A file name belongs to the header block it is in: blocks end at empty lines and
+    // at MIME boundaries.
+    if (empty || startsWith(line, "--")) partName.reset();
+    else if (hasParameter(line)) partName.take(line);
 
-    if (startsWith(line, "Content-Transfer-Encoding: base64")) {
+    if (isBase64Header(line)) {
       if (!haveFrom || !haveDate) {
         mode = Mode::ignored;
         return;
@@ -451,7 +457,6 @@ class CMBoxAnalyzer::Splitter {
       endText();
       mode = Mode::attachmentHeaders;
       linesAfterHeader = 0;
-      attachmentName = blockFileName;
       return;
     }
     if (mode == Mode::text) addText(line);
@@ -468,9 +473,10 @@ class CMBoxAnalyzer::Splitter {
     fromValue.clear();
     dateValue.clear();
     number = 0;
+    sameSecond = -1;
     text.clear();
     textLength = 0;
-    blockFileName.reset();
+    partName.reset();
     // The rest of the "From " line belongs to the message.
     addText(fromLine.substr(std::min<size_t>(4, fromLine.size())));
   }
@@ -483,13 +489,27 @@ class CMBoxAnalyzer::Splitter {
 
   std::time_t messageTime() const { return CMBoxAnalyzer::parseAsctime(dateValue.c_str()); }
 
+  // Only a line with '=' can carry a parameter.
+  static bool hasParameter(std::string_view line) { return std::memchr(line.data(), '=', line.size()) != nullptr; }
+
+  // The name of one of the message's entries. A sender's second message within one
+  // second is told apart by a count, taken in mailbox order so that an update names
+  // every message as the build did.
+  std::string entryName(std::time_t time, std::string_view extension, int entryNumber) {
+    if (sameSecond < 0) {
+      int& seen = namesSeen[makeFileName(fromValue, time, "", 0)];
+      sameSecond = seen++;
+    }
+    return makeFileName(fromValue, time, extension, entryNumber, sameSecond);
+  }
+
   // The message's text, once, when it is known who sent it and when.
   void endText() {
     if (mode != Mode::text) return;
     mode = Mode::betweenParts;
     if (!haveFrom || !haveDate) return;
     std::time_t time = messageTime();
-    std::string name = makeFileName(fromValue, time, "txt", 0);
+    std::string name = entryName(time, "txt", 0);
     OpenEntry entry;
     if (!analyzer.beginEntry(name.c_str(), time, mailboxId, false, entry)) return;
     analyzer.appendEntry(entry, text.data(), text.size());
@@ -504,19 +524,20 @@ class CMBoxAnalyzer::Splitter {
     mode = Mode::attachmentData;
     dataStarted = false;
     attachmentOpen = false;
-    if (!attachmentName) return;
+    std::optional<std::string> fileName = partName.name();
+    if (!fileName) return;
     ++number;
-    std::string extension = attachmentExtension(*attachmentName);
+    std::string extension = attachmentExtension(*fileName);
     if (extension.empty()) return;
     std::time_t time = messageTime();
-    std::string name = makeFileName(fromValue, time, extension, number);
+    std::string name = entryName(time, extension, number);
     attachment = OpenEntry();
     attachmentOpen = analyzer.beginEntry(name.c_str(), time, mailboxId, true, attachment);
   }
 
   void closeAttachment() {
     mode = Mode::betweenParts;
-    blockFileName.reset();
+    partName.reset();
     if (!attachmentOpen) return;
     attachmentOpen = false;
     analyzer.finishEntry(attachment);
@@ -550,8 +571,11 @@ class CMBoxAnalyzer::Splitter {
   std::string text;
   uint64_t textLength = 0;
 
-  std::optional<std::string> blockFileName;
-  std::optional<std::string> attachmentName;
+  // The message's place among those of its sender in its second; -1 until named.
+  int sameSecond = -1;
+  std::unordered_map<std::string, int> namesSeen;
+
+  CMimeFileName partName;
   int linesAfterHeader = 0;
   bool dataStarted = false;
   bool attachmentOpen = false;

@@ -36,8 +36,10 @@ class CMBoxAnalyzer : public CFileAnalyzer {
 
   // The entry name: the sender's address (between '<' and '>', or else the whole From:
   // value up to its line end), the local date and time, "-", the number, ".", extension.
+  // A sender's later messages within the same second (sameSecond 1, 2, ...) add " (2)",
+  // " (3)", ... after the time, so that no two messages share an entry.
   static std::string makeFileName(std::string_view fromValue, std::time_t time, std::string_view extension,
-                                  int number);
+                                  int number, int sameSecond = 0);
   // The cache file of an entry: the temporary directory, '/', the file number, '.' and
   // the extension of the entry name ("txt" when it has none that could be one).
   std::string makeCachePath(uint32_t fileId, const char* entryName) const;

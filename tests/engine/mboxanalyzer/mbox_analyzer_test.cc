@@ -121,6 +121,19 @@ MailMessage withAttachments(const std::string& body, std::vector<MailAttachment>
 
 MailAttachment attached(const std::string& name, const std::string& contents) { return {name, contents}; }
 
+// An attachment whose file name is given by the header lines as they stand.
+MailAttachment namedBy(const std::string& nameLines, const std::string& contents) {
+  MailAttachment attachment{"unused", contents};
+  attachment.nameLines = nameLines;
+  return attachment;
+}
+
+MailAttachment encodedAs(const std::string& encodingHeader, const std::string& contents) {
+  MailAttachment attachment{"e.txt", contents};
+  attachment.encodingHeader = encodingHeader;
+  return attachment;
+}
+
 // Each row: a mailbox, and per entry expected the words it must and must not be found by.
 struct Expected {
   std::vector<std::string> mustHave;
@@ -218,6 +231,46 @@ std::vector<SplitCase> splitCases() {
                         kolvotest::base64Encode("hidden words inside") + "\ntrailing text"))
            .text(),
        {{annPrefix + "-0.txt", {{"visible"}, {"hidden", "inside", "trailing"}}}}},
+      {"two messages of one sender in one second are told apart",
+       MailboxWriter()
+           .add(message("first words"))
+           .add(withAttachments("second words", {attached("s.txt", "second attachment")}))
+           .add(message("third words"))
+           .text(),
+       {{annPrefix + "-0.txt", {{"first"}, {"second", "third"}}},
+        {annPrefix + " (2)-0.txt", {{"second"}, {"first", "third"}}},
+        {annPrefix + " (2)-1.txt", {{"attachment"}, {"first"}}},
+        {annPrefix + " (3)-0.txt", {{"third"}, {"second"}}}}},
+      {"extended and continued file names",
+       MailboxWriter()
+           .add(withAttachments(
+               "body", {namedBy("Content-Disposition: attachment;\n filename*=UTF-8''r%C3%A9sum%C3%A9%2Etxt",
+                                "encoded name words"),
+                        namedBy("Content-Disposition: attachment;\n filename*0*=UTF-8''rep;\n filename*1*=ort.t;\n"
+                                " filename*2=\"xt\"",
+                                "continued name words"),
+                        namedBy("Content-Disposition: attachment; filename=\"a.pdf\"; filename*=utf-8'en'a.txt",
+                                "extended wins words"),
+                        namedBy("Content-Disposition: attachment; FileName=\"upper.txt\"", "upper case words"),
+                        namedBy("Content-Disposition: attachment; filename*1=\"x.txt\"", "no first section")}))
+           .text(),
+       {{annPrefix + "-0.txt", {{"body"}, {"encoded"}}},
+        {annPrefix + "-1.txt", {{"encoded"}, {"continued"}}},
+        {annPrefix + "-2.txt", {{"continued"}, {"encoded"}}},
+        {annPrefix + "-3.txt", {{"extended", "wins"}, {}}},
+        {annPrefix + "-4.txt", {{"upper"}, {}}}}},
+      {"the base64 header in any case and spacing",
+       MailboxWriter()
+           .add(withAttachments("body", {encodedAs("content-transfer-encoding: BASE64", "lower header words"),
+                                         encodedAs("CONTENT-TRANSFER-ENCODING:Base64 ", "upper header words"),
+                                         encodedAs("Content-Transfer-Encoding: quoted-printable", "printable")}))
+           .text(),
+       {{annPrefix + "-0.txt", {{"body"}, {"lower"}}},
+        {annPrefix + "-1.txt", {{"lower"}, {"upper"}}},
+        {annPrefix + "-2.txt", {{"upper"}, {"lower"}}}}},
+      {"header names in any case",
+       "From x Mon Jan  5 10:11:12 2004\nFROM: Ann <ann@example.org>\ndate: Mon, 5 Jan 2004 10:11:12\n\nshouted words\n",
+       {{annPrefix + "-0.txt", {{"shouted"}, {}}}}},
       {"text before the first message is no message",
        "stray preamble words\n" + MailboxWriter().add(message("real words")).text(),
        {{annPrefix + "-0.txt", {{"real"}, {"stray", "preamble"}}}}},
