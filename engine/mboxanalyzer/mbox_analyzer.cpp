@@ -12,7 +12,9 @@
 
 #include "engine/index/kolvo_index.h"
 #include "engine/mboxanalyzer/base64_decoder.h"
+#include "engine/index/container_level.h"
 #include "engine/mboxanalyzer/cache_budget.h"
+#include "engine/mboxanalyzer/mail_cache.h"
 #include "engine/mboxanalyzer/mime_file_name.h"
 
 namespace {
@@ -107,11 +109,11 @@ bool readClock(const char*& at, int& hour, int& minute, int& second) {
 
 }  // namespace
 
-// An entry whose cache file is being written.
+// An entry whose record in the mailbox's cache is being written.
 struct CMBoxAnalyzer::OpenEntry {
   uint32_t fileId = 0;
-  std::string cachePath;
-  FilePtr out{nullptr, std::fclose};
+  std::string name;
+  kolvo::CMailCacheWriter* cache = nullptr;  // null: the entry is not cached nor indexed
   CFileAnalyzer* analyzer = nullptr;
   bool isAttachment = false;
   uint64_t rawBytes = 0;
@@ -263,7 +265,7 @@ std::time_t CMBoxAnalyzer::parseAsctime(const char* text) {
 // ---- One entry ----
 
 bool CMBoxAnalyzer::beginEntry(const char* entryName, std::time_t time, uint32_t parentId, bool isAttachment,
-                               OpenEntry& entry) {
+                               kolvo::CMailCacheWriter& cache, OpenEntry& entry) {
   CKolvoIndex& owner = *index;
   if (owner.isUpdate) {
     uint32_t known = owner.files->lookupFile(entryName, parentId);
@@ -281,20 +283,24 @@ bool CMBoxAnalyzer::beginEntry(const char* entryName, std::time_t time, uint32_t
   if (analyzer == this && nesting + 1 >= kolvo::limits::containerDepth) analyzer = nullptr;
 
   entry.fileId = owner.recordFile(entryName, parentId, static_cast<int32_t>(time), 0);
+  entry.name = entryName;
   entry.analyzer = analyzer;
   entry.isAttachment = isAttachment;
-  entry.cachePath = makeCachePath(entry.fileId, entryName);
   budget->startEntry();
-  // An entry without room in the budget, or whose cache file cannot be made, is
-  // recorded but not indexed; without a temporary directory there is no cache at all.
-  if (analyzer && budget->hasRoom() && !owner.temporaryDirectory.empty())
-    entry.out.reset(std::fopen(entry.cachePath.c_str(), "wb"));
+  // An entry without room in the budget, or without a cache to go to, is recorded but
+  // not indexed; a record of an older copy of it is no longer shown.
+  if (analyzer && budget->hasRoom() && cache.usable()) {
+    entry.cache = &cache;
+    cache.begin(entry.fileId);
+  } else {
+    cache.forget(entry.fileId);
+  }
   return true;
 }
 
 void CMBoxAnalyzer::appendEntry(OpenEntry& entry, const char* data, size_t length) {
   entry.rawBytes += length;
-  if (!entry.out) return;
+  if (!entry.cache) return;
   const char* bytes = data;
   size_t count = length;
   if (entry.isAttachment) {
@@ -303,37 +309,67 @@ void CMBoxAnalyzer::appendEntry(OpenEntry& entry, const char* data, size_t lengt
     bytes = entry.decoded.data();
     count = entry.decoded.size();
   }
-  size_t allowed = budget->take(count);
-  if (allowed > 0 && std::fwrite(bytes, 1, allowed, entry.out.get()) != allowed) entry.out.reset();
+  entry.cache->append(bytes, budget->take(count));
 }
 
 void CMBoxAnalyzer::finishEntry(OpenEntry& entry) {
   CKolvoIndex& owner = *index;
   owner.files->setSize(entry.fileId, static_cast<uint32_t>(std::min<uint64_t>(entry.rawBytes, UINT32_MAX)));
-  if (!entry.out) return;
+  if (!entry.cache) return;
   if (entry.isAttachment) {
     entry.decoded.clear();
     entry.decoder.finish(entry.decoded);
-    size_t allowed = budget->take(entry.decoded.size());
-    if (allowed > 0 && std::fwrite(entry.decoded.data(), 1, allowed, entry.out.get()) != allowed) entry.out.reset();
+    entry.cache->append(entry.decoded.data(), budget->take(entry.decoded.size()));
   }
-  // A cache file that could not be written whole is not indexed.
-  bool written = entry.out && std::fclose(entry.out.release()) == 0;
-  if (!written) return;
-  entry.analyzer->indexFile(entry.cachePath.c_str(), entry.fileId);
+  // An entry the cache could not take whole is not indexed.
+  std::optional<kolvo::MailCacheRecord> record = entry.cache->finish();
+  if (!record) return;
+  const kolvo::CMailCacheWriter& cache = *entry.cache;
+  uint64_t from = 0;
+  auto read = [&](char* buffer, size_t size) {
+    size_t got = cache.read(*record, from, buffer, size);
+    from += got;
+    return got;
+  };
+  if (entry.analyzer->canUseIndexBuffer()) {
+    entry.analyzer->indexStream(read, entry.fileId, entry.name.c_str());
+    return;
+  }
+  // An analyzer that reads whole files gets the entry as a file of its own, under the
+  // name its cache file has, removed once it is read.
+  std::string path = makeCachePath(entry.fileId, entry.name.c_str());
+  bool written = kolvo::copyMember([&](char* buffer, size_t size) { return static_cast<long>(read(buffer, size)); },
+                                   path, record->length);
+  if (written) entry.analyzer->indexFile(path.c_str(), entry.fileId);
+  std::remove(path.c_str());
 }
 
 void CMBoxAnalyzer::processMessageText(const char* entryName, std::time_t time, uint32_t parentId, const char* data,
                                        size_t length, bool isAttachment) {
   MailboxScope scope(*this);
+  kolvo::CMailCacheWriter cache(kolvo::mailCachePath(index->temporaryDirectory, parentId), true);
   OpenEntry entry;
-  if (!beginEntry(entryName, time, parentId, isAttachment, entry)) return;
+  if (!beginEntry(entryName, time, parentId, isAttachment, cache, entry)) return;
   appendEntry(entry, data, length);
   finishEntry(entry);
 }
 
 bool CMBoxAnalyzer::extractToTempFile(const char* /*containerPath*/, const char* memberName,
                                       const char* destinationPath, uint32_t fileId) {
+  CFileStorage* files = index->files;
+  if (files && files->isFileNumber(fileId)) {
+    std::string cachePath = kolvo::mailCachePath(index->temporaryDirectory, files->getParent(fileId));
+    kolvo::MailCacheRecord record;
+    switch (kolvo::findMailCacheRecord(cachePath, fileId, record)) {
+      case kolvo::MailCacheLookup::found:
+        return kolvo::copyMailCacheRecord(cachePath, record, destinationPath);
+      case kolvo::MailCacheLookup::forgotten:
+        return false;
+      case kolvo::MailCacheLookup::absent:
+        break;
+    }
+  }
+  // An entry cached before mailboxes had a cache of their own has a file of its own.
   std::string cachePath = makeCachePath(fileId, memberName);
   FilePtr in(std::fopen(cachePath.c_str(), "rb"), std::fclose);
   if (!in) return false;
@@ -354,9 +390,11 @@ bool CMBoxAnalyzer::extractToTempFile(const char* /*containerPath*/, const char*
 // attachments begin and end. Only the start of a line is ever examined.
 class CMBoxAnalyzer::Splitter {
  public:
+  // A fresh build starts the mailbox's cache anew; an update appends to it.
   Splitter(CMBoxAnalyzer& analyzer, std::FILE* in, uint32_t mailboxId)
       : analyzer(analyzer), in(in), mailboxId(mailboxId), buffer(readBufferSize),
-        textLimit(analyzer.index->maxPerFileRead) {}
+        textLimit(analyzer.index->maxPerFileRead),
+        cache(kolvo::mailCachePath(analyzer.index->temporaryDirectory, mailboxId), analyzer.index->isUpdate) {}
 
   void run() {
     std::string_view line;
@@ -511,7 +549,7 @@ class CMBoxAnalyzer::Splitter {
     std::time_t time = messageTime();
     std::string name = entryName(time, "txt", 0);
     OpenEntry entry;
-    if (!analyzer.beginEntry(name.c_str(), time, mailboxId, false, entry)) return;
+    if (!analyzer.beginEntry(name.c_str(), time, mailboxId, false, cache, entry)) return;
     analyzer.appendEntry(entry, text.data(), text.size());
     entry.rawBytes = textLength;
     analyzer.finishEntry(entry);
@@ -532,7 +570,7 @@ class CMBoxAnalyzer::Splitter {
     std::time_t time = messageTime();
     std::string name = entryName(time, extension, number);
     attachment = OpenEntry();
-    attachmentOpen = analyzer.beginEntry(name.c_str(), time, mailboxId, true, attachment);
+    attachmentOpen = analyzer.beginEntry(name.c_str(), time, mailboxId, true, cache, attachment);
   }
 
   void closeAttachment() {
@@ -580,6 +618,7 @@ class CMBoxAnalyzer::Splitter {
   bool dataStarted = false;
   bool attachmentOpen = false;
   OpenEntry attachment;
+  kolvo::CMailCacheWriter cache;
 };
 
 bool CMBoxAnalyzer::indexFile(const char* path, uint32_t fileId) {

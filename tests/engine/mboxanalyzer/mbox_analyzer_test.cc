@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <string>
@@ -16,6 +17,7 @@
 #include "engine/index/file_contents.h"
 #include "engine/index/word_data.h"
 #include "engine/kolvolib/error_reporting.h"
+#include "engine/mboxanalyzer/mail_cache.h"
 #include "tests/engine/analyzers/analyzer_fixture.h"
 #include "tests/support/base64_writer.h"
 #include "tests/support/engine_errors.h"
@@ -97,10 +99,19 @@ class Mailbox {
       if (kolvo::WordData::currentFile(words.getData(word)) == file) found.insert(words.getText(word));
     return found;
   }
-  std::string cacheOf(const std::string& name) {
+  // What the file-contents view gets of an entry: its bytes copied out of the cache.
+  std::optional<std::string> cached(const std::string& name) {
     auto all = entries();
-    return all.count(name) ? readWhole(analyzer->makeCachePath(all[name].file, name.c_str())) : std::string();
+    if (!all.count(name)) return std::nullopt;
+    std::string copy = (fixture.root.path() / "copied").string();
+    if (!analyzer->extractToTempFile(path.c_str(), name.c_str(), copy.c_str(), all[name].file)) return std::nullopt;
+    std::string bytes = readWhole(copy);
+    fs::remove(copy);
+    return bytes;
   }
+  std::string cacheOf(const std::string& name) { return cached(name).value_or(std::string()); }
+  // The mailbox's cache file.
+  std::string cacheFile() const { return kolvo::mailCachePath(fixture.index->temporaryDirectory, mailbox); }
 
   AnalyzerFixture fixture;
   CMBoxAnalyzer* analyzer = nullptr;
@@ -393,10 +404,11 @@ TEST(MailboxSplit, AttachmentNamesNeverBecomePaths) {
   EXPECT_FALSE(fs::exists(work / "PWNED"));
   EXPECT_FALSE(fs::exists(box.fixture.root.path() / ".bashrc"));
   EXPECT_FALSE(fs::exists(fs::path(box.index().temporaryDirectory).parent_path() / ".bashrc"));
-  for (const auto& file : fs::directory_iterator(box.index().temporaryDirectory)) {
-    std::string name = file.path().filename().string();
-    EXPECT_EQ(name.find_first_not_of("0123456789.abcdefghijklmnopqrstuvwxyz"), std::string::npos) << name;
-  }
+  // The mailbox's cache is the one file left in the temporary directory.
+  std::vector<std::string> left;
+  for (const auto& file : fs::directory_iterator(box.index().temporaryDirectory))
+    left.push_back(file.path().string());
+  EXPECT_EQ(left, std::vector<std::string>{box.cacheFile()});
 }
 
 TEST(MailboxSplit, CacheFilesOfOneMailboxAreBounded) {
@@ -414,12 +426,14 @@ TEST(MailboxSplit, CacheFilesOfOneMailboxAreBounded) {
   EXPECT_LE(box.cacheOf(annPrefix + "-0.txt").size(), 3000u);
   EXPECT_EQ(box.cacheOf(annPrefix + "-1.txt").size(), 3000u);
   uintmax_t total = 0;
-  for (const auto& file : fs::directory_iterator(box.index().temporaryDirectory)) total += file.file_size();
+  for (const auto& [name, entry] : entries) total += box.cacheOf(name).size();
   EXPECT_LE(total, 5000u);
-  // Once the mailbox's bound is spent, entries are recorded but have no cache file.
+  // Each record adds a head of a few bytes, no more.
+  EXPECT_LE(fs::file_size(box.cacheFile()), 5000u + 4 * 16);
+  // Once the mailbox's bound is spent, entries are recorded but have nothing cached.
   std::string late = "bob@example.org 2004-01-05 10:11:12-0.txt";
   ASSERT_TRUE(entries.count(late));
-  EXPECT_FALSE(fs::exists(box.analyzer->makeCachePath(entries[late].file, late.c_str())));
+  EXPECT_EQ(box.cached(late), std::nullopt);
   EXPECT_TRUE(box.wordsOf(late).empty());
 }
 
@@ -443,6 +457,25 @@ TEST(MailboxSplit, AnUpdateLeavesOldEntriesAlone) {
   // The old message was not read again: two mailbox reads and two message texts.
   EXPECT_TRUE(wordsBefore.count("ancient"));
   EXPECT_EQ(box.index().contentsIndexed, 4u);
+  // Both are still shown: the update added to the mailbox's cache.
+  EXPECT_NE(box.cacheOf(oldName).find("ancient words"), std::string::npos);
+  EXPECT_NE(box.cacheOf(fresh).find("recent words"), std::string::npos);
+  // A fresh build of the same mailbox starts its cache anew rather than growing it.
+  box.index().isUpdate = false;
+  uintmax_t before = fs::file_size(box.cacheFile());
+  ASSERT_TRUE(box.indexText(old));
+  EXPECT_LT(fs::file_size(box.cacheFile()), before);
+}
+
+TEST(MailboxDisplay, AnEntryCachedInAFileOfItsOwnIsStillShown) {
+  // An index whose mailbox was read before mailboxes had one cache file: the entry's
+  // own file is shown while the mailbox's cache holds nothing of it.
+  Mailbox box;
+  ASSERT_TRUE(box.indexText(MailboxWriter().add(message("current words")).text()));
+  std::string name = annPrefix + "-0.txt";
+  fs::remove(box.cacheFile());
+  std::ofstream(box.analyzer->makeCachePath(box.entries()[name].file, name.c_str())) << "earlier words";
+  EXPECT_EQ(box.cacheOf(name), "earlier words");
 }
 
 TEST(MailboxSplit, AMailboxAttachedToAMessageIsSplitInTurnWithinTheOuterBounds) {
@@ -469,7 +502,10 @@ TEST(MailboxSplit, AMailboxAttachedToAMessageIsSplitInTurnWithinTheOuterBounds) 
   ASSERT_TRUE(outer.count(attachment));
   uint32_t cut = bounded.index().files->lookupFile("in@example.org 2004-01-05 10:11:12-0.txt", outer[attachment].file);
   ASSERT_NE(cut, 0u);
-  EXPECT_FALSE(fs::exists(bounded.analyzer->makeCachePath(cut, "x-0.txt")));
+  kolvo::MailCacheRecord record;
+  EXPECT_EQ(kolvo::findMailCacheRecord(kolvo::mailCachePath(bounded.index().temporaryDirectory, outer[attachment].file),
+                                       cut, record),
+            kolvo::MailCacheLookup::forgotten);
 }
 
 TEST(MailboxSplit, WithoutATemporaryDirectoryEntriesAreRecordedOnly) {
@@ -503,7 +539,7 @@ TEST(MailboxDisplay, AnEntryIsShownFromItsCacheFileAndFailsCleanlyWithoutIt) {
   EXPECT_EQ(readWhole(extracted), "attached words");
   fs::remove(extracted);
 
-  fs::remove(box.analyzer->makeCachePath(file, name.c_str()));
+  fs::remove(box.cacheFile());
   EXPECT_FALSE(box.analyzer->extractToTempFile(box.path.c_str(), name.c_str(), extracted.c_str(), file));
   EXPECT_TRUE(box.index().extractToTempFile(box.path.c_str(), name.c_str(), file).empty());
   kolvotest::EngineErrors errors;
@@ -562,11 +598,7 @@ TEST(MailboxSplit, ArbitraryLinesNeverBreakTheSplit) {
     for (const auto& [name, entry] : box.entries()) {
       std::string extension = CMBoxAnalyzer::attachmentExtension(name);
       EXPECT_FALSE(extension.empty()) << name;
-      std::error_code ignored;
-      auto size = fs::file_size(box.analyzer->makeCachePath(entry.file, name.c_str()), ignored);
-      if (!ignored) {
-        EXPECT_LE(size, 64u) << name;
-      }
+      EXPECT_LE(box.cacheOf(name).size(), 64u) << name;
       ++entries;
       if (name.find("-0.txt") == std::string::npos) ++attachments;
     }
