@@ -493,6 +493,12 @@ TEST(MailboxSplit, AMailboxAttachedToAMessageIsSplitInTurnWithinTheOuterBounds) 
   // The nested message is shown through both mailboxes' cache files.
   CFileContents contents(&box.index(), nested, 10000, 0, false, 0);
   EXPECT_NE(std::string(contents.contents()).find("nested message words"), std::string::npos);
+  // The attached mailbox was read from a copy of its own, gone once read: what stays are
+  // the caches of the two mailboxes.
+  std::set<std::string> left;
+  for (const auto& file : fs::directory_iterator(box.index().temporaryDirectory)) left.insert(file.path().string());
+  EXPECT_EQ(left, (std::set<std::string>{box.cacheFile(), kolvo::mailCachePath(box.index().temporaryDirectory,
+                                                                                entries[attachment].file)}));
   // The outer mailbox's bound counts the nested cache files too: with room for the
   // outer text and the attached mailbox alone, the nested message gets no cache file.
   Mailbox bounded;
