@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <unordered_map>
@@ -535,7 +536,10 @@ class CMBoxAnalyzer::Splitter {
   // every message as the build did.
   std::string entryName(std::time_t time, std::string_view extension, int entryNumber) {
     if (sameSecond < 0) {
-      int& seen = namesSeen[makeFileName(fromValue, time, "", 0)];
+      // Senders and seconds are remembered by a hash of the name they give, and only so
+      // many of them: a huge mailbox cannot make the memory grow without end.
+      if (namesSeen.size() >= kolvo::limits::mailNamesRemembered) namesSeen.clear();
+      int& seen = namesSeen[std::hash<std::string>()(makeFileName(fromValue, time, "", 0))];
       sameSecond = seen++;
     }
     return makeFileName(fromValue, time, extension, entryNumber, sameSecond);
@@ -611,7 +615,7 @@ class CMBoxAnalyzer::Splitter {
 
   // The message's place among those of its sender in its second; -1 until named.
   int sameSecond = -1;
-  std::unordered_map<std::string, int> namesSeen;
+  std::unordered_map<size_t, int> namesSeen;
 
   CMimeFileName partName;
   int linesAfterHeader = 0;
