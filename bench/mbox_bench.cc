@@ -162,6 +162,16 @@ void BM_IndexMailbox(benchmark::State& state) {
     state.counters["entries/s"] = entries / indexing;
     state.counters["cache_MB"] = static_cast<double>(folderBytes(cache)) / 1e6;
     state.counters["cache_files"] = static_cast<double>(std::distance(fs::directory_iterator(cache), fs::directory_iterator()));
+    // Showing the mailbox's last entry, whose record lies at the end of the cache.
+    CFileStorage& files = *index->files;
+    uint32_t last = 0;
+    for (uint32_t f = files.getFirst(); f; f = files.getNext(f))
+      if (files.getParent(f) != 0 && files.getParent(f) != folder) last = f;
+    start = std::chrono::steady_clock::now();
+    std::string shown = index->extractToTempFile(mailbox.c_str(), files.getText(last), last);
+    state.counters["show_last_ms"] = kolvobench::secondsSince(start) * 1000;
+    if (shown.empty()) state.SkipWithError("the last entry could not be shown");
+    else fs::remove(shown);
     kidxClearIndex(index);
     state.ResumeTiming();
   }

@@ -26,6 +26,13 @@ inline int32_t loadI32(const void* at) {
 }
 inline void storeI32(void* at, int32_t value) { std::memcpy(at, &value, sizeof value); }
 
+inline uint64_t loadU64(const void* at) {
+  uint64_t value;
+  std::memcpy(&value, at, sizeof value);
+  return value;
+}
+inline void storeU64(void* at, uint64_t value) { std::memcpy(at, &value, sizeof value); }
+
 inline uint16_t loadU16(const void* at) {
   uint16_t value;
   std::memcpy(&value, at, sizeof value);

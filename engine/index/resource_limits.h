@@ -34,6 +34,12 @@ inline constexpr uint64_t containerBytes = 1024 * MiB;
 inline constexpr int containerDepth = 16;
 // A member's name held in a record of its own (a tar long name, a pax path).
 inline constexpr uint64_t memberNameBytes = 64 * 1024;
+// A mail attachment's file name, and the numbered sections it may be given in.
+inline constexpr size_t mailFileNameBytes = 1024;
+inline constexpr size_t mailFileNameSections = 64;
+// How many senders and seconds one mailbox's split remembers to tell apart messages of
+// one sender within one second.
+inline constexpr size_t mailNamesRemembered = 1 << 20;
 
 // HTML and RTF: a character reference, escape or control word cut by a chunk end waits
 // for the next chunk to be read whole when it is shorter than this.

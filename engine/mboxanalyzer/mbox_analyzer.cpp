@@ -5,13 +5,18 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <optional>
+#include <unordered_map>
 #include <vector>
 
 #include "engine/index/kolvo_index.h"
 #include "engine/mboxanalyzer/base64_decoder.h"
+#include "engine/index/container_level.h"
 #include "engine/mboxanalyzer/cache_budget.h"
+#include "engine/mboxanalyzer/mail_cache.h"
+#include "engine/mboxanalyzer/mime_file_name.h"
 
 namespace {
 
@@ -41,24 +46,26 @@ bool isEmptyLine(std::string_view line) {
   return line.empty() || line[0] == '\n' || line[0] == '\r' || line[0] == '\0';
 }
 
-// The file name given by "filename=" on a line, if any: after an optional double quote
-// up to the closing quote or the line end; unquoted, also up to ';' or a blank.
-bool fileNameOnLine(std::string_view line, std::string& name) {
-  static constexpr std::string_view key = "filename=";
-  const void* found = memmem(line.data(), line.size(), key.data(), key.size());
-  if (!found) return false;
-  size_t at = static_cast<size_t>(static_cast<const char*>(found) - line.data()) + key.size();
-  bool quoted = at < line.size() && line[at] == '"';
-  if (quoted) ++at;
-  size_t end = at;
-  while (end < line.size()) {
-    char c = line[end];
-    if (c == '"' || c == '\n' || c == '\r' || c == '\0') break;
-    if (!quoted && (c == ';' || isSpace(c))) break;
-    ++end;
-  }
-  name.assign(line.data() + at, end - at);
+char lowered(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// Header names, and words such as "base64", are read without regard to case in mail.
+bool startsWithNoCase(std::string_view text, std::string_view lowerPrefix) {
+  if (text.size() < lowerPrefix.size()) return false;
+  for (size_t i = 0; i < lowerPrefix.size(); ++i)
+    if (lowered(text[i]) != lowerPrefix[i]) return false;
   return true;
+}
+
+// "Content-Transfer-Encoding: base64", in any case and spacing.
+bool isBase64Header(std::string_view line) {
+  static constexpr std::string_view name = "content-transfer-encoding:";
+  if (!startsWithNoCase(line, name)) return false;
+  std::string_view value = line.substr(name.size());
+  while (!value.empty() && isSpace(value.front())) value.remove_prefix(1);
+  if (!startsWithNoCase(value, "base64")) return false;
+  value.remove_prefix(6);
+  return value.empty() || isSpace(value.front()) || value.front() == ';' || value.front() == '\n' ||
+         value.front() == '\r' || value.front() == '\0';
 }
 
 const char* const months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
@@ -103,11 +110,11 @@ bool readClock(const char*& at, int& hour, int& minute, int& second) {
 
 }  // namespace
 
-// An entry whose cache file is being written.
+// An entry whose record in the mailbox's cache is being written.
 struct CMBoxAnalyzer::OpenEntry {
   uint32_t fileId = 0;
-  std::string cachePath;
-  FilePtr out{nullptr, std::fclose};
+  std::string name;
+  kolvo::CMailCacheWriter* cache = nullptr;  // null: the entry is not cached nor indexed
   CFileAnalyzer* analyzer = nullptr;
   bool isAttachment = false;
   uint64_t rawBytes = 0;
@@ -164,12 +171,14 @@ std::string CMBoxAnalyzer::attachmentExtension(std::string_view fileName) {
 }
 
 std::string CMBoxAnalyzer::makeFileName(std::string_view fromValue, std::time_t time, std::string_view extension,
-                                        int number) {
+                                        int number, int sameSecond) {
   size_t start = 0;
   while (start < fromValue.size() && isSpace(fromValue[start])) ++start;
   std::string_view value = withoutLineEnd(fromValue.substr(start));
   std::string numberText = "-" + std::to_string(number) + ".";
-  long room = entryNameSize - static_cast<long>(extension.size()) - static_cast<long>(numberText.size()) - 22;
+  std::string repeatText = sameSecond > 0 ? " (" + std::to_string(sameSecond + 1) + ")" : std::string();
+  long room = entryNameSize - static_cast<long>(extension.size()) - static_cast<long>(numberText.size()) -
+              static_cast<long>(repeatText.size()) - 22;
 
   std::string name;
   if (room > 0) {
@@ -188,6 +197,7 @@ std::string CMBoxAnalyzer::makeFileName(std::string_view fromValue, std::time_t 
   char stamp[32] = "";
   if (localtime_r(&time, &local)) std::strftime(stamp, sizeof stamp, " %Y-%m-%d %H:%M:%S", &local);
   name += stamp;
+  name += repeatText;
   name += numberText;
   name += extension;
   return name;
@@ -256,7 +266,7 @@ std::time_t CMBoxAnalyzer::parseAsctime(const char* text) {
 // ---- One entry ----
 
 bool CMBoxAnalyzer::beginEntry(const char* entryName, std::time_t time, uint32_t parentId, bool isAttachment,
-                               OpenEntry& entry) {
+                               kolvo::CMailCacheWriter& cache, OpenEntry& entry) {
   CKolvoIndex& owner = *index;
   if (owner.isUpdate) {
     uint32_t known = owner.files->lookupFile(entryName, parentId);
@@ -274,20 +284,24 @@ bool CMBoxAnalyzer::beginEntry(const char* entryName, std::time_t time, uint32_t
   if (analyzer == this && nesting + 1 >= kolvo::limits::containerDepth) analyzer = nullptr;
 
   entry.fileId = owner.recordFile(entryName, parentId, static_cast<int32_t>(time), 0);
+  entry.name = entryName;
   entry.analyzer = analyzer;
   entry.isAttachment = isAttachment;
-  entry.cachePath = makeCachePath(entry.fileId, entryName);
   budget->startEntry();
-  // An entry without room in the budget, or whose cache file cannot be made, is
-  // recorded but not indexed; without a temporary directory there is no cache at all.
-  if (analyzer && budget->hasRoom() && !owner.temporaryDirectory.empty())
-    entry.out.reset(std::fopen(entry.cachePath.c_str(), "wb"));
+  // An entry without room in the budget, or without a cache to go to, is recorded but
+  // not indexed; a record of an older copy of it is no longer shown.
+  if (analyzer && budget->hasRoom() && cache.usable()) {
+    entry.cache = &cache;
+    cache.begin(entry.fileId);
+  } else {
+    cache.forget(entry.fileId);
+  }
   return true;
 }
 
 void CMBoxAnalyzer::appendEntry(OpenEntry& entry, const char* data, size_t length) {
   entry.rawBytes += length;
-  if (!entry.out) return;
+  if (!entry.cache) return;
   const char* bytes = data;
   size_t count = length;
   if (entry.isAttachment) {
@@ -296,37 +310,67 @@ void CMBoxAnalyzer::appendEntry(OpenEntry& entry, const char* data, size_t lengt
     bytes = entry.decoded.data();
     count = entry.decoded.size();
   }
-  size_t allowed = budget->take(count);
-  if (allowed > 0 && std::fwrite(bytes, 1, allowed, entry.out.get()) != allowed) entry.out.reset();
+  entry.cache->append(bytes, budget->take(count));
 }
 
 void CMBoxAnalyzer::finishEntry(OpenEntry& entry) {
   CKolvoIndex& owner = *index;
   owner.files->setSize(entry.fileId, static_cast<uint32_t>(std::min<uint64_t>(entry.rawBytes, UINT32_MAX)));
-  if (!entry.out) return;
+  if (!entry.cache) return;
   if (entry.isAttachment) {
     entry.decoded.clear();
     entry.decoder.finish(entry.decoded);
-    size_t allowed = budget->take(entry.decoded.size());
-    if (allowed > 0 && std::fwrite(entry.decoded.data(), 1, allowed, entry.out.get()) != allowed) entry.out.reset();
+    entry.cache->append(entry.decoded.data(), budget->take(entry.decoded.size()));
   }
-  // A cache file that could not be written whole is not indexed.
-  bool written = entry.out && std::fclose(entry.out.release()) == 0;
-  if (!written) return;
-  entry.analyzer->indexFile(entry.cachePath.c_str(), entry.fileId);
+  // An entry the cache could not take whole is not indexed.
+  std::optional<kolvo::MailCacheRecord> record = entry.cache->finish();
+  if (!record) return;
+  const kolvo::CMailCacheWriter& cache = *entry.cache;
+  uint64_t from = 0;
+  auto read = [&](char* buffer, size_t size) {
+    size_t got = cache.read(*record, from, buffer, size);
+    from += got;
+    return got;
+  };
+  if (entry.analyzer->canUseIndexBuffer()) {
+    entry.analyzer->indexStream(read, entry.fileId, entry.name.c_str());
+    return;
+  }
+  // An analyzer that reads whole files gets the entry as a file of its own, under the
+  // name its cache file has, removed once it is read.
+  std::string path = makeCachePath(entry.fileId, entry.name.c_str());
+  bool written = kolvo::copyMember([&](char* buffer, size_t size) { return static_cast<long>(read(buffer, size)); },
+                                   path, record->length);
+  if (written) entry.analyzer->indexFile(path.c_str(), entry.fileId);
+  std::remove(path.c_str());
 }
 
 void CMBoxAnalyzer::processMessageText(const char* entryName, std::time_t time, uint32_t parentId, const char* data,
                                        size_t length, bool isAttachment) {
   MailboxScope scope(*this);
+  kolvo::CMailCacheWriter cache(kolvo::mailCachePath(index->temporaryDirectory, parentId), true);
   OpenEntry entry;
-  if (!beginEntry(entryName, time, parentId, isAttachment, entry)) return;
+  if (!beginEntry(entryName, time, parentId, isAttachment, cache, entry)) return;
   appendEntry(entry, data, length);
   finishEntry(entry);
 }
 
 bool CMBoxAnalyzer::extractToTempFile(const char* /*containerPath*/, const char* memberName,
                                       const char* destinationPath, uint32_t fileId) {
+  CFileStorage* files = index->files;
+  if (files && files->isFileNumber(fileId)) {
+    std::string cachePath = kolvo::mailCachePath(index->temporaryDirectory, files->getParent(fileId));
+    kolvo::MailCacheRecord record;
+    switch (kolvo::findMailCacheRecord(cachePath, fileId, record)) {
+      case kolvo::MailCacheLookup::found:
+        return kolvo::copyMailCacheRecord(cachePath, record, destinationPath);
+      case kolvo::MailCacheLookup::forgotten:
+        return false;
+      case kolvo::MailCacheLookup::absent:
+        break;
+    }
+  }
+  // An entry cached before mailboxes had a cache of their own has a file of its own.
   std::string cachePath = makeCachePath(fileId, memberName);
   FilePtr in(std::fopen(cachePath.c_str(), "rb"), std::fclose);
   if (!in) return false;
@@ -347,9 +391,11 @@ bool CMBoxAnalyzer::extractToTempFile(const char* /*containerPath*/, const char*
 // attachments begin and end. Only the start of a line is ever examined.
 class CMBoxAnalyzer::Splitter {
  public:
+  // A fresh build starts the mailbox's cache anew; an update appends to it.
   Splitter(CMBoxAnalyzer& analyzer, std::FILE* in, uint32_t mailboxId)
       : analyzer(analyzer), in(in), mailboxId(mailboxId), buffer(readBufferSize),
-        textLimit(analyzer.index->maxPerFileRead) {}
+        textLimit(analyzer.index->maxPerFileRead),
+        cache(kolvo::mailCachePath(analyzer.index->temporaryDirectory, mailboxId), analyzer.index->isUpdate) {}
 
   void run() {
     std::string_view line;
@@ -420,30 +466,29 @@ class CMBoxAnalyzer::Splitter {
       return;
     }
 
-    if (!haveFrom && startsWith(line, "From:")) {
+    if (!haveFrom && startsWithNoCase(line, "from:")) {
       fromValue.assign(withoutLineEnd(line.substr(5)));
       haveFrom = true;
-    } else if (!haveDate && startsWith(line, "Date:")) {
+    } else if (!haveDate && startsWithNoCase(line, "date:")) {
       dateValue.assign(withoutLineEnd(line.substr(5)));
       haveDate = true;
     }
-    // A file name belongs to the header block it is in: blocks end at empty lines and
-    // at MIME boundaries.
-    if (empty || startsWith(line, "--")) blockFileName.reset();
-    std::string name;
-    bool named = fileNameOnLine(line, name);
-    if (named && !blockFileName) blockFileName = name;
 
     if (mode == Mode::attachmentHeaders) {
       if (empty) {
         beginAttachment();
+        partName.reset();
         return;
       }
-      if (!attachmentName && ++linesAfterHeader <= fileNameLines && named) attachmentName = name;
+      if (++linesAfterHeader <= fileNameLines && hasParameter(line)) partName.take(line);
       return;
     }
+    // A file name belongs to the header block it is in: blocks end at empty lines and
+    // at MIME boundaries.
+    if (empty || startsWith(line, "--")) partName.reset();
+    else if (hasParameter(line)) partName.take(line);
 
-    if (startsWith(line, "Content-Transfer-Encoding: base64")) {
+    if (isBase64Header(line)) {
       if (!haveFrom || !haveDate) {
         mode = Mode::ignored;
         return;
@@ -451,7 +496,6 @@ class CMBoxAnalyzer::Splitter {
       endText();
       mode = Mode::attachmentHeaders;
       linesAfterHeader = 0;
-      attachmentName = blockFileName;
       return;
     }
     if (mode == Mode::text) addText(line);
@@ -468,9 +512,10 @@ class CMBoxAnalyzer::Splitter {
     fromValue.clear();
     dateValue.clear();
     number = 0;
+    sameSecond = -1;
     text.clear();
     textLength = 0;
-    blockFileName.reset();
+    partName.reset();
     // The rest of the "From " line belongs to the message.
     addText(fromLine.substr(std::min<size_t>(4, fromLine.size())));
   }
@@ -483,15 +528,32 @@ class CMBoxAnalyzer::Splitter {
 
   std::time_t messageTime() const { return CMBoxAnalyzer::parseAsctime(dateValue.c_str()); }
 
+  // Only a line with '=' can carry a parameter.
+  static bool hasParameter(std::string_view line) { return std::memchr(line.data(), '=', line.size()) != nullptr; }
+
+  // The name of one of the message's entries. A sender's second message within one
+  // second is told apart by a count, taken in mailbox order so that an update names
+  // every message as the build did.
+  std::string entryName(std::time_t time, std::string_view extension, int entryNumber) {
+    if (sameSecond < 0) {
+      // Senders and seconds are remembered by a hash of the name they give, and only so
+      // many of them: a huge mailbox cannot make the memory grow without end.
+      if (namesSeen.size() >= kolvo::limits::mailNamesRemembered) namesSeen.clear();
+      int& seen = namesSeen[std::hash<std::string>()(makeFileName(fromValue, time, "", 0))];
+      sameSecond = seen++;
+    }
+    return makeFileName(fromValue, time, extension, entryNumber, sameSecond);
+  }
+
   // The message's text, once, when it is known who sent it and when.
   void endText() {
     if (mode != Mode::text) return;
     mode = Mode::betweenParts;
     if (!haveFrom || !haveDate) return;
     std::time_t time = messageTime();
-    std::string name = makeFileName(fromValue, time, "txt", 0);
+    std::string name = entryName(time, "txt", 0);
     OpenEntry entry;
-    if (!analyzer.beginEntry(name.c_str(), time, mailboxId, false, entry)) return;
+    if (!analyzer.beginEntry(name.c_str(), time, mailboxId, false, cache, entry)) return;
     analyzer.appendEntry(entry, text.data(), text.size());
     entry.rawBytes = textLength;
     analyzer.finishEntry(entry);
@@ -504,19 +566,20 @@ class CMBoxAnalyzer::Splitter {
     mode = Mode::attachmentData;
     dataStarted = false;
     attachmentOpen = false;
-    if (!attachmentName) return;
+    std::optional<std::string> fileName = partName.name();
+    if (!fileName) return;
     ++number;
-    std::string extension = attachmentExtension(*attachmentName);
+    std::string extension = attachmentExtension(*fileName);
     if (extension.empty()) return;
     std::time_t time = messageTime();
-    std::string name = makeFileName(fromValue, time, extension, number);
+    std::string name = entryName(time, extension, number);
     attachment = OpenEntry();
-    attachmentOpen = analyzer.beginEntry(name.c_str(), time, mailboxId, true, attachment);
+    attachmentOpen = analyzer.beginEntry(name.c_str(), time, mailboxId, true, cache, attachment);
   }
 
   void closeAttachment() {
     mode = Mode::betweenParts;
-    blockFileName.reset();
+    partName.reset();
     if (!attachmentOpen) return;
     attachmentOpen = false;
     analyzer.finishEntry(attachment);
@@ -550,12 +613,16 @@ class CMBoxAnalyzer::Splitter {
   std::string text;
   uint64_t textLength = 0;
 
-  std::optional<std::string> blockFileName;
-  std::optional<std::string> attachmentName;
+  // The message's place among those of its sender in its second; -1 until named.
+  int sameSecond = -1;
+  std::unordered_map<size_t, int> namesSeen;
+
+  CMimeFileName partName;
   int linesAfterHeader = 0;
   bool dataStarted = false;
   bool attachmentOpen = false;
   OpenEntry attachment;
+  kolvo::CMailCacheWriter cache;
 };
 
 bool CMBoxAnalyzer::indexFile(const char* path, uint32_t fileId) {

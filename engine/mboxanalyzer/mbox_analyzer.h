@@ -1,8 +1,8 @@
 // CMBoxAnalyzer ("mbox"): splits a Unix mailbox into its messages and their base64
 // attachments. Each becomes an entry under the mailbox's entry, named by sender and
-// date, copied to a cache file in the temporary directory and indexed from there: the
-// message text by the "generic" analyzer, an attachment by the one its name matches.
-// The file-contents view shows an entry through extractToTempFile.
+// date, copied into the mailbox's cache in the temporary directory and indexed from
+// there: the message text by the "generic" analyzer, an attachment by the one its name
+// matches. The file-contents view shows an entry through extractToTempFile.
 #pragma once
 
 #include <cstddef>
@@ -15,6 +15,9 @@
 #include "engine/index/resource_limits.h"
 
 class CCacheBudget;
+namespace kolvo {
+class CMailCacheWriter;
+}
 
 class CMBoxAnalyzer : public CFileAnalyzer {
  public:
@@ -23,12 +26,13 @@ class CMBoxAnalyzer : public CFileAnalyzer {
   bool canUseIndexBuffer() override { return false; }
   // Splits and indexes the mailbox; false only when it cannot be opened.
   bool indexFile(const char* path, uint32_t fileId) override;
-  // Copies an entry's cache file to destinationPath; false when the cache file is gone
-  // or either file cannot be opened.
+  // Copies an entry's bytes from its mailbox's cache (or from a cache file of its own,
+  // as older builds wrote them) to destinationPath; false when they are gone or either
+  // file cannot be opened.
   bool extractToTempFile(const char* containerPath, const char* memberName, const char* destinationPath,
                          uint32_t fileId) override;
 
-  // Records one message text or attachment under parentId, writes its cache file (an
+  // Records one message text or attachment under parentId, writes its cache record (an
   // attachment decoded from base64) and indexes it. In an update, an entry already
   // recorded and not newer than the time base is left alone.
   virtual void processMessageText(const char* entryName, std::time_t time, uint32_t parentId, const char* data,
@@ -36,9 +40,11 @@ class CMBoxAnalyzer : public CFileAnalyzer {
 
   // The entry name: the sender's address (between '<' and '>', or else the whole From:
   // value up to its line end), the local date and time, "-", the number, ".", extension.
+  // A sender's later messages within the same second (sameSecond 1, 2, ...) add " (2)",
+  // " (3)", ... after the time, so that no two messages share an entry.
   static std::string makeFileName(std::string_view fromValue, std::time_t time, std::string_view extension,
-                                  int number);
-  // The cache file of an entry: the temporary directory, '/', the file number, '.' and
+                                  int number, int sameSecond = 0);
+  // The file of an entry of its own: the temporary directory, '/', the file number, '.' and
   // the extension of the entry name ("txt" when it has none that could be one).
   std::string makeCachePath(uint32_t fileId, const char* entryName) const;
   // The time of a "Date:" value: "Wed, 5 Jan 2004 10:11:12 +0100" or the asctime layout
@@ -66,7 +72,8 @@ class CMBoxAnalyzer : public CFileAnalyzer {
 
   // The steps of processMessageText, so an attachment can be written while it is read.
   // beginEntry is false when the entry is not to be written (update, no analyzer).
-  bool beginEntry(const char* entryName, std::time_t time, uint32_t parentId, bool isAttachment, OpenEntry& entry);
+  bool beginEntry(const char* entryName, std::time_t time, uint32_t parentId, bool isAttachment,
+                  kolvo::CMailCacheWriter& cache, OpenEntry& entry);
   void appendEntry(OpenEntry& entry, const char* data, size_t length);
   void finishEntry(OpenEntry& entry);
 

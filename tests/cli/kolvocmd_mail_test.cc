@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <string>
+#include <vector>
 
 #include "tests/cli/kolvocmd_runner.h"
 #include "tests/support/mailbox_writer.h"
@@ -81,7 +83,7 @@ TEST_F(KolvocmdMailTest, MessagesAndAttachmentsAreFoundByTheirWords) {
   EXPECT_EQ(answers[6], Lines{"Found 0 Occurrences: 0"});
 }
 
-TEST_F(KolvocmdMailTest, FilecontentsShowsAnAttachmentAndFailsCleanlyWithoutItsCacheFile) {
+TEST_F(KolvocmdMailTest, FilecontentsShowsAnAttachmentAndFailsCleanlyWithoutTheMailboxCache) {
   auto answers = afterBuild("find keeper\nlistresults\n");
   ASSERT_GE(answers.size(), 2u);
   ASSERT_EQ(answers[1].size(), 3u);
@@ -92,8 +94,12 @@ TEST_F(KolvocmdMailTest, FilecontentsShowsAnAttachmentAndFailsCleanlyWithoutItsC
 
   // The cache of the build that is current now.
   fs::path cache = fs::path(runner.kolvoDirectory()) / "indexes" / "default" / "build_2" / "cache";
-  ASSERT_TRUE(fs::exists(cache / (key + ".txt")));
-  fs::remove(cache / (key + ".txt"));
+  // The mailbox's cache file, which holds every message and attachment of it.
+  std::vector<fs::path> caches;
+  for (const auto& file : fs::directory_iterator(cache))
+    if (file.path().filename().string().find("-mail.cache") != std::string::npos) caches.push_back(file.path());
+  ASSERT_EQ(caches.size(), 1u);
+  fs::remove(caches.front());
   KolvocmdRun shown = runner.run("open default\nfind keeper\nfilecontents " + key + "\nfind lighthouse\n");
   EXPECT_EQ(shown.status, 0);
   auto after = shown.answers();

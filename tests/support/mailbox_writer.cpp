@@ -40,10 +40,14 @@ MailboxWriter& MailboxWriter::add(const MailMessage& message) {
   for (const MailAttachment& attachment : message.attachments) {
     std::string name = attachment.quoted ? "\"" + attachment.fileName + "\"" : attachment.fileName;
     std::string disposition = "Content-Disposition: attachment; filename=" + name;
+    if (!attachment.nameLines.empty()) {
+      disposition.clear();
+      for (char c : attachment.nameLines) disposition += c == '\n' ? eol : std::string(1, c);
+    }
     box += line(std::string("--") + boundary);
     box += line("Content-Type: application/octet-stream");
     if (attachment.nameBeforeEncoding) box += line(disposition);
-    box += line("Content-Transfer-Encoding: base64");
+    box += line(attachment.encodingHeader);
     if (!attachment.nameBeforeEncoding) box += line(disposition);
     box += line("");
     box += base64Encode(attachment.contents, 76, eol);

@@ -18,6 +18,10 @@ struct MailAttachment {
   // No empty line after the encoded data: the attachment runs to the next "From " or
   // the end of the mailbox.
   bool unterminated = false;
+  // When not empty: the header lines that name the file, written as they stand (LF
+  // separated) in place of the Content-Disposition line.
+  std::string nameLines = {};
+  std::string encodingHeader = "Content-Transfer-Encoding: base64";
 };
 
 struct MailMessage {

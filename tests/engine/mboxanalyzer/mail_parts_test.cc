@@ -3,12 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <ctime>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "engine/index/resource_limits.h"
 #include "engine/mboxanalyzer/base64_decoder.h"
 #include "engine/mboxanalyzer/cache_budget.h"
 #include "engine/mboxanalyzer/mbox_analyzer.h"
+#include "engine/mboxanalyzer/mime_file_name.h"
 #include "tests/support/base64_writer.h"
 #include "tests/support/mailbox_writer.h"
 
@@ -50,6 +53,7 @@ TEST(MailNames, TableOfSendersAndNumbers) {
     const char* extension;
     int number;
     std::string expected;
+    int sameSecond = 0;
   };
   const std::vector<Case> cases = {
       {"Ann Example <ann@example.org>", "txt", 0, "ann@example.org 2004-01-05 10:11:12-0.txt"},
@@ -61,10 +65,13 @@ TEST(MailNames, TableOfSendersAndNumbers) {
       {"<unclosed@example.org", "txt", 0, "unclosed@example.org 2004-01-05 10:11:12-0.txt"},
       {"", "txt", 3, " 2004-01-05 10:11:12-3.txt"},
       {"tab\tin\x01name", "txt", 0, "tab in name 2004-01-05 10:11:12-0.txt"},
+      {"<ann@example.org>", "txt", 0, "ann@example.org 2004-01-05 10:11:12 (2)-0.txt", 1},
+      {"<ann@example.org>", "pdf", 2, "ann@example.org 2004-01-05 10:11:12 (12)-2.pdf", 11},
   };
   for (const Case& test : cases) {
     SCOPED_TRACE(test.from);
-    EXPECT_EQ(CMBoxAnalyzer::makeFileName(test.from, time, test.extension, test.number), test.expected);
+    EXPECT_EQ(CMBoxAnalyzer::makeFileName(test.from, time, test.extension, test.number, test.sameSecond),
+              test.expected);
   }
 }
 
@@ -74,7 +81,48 @@ TEST(MailNames, ALongSenderIsCutSoTheNameFitsItsBuffer) {
     std::string name = CMBoxAnalyzer::makeFileName(sender, 0, extension, 12);
     EXPECT_LT(name.size(), static_cast<size_t>(CMBoxAnalyzer::entryNameSize));
     EXPECT_EQ(name.substr(name.size() - std::string(extension).size() - 4), std::string("-12.") + extension);
+    std::string repeated = CMBoxAnalyzer::makeFileName(sender, 0, extension, 12, 99);
+    EXPECT_LT(repeated.size(), static_cast<size_t>(CMBoxAnalyzer::entryNameSize));
+    EXPECT_NE(repeated.find(" (100)-12."), std::string::npos);
   }
+}
+
+TEST(MailFileNames, TableOfParameterLines) {
+  struct Case {
+    std::vector<std::string> lines;
+    std::optional<std::string> expected;
+  };
+  const std::vector<Case> cases = {
+      {{"Content-Disposition: attachment; filename=\"a b.txt\""}, "a b.txt"},
+      {{"Content-Disposition: attachment; filename=plain.txt; size=3"}, "plain.txt"},
+      {{"Content-Type: text/plain; name=\"n.txt\""}, std::nullopt},
+      {{"X-Header: myfilename=trap.txt"}, std::nullopt},
+      {{"Content-Disposition: attachment; FILENAME=\"loud.TXT\""}, "loud.TXT"},
+      {{"Content-Disposition: attachment; filename=\"q\\\"uote.txt\""}, "q\"uote.txt"},
+      {{"Content-Disposition: attachment; filename=\"first.txt\"", " filename=\"second.txt\""}, "first.txt"},
+      {{"Content-Disposition: attachment; filename*=UTF-8''na%C3%AFve%20file.txt"}, "na\xC3\xAFve file.txt"},
+      {{"Content-Disposition: attachment; filename*=us-ascii'en'bad%zz%4.txt"}, "bad%zz%4.txt"},
+      {{"Content-Disposition: attachment; filename*=no-quotes.txt"}, "no-quotes.txt"},
+      {{"Content-Disposition: attachment; filename=\"old.pdf\"; filename*=UTF-8''new.txt"}, "new.txt"},
+      {{"Content-Disposition: attachment;", " filename*1*=%2Etxt;", " filename*0*=UTF-8''two"}, "two.txt"},
+      {{"Content-Disposition: attachment; filename*0=\"a\"; filename*1=\"b\"; filename*3=\"d\""}, "ab"},
+      {{"Content-Disposition: attachment; filename*1=\"b.txt\"; filename=\"fallback.txt\""}, "fallback.txt"},
+      {{"Content-Disposition: attachment; filename*0*=utf-8''%41; filename*1*=%42.txt"}, "AB.txt"},
+  };
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.lines.front());
+    CMimeFileName name;
+    for (const std::string& line : test.lines) name.take(line + "\n");
+    EXPECT_EQ(name.name(), test.expected);
+    name.reset();
+    EXPECT_EQ(name.name(), std::nullopt);
+  }
+  // A name given in more sections, or at more length, than a header can need is cut.
+  CMimeFileName huge;
+  for (int section = 0; section < 200; ++section)
+    huge.take("filename*" + std::to_string(section) + "=\"" + std::string(100, 'x') + "\"");
+  ASSERT_TRUE(huge.name());
+  EXPECT_LE(huge.name()->size(), kolvo::limits::mailFileNameBytes);
 }
 
 TEST(MailNames, OnlyPlainExtensionsAreTaken) {

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <string>
@@ -16,6 +17,7 @@
 #include "engine/index/file_contents.h"
 #include "engine/index/word_data.h"
 #include "engine/kolvolib/error_reporting.h"
+#include "engine/mboxanalyzer/mail_cache.h"
 #include "tests/engine/analyzers/analyzer_fixture.h"
 #include "tests/support/base64_writer.h"
 #include "tests/support/engine_errors.h"
@@ -97,10 +99,19 @@ class Mailbox {
       if (kolvo::WordData::currentFile(words.getData(word)) == file) found.insert(words.getText(word));
     return found;
   }
-  std::string cacheOf(const std::string& name) {
+  // What the file-contents view gets of an entry: its bytes copied out of the cache.
+  std::optional<std::string> cached(const std::string& name) {
     auto all = entries();
-    return all.count(name) ? readWhole(analyzer->makeCachePath(all[name].file, name.c_str())) : std::string();
+    if (!all.count(name)) return std::nullopt;
+    std::string copy = (fixture.root.path() / "copied").string();
+    if (!analyzer->extractToTempFile(path.c_str(), name.c_str(), copy.c_str(), all[name].file)) return std::nullopt;
+    std::string bytes = readWhole(copy);
+    fs::remove(copy);
+    return bytes;
   }
+  std::string cacheOf(const std::string& name) { return cached(name).value_or(std::string()); }
+  // The mailbox's cache file.
+  std::string cacheFile() const { return kolvo::mailCachePath(fixture.index->temporaryDirectory, mailbox); }
 
   AnalyzerFixture fixture;
   CMBoxAnalyzer* analyzer = nullptr;
@@ -120,6 +131,19 @@ MailMessage withAttachments(const std::string& body, std::vector<MailAttachment>
 }
 
 MailAttachment attached(const std::string& name, const std::string& contents) { return {name, contents}; }
+
+// An attachment whose file name is given by the header lines as they stand.
+MailAttachment namedBy(const std::string& nameLines, const std::string& contents) {
+  MailAttachment attachment{"unused", contents};
+  attachment.nameLines = nameLines;
+  return attachment;
+}
+
+MailAttachment encodedAs(const std::string& encodingHeader, const std::string& contents) {
+  MailAttachment attachment{"e.txt", contents};
+  attachment.encodingHeader = encodingHeader;
+  return attachment;
+}
 
 // Each row: a mailbox, and per entry expected the words it must and must not be found by.
 struct Expected {
@@ -218,6 +242,46 @@ std::vector<SplitCase> splitCases() {
                         kolvotest::base64Encode("hidden words inside") + "\ntrailing text"))
            .text(),
        {{annPrefix + "-0.txt", {{"visible"}, {"hidden", "inside", "trailing"}}}}},
+      {"two messages of one sender in one second are told apart",
+       MailboxWriter()
+           .add(message("first words"))
+           .add(withAttachments("second words", {attached("s.txt", "second attachment")}))
+           .add(message("third words"))
+           .text(),
+       {{annPrefix + "-0.txt", {{"first"}, {"second", "third"}}},
+        {annPrefix + " (2)-0.txt", {{"second"}, {"first", "third"}}},
+        {annPrefix + " (2)-1.txt", {{"attachment"}, {"first"}}},
+        {annPrefix + " (3)-0.txt", {{"third"}, {"second"}}}}},
+      {"extended and continued file names",
+       MailboxWriter()
+           .add(withAttachments(
+               "body", {namedBy("Content-Disposition: attachment;\n filename*=UTF-8''r%C3%A9sum%C3%A9%2Etxt",
+                                "encoded name words"),
+                        namedBy("Content-Disposition: attachment;\n filename*0*=UTF-8''rep;\n filename*1*=ort.t;\n"
+                                " filename*2=\"xt\"",
+                                "continued name words"),
+                        namedBy("Content-Disposition: attachment; filename=\"a.pdf\"; filename*=utf-8'en'a.txt",
+                                "extended wins words"),
+                        namedBy("Content-Disposition: attachment; FileName=\"upper.txt\"", "upper case words"),
+                        namedBy("Content-Disposition: attachment; filename*1=\"x.txt\"", "no first section")}))
+           .text(),
+       {{annPrefix + "-0.txt", {{"body"}, {"encoded"}}},
+        {annPrefix + "-1.txt", {{"encoded"}, {"continued"}}},
+        {annPrefix + "-2.txt", {{"continued"}, {"encoded"}}},
+        {annPrefix + "-3.txt", {{"extended", "wins"}, {}}},
+        {annPrefix + "-4.txt", {{"upper"}, {}}}}},
+      {"the base64 header in any case and spacing",
+       MailboxWriter()
+           .add(withAttachments("body", {encodedAs("content-transfer-encoding: BASE64", "lower header words"),
+                                         encodedAs("CONTENT-TRANSFER-ENCODING:Base64 ", "upper header words"),
+                                         encodedAs("Content-Transfer-Encoding: quoted-printable", "printable")}))
+           .text(),
+       {{annPrefix + "-0.txt", {{"body"}, {"lower"}}},
+        {annPrefix + "-1.txt", {{"lower"}, {"upper"}}},
+        {annPrefix + "-2.txt", {{"upper"}, {"lower"}}}}},
+      {"header names in any case",
+       "From x Mon Jan  5 10:11:12 2004\nFROM: Ann <ann@example.org>\ndate: Mon, 5 Jan 2004 10:11:12\n\nshouted words\n",
+       {{annPrefix + "-0.txt", {{"shouted"}, {}}}}},
       {"text before the first message is no message",
        "stray preamble words\n" + MailboxWriter().add(message("real words")).text(),
        {{annPrefix + "-0.txt", {{"real"}, {"stray", "preamble"}}}}},
@@ -340,10 +404,11 @@ TEST(MailboxSplit, AttachmentNamesNeverBecomePaths) {
   EXPECT_FALSE(fs::exists(work / "PWNED"));
   EXPECT_FALSE(fs::exists(box.fixture.root.path() / ".bashrc"));
   EXPECT_FALSE(fs::exists(fs::path(box.index().temporaryDirectory).parent_path() / ".bashrc"));
-  for (const auto& file : fs::directory_iterator(box.index().temporaryDirectory)) {
-    std::string name = file.path().filename().string();
-    EXPECT_EQ(name.find_first_not_of("0123456789.abcdefghijklmnopqrstuvwxyz"), std::string::npos) << name;
-  }
+  // The mailbox's cache is the one file left in the temporary directory.
+  std::vector<std::string> left;
+  for (const auto& file : fs::directory_iterator(box.index().temporaryDirectory))
+    left.push_back(file.path().string());
+  EXPECT_EQ(left, std::vector<std::string>{box.cacheFile()});
 }
 
 TEST(MailboxSplit, CacheFilesOfOneMailboxAreBounded) {
@@ -361,12 +426,14 @@ TEST(MailboxSplit, CacheFilesOfOneMailboxAreBounded) {
   EXPECT_LE(box.cacheOf(annPrefix + "-0.txt").size(), 3000u);
   EXPECT_EQ(box.cacheOf(annPrefix + "-1.txt").size(), 3000u);
   uintmax_t total = 0;
-  for (const auto& file : fs::directory_iterator(box.index().temporaryDirectory)) total += file.file_size();
+  for (const auto& [name, entry] : entries) total += box.cacheOf(name).size();
   EXPECT_LE(total, 5000u);
-  // Once the mailbox's bound is spent, entries are recorded but have no cache file.
+  // Each record adds a head of a few bytes, no more.
+  EXPECT_LE(fs::file_size(box.cacheFile()), 5000u + 4 * 16);
+  // Once the mailbox's bound is spent, entries are recorded but have nothing cached.
   std::string late = "bob@example.org 2004-01-05 10:11:12-0.txt";
   ASSERT_TRUE(entries.count(late));
-  EXPECT_FALSE(fs::exists(box.analyzer->makeCachePath(entries[late].file, late.c_str())));
+  EXPECT_EQ(box.cached(late), std::nullopt);
   EXPECT_TRUE(box.wordsOf(late).empty());
 }
 
@@ -390,6 +457,25 @@ TEST(MailboxSplit, AnUpdateLeavesOldEntriesAlone) {
   // The old message was not read again: two mailbox reads and two message texts.
   EXPECT_TRUE(wordsBefore.count("ancient"));
   EXPECT_EQ(box.index().contentsIndexed, 4u);
+  // Both are still shown: the update added to the mailbox's cache.
+  EXPECT_NE(box.cacheOf(oldName).find("ancient words"), std::string::npos);
+  EXPECT_NE(box.cacheOf(fresh).find("recent words"), std::string::npos);
+  // A fresh build of the same mailbox starts its cache anew rather than growing it.
+  box.index().isUpdate = false;
+  uintmax_t before = fs::file_size(box.cacheFile());
+  ASSERT_TRUE(box.indexText(old));
+  EXPECT_LT(fs::file_size(box.cacheFile()), before);
+}
+
+TEST(MailboxDisplay, AnEntryCachedInAFileOfItsOwnIsStillShown) {
+  // An index whose mailbox was read before mailboxes had one cache file: the entry's
+  // own file is shown while the mailbox's cache holds nothing of it.
+  Mailbox box;
+  ASSERT_TRUE(box.indexText(MailboxWriter().add(message("current words")).text()));
+  std::string name = annPrefix + "-0.txt";
+  fs::remove(box.cacheFile());
+  std::ofstream(box.analyzer->makeCachePath(box.entries()[name].file, name.c_str())) << "earlier words";
+  EXPECT_EQ(box.cacheOf(name), "earlier words");
 }
 
 TEST(MailboxSplit, AMailboxAttachedToAMessageIsSplitInTurnWithinTheOuterBounds) {
@@ -407,6 +493,12 @@ TEST(MailboxSplit, AMailboxAttachedToAMessageIsSplitInTurnWithinTheOuterBounds) 
   // The nested message is shown through both mailboxes' cache files.
   CFileContents contents(&box.index(), nested, 10000, 0, false, 0);
   EXPECT_NE(std::string(contents.contents()).find("nested message words"), std::string::npos);
+  // The attached mailbox was read from a copy of its own, gone once read: what stays are
+  // the caches of the two mailboxes.
+  std::set<std::string> left;
+  for (const auto& file : fs::directory_iterator(box.index().temporaryDirectory)) left.insert(file.path().string());
+  EXPECT_EQ(left, (std::set<std::string>{box.cacheFile(), kolvo::mailCachePath(box.index().temporaryDirectory,
+                                                                                entries[attachment].file)}));
   // The outer mailbox's bound counts the nested cache files too: with room for the
   // outer text and the attached mailbox alone, the nested message gets no cache file.
   Mailbox bounded;
@@ -416,7 +508,10 @@ TEST(MailboxSplit, AMailboxAttachedToAMessageIsSplitInTurnWithinTheOuterBounds) 
   ASSERT_TRUE(outer.count(attachment));
   uint32_t cut = bounded.index().files->lookupFile("in@example.org 2004-01-05 10:11:12-0.txt", outer[attachment].file);
   ASSERT_NE(cut, 0u);
-  EXPECT_FALSE(fs::exists(bounded.analyzer->makeCachePath(cut, "x-0.txt")));
+  kolvo::MailCacheRecord record;
+  EXPECT_EQ(kolvo::findMailCacheRecord(kolvo::mailCachePath(bounded.index().temporaryDirectory, outer[attachment].file),
+                                       cut, record),
+            kolvo::MailCacheLookup::forgotten);
 }
 
 TEST(MailboxSplit, WithoutATemporaryDirectoryEntriesAreRecordedOnly) {
@@ -450,7 +545,7 @@ TEST(MailboxDisplay, AnEntryIsShownFromItsCacheFileAndFailsCleanlyWithoutIt) {
   EXPECT_EQ(readWhole(extracted), "attached words");
   fs::remove(extracted);
 
-  fs::remove(box.analyzer->makeCachePath(file, name.c_str()));
+  fs::remove(box.cacheFile());
   EXPECT_FALSE(box.analyzer->extractToTempFile(box.path.c_str(), name.c_str(), extracted.c_str(), file));
   EXPECT_TRUE(box.index().extractToTempFile(box.path.c_str(), name.c_str(), file).empty());
   kolvotest::EngineErrors errors;
@@ -509,11 +604,7 @@ TEST(MailboxSplit, ArbitraryLinesNeverBreakTheSplit) {
     for (const auto& [name, entry] : box.entries()) {
       std::string extension = CMBoxAnalyzer::attachmentExtension(name);
       EXPECT_FALSE(extension.empty()) << name;
-      std::error_code ignored;
-      auto size = fs::file_size(box.analyzer->makeCachePath(entry.file, name.c_str()), ignored);
-      if (!ignored) {
-        EXPECT_LE(size, 64u) << name;
-      }
+      EXPECT_LE(box.cacheOf(name).size(), 64u) << name;
       ++entries;
       if (name.find("-0.txt") == std::string::npos) ++attachments;
     }
