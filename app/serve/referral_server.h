@@ -5,9 +5,12 @@
 
 #include <sys/types.h>
 
+#include <sys/stat.h>
+
 #include <map>
 #include <string>
 
+#include "app/serve/login_cache.h"
 #include "app/serve/serve_session.h"
 
 struct QvServerOptions {
@@ -25,7 +28,8 @@ class QvReferralServer {
   QvReferralServer(const QvReferralServer&) = delete;
   QvReferralServer& operator=(const QvReferralServer&) = delete;
 
-  // Binds and listens; answers an error text, empty on success.
+  // Binds and listens, and opens the pipe over which children report the logins they
+  // verified; answers an error text, empty on success.
   std::string listen();
   // The address listened on, as "host:port" or "[host]:port".
   std::string address() const { return mAddress; }
@@ -35,12 +39,22 @@ class QvReferralServer {
  private:
   void acceptOne();
   void reapChildren(bool block);
+  // Keeps the logins the children reported.
+  void readLoginReports();
+  // Forgets every kept login when the users file is another or has changed.
+  void checkUsersFile();
 
   QvServerOptions mOptions;
   int mListener = -1;
   std::string mAddress;
   // Running children and the peer each serves.
   std::map<pid_t, std::string> mChildren;
+  QvLoginCache mLogins;
+  // The children write to the second, the server reads the first.
+  int mReports[2] = {-1, -1};
+  std::string mReported;
+  // What identified the users file when the kept logins were checked last.
+  struct stat mUsersFile {};
 };
 
 // One log line: the time, the peer, the user, the index and the outcome.

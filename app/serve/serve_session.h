@@ -10,10 +10,16 @@
 #include "app/commands/message.h"
 #include "app/referrals/referral_frame.h"
 
+class QvLoginCache;
+
 struct QvServeSettings {
   std::string kolvoDirectory;
   int idleSeconds = 10;
   uint64_t outputBytes = 0;
+  // The logins the server verified lately, and where a child reports one it verified
+  // anew; none kept when null or negative.
+  const QvLoginCache* logins = nullptr;
+  int loginReports = -1;
 };
 
 // Framed messages over a connected socket; a read waits at most the idle limit.
