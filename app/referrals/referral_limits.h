@@ -34,6 +34,9 @@ inline constexpr int serveListenBacklog = 64;
 inline constexpr int serveLoginCacheSeconds = 300;
 inline constexpr std::size_t serveLoginCacheEntries = 256;
 inline constexpr std::size_t serveLoginRecordBytes = 512;
+// The server keeps at most this many indexes open for its children; a request for
+// another opens it itself.
+inline constexpr std::size_t serveOpenIndexes = 32;
 // The users file of the server is read only up to this size.
 inline constexpr uint64_t serveUsersFileBytes = 1 * referralMiB;
 

@@ -91,6 +91,7 @@ std::string QvReferralServer::listen() {
   freeaddrinfo(list);
   if (mListener < 0) return error;
   if (pipe2(mReports, O_CLOEXEC | O_NONBLOCK) != 0) return std::strerror(errno);
+  mOpenIndexes.refresh();
   sockaddr_storage bound{};
   socklen_t length = sizeof bound;
   getsockname(mListener, reinterpret_cast<sockaddr*>(&bound), &length);
@@ -133,6 +134,7 @@ void QvReferralServer::acceptOne() {
   }
   checkUsersFile();
   mLogins.expire(QvLoginCache::Clock::now());
+  mOpenIndexes.refresh();
   pid_t child = fork();
   if (child < 0) {
     close(fd);
@@ -149,6 +151,7 @@ void QvReferralServer::acceptOne() {
     QvServeSettings session = mOptions.session;
     session.logins = &mLogins;
     session.loginReports = mReports[1];
+    session.openIndexes = &mOpenIndexes;
     QvServeOutcome outcome = qvServeSession(fd, session);
     shutdown(fd, SHUT_RDWR);
     close(fd);
@@ -180,10 +183,7 @@ void QvReferralServer::readLoginReports() {
 void QvReferralServer::checkUsersFile() {
   struct stat now {};
   if (stat((mOptions.session.kolvoDirectory + "/" + QvServeUsers::kFileName).c_str(), &now) != 0) now = {};
-  bool same = now.st_dev == mUsersFile.st_dev && now.st_ino == mUsersFile.st_ino && now.st_size == mUsersFile.st_size &&
-              now.st_mtim.tv_sec == mUsersFile.st_mtim.tv_sec && now.st_mtim.tv_nsec == mUsersFile.st_mtim.tv_nsec &&
-              now.st_ctim.tv_sec == mUsersFile.st_ctim.tv_sec && now.st_ctim.tv_nsec == mUsersFile.st_ctim.tv_nsec;
-  if (!same) mLogins.forgetAll();
+  if (!qvSameFile(now, mUsersFile)) mLogins.forgetAll();
   mUsersFile = now;
 }
 

@@ -12,6 +12,7 @@
 
 #include "app/serve/login_cache.h"
 #include "app/serve/serve_session.h"
+#include "app/serve/warm_indexes.h"
 
 struct QvServerOptions {
   std::string host = "127.0.0.1";
@@ -23,13 +24,15 @@ struct QvServerOptions {
 
 class QvReferralServer {
  public:
-  explicit QvReferralServer(QvServerOptions options) : mOptions(std::move(options)) {}
+  explicit QvReferralServer(QvServerOptions options)
+      : mOptions(std::move(options)), mOpenIndexes(mOptions.session.kolvoDirectory) {}
   ~QvReferralServer();
   QvReferralServer(const QvReferralServer&) = delete;
   QvReferralServer& operator=(const QvReferralServer&) = delete;
 
-  // Binds and listens, and opens the pipe over which children report the logins they
-  // verified; answers an error text, empty on success.
+  // Binds and listens, opens the pipe over which children report the logins they
+  // verified, and opens the indexes of the users file; answers an error text, empty on
+  // success.
   std::string listen();
   // The address listened on, as "host:port" or "[host]:port".
   std::string address() const { return mAddress; }
@@ -50,6 +53,7 @@ class QvReferralServer {
   // Running children and the peer each serves.
   std::map<pid_t, std::string> mChildren;
   QvLoginCache mLogins;
+  QvWarmIndexes mOpenIndexes;
   // The children write to the second, the server reads the first.
   int mReports[2] = {-1, -1};
   std::string mReported;

@@ -135,3 +135,9 @@ bool QvServeUsers::mayOpen(const std::string& name, const std::string& index) co
   auto found = users.find(name);
   return found != users.end() && found->second.indexes.count(index) != 0;
 }
+
+std::set<std::string> QvServeUsers::indexes() const {
+  std::set<std::string> all;
+  for (const auto& [name, user] : users) all.insert(user.indexes.begin(), user.indexes.end());
+  return all;
+}

@@ -32,6 +32,8 @@ class QvServeUsers {
   std::string hashOf(const std::string& name) const;
   bool mayOpen(const std::string& name, const std::string& index) const;
   bool has(const std::string& name) const { return users.count(name) != 0; }
+  // Every index some user may open.
+  std::set<std::string> indexes() const;
 
   // Whether a user name can stand in the file.
   static bool isValidName(const std::string& name);
