@@ -55,10 +55,14 @@ std::optional<std::string> QvLoginCache::digest(const std::string& user, const s
 
 bool QvLoginCache::knows(const std::string& user, const std::string& password, const std::string& hash,
                          Clock::time_point now) const {
-  auto found = entries.find(user);
-  if (found == entries.end() || found->second.expires <= now) return false;
+  // The digest is computed and compared whether an entry is kept or not, so that the
+  // time of a refused login does not tell whether the user logged in lately.
   auto computed = digest(user, password, hash);
-  return computed && qvEqualInConstantTime(*computed, found->second.digest);
+  auto found = entries.find(user);
+  bool kept = found != entries.end() && found->second.expires > now;
+  const std::string& against = kept ? found->second.digest : setting;
+  bool equal = computed && qvEqualInConstantTime(*computed, against);
+  return kept && equal;
 }
 
 std::optional<std::string> QvLoginCache::record(const std::string& user, const std::string& password,

@@ -32,7 +32,9 @@ constexpr std::size_t kReadChunk = 65536;
 bool checkLogin(const QvServeSettings& settings, const QvServeUsers& users, const std::string& user,
                 const std::string& password) {
   std::string hash = users.hashOf(user);
-  if (settings.logins && !hash.empty() && settings.logins->knows(user, password, hash, QvLoginCache::Clock::now()))
+  // Asked for unknown users too (their hash is empty and matches no entry), so that
+  // every refused login costs the same.
+  if (settings.logins && settings.logins->knows(user, password, hash, QvLoginCache::Clock::now()))
     return true;
   if (!users.checksPassword(user, password)) return false;
   if (settings.logins && settings.loginReports >= 0) {

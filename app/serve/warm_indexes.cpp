@@ -5,6 +5,7 @@
 
 #include "app/index/kolvo_index.h"
 #include "app/index/kolvo_lib.h"
+#include "app/referrals/referral_commands.h"
 #include "app/referrals/referral_limits.h"
 #include "app/serve/printed_text.h"
 #include "app/serve/serve_users.h"
@@ -41,6 +42,8 @@ void QvWarmIndexes::refresh() {
     it = mIndexes.erase(it);
   }
   for (const std::string& name : named) {
+    // Only names a login may name: no path leads out of the indexes' folder.
+    if (!qvIsSendableIndexName(name)) continue;
     struct stat build {};
     bool exists = stat((mKolvoDirectory + "/indexes/" + name + "/current_build").c_str(), &build) == 0;
     auto found = mIndexes.find(name);

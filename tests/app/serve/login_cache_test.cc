@@ -43,6 +43,8 @@ TEST(LoginCacheTest, AKeptLoginAnswersOnlyForTheSameUserPasswordAndHash) {
       {"ann", std::string("secret\0x", 8), kHash, false},
       // The password was set anew in the users file: the same password, another hash.
       {"ann", "secret", otherHash, false},
+      // ann is no longer in the users file.
+      {"ann", "secret", "", false},
       {"bob", "secret", kHash, false},
       {"an", "nsecret", kHash, false},
   };
