@@ -27,6 +27,8 @@ class KolvocmdSession {
 
   // Runs one command line; raises std::runtime_error when the program ends first.
   Answer run(const std::string& command);
+  // The program's process, for what /proc tells of it.
+  pid_t processId() const { return pid; }
   // The program's peak resident memory so far (VmHWM), or 0 when it cannot be read.
   double peakResidentMiB() const;
   // Sends "quit" and waits; answers the exit status (128 + signal when killed).

@@ -17,6 +17,8 @@ class QvEventPump {
   int watch(int fd, short events, Handler handler);
   void unwatch(int token);
   bool watching(int token) const { return watches.count(token) != 0; }
+  // Nothing is watched: a wait would only sleep.
+  bool idle() const { return watches.empty(); }
 
   // Dispatches whatever is ready now, without waiting.
   void runPending() { pump(0); }

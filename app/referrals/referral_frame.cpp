@@ -1,5 +1,6 @@
 #include "app/referrals/referral_frame.h"
 
+#include <array>
 #include <vector>
 
 #include "app/index/kolvo_lib.h"
@@ -41,30 +42,40 @@ std::string upperHex(std::size_t value) {
 }  // namespace
 
 std::string qvBase64Encode(std::string_view bytes) {
-  std::string plain;
-  plain.reserve((bytes.size() + 2) / 3 * 4);
+  std::size_t symbols = (bytes.size() + 2) / 3 * 4;
+  std::string lines;
+  lines.reserve(symbols + symbols / kLineLength);
+  std::size_t onLine = 0;
+  auto put = [&](char c) {
+    if (onLine == kLineLength) {
+      lines += '\n';
+      onLine = 0;
+    }
+    lines += c;
+    ++onLine;
+  };
   for (std::size_t i = 0; i < bytes.size(); i += 3) {
     std::size_t left = bytes.size() - i;
     unsigned value = static_cast<unsigned char>(bytes[i]) << 16;
     if (left > 1) value |= static_cast<unsigned char>(bytes[i + 1]) << 8;
     if (left > 2) value |= static_cast<unsigned char>(bytes[i + 2]);
-    plain += kAlphabet[(value >> 18) & 63];
-    plain += kAlphabet[(value >> 12) & 63];
-    plain += left > 1 ? kAlphabet[(value >> 6) & 63] : '=';
-    plain += left > 2 ? kAlphabet[value & 63] : '=';
-  }
-  std::string lines;
-  lines.reserve(plain.size() + plain.size() / kLineLength);
-  for (std::size_t i = 0; i < plain.size(); i += kLineLength) {
-    if (i != 0) lines += '\n';
-    lines.append(plain, i, kLineLength);
+    put(kAlphabet[(value >> 18) & 63]);
+    put(kAlphabet[(value >> 12) & 63]);
+    put(left > 1 ? kAlphabet[(value >> 6) & 63] : '=');
+    put(left > 2 ? kAlphabet[value & 63] : '=');
   }
   return lines;
 }
 
 std::optional<std::string> qvBase64Decode(std::string_view text) {
-  std::string bytes;
-  bytes.reserve(text.size() / 4 * 3);
+  // One table lookup a character: an answer of a referral can be many megabytes.
+  static const std::array<signed char, 256> values = [] {
+    std::array<signed char, 256> table{};
+    for (int c = 0; c < 256; ++c) table[static_cast<std::size_t>(c)] = static_cast<signed char>(base64Value(static_cast<char>(c)));
+    return table;
+  }();
+  std::string bytes(text.size() / 4 * 3 + 3, '\0');
+  std::size_t out = 0;
   unsigned value = 0;
   int bits = 0, padding = 0;
   std::size_t symbols = 0;
@@ -75,16 +86,17 @@ std::optional<std::string> qvBase64Decode(std::string_view text) {
       ++padding;
       continue;
     }
-    int digit = base64Value(c);
+    int digit = values[static_cast<unsigned char>(c)];
     if (digit < 0 || padding != 0) return std::nullopt;  // nothing may follow the padding
     value = (value << 6) | static_cast<unsigned>(digit);
     bits += 6;
     if (bits >= 8) {
       bits -= 8;
-      bytes += static_cast<char>((value >> bits) & 0xFF);
+      bytes[out++] = static_cast<char>((value >> bits) & 0xFF);
     }
   }
   if (symbols % 4 != 0 || padding > 2) return std::nullopt;
+  bytes.resize(out);
   return bytes;
 }
 

@@ -2,6 +2,7 @@
 // engine's tables, the contents check of phrases and near words, the merging of the
 // referrals' answers, the listing of results and the text of a found file.
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <unordered_set>
@@ -14,6 +15,7 @@
 #include "app/platform/halt_request.h"
 #include "app/platform/regex.h"
 #include "app/referrals/referral_commands.h"
+#include "app/referrals/referral_limits.h"
 #include "app/referrals/referrals.h"
 #include "app/search/result_json.h"
 #include "app/search/search_criteria.h"
@@ -148,7 +150,11 @@ void QvKolvoIndex::awaitReferralResults() {
   std::vector<std::shared_ptr<QvReferral>> referrals = mReferrals->referrals();
   long budget = 0;
   for (const auto& referral : referrals) budget += std::max(0, referral->mMax100msLoops);
-  for (long step = 0; step < budget; ++step) {
+  // The budget is time, in steps of 100 ms; the wait ends as soon as every referral has
+  // answered, not at the end of the step in which the last answer came.
+  auto& pump = QvEventPump::instance();
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(budget * QvEventPump::kStepMilliseconds);
+  for (;;) {
     bool running = false;
     for (const auto& referral : referrals) {
       if (!referral->isRunning()) continue;
@@ -156,7 +162,13 @@ void QvKolvoIndex::awaitReferralResults() {
       referral->Poll();
     }
     if (!running) return;
-    QvEventPump::instance().waitStep();
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return;
+    long wait = std::min<long>(left.count(), QvEventPump::kStepMilliseconds);
+    // A child whose output has ended is gone a moment later: with nothing left to
+    // watch, it is looked for again soon rather than after a whole step.
+    if (pump.idle()) wait = std::min<long>(wait, kolvo::limits::referralReapMilliseconds);
+    pump.pump(static_cast<int>(wait));
   }
 }
 

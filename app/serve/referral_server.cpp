@@ -1,5 +1,6 @@
 #include "app/serve/referral_server.h"
 
+#include <fcntl.h>
 #include <netdb.h>
 #include <poll.h>
 #include <signal.h>
@@ -14,6 +15,7 @@
 
 #include "app/referrals/referral_frame.h"
 #include "app/referrals/referral_limits.h"
+#include "app/serve/serve_users.h"
 
 namespace {
 
@@ -58,6 +60,8 @@ QvReferralServer::~QvReferralServer() {
   for (const auto& [pid, peer] : mChildren) kill(pid, SIGTERM);
   reapChildren(true);
   if (mListener >= 0) close(mListener);
+  for (int fd : mReports)
+    if (fd >= 0) close(fd);
 }
 
 std::string QvReferralServer::listen() {
@@ -86,6 +90,8 @@ std::string QvReferralServer::listen() {
   }
   freeaddrinfo(list);
   if (mListener < 0) return error;
+  if (pipe2(mReports, O_CLOEXEC | O_NONBLOCK) != 0) return std::strerror(errno);
+  mOpenIndexes.refresh();
   sockaddr_storage bound{};
   socklen_t length = sizeof bound;
   getsockname(mListener, reinterpret_cast<sockaddr*>(&bound), &length);
@@ -101,10 +107,12 @@ void QvReferralServer::serve() {
   sigaction(SIGINT, &action, nullptr);
   signal(SIGPIPE, SIG_IGN);
   while (!gStop) {
-    pollfd ready{mListener, POLLIN, 0};
-    int fds = poll(&ready, 1, kReapMilliseconds);
+    pollfd ready[2] = {{mListener, POLLIN, 0}, {mReports[0], POLLIN, 0}};
+    int fds = poll(ready, 2, kReapMilliseconds);
     reapChildren(false);
-    if (fds > 0 && (ready.revents & POLLIN)) acceptOne();
+    // The reports first, so that a login verified just before is kept for the next child.
+    if (fds > 0 && (ready[1].revents & POLLIN)) readLoginReports();
+    if (fds > 0 && (ready[0].revents & POLLIN)) acceptOne();
   }
   for (const auto& [pid, peer] : mChildren) kill(pid, SIGTERM);
   reapChildren(true);
@@ -124,6 +132,9 @@ void QvReferralServer::acceptOne() {
     qvLogConnection(peer, "-", "-", "refused: too many connections");
     return;
   }
+  checkUsersFile();
+  mLogins.expire(QvLoginCache::Clock::now());
+  mOpenIndexes.refresh();
   pid_t child = fork();
   if (child < 0) {
     close(fd);
@@ -132,11 +143,16 @@ void QvReferralServer::acceptOne() {
   }
   if (child == 0) {
     close(mListener);
+    close(mReports[0]);
     signal(SIGTERM, SIG_DFL);
     signal(SIGINT, SIG_DFL);
     // The whole connection is bounded; the alarm ends the child wherever it is.
     alarm(static_cast<unsigned>(mOptions.connectionSeconds));
-    QvServeOutcome outcome = qvServeSession(fd, mOptions.session);
+    QvServeSettings session = mOptions.session;
+    session.logins = &mLogins;
+    session.loginReports = mReports[1];
+    session.openIndexes = &mOpenIndexes;
+    QvServeOutcome outcome = qvServeSession(fd, session);
     shutdown(fd, SHUT_RDWR);
     close(fd);
     qvLogConnection(peer, outcome.user, outcome.index, outcome.outcome);
@@ -144,6 +160,31 @@ void QvReferralServer::acceptOne() {
   }
   close(fd);
   mChildren.emplace(child, peer);
+}
+
+void QvReferralServer::readLoginReports() {
+  char chunk[4096];
+  for (;;) {
+    ssize_t got = read(mReports[0], chunk, sizeof chunk);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    mReported.append(chunk, static_cast<std::size_t>(got));
+  }
+  auto now = QvLoginCache::Clock::now();
+  std::size_t end;
+  while ((end = mReported.find('\n')) != std::string::npos) {
+    mLogins.take(mReported.substr(0, end + 1), now);
+    mReported.erase(0, end + 1);
+  }
+  // A child writes whole lines at once; a longer rest is no report.
+  if (mReported.size() > kolvo::limits::serveLoginRecordBytes) mReported.clear();
+}
+
+void QvReferralServer::checkUsersFile() {
+  struct stat now {};
+  if (stat((mOptions.session.kolvoDirectory + "/" + QvServeUsers::kFileName).c_str(), &now) != 0) now = {};
+  if (!qvSameFile(now, mUsersFile)) mLogins.forgetAll();
+  mUsersFile = now;
 }
 
 void QvReferralServer::reapChildren(bool block) {

@@ -17,28 +17,35 @@
 #include "app/index/kolvo_lib.h"
 #include "app/platform/event_pump.h"
 #include "app/referrals/referral_commands.h"
+#include "app/serve/login_cache.h"
+#include "app/serve/printed_text.h"
 #include "app/serve/serve_users.h"
+#include "app/serve/warm_indexes.h"
 #include "app/referrals/referral_limits.h"
 
 namespace {
 
 constexpr std::size_t kReadChunk = 65536;
 
-// Sends what the program prints on standard output to a string while it lives.
-class PrintedText {
- public:
-  PrintedText() : old(std::cout.rdbuf(text.rdbuf())) {}
-  ~PrintedText() { std::cout.rdbuf(old); }
-  std::string take() {
-    std::string taken = text.str();
-    text.str(std::string());
-    return taken;
+// Whether password is user's: taken from the logins the server verified lately, else
+// checked against the users file and, when right, reported for the server to keep.
+bool checkLogin(const QvServeSettings& settings, const QvServeUsers& users, const std::string& user,
+                const std::string& password) {
+  std::string hash = users.hashOf(user);
+  // Asked for unknown users too (their hash is empty and matches no entry), so that
+  // every refused login costs the same.
+  if (settings.logins && settings.logins->knows(user, password, hash, QvLoginCache::Clock::now()))
+    return true;
+  if (!users.checksPassword(user, password)) return false;
+  if (settings.logins && settings.loginReports >= 0) {
+    // One short write is atomic on a pipe; when the pipe is full the login is not kept.
+    if (auto record = settings.logins->record(user, password, hash)) {
+      ssize_t written = write(settings.loginReports, record->data(), record->size());
+      static_cast<void>(written);
+    }
   }
-
- private:
-  std::ostringstream text;
-  std::streambuf* old;
-};
+  return true;
+}
 
 }  // namespace
 
@@ -78,65 +85,85 @@ bool QvServeChannel::sendMessage(std::string_view text) {
   return true;
 }
 
-std::string qvRunReferralCommands(const std::string& index, const std::string& commands, uint64_t outputBytes) {
-  PrintedText printed;
-  QvCommandInterface interpreter;
+std::string qvRunReferralCommands(const std::string& index, const std::string& commands, uint64_t outputBytes,
+                                  QvWarmIndexes* kept) {
+  QvPrintedText printed;
+  QvCommandInterface own;
+  // The interpreter whose root is the index the commands run on: this one, or one the
+  // server keeps open (a copy of it, in this child).
+  QvCommandInterface* interpreter = &own;
   std::vector<std::string> lines = QvCommandInterface::splitCommandString(commands);
   auto isOpen = [](const std::string& line) {
     return qvEqualsCaseless(QvCommandInterface::getNextTerm(line).first, "open");
   };
+  auto openedName = [](const std::string& line) { return qvUnquoted(QvCommandInterface::getNextTerm(line).second); };
   // Whether the index an open named is the one open now (a failed open leaves the one before).
-  auto opened = [&interpreter](const std::string& line) {
-    auto root = interpreter.root();
-    return root && root->name() == qvUnquoted(QvCommandInterface::getNextTerm(line).second);
+  auto opened = [&](const std::string& line) {
+    auto root = interpreter->root();
+    return root && root->name() == openedName(line);
+  };
+  // An index the server keeps open is taken as it stands; its open is answered with
+  // what that open printed.
+  auto takeKept = [&](const std::string& name, std::string& said) {
+    QvWarmIndexes::Index* found = kept ? kept->find(name) : nullptr;
+    if (!found) return false;
+    interpreter = found->interpreter.get();
+    said = found->openAnswer;
+    return true;
   };
   std::string output;
   try {
-    QvKolvoIndex::create("default", interpreter);
+    QvKolvoIndex::create("default", own);
     QvKolvoLib::registerStatusCallbacks();
     // No command may run on an index the user may not open: unless the request opens
     // one first (as a referral's does), the index of the login is opened for it.
     auto first = std::find_if(lines.begin(), lines.end(), [](const std::string& line) {
       return !qvTrim(line).empty() && !qvStartsWith(qvTrimLeft(line), "#");
     });
-    if (first == lines.end() || !isOpen(*first)) {
+    std::string said;
+    if ((first == lines.end() || !isOpen(*first)) && !takeKept(index, said)) {
       QvResults answers;
-      interpreter.processCommand("open " + index, answers);
+      own.processCommand("open " + index, answers);
       if (!opened("open " + index)) {
-        interpreter.cleanup();
-        std::string said;
+        own.cleanup();
         for (const std::string& answer : answers) said += answer + "\n";
         return printed.take() + said;
       }
     }
     printed.take();
   } catch (const std::exception& error) {
-    interpreter.cleanup();
+    own.cleanup();
     return printed.take() + "ERROR " + error.what() + "\n";
   }
   // Each command prints as the console prints a line: what it reported on the way, then
   // its answers; a failed one prints its error and the next runs, except after a failed
   // open, which would leave the commands on whatever index was open before.
   for (const std::string& line : lines) {
-    QvResults results;
-    std::string failure;
-    try {
-      interpreter.processCommand(line, results);
-    } catch (const std::exception& error) {
-      failure = "ERROR " + std::string(error.what()) + "\n";
+    std::string said;
+    if (isOpen(line) && takeKept(openedName(line), said)) {
+      output += printed.take() + said;
+    } else {
+      QvResults results;
+      std::string failure;
+      try {
+        interpreter->processCommand(line, results);
+      } catch (const std::exception& error) {
+        failure = "ERROR " + std::string(error.what()) + "\n";
+      }
+      QvEventPump::instance().runPending();
+      output += printed.take();
+      for (const std::string& result : results) output += result + "\n";
+      output += failure;
+      if (isOpen(line) && (!failure.empty() || !opened(line))) break;
     }
-    QvEventPump::instance().runPending();
-    output += printed.take();
-    for (const std::string& result : results) output += result + "\n";
-    output += failure;
-    if (isOpen(line) && (!failure.empty() || !opened(line))) break;
     if (output.size() > outputBytes) {
       output.resize(outputBytes);
       output += "\n" + QvServeMessages::qvsOutputCut.text({std::to_string(outputBytes)}) + "\n";
       break;
     }
   }
-  interpreter.cleanup();
+  // The indexes kept open are the server's; this child ends without closing its copies.
+  own.cleanup();
   return output;
 }
 
@@ -166,7 +193,8 @@ QvServeOutcome qvServeSession(int fd, const QvServeSettings& settings) {
   QvServeUsers users;
   try {
     users = QvServeUsers::load(settings.kolvoDirectory + "/" + QvServeUsers::kFileName);
-    accepted = second != std::string::npos && qvIsSendableIndexName(index) && users.mayLogIn(user, password, index);
+    accepted = second != std::string::npos && qvIsSendableIndexName(index) && checkLogin(settings, users, user, password) &&
+               users.mayOpen(user, index);
   } catch (const std::exception& error) {
     std::cerr << "kolvoserve: " << error.what() << std::endl;
   }
@@ -188,7 +216,7 @@ QvServeOutcome qvServeSession(int fd, const QvServeSettings& settings) {
     outcome.outcome = "commands refused";
     return outcome;
   }
-  std::string answer = qvRunReferralCommands(index, commands, settings.outputBytes);
+  std::string answer = qvRunReferralCommands(index, commands, settings.outputBytes, settings.openIndexes);
   outcome.outcome = channel.sendMessage(answer) ? "answered " + std::to_string(answer.size()) + " bytes"
                                                 : "answer not taken";
   return outcome;

@@ -10,10 +10,19 @@
 #include "app/commands/message.h"
 #include "app/referrals/referral_frame.h"
 
+class QvLoginCache;
+class QvWarmIndexes;
+
 struct QvServeSettings {
   std::string kolvoDirectory;
   int idleSeconds = 10;
   uint64_t outputBytes = 0;
+  // The logins the server verified lately, and where a child reports one it verified
+  // anew; none kept when null or negative.
+  const QvLoginCache* logins = nullptr;
+  int loginReports = -1;
+  // The indexes the server keeps open; each request opens its own when null.
+  QvWarmIndexes* openIndexes = nullptr;
 };
 
 // Framed messages over a connected socket; a read waits at most the idle limit.
@@ -41,9 +50,11 @@ struct QvServeOutcome {
 // Serves the connection fd to its end; does not close it.
 QvServeOutcome qvServeSession(int fd, const QvServeSettings& settings);
 
-// Runs the commands with the interpreter, the index already open, and answers what
-// kolvocmd prints for them, cut off after outputBytes.
-std::string qvRunReferralCommands(const std::string& index, const std::string& commands, uint64_t outputBytes);
+// Runs the commands with the interpreter on index (or on the index the commands open
+// first) and answers what kolvocmd prints for them, cut off after outputBytes. An index
+// kept open is taken from kept instead of being opened again.
+std::string qvRunReferralCommands(const std::string& index, const std::string& commands, uint64_t outputBytes,
+                                  QvWarmIndexes* kept = nullptr);
 
 class QvServeMessages {
  public:

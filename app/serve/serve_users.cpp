@@ -14,6 +14,7 @@
 #include "app/commands/text_tools.h"
 #include "app/referrals/referral_commands.h"
 #include "app/referrals/referral_limits.h"
+#include "app/serve/login_cache.h"
 
 namespace {
 
@@ -22,14 +23,6 @@ namespace {
 constexpr unsigned long kHashCost = 3;
 
 using Arguments = std::vector<std::string>;
-
-// Compares without stopping at the first difference, so the time says nothing of where.
-bool equalInConstantTime(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  unsigned char difference = 0;
-  for (std::size_t i = 0; i < a.size(); ++i) difference |= static_cast<unsigned char>(a[i] ^ b[i]);
-  return difference == 0;
-}
 
 // A hash to check unknown users against, so that they take as long as known ones.
 const std::string& standInHash() {
@@ -54,7 +47,7 @@ bool qvCheckPassword(const std::string& password, const std::string& hash) {
   auto data = std::make_unique<crypt_data>();
   const char* computed = crypt_r(password.c_str(), hash.c_str(), data.get());
   if (!computed || computed[0] == '*') return false;
-  return equalInConstantTime(computed, hash);
+  return qvEqualInConstantTime(computed, hash);
 }
 
 bool QvServeUsers::isValidName(const std::string& name) {
@@ -120,17 +113,31 @@ void QvServeUsers::setUser(const std::string& name, const std::string& password,
   users[name] = User{hash, indexes};
 }
 
-bool QvServeUsers::mayLogIn(const std::string& name, const std::string& password, const std::string& index) const {
+bool QvServeUsers::checksPassword(const std::string& name, const std::string& password) const {
   auto found = users.find(name);
   if (found == users.end()) {
     qvCheckPassword(password, standInHash());
     return false;
   }
-  bool matches = qvCheckPassword(password, found->second.hash);
-  return matches && found->second.indexes.count(index) != 0;
+  return qvCheckPassword(password, found->second.hash);
+}
+
+bool QvServeUsers::mayLogIn(const std::string& name, const std::string& password, const std::string& index) const {
+  return checksPassword(name, password) && mayOpen(name, index);
+}
+
+std::string QvServeUsers::hashOf(const std::string& name) const {
+  auto found = users.find(name);
+  return found == users.end() ? std::string() : found->second.hash;
 }
 
 bool QvServeUsers::mayOpen(const std::string& name, const std::string& index) const {
   auto found = users.find(name);
   return found != users.end() && found->second.indexes.count(index) != 0;
+}
+
+std::set<std::string> QvServeUsers::indexes() const {
+  std::set<std::string> all;
+  for (const auto& [name, user] : users) all.insert(user.indexes.begin(), user.indexes.end());
+  return all;
 }

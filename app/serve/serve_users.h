@@ -1,7 +1,7 @@
 // The users of kolvoserve: the file "kolvoserve.users" in the kolvo directory holds one
 // line per user, "name:hash:index index ...", where hash is a crypt(3) hash (yescrypt)
 // and the indexes are the ones that user may open. Lines starting with '#' are comments.
-// The server reads it for every login; "kolvoserve --set-password" writes it.
+// The server reads it for every login (and forgets the logins it keeps when it changes); "kolvoserve --set-password" writes it.
 #pragma once
 
 #include <map>
@@ -26,8 +26,14 @@ class QvServeUsers {
   // Whether name is known, password is its password and it may open index. Takes as
   // long for an unknown name as for a known one.
   bool mayLogIn(const std::string& name, const std::string& password, const std::string& index) const;
+  // Whether name is known and password is its password; as long for an unknown name.
+  bool checksPassword(const std::string& name, const std::string& password) const;
+  // The hash kept for name, empty for an unknown name.
+  std::string hashOf(const std::string& name) const;
   bool mayOpen(const std::string& name, const std::string& index) const;
   bool has(const std::string& name) const { return users.count(name) != 0; }
+  // Every index some user may open.
+  std::set<std::string> indexes() const;
 
   // Whether a user name can stand in the file.
   static bool isValidName(const std::string& name);

@@ -206,6 +206,54 @@ TEST_F(ReferralsCliTest, LoginsAreRefusedForWrongPasswordsUnknownUsersAndOtherIn
   EXPECT_TRUE(server->waitForLog("user=ann index=i1 login refused"));
 }
 
+TEST_F(ReferralsCliTest, AKeptLoginNeverStandsForAWrongOrChangedPassword) {
+  auto setPassword = [&](const std::string& password) {
+    KolvocmdRun run = runner->run(password + "\n", {"--set-password", "dora", "i1"}, KOLVOSERVE_PATH);
+    ASSERT_EQ(run.status, 0) << run.err;
+    kolvotest::handToServeUser(folder());
+  };
+  setPassword("first");
+  auto server = startServer();
+  auto login = [&](const std::string& password) {
+    ServeClient client(server->port());
+    Lines replies = client.exchange("i1:dora:" + password, "find brown");
+    return replies.empty() ? std::string() : replies[0];
+  };
+  // The second good login is answered from what the first left kept; a wrong one still
+  // pays the check and the delay, whatever was kept.
+  for (int round = 0; round < 2; ++round) {
+    EXPECT_EQ(login("first"), "OK");
+    EXPECT_EQ(login("firsT"), "Login refused");
+    EXPECT_EQ(login("first "), "Login refused");
+  }
+  // Changed in the users file, the old password is refused at the very next login.
+  setPassword("second");
+  EXPECT_EQ(login("first"), "Login refused");
+  EXPECT_EQ(login("second"), "OK");
+  EXPECT_EQ(login("second"), "OK");
+  EXPECT_EQ(login("first"), "Login refused");
+}
+
+TEST_F(ReferralsCliTest, AnIndexRebuiltWhileTheServerRunsIsAnsweredFromItsNewBuild) {
+  auto server = startServer();
+  auto search = [&](const std::string& commands) {
+    ServeClient client(server->port());
+    Lines replies = client.exchange("i1:bob:other", commands);
+    return replies.size() == 2 ? replies[1] : std::string();
+  };
+  EXPECT_NE(search("find brown").find("Found 2 "), std::string::npos);
+  EXPECT_NE(search("open i1\nfind zebra").find("Found 0 "), std::string::npos);
+  runner->folder().write("docs/a/zebra.txt", "a brown zebra\n");
+  KolvocmdRun run = runner->run("open i1\nbuild\n");
+  ASSERT_EQ(run.status, 0) << run.err;
+  kolvotest::handToServeUser(folder());
+  std::string answer = search("open i1\nfind zebra\nlistresults");
+  EXPECT_EQ(answer.rfind("Opened index i1 from ", 0), 0u) << answer;
+  EXPECT_NE(answer.find("Found 1 "), std::string::npos) << answer;
+  EXPECT_NE(answer.find("zebra.txt\t"), std::string::npos) << answer;
+  EXPECT_NE(search("find brown").find("Found 3 "), std::string::npos);
+}
+
 TEST_F(ReferralsCliTest, CommandsOtherThanAReferralsRunNothing) {
   auto server = startServer();
   runner->folder().write("commands.txt", "system touch " + marker() + "\n");
