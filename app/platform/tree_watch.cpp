@@ -40,10 +40,16 @@ int QvWatchCalls::addWatch(int descriptor, const char* path, uint32_t mask) {
 }
 int QvWatchCalls::removeWatch(int descriptor, int watch) { return inotify_rm_watch(descriptor, watch); }
 ssize_t QvWatchCalls::read(int descriptor, void* buffer, size_t size) { return ::read(descriptor, buffer, size); }
+namespace {
+QvWatchCalls* gReplacedCalls = nullptr;
+}  // namespace
+
 QvWatchCalls& QvWatchCalls::standard() {
   static QvWatchCalls calls;
-  return calls;
+  return gReplacedCalls ? *gReplacedCalls : calls;
 }
+
+void QvWatchCalls::replaceStandard(QvWatchCalls* calls) { gReplacedCalls = calls; }
 
 QvTreeWatch::QvTreeWatch(std::function<bool(const std::string&)> skip, QvWatchCalls& calls)
     : mSkip(std::move(skip)), mCalls(calls) {}

@@ -23,7 +23,10 @@ class QvWatchCalls {
   virtual int addWatch(int descriptor, const char* path, uint32_t mask);
   virtual int removeWatch(int descriptor, int watch);
   virtual ssize_t read(int descriptor, void* buffer, size_t size);
+  // The calls a watch makes unless it is given others: the kernel's, or those a test put
+  // in their place (null puts the kernel's back).
   static QvWatchCalls& standard();
+  static void replaceStandard(QvWatchCalls* calls);
 };
 
 class QvTreeWatch {
