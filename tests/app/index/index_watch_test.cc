@@ -18,6 +18,7 @@
 #include "app/index/kolvo_index.h"
 #include "app/index/kolvo_lib.h"
 #include "app/platform/tree_watch.h"
+#include "tests/app/platform/limited_watch_calls.h"
 #include "tests/support/temp_dir.h"
 
 namespace fs = std::filesystem;
@@ -25,32 +26,6 @@ namespace fs = std::filesystem;
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// The kernel's calls, with the limit met after a number of watches, and an overflow in
-// place of the next events read once asked for.
-class ShortCalls : public QvWatchCalls {
- public:
-  int addWatch(int descriptor, const char* path, uint32_t mask) override {
-    if (allowed-- <= 0) {
-      errno = ENOSPC;
-      return -1;
-    }
-    return QvWatchCalls::addWatch(descriptor, path, mask);
-  }
-  ssize_t read(int descriptor, void* buffer, size_t size) override {
-    if (!overflowNext.exchange(false)) return QvWatchCalls::read(descriptor, buffer, size);
-    char discard[4096];
-    while (QvWatchCalls::read(descriptor, discard, sizeof discard) > 0) {
-    }
-    inotify_event event{};
-    event.wd = -1;
-    event.mask = IN_Q_OVERFLOW;
-    std::memcpy(buffer, &event, sizeof event);
-    return sizeof event;
-  }
-  int allowed = 1000;
-  std::atomic<bool> overflowNext{false};
-};
 
 size_t occurrences(const std::string& text, const std::string& part) {
   size_t count = 0;
@@ -110,7 +85,7 @@ class IndexWatchTest : public ::testing::Test {
   kolvotest::TempDir temp;
   QvCommandInterface commands;
   std::shared_ptr<QvKolvoIndex> index;
-  ShortCalls calls;
+  kolvotest::LimitedWatchCalls calls;
 };
 
 TEST_F(IndexWatchTest, FoldersBeyondTheLimitComeInByTheFallbackUpdate) {

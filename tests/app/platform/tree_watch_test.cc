@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include "app/platform/tree_watch.h"
+#include "tests/app/platform/limited_watch_calls.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -112,36 +113,8 @@ TEST_F(TreeWatchTest, TheRootRemovedIsNamed) {
   EXPECT_FALSE(watch.watching(root));
 }
 
-// The kernel's calls with the per-user limit met after a number of watches, and with an
-// overflow in place of the next events read.
-class LimitedCalls : public QvWatchCalls {
- public:
-  int addWatch(int descriptor, const char* path, uint32_t mask) override {
-    if (allowed-- <= 0) {
-      errno = ENOSPC;
-      return -1;
-    }
-    return QvWatchCalls::addWatch(descriptor, path, mask);
-  }
-  ssize_t read(int descriptor, void* buffer, size_t size) override {
-    if (!overflowNext) return QvWatchCalls::read(descriptor, buffer, size);
-    overflowNext = false;
-    // The events themselves are dropped, as the kernel drops them.
-    char discard[4096];
-    while (QvWatchCalls::read(descriptor, discard, sizeof discard) > 0) {
-    }
-    inotify_event event{};
-    event.wd = -1;
-    event.mask = IN_Q_OVERFLOW;
-    std::memcpy(buffer, &event, sizeof event);
-    return sizeof event;
-  }
-  int allowed = 1000;
-  bool overflowNext = false;
-};
-
 TEST_F(TreeWatchTest, TheLimitOfWatchesLeavesFoldersUnwatched) {
-  LimitedCalls calls;
+  kolvotest::LimitedWatchCalls calls;
   calls.allowed = 2;
   QvTreeWatch watch(skip, calls);
   ASSERT_TRUE(watch.open());
@@ -159,7 +132,7 @@ TEST_F(TreeWatchTest, TheLimitOfWatchesLeavesFoldersUnwatched) {
 }
 
 TEST_F(TreeWatchTest, AnOverflowIsTold) {
-  LimitedCalls calls;
+  kolvotest::LimitedWatchCalls calls;
   QvTreeWatch watch(skip, calls);
   ASSERT_TRUE(watch.open());
   watch.watchTree(root);
