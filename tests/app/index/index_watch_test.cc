@@ -126,3 +126,16 @@ TEST_F(IndexWatchTest, AnOverflowIsToldOnceAndTakenByAFullUpdate) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(IndexWatchTest, TheKolvoDirectoryAndExcludedFoldersAreNeverWatched) {
+  // The root holds the kolvo directory and an excluded folder beside the documents.
+  run("clearroots; addroot " + temp.path().string() + "; addexclude */docs/b; build");
+  int built = currentBuild();
+  std::string printed = watchWhile([&] { ASSERT_TRUE(buildPasses(built)); });
+  // The root, docs and docs/a; not docs/b, not the kolvo directory nor its builds.
+  EXPECT_NE(printed.find("watching 3 folders under " + temp.path().string() + ";"), std::string::npos) << printed;
+}
+
+}  // namespace
