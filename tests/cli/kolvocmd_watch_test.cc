@@ -60,8 +60,8 @@ class WatchProcess {
     kill(pid, SIGTERM);
     int status = 0;
     Clock::time_point deadline = Clock::now() + kBound;
-    while (Clock::now() < deadline && readSome(1000)) {
-    }
+    // Everything up to the end of its output, however long the update in progress takes.
+    while (!ended && Clock::now() < deadline) readSome(1000);
     waitpid(pid, &status, 0);
     pid = -1;
     rest = pending;
@@ -75,12 +75,16 @@ class WatchProcess {
     if (poll(&ready, 1, timeoutMs) <= 0) return false;
     char buffer[4096];
     ssize_t got = read(output, buffer, sizeof buffer);
-    if (got <= 0) return false;
+    if (got <= 0) {
+      ended = true;
+      return false;
+    }
     pending.append(buffer, static_cast<size_t>(got));
     return true;
   }
   int pid = -1;
   int output = -1;
+  bool ended = false;
   std::string pending;
 };
 
