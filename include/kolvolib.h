@@ -153,6 +153,14 @@ KOLVO_EXPORT void kidxSetExcludePattern(CKolvoIndex* index, int i, const char* p
 KOLVO_EXPORT void kidxIndexDirectory(CKolvoIndex* index, const char* path, kulong dirId);
 /* Brings an opened index up to date since its time base (kidxSetTimeBase). */
 KOLVO_EXPORT void kidxPrune(CKolvoIndex* index);
+/* Brings an opened index up to date for the count absolute paths named only, as
+ * kidxPrune would for them, without visiting the rest of the index: a named file is read
+ * again when changed, added when new and marked obsolete when gone (with what it held);
+ * a named folder has its known entries checked and its new ones added, new subfolders
+ * walked whole. A path whose folder is not in the index brings in the nearest folder
+ * above it that is; a path with none is passed over. Null entries of paths are skipped.
+ * Preconditions and sequel as for kidxPrune: kidxCompressLinks, then kidxStoreStorage. */
+KOLVO_EXPORT void kidxUpdatePaths(CKolvoIndex* index, const char* const* paths, kulong count);
 /* A new, empty links table and a temporary link table, before the walks of a build;
  * the links table handle taken before is dead. */
 KOLVO_EXPORT void kidxNewFileLinks(CKolvoIndex* index);

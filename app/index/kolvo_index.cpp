@@ -21,6 +21,7 @@
 #include "app/commands/text_tools.h"
 #include "app/commands/xml_reader.h"
 #include "app/index/kolvo_lib.h"
+#include "app/index/watch_limits.h"
 #include "app/platform/progress_line.h"
 #include "app/referrals/referrals.h"
 #include "app/search/search_criteria.h"
@@ -77,7 +78,10 @@ QvNilObjectException::QvNilObjectException()
                                    "An attempt was made to reference a Nil object")) {}
 
 QvKolvoIndex::QvKolvoIndex(const std::string& name, QvCommandInterface& commandInterface)
-    : QvCommandParent(name, commandInterface, "QvKolvoIndex") {}
+    : QvCommandParent(name, commandInterface, "QvKolvoIndex"),
+      mWatchQuiet(kolvo::limits::watchQuietMilliseconds),
+      mWatchLongest(kolvo::limits::watchLongestWaitMilliseconds),
+      mWatchFallback(kolvo::limits::watchFallbackSeconds) {}
 
 QvKolvoIndex::~QvKolvoIndex() {
   try {
@@ -385,6 +389,9 @@ void QvKolvoIndex::indexExclusions() {
   try {
     klib(kidxIndexExclusions)(engineIndex());
   } catch (const QvCommandException& error) {
+    // A watch says it once, not at every update.
+    if (mWatching && mExclusionsTold) return;
+    mExclusionsTold = mWatching;
     showWarning(qvkiExclusionError.text({error.message()}));
   }
 }
@@ -575,15 +582,32 @@ void QvKolvoIndex::update() {
     return;
   }
   QvProgressLine progress([this] { return countsOf(mIndex); });
-  continueFromCopy([this](int next) {
+  updateWith([this] { klib(kidxPrune)(mIndex); }, true);
+}
+
+void QvKolvoIndex::updatePaths(const std::vector<std::string>& paths, bool advanceTimeBase) {
+  mIsUpdate = true;
+  if (!fs::exists(mIndexDirectory) || mTimeBase == 0) {
+    build();
+    return;
+  }
+  std::vector<const char*> named;
+  for (const std::string& path : paths) named.push_back(path.c_str());
+  updateWith([&] { klib(kidxUpdatePaths)(mIndex, named.data(), static_cast<kulong>(named.size())); },
+             advanceTimeBase);
+}
+
+void QvKolvoIndex::updateWith(const std::function<void()>& pass, bool advanceTimeBase) {
+  continueFromCopy([&](int next) {
     indexSkipFile();
     setCharacterMasks();
     loadParameters();
+    if (mWatching) klib(kidxSetShowStatus)(mIndex, 0);
     indexExclusions();
     double scanBegan = nowSince1904() - 1;
-    klib(kidxPrune)(mIndex);
+    pass();
     klib(kidxCompressLinks)(mIndex);
-    mTimeBase = scanBegan;
+    if (advanceTimeBase) mTimeBase = scanBegan;
     saveBuild(next);
   });
 }
@@ -629,15 +653,25 @@ std::string QvKolvoIndex::cmdOpen(const std::string& argument) {
   }
   if (name.empty() || name == "." || name == "..") return qvkiCouldNotOpenIndex.text({argument});
   if (!fs::exists(base + "/current_build")) return qvkiCouldNotOpenIndex.text({argument});
-  std::ifstream numberFile(base + "/current_build");
-  std::string numberText((std::istreambuf_iterator<char>(numberFile)), std::istreambuf_iterator<char>());
-  numberText = qvTrim(numberText);
-  if (!numberFile.good() && !numberFile.eof()) return qvkiCouldNotReadBuildNumber.text({argument});
-  if (numberText.empty() || !std::all_of(numberText.begin(), numberText.end(), [](char c) { return c >= '0' && c <= '9'; }))
-    return qvkiCouldNotReadBuildNumber.text({argument});
-  std::ifstream documentFile(base + "/build_" + numberText + "/index", std::ios::binary);
-  if (!documentFile) return qvkiCouldNotOpenIndex.text({argument});
-  std::string document((std::istreambuf_iterator<char>(documentFile)), std::istreambuf_iterator<char>());
+  std::string document;
+  // A watch may store a newer build and remove this one between reading its number and
+  // opening it: the newer one is then read.
+  for (int attempt = 1;; ++attempt) {
+    std::ifstream numberFile(base + "/current_build");
+    std::string numberText((std::istreambuf_iterator<char>(numberFile)), std::istreambuf_iterator<char>());
+    numberText = qvTrim(numberText);
+    if (!numberFile.good() && !numberFile.eof()) return qvkiCouldNotReadBuildNumber.text({argument});
+    if (numberText.empty() ||
+        !std::all_of(numberText.begin(), numberText.end(), [](char c) { return c >= '0' && c <= '9'; }))
+      return qvkiCouldNotReadBuildNumber.text({argument});
+    std::ifstream documentFile(base + "/build_" + numberText + "/index", std::ios::binary);
+    if (documentFile) {
+      document.assign(std::istreambuf_iterator<char>(documentFile), std::istreambuf_iterator<char>());
+      break;
+    }
+    if (attempt == kolvo::limits::openAttempts || getBuildNumber(base + "/") == toInt(numberText))
+      return qvkiCouldNotOpenIndex.text({argument});
+  }
 
   auto self = std::static_pointer_cast<QvKolvoIndex>(shared_from_this());
   QvCommandInterface& commands = interpreter();
@@ -649,8 +683,17 @@ std::string QvKolvoIndex::cmdOpen(const std::string& argument) {
     } catch (const QvCommandException&) {
       // What was read before a fault in the document stands.
     }
-    opened->mIndex = klib(kCreateNewIndex)(0, opened->mIndexPath.c_str());
-    if (!opened->mIndex) throw QvCommandException(qvkiCouldNotOpenIndex, Arguments{argument});
+    for (int attempt = 1; !opened->mIndex; ++attempt) {
+      try {
+        opened->mIndex = klib(kCreateNewIndex)(0, opened->mIndexPath.c_str());
+        if (!opened->mIndex) throw QvCommandException(qvkiCouldNotOpenIndex, Arguments{argument});
+      } catch (const QvCommandException&) {
+        std::string newer = opened->mBasePath + "build_" + std::to_string(getBuildNumber(opened->mBasePath)) + "/";
+        if (attempt == kolvo::limits::openAttempts || newer == opened->mIndexPath) throw;
+        opened->mIndexPath = newer;
+        opened->mTemporaryDirectory = newer + "cache";
+      }
+    }
     opened->loadParameters();
   } catch (...) {
     commands.setRoot(self);
@@ -825,6 +868,8 @@ void QvKolvoIndex::performCommand(const std::string& command, const std::string&
     auto start = std::chrono::steady_clock::now();
     update();
     results.push_back(qvkiUpdateCompleted.text({elapsedSince(start)}));
+  } else if (word == "watch") {
+    cmdWatch(results);
   } else if (word == "wordcount") {
     cmdWordCount(arguments, results);
   } else if (word == "check") {
@@ -876,6 +921,9 @@ std::string QvKolvoIndex::getValue(const std::string& name) {
   if (key == "numberfilecontentsindexed") return std::to_string(mNumberFileContentsIndexed);
   if (key == "numberfilesindexed") return std::to_string(mNumberFilesIndexed);
   if (key == "numberwordsindexed") return std::to_string(mNumberWordsIndexed);
+  if (key == "watchquiet") return std::to_string(mWatchQuiet);
+  if (key == "watchlongest") return std::to_string(mWatchLongest);
+  if (key == "watchfallback") return std::to_string(mWatchFallback);
   if (qvStartsWith(key, "result.")) {
     std::string number = qvTrim(key.substr(7));
     const std::vector<QvKolvoResults::Entry>& ranked = mResults.ranked();
@@ -931,6 +979,9 @@ void QvKolvoIndex::setValue(const std::string& name, const std::string& value) {
   else if (key == "numberfilecontentsindexed") setNumber(mNumberFileContentsIndexed, false);
   else if (key == "numberfilesindexed") setNumber(mNumberFilesIndexed, false);
   else if (key == "numberwordsindexed") setNumber(mNumberWordsIndexed, false);
+  else if (key == "watchquiet") setNumber(mWatchQuiet, false);
+  else if (key == "watchlongest") setNumber(mWatchLongest, false);
+  else if (key == "watchfallback") setNumber(mWatchFallback, false);
   else if (key == "timebase") mTimeBase = std::strtod(qvTrim(value).c_str(), nullptr);
   else if (key == "rootdirectory") { mRootDirectories.push_back(value); mTimeBase = 0; }
   else if (key == "includepattern") { mIncludePatterns.push_back(value); mTimeBase = 0; }

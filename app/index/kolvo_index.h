@@ -40,6 +40,11 @@ class QvKolvoIndex : public QvCommandParent {
 
   void build();
   void update();
+  // Updates the named paths only, into a new build; the time base moves on only when
+  // advanceTimeBase says nothing else can have changed.
+  void updatePaths(const std::vector<std::string>& paths, bool advanceTimeBase);
+  // Watches the roots and keeps the index current until SIGINT or SIGTERM.
+  void cmdWatch(QvResults& results);
   std::string saveWithoutBuild();
   std::string cmdOpen(const std::string& argument);
   std::string cmdNewIndex(const std::string& name);
@@ -154,6 +159,27 @@ class QvKolvoIndex : public QvCommandParent {
   static constexpr QvMessage qvkiIndexSound{"QvKolvoIndex.qvkiIndexSound", "Index %1% is sound"};
   static constexpr QvMessage qvkiCheckNoBuild{"QvKolvoIndex.qvkiCheckNoBuild", "Index %1% has no build to check"};
   static constexpr QvMessage qvkiCheckNoDocument{"QvKolvoIndex.qvkiCheckNoDocument", "%1% is missing"};
+  static constexpr QvMessage qvkiWatchNoRoots{"QvKolvoIndex.qvkiWatchNoRoots", "The index has no root to watch"};
+  static constexpr QvMessage qvkiWatchCannot{"QvKolvoIndex.qvkiWatchCannot", "Cannot watch the roots: %1%"};
+  static constexpr QvMessage qvkiWatchStarted{"QvKolvoIndex.qvkiWatchStarted",
+                                              "watching %1% folders under %2%; interrupt to end"};
+  static constexpr QvMessage qvkiWatchUpdated{"QvKolvoIndex.qvkiWatchUpdated", "updated %1% in %2% seconds"};
+  static constexpr QvMessage qvkiWatchFullUpdate{"QvKolvoIndex.qvkiWatchFullUpdate",
+                                                 "full update (%1%) in %2% seconds"};
+  static constexpr QvMessage qvkiWatchMore{"QvKolvoIndex.qvkiWatchMore", "%1% and %2% more"};
+  static constexpr QvMessage qvkiWatchFailed{"QvKolvoIndex.qvkiWatchFailed",
+                                             "an update failed (%1%); the previous build stays the index"};
+  static constexpr QvMessage qvkiWatchLimit{
+      "QvKolvoIndex.qvkiWatchLimit",
+      "the per-user limit of inotify watches (%1%, /proc/sys/fs/inotify/max_user_watches) is reached: %2% "
+      "folders are not watched and are brought up to date by a full update every %3% seconds. Raise the "
+      "limit with \"sysctl fs.inotify.max_user_watches=524288\" (as root; add it to /etc/sysctl.d/ to keep it)"};
+  static constexpr QvMessage qvkiWatchOverflow{
+      "QvKolvoIndex.qvkiWatchOverflow",
+      "the kernel's queue of file events overflowed (its limit is %1%, /proc/sys/fs/inotify/max_queued_events): "
+      "a full update takes in what was missed. Raise the limit with "
+      "\"sysctl fs.inotify.max_queued_events=65536\" (as root; add it to /etc/sysctl.d/ to keep it)"};
+  static constexpr QvMessage qvkiWatchEnded{"QvKolvoIndex.qvkiWatchEnded", "watch ended"};
 
  private:
   // findPhrase at a depth of parentheses; deeper than kMaxPhraseNesting is refused.
@@ -180,6 +206,11 @@ class QvKolvoIndex : public QvCommandParent {
   void emptyIndex();
   std::vector<std::string> createRootDirList() const;
   void scanFiles();
+  // The one pass over a copy of the current build that every update runs: settings
+  // loaded, pass run, links merged and the copy stored as the next build.
+  void updateWith(const std::function<void()>& pass, bool advanceTimeBase);
+  // Whether the watch leaves path alone: the kolvo directory, an excluded path.
+  bool isUnwatchable(const std::string& path) const;
   void saveBuild(int n);
   void putBuildNumber(int n);
   void deleteOtherBuilds(int keep);
@@ -228,6 +259,10 @@ class QvKolvoIndex : public QvCommandParent {
   std::string mLastSearchPhrase = "*";
   int mSearchCount = 0;
   bool mLastCheckSound = false;
+  // The watch's timing, for this session only; a watch's updates make no reports.
+  int mWatchQuiet, mWatchLongest, mWatchFallback;
+  bool mWatching = false;
+  bool mExclusionsTold = false;
 
  public:
   static constexpr int kMaxPhraseNesting = 100;

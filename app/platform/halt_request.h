@@ -24,3 +24,18 @@ class QvHaltScope {
  private:
   std::unique_ptr<struct sigaction> previous;
 };
+
+// While it lives, SIGINT and SIGTERM ask a long-running command to stop at its next
+// resting point (after the update in progress) instead of halting the engine; the
+// previous handling of both comes back at the end. Not nested.
+class QvStopScope {
+ public:
+  QvStopScope();
+  ~QvStopScope();
+  QvStopScope(const QvStopScope&) = delete;
+  QvStopScope& operator=(const QvStopScope&) = delete;
+  static bool stopRequested();
+
+ private:
+  std::unique_ptr<struct sigaction> previousInterrupt, previousTerminate;
+};

@@ -9,7 +9,7 @@
 
 #include "app/commands/message.h"
 
-enum class QvOptionAction { build, update, check, read, interactive, open, json, help, version };
+enum class QvOptionAction { build, update, watch, check, read, interactive, open, json, help, version };
 
 struct QvCommandLineOption {
   const char* name;     // as typed: "-b", "--help"
@@ -18,10 +18,12 @@ struct QvCommandLineOption {
   QvMessage help;
 };
 
-inline constexpr std::array<QvCommandLineOption, 9> kQvCommandLineOptions{{
+inline constexpr std::array<QvCommandLineOption, 10> kQvCommandLineOptions{{
     {"-b", nullptr, QvOptionAction::build, {"QvCommandLine.qvclBuild", "build the open index, then end"}},
     {"-u", nullptr, QvOptionAction::update,
      {"QvCommandLine.qvclUpdate", "update the open index (only what changed), then end"}},
+    {"-w", nullptr, QvOptionAction::watch,
+     {"QvCommandLine.qvclWatch", "watch the open index's roots and update it as files change, until interrupted"}},
     {"-c", nullptr, QvOptionAction::check,
      {"QvCommandLine.qvclCheck", "check the open index, then end (status 1 when it is damaged)"}},
     {"-r", "file", QvOptionAction::read, {"QvCommandLine.qvclRead", "run the commands of file, then end"}},

@@ -97,6 +97,10 @@ int QvKolvoApplication::run(const std::vector<std::string>& arguments, std::istr
             execute("update", print);
             interactive = false;
             break;
+          case QvOptionAction::watch:
+            execute("watch", print);
+            interactive = false;
+            break;
           case QvOptionAction::check:
             execute("check", print);
             interactive = false;

@@ -14,6 +14,7 @@
 
 #include "engine/index/member_account.h"
 #include "engine/index/resource_limits.h"
+#include "engine/index/walk_support.h"
 #include "engine/storage/file_links.h"
 #include "engine/storage/file_storage.h"
 #include "engine/storage/text_storage.h"
@@ -93,6 +94,13 @@ class CKolvoIndex {
   void newFileLinks();
   void compressLinks();
   void prune();
+  // Brings the index up to date for the named absolute paths only, as a full update
+  // would for them: a named file is read again when changed, added when new, marked
+  // obsolete when gone; a named folder is treated as a modified folder is by prune (its
+  // known entries checked, its new ones added, new subfolders walked whole). A path
+  // whose folder is not in the index brings in its nearest ancestor that is. Nothing
+  // else of the tree is visited. Same preconditions and sequel as prune.
+  void updatePaths(const std::vector<std::string>& paths);
   // Whether a throttled report would go out now: callers make its detail only then.
   bool reportDue() const;
   // A throttled report; a halt answer raises "HaltRequested".
@@ -174,6 +182,18 @@ class CKolvoIndex {
   uint32_t recordDirectory(const std::string& path, int32_t modified);
   void walkDirectory(const std::string& path, uint32_t dirId, int depth);
   void updateDirectory(const std::string& path, uint32_t dirId);
+  // A new entry of a folder (as its listing names it; type DT_UNKNOWN when not known):
+  // recorded, and read or walked whole, unless it is known, excluded or a link.
+  void addNewEntry(const std::string& path, uint32_t dirId, const std::string& name, unsigned char type);
+  // A stored file found modified: its record takes the new status, and when an analyzer
+  // takes it, it is read again under a new entry and the old one marked obsolete (true).
+  bool refreshFile(uint32_t entry, uint32_t parent, const std::string& path, const kolvo::EntryStatus& status);
+  // The path update's pieces (see updatePaths).
+  struct PathPass;
+  void updatePath(const std::string& path, PathPass& pass);
+  void refreshFolder(const std::string& path, uint32_t dirId, PathPass& pass);
+  void markGone(uint32_t entry, const std::string& path, bool isFolder, PathPass& pass);
+  void sweepGone(PathPass& pass);
   // Writes "deadkolvo.txt" and raises "PruneParentError".
   [[noreturn]] void pruneParentError(uint32_t file, uint32_t parent);
   void indexWord(const char* word, const CTextStorage::Key& key, uint32_t fileId, uint32_t occurrences);

@@ -31,21 +31,8 @@ void CKolvoIndex::pruneParentError(uint32_t file, uint32_t parent) {
 
 namespace {
 
-// What the update needs of a status, as the stored fields keep it; taken never through
-// a symbolic link.
-struct EntryStatus {
-  bool found = false;
-  mode_t mode = 0;
-  int32_t modified = 0;
-  uint32_t size = 0;
-};
-
-EntryStatus statusOf(int folder, const char* name) {
-  struct stat status {};
-  if (fstatat(folder, name, &status, AT_SYMLINK_NOFOLLOW) != 0) return EntryStatus{};
-  return EntryStatus{true, status.st_mode, static_cast<int32_t>(status.st_mtime),
-                     static_cast<uint32_t>(status.st_size)};
-}
+using kolvo::EntryStatus;
+using kolvo::statusOf;
 
 // A stored entry whose status is taken ahead: a folder entry named by its path, a file
 // by its name in a folder of the window.
@@ -231,33 +218,37 @@ void CKolvoIndex::prune() {
       files->markObsolete(entry);
       continue;
     }
-    int32_t modified = status.modified;
-    if (modified <= timeBase) continue;
+    if (status.modified <= timeBase) continue;
     const std::string path = pathOf(entry, parent);
     if (isDirectoryEntry) {
       updateDirectory(path, entry);
       continue;
     }
-    CFileAnalyzer* analyzer = chooseAnalyzer(path.c_str());
-    if (!analyzer && !trackAll) continue;
-    uint32_t size = status.size;
-    if (!analyzer) {
-      files->setAttributes(entry, 0);
-      files->setTime(entry, modified);
-      files->setSize(entry, size);
-      continue;
-    }
-    // The new version gets an entry of its own; the analyzer counts the contents read.
-    ++filesIndexed;
-    std::string name = files->getText(entry);  // the table may move when it grows
-    uint32_t fresh = files->addFile(name.c_str());
-    files->markObsolete(entry);
-    files->setParent(fresh, parent);
-    files->setAttributes(fresh, 0);
-    files->setTime(fresh, modified);
-    files->setSize(fresh, size);
-    analyzer->indexFile(path.c_str(), fresh);
+    refreshFile(entry, parent, path, status);
   }
+}
+
+bool CKolvoIndex::refreshFile(uint32_t entry, uint32_t parent, const std::string& path,
+                              const kolvo::EntryStatus& status) {
+  CFileAnalyzer* analyzer = chooseAnalyzer(path.c_str());
+  if (!analyzer && !trackAll) return false;
+  if (!analyzer) {
+    files->setAttributes(entry, 0);
+    files->setTime(entry, status.modified);
+    files->setSize(entry, status.size);
+    return false;
+  }
+  // The new version gets an entry of its own; the analyzer counts the contents read.
+  ++filesIndexed;
+  std::string name = files->getText(entry);  // the table may move when it grows
+  uint32_t fresh = files->addFile(name.c_str());
+  files->markObsolete(entry);
+  files->setParent(fresh, parent);
+  files->setAttributes(fresh, 0);
+  files->setTime(fresh, status.modified);
+  files->setSize(fresh, status.size);
+  analyzer->indexFile(path.c_str(), fresh);
+  return true;
 }
 
 void CKolvoIndex::updateDirectory(const std::string& path, uint32_t dirId) {
@@ -265,49 +256,40 @@ void CKolvoIndex::updateDirectory(const std::string& path, uint32_t dirId) {
   std::vector<std::string> names;
   std::vector<unsigned char> types;
   if (!kolvo::listDirectory(path, names, types)) return;
-  for (size_t i = 0; i < names.size(); ++i) {
-    const std::string& name = names[i];
-    std::string full = path + "/" + name;
-    struct stat status {};
-    // The listing tells most entries' kind: only new ones, and those of a file system
-    // that does not tell, need their status.
-    bool statusTaken = false;
-    if (types[i] == DT_UNKNOWN) {
-      if (lstat(full.c_str(), &status) != 0) continue;
-      statusTaken = true;
-    }
-    bool isDirectory = statusTaken ? S_ISDIR(status.st_mode) : types[i] == DT_DIR;
-    bool isFile = statusTaken ? S_ISREG(status.st_mode) : types[i] == DT_REG;
-    if (!isDirectory && !isFile) continue;  // links and special files
-    uint32_t known = isDirectory ? files->lookupFile(full.c_str(), 0) : files->lookupFile(name.c_str(), dirId);
-    if (isExcluded(full.c_str()) || known) continue;
-    if (!statusTaken) {
-      // Taken without following a link: what became one since the listing is passed over.
-      if (lstat(full.c_str(), &status) != 0) continue;
-      if (isDirectory ? !S_ISDIR(status.st_mode) : !S_ISREG(status.st_mode)) continue;
-    }
-    auto modified = static_cast<int32_t>(status.st_mtime);
-    if (isDirectory) {
-      // The walk counts the folder itself among the directories read.
-      ++filesIndexed;
-      uint32_t entry = files->addFile(full.c_str());
-      files->setParent(entry, 0);
-      files->setAttributes(entry, 0);
-      files->setTime(entry, modified);
-      walkDirectory(full, entry, 1);
-      continue;
-    }
-    CFileAnalyzer* analyzer = includedAnalyzer(full.c_str());
-    if (!trackAll && !analyzer) continue;
-    ++filesIndexed;
-    uint32_t entry = files->addFile(name.c_str());
-    files->setAttributes(entry, 0);
-    files->setTime(entry, modified);
-    files->setSize(entry, static_cast<uint32_t>(status.st_size));
-    files->setParent(entry, dirId);
-    if (analyzer) {
-      if (reportDue()) reportProgress("IndexingFile", full + "\t" + std::to_string(directoriesRead));
-      analyzer->indexFile(full.c_str(), entry);
-    }
+  for (size_t i = 0; i < names.size(); ++i) addNewEntry(path, dirId, names[i], types[i]);
+}
+
+void CKolvoIndex::addNewEntry(const std::string& path, uint32_t dirId, const std::string& name, unsigned char type) {
+  std::string full = kolvo::joinPath(path, name);
+  struct stat status {};
+  // The listing tells most entries' kind: only new ones, and those of a file system
+  // that does not tell, need their status.
+  bool statusTaken = false;
+  if (type == DT_UNKNOWN) {
+    if (lstat(full.c_str(), &status) != 0) return;
+    statusTaken = true;
+  }
+  bool isDirectory = statusTaken ? S_ISDIR(status.st_mode) : type == DT_DIR;
+  bool isFile = statusTaken ? S_ISREG(status.st_mode) : type == DT_REG;
+  if (!isDirectory && !isFile) return;  // links and special files
+  uint32_t known = isDirectory ? files->lookupFile(full.c_str(), 0) : files->lookupFile(name.c_str(), dirId);
+  if (isExcluded(full.c_str()) || known) return;
+  if (!statusTaken) {
+    // Taken without following a link: what became one since the listing is passed over.
+    if (lstat(full.c_str(), &status) != 0) return;
+    if (isDirectory ? !S_ISDIR(status.st_mode) : !S_ISREG(status.st_mode)) return;
+  }
+  auto modified = static_cast<int32_t>(status.st_mtime);
+  if (isDirectory) {
+    // The walk counts the folder itself among the directories read.
+    walkDirectory(full, recordDirectory(full, modified), 1);
+    return;
+  }
+  CFileAnalyzer* analyzer = includedAnalyzer(full.c_str());
+  if (!trackAll && !analyzer) return;
+  uint32_t entry = recordFile(name.c_str(), dirId, modified, static_cast<uint32_t>(status.st_size));
+  if (analyzer) {
+    if (reportDue()) reportProgress("IndexingFile", full + "\t" + std::to_string(directoriesRead));
+    analyzer->indexFile(full.c_str(), entry);
   }
 }

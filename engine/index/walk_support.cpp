@@ -1,6 +1,8 @@
 #include "engine/index/walk_support.h"
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 
 #include <cstring>
 #include <memory>
@@ -27,6 +29,13 @@ bool listDirectory(const std::string& path, std::vector<std::string>& names, std
     types.push_back(entry->d_type);
   }
   return true;
+}
+
+EntryStatus statusOf(int folder, const char* name) {
+  struct stat status {};
+  if (fstatat(folder, name, &status, AT_SYMLINK_NOFOLLOW) != 0) return EntryStatus{};
+  return EntryStatus{true, status.st_mode, static_cast<int32_t>(status.st_mtime),
+                     static_cast<uint32_t>(status.st_size)};
 }
 
 }  // namespace kolvo

@@ -1,6 +1,10 @@
-// Small helpers of the walk and the update: listing a folder and joining paths.
+// Small helpers of the walk and the updates: listing a folder, joining paths, and the
+// status of an entry as the stored fields keep it.
 #pragma once
 
+#include <sys/types.h>
+
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -17,5 +21,17 @@ bool listDirectory(const std::string& path, std::vector<std::string>& names, std
 inline std::string joinPath(const std::string& path, const std::string& name) {
   return path == "/" ? "/" + name : path + "/" + name;
 }
+
+// What an update needs of a status, as the stored fields keep it.
+struct EntryStatus {
+  bool found = false;
+  mode_t mode = 0;
+  int32_t modified = 0;
+  uint32_t size = 0;
+};
+
+// The status of name relative to the folder descriptor (AT_FDCWD: a path), taken never
+// through a symbolic link.
+EntryStatus statusOf(int folder, const char* name);
 
 }  // namespace kolvo

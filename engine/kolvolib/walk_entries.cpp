@@ -1,8 +1,9 @@
-// The C entries of the walk, the update, link compression and the integrity check.
+// The C entries of the walk, the updates, link compression and the integrity check.
 #include <cstdlib>
 #include <cstring>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "engine/index/integrity_check.h"
 #include "engine/index/kolvo_index.h"
@@ -42,6 +43,16 @@ KOLVO_EXPORT void kidxIndexDirectory(CKolvoIndex* index, const char* path, kulon
   });
 }
 KOLVO_EXPORT void kidxPrune(CKolvoIndex* index) { onIndex(index, [](CKolvoIndex& i) { i.prune(); }); }
+KOLVO_EXPORT void kidxUpdatePaths(CKolvoIndex* index, const char* const* paths, kulong count) {
+  onIndex(index, [&](CKolvoIndex& i) {
+    kolvo::kolvoCheck(paths != nullptr || count == 0, "no paths to update");
+    std::vector<std::string> named;
+    named.reserve(count);
+    for (kulong at = 0; at < count; ++at)
+      if (paths[at]) named.emplace_back(paths[at]);
+    i.updatePaths(named);
+  });
+}
 KOLVO_EXPORT void kidxNewFileLinks(CKolvoIndex* index) { onIndex(index, [](CKolvoIndex& i) { i.newFileLinks(); }); }
 KOLVO_EXPORT void kidxCompressLinks(CKolvoIndex* index) {
   onIndex(index, [](CKolvoIndex& i) { i.compressLinks(); });

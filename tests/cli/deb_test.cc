@@ -49,12 +49,15 @@ TEST(DebianPackage, ControlFieldsFilesAndTheUnpackedProgram) {
   for (std::string file : {std::string("./usr/bin/kolvocmd"), "./usr/" + std::string(KOLVO_INSTALL_ENGINEDIR) + "/kolvolib.so",
                            std::string("./usr/include/kolvolib.h"), std::string("./usr/share/man/man1/kolvocmd.1"),
                            std::string("./usr/bin/kolvoserve"), std::string("./usr/share/man/man1/kolvoserve.1"),
-                           std::string("./usr/share/man/man3/kolvolib.3")})
+                           std::string("./usr/share/man/man3/kolvolib.3"),
+                           "./usr/" + std::string(KOLVO_INSTALL_SYSTEMDUSERDIR) + "/kolvo-watch@.service"})
     EXPECT_NE(contents.find(" " + file + "\n"), std::string::npos) << file;
 
   // Unpacked, the program runs from its own tree without LD_LIBRARY_PATH.
   std::string root = (folder.path() / "root").string();
   ASSERT_EQ(runInto(folder, "dpkg-deb -x '" + deb + "' '" + root + "'", "unpack"), 0) << folder.read("unpack");
+  std::string unit = folder.read("root/usr/" + std::string(KOLVO_INSTALL_SYSTEMDUSERDIR) + "/kolvo-watch@.service");
+  EXPECT_NE(unit.find("\nExecStart=/usr/bin/kolvocmd %i -w\n"), std::string::npos) << unit;
   KolvocmdRun run = runner.run("new samples\naddroot " + std::string(KOLVO_SOURCE_DIR) +
                                    "/samples\naddinclude *.txt\nbuild\nfind flour\n",
                                {}, root + "/usr/bin/kolvocmd");

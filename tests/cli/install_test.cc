@@ -32,6 +32,12 @@ TEST(Install, PrefixHoldsTheLayoutAndTheProgramRunsFromIt) {
                            std::string(KOLVO_INSTALL_MANDIR) + "/man1/kolvoserve.1",
                            std::string(KOLVO_INSTALL_MANDIR) + "/man3/kolvolib.3"})
     EXPECT_TRUE(fs::is_regular_file(prefix / file)) << file;
+  // The user service of the watch runs the installed program.
+  std::string unit = runner.folder().read(
+      (fs::path("prefix") / KOLVO_INSTALL_SYSTEMDUSERDIR / "kolvo-watch@.service").string());
+  EXPECT_NE(unit.find("\nExecStart=" + (prefix / KOLVO_INSTALL_BINDIR / "kolvocmd").string() + " %i -w\n"),
+            std::string::npos)
+      << unit;
   // Nothing of the engine's internals is installed beside its header.
   EXPECT_EQ(std::distance(fs::directory_iterator(prefix / KOLVO_INSTALL_INCLUDEDIR), fs::directory_iterator()), 1);
 

@@ -73,17 +73,25 @@ KolvocmdRun KolvocmdRunner::run(const std::string& input, const std::vector<std:
   return run;
 }
 
-int KolvocmdRunner::start(const std::vector<std::string>& arguments) const {
+int KolvocmdRunner::start(const std::vector<std::string>& arguments, int* output) const {
   std::vector<std::string> words{KOLVOCMD_PATH};
   words.insert(words.end(), arguments.begin(), arguments.end());
   std::string home = temp.path().string(), kolvo = kolvoDirectory();
+  int ends[2] = {-1, -1};
+  if (output && pipe2(ends, O_CLOEXEC) != 0) return -1;
   pid_t child = fork();
-  if (child != 0) return child;
+  if (child != 0) {
+    if (output) {
+      close(ends[1]);
+      *output = ends[0];
+    }
+    return child;
+  }
   // In the child: only calls that are safe after fork, then exec.
   int null = open("/dev/null", O_RDWR);
   dup2(null, 0);
-  dup2(null, 1);
-  dup2(null, 2);
+  dup2(output ? ends[1] : null, 1);
+  dup2(output ? ends[1] : null, 2);
   if (chdir(home.c_str()) != 0) _exit(127);
   setenv("HOME", home.c_str(), 1);
   setenv("KOLVODIR", kolvo.c_str(), 1);

@@ -28,8 +28,9 @@ class KolvocmdRunner {
   KolvocmdRun run(const std::string& input, const std::vector<std::string>& arguments = {},
                   const std::string& program = KOLVOCMD_PATH) const;
   // Starts kolvocmd with the arguments, no input and its output dropped, and returns at
-  // once with its process id; the caller waits for it (or kills it).
-  int start(const std::vector<std::string>& arguments) const;
+  // once with its process id; the caller waits for it (or kills it). With output, its
+  // standard output and error go to a pipe whose reading end output receives.
+  int start(const std::vector<std::string>& arguments, int* output = nullptr) const;
 
  private:
   TempDir temp;

@@ -35,6 +35,17 @@ std::string pathOf(const CKolvoIndex& index, uint32_t file) {
   return parent ? std::string(index.files->getText(parent)) + "/" + name : name;
 }
 
+std::set<std::string> livePaths(const CKolvoIndex& index) {
+  std::set<std::string> paths;
+  for (uint32_t entry = index.files->getFirst(); entry; entry = index.files->getNext(entry)) {
+    if (index.files->isObsolete(entry)) continue;
+    uint32_t parent = index.files->getParent(entry);
+    if (parent && index.files->isObsolete(parent)) continue;
+    paths.insert(pathOf(index, entry));
+  }
+  return paths;
+}
+
 std::map<std::string, std::set<std::string>> liveWordFiles(const CKolvoIndex& index) {
   std::map<std::string, std::set<std::string>> all;
   for (uint32_t word = index.words->getFirst(); word; word = index.words->getNext(word)) {
@@ -66,6 +77,10 @@ void IndexFixture::startBuild(const char* pattern) {
   analyzer = registerAnalyzer();
   index->setIncludeCount(1);
   index->setIncludePattern(0, pattern, "generic");
+  if (!excludePattern.empty()) {
+    index->setExcludeCount(1);
+    index->setExcludePattern(0, excludePattern.c_str());
+  }
   index->emptyIndex();
   index->newFileLinks();
 }
@@ -79,14 +94,27 @@ void IndexFixture::buildTree(const std::string& root) {
 }
 
 void IndexFixture::updateTree(int32_t timeBase) {
+  reopenAndStore(timeBase, [](CKolvoIndex& i, const std::vector<std::string>&) { i.prune(); }, {});
+}
+
+void IndexFixture::updatePaths(int32_t timeBase, const std::vector<std::string>& paths) {
+  reopenAndStore(timeBase, [](CKolvoIndex& i, const std::vector<std::string>& named) { i.updatePaths(named); }, paths);
+}
+
+void IndexFixture::reopenAndStore(int32_t timeBase, void (*work)(CKolvoIndex&, const std::vector<std::string>&),
+                                  const std::vector<std::string>& paths) {
   index.reset();
   index = std::make_unique<CKolvoIndex>(false, store.slashed());
   for (int c = 'a'; c <= 'z'; ++c) index->setValidCharMask(c, true);
   analyzer = registerAnalyzer();
   index->setIncludeCount(1);
   index->setIncludePattern(0, includePattern.c_str(), "generic");
+  if (!excludePattern.empty()) {
+    index->setExcludeCount(1);
+    index->setExcludePattern(0, excludePattern.c_str());
+  }
   index->timeBase = timeBase;
-  index->prune();
+  work(*index, paths);
   index->compressLinks();
   index->storeStorage(store.slashed());
 }

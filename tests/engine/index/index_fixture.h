@@ -47,6 +47,8 @@ std::vector<uint32_t> filesOfWord(const CKolvoIndex& index, uint32_t word, std::
 std::vector<uint32_t> filesOfWord(const CKolvoIndex& index, const char* word);
 // The full path of a file entry (its folder's name, '/', its own).
 std::string pathOf(const CKolvoIndex& index, uint32_t file);
+// The paths of every live entry: folders by their path, files under live folders.
+std::set<std::string> livePaths(const CKolvoIndex& index);
 // Every word with the paths of the live files it is in.
 std::map<std::string, std::set<std::string>> liveWordFiles(const CKolvoIndex& index);
 
@@ -59,6 +61,8 @@ class IndexFixture {
   void buildTree(const std::string& root);
   // Reopens the stored index and updates it since its time base, then stores it.
   void updateTree(int32_t timeBase);
+  // The same, updating the named paths only.
+  void updatePaths(int32_t timeBase, const std::vector<std::string>& paths);
   // Registers a fresh analyzer under name.
   WordsOfLetters* registerAnalyzer(const std::string& name = "generic");
 
@@ -67,6 +71,12 @@ class IndexFixture {
   std::unique_ptr<CKolvoIndex> index;
   WordsOfLetters* analyzer = nullptr;
   std::string includePattern = "*";
+  std::string excludePattern;  // none when empty
+
+ private:
+  // Reopens the stored index as an update does, runs work, and stores it.
+  void reopenAndStore(int32_t timeBase, void (*work)(CKolvoIndex&, const std::vector<std::string>&),
+                      const std::vector<std::string>& paths);
 };
 
 }  // namespace kolvotest

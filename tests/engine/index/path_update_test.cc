@@ -1,0 +1,286 @@
+// The update of named paths against the full update: random rounds of creations,
+// deletions, modifications and moves of files and folders, files replaced by folders and
+// back, and symbolic links, each followed by both updates of the same build, which must
+// agree on every live entry and every word's files.
+#include <sys/stat.h>
+#include <sys/time.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "engine/index/kolvo_index.h"
+#include "engine/kolvolib/entry_guard.h"
+#include "include/kolvolib.h"
+#include "tests/engine/index/index_fixture.h"
+#include "tests/support/engine_errors.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using kolvotest::IndexFixture;
+
+constexpr int32_t buildTime = 1600000000;  // every file of a round's starting tree is older
+
+const std::vector<std::string> vocabulary = {"apple", "brook",  "cedar", "delta", "ember", "fjord", "grove",
+                                             "heron", "inlet",  "juniper", "kelp", "larch", "maple", "nectar",
+                                             "orchid", "pebble", "quartz", "raven", "sorrel", "thistle"};
+
+// Every entry of the tree, links included, set back before the time base: what a round
+// changes afterwards is newer than it.
+void ageTree(const std::string& root) {
+  struct timeval times[2] = {{buildTime - 100, 0}, {buildTime - 100, 0}};
+  for (const fs::directory_entry& entry : fs::recursive_directory_iterator(root))
+    lutimes(entry.path().c_str(), times);
+  lutimes(root.c_str(), times);
+}
+
+// Random changes to a tree, each telling the paths a watcher of the tree would name.
+class TreeChanger {
+ public:
+  TreeChanger(std::string root, std::string outside, unsigned seed)
+      : root(std::move(root)), outside(std::move(outside)), random(seed) {}
+
+  std::string text() {
+    std::string words;
+    for (int i = pick(6) + 1; i > 0; --i) words += vocabulary[pick(vocabulary.size())] + " ";
+    return words;
+  }
+  void write(const std::string& path, const std::string& contents) {
+    fs::create_directories(fs::path(path).parent_path());
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << contents;
+  }
+  void populate(int files) {
+    for (int i = 0; i < files; ++i) write(root + "/" + randomRelative(i), text());
+  }
+
+  // One random change; the paths it names.
+  std::vector<std::string> change(int serial) {
+    std::vector<std::string> files, folders;
+    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(root)) {
+      if (entry.is_symlink()) continue;
+      (entry.is_directory() ? folders : files).push_back(entry.path().string());
+    }
+    folders.push_back(root);
+    const std::string fresh = "n" + std::to_string(serial);
+    const std::string folder = folders[pick(folders.size())];
+    switch (files.empty() ? 0 : pick(11)) {
+      case 0: {  // a new file
+        std::string path = folder + "/" + fresh + ".txt";
+        write(path, text());
+        return {path};
+      }
+      case 1: {  // a file deleted
+        std::string path = files[pick(files.size())];
+        fs::remove(path);
+        return {path};
+      }
+      case 2:
+      case 3: {  // a file written again
+        std::string path = files[pick(files.size())];
+        write(path, text() + "revised");
+        return {path};
+      }
+      case 4: {  // a file moved to another folder or name
+        std::string from = files[pick(files.size())], to = folder + "/" + fresh + ".txt";
+        fs::rename(from, to);
+        return {from, to};
+      }
+      case 5: {  // a new folder with subfolders: only its top is named
+        std::string top = folder + "/" + fresh;
+        write(top + "/a/b/deep.txt", text());
+        write(top + "/a/mid.txt", text());
+        write(top + "/top.txt", text());
+        return {top};
+      }
+      case 6: {  // a folder removed with all it holds
+        if (folder == root) return {};
+        fs::remove_all(folder);
+        return {folder};
+      }
+      case 7: {  // a folder moved
+        if (folder == root) return {};
+        std::string to = root + "/" + fresh;
+        fs::rename(folder, to);
+        return {folder, to};
+      }
+      case 8: {  // a file replaced by a folder
+        std::string path = files[pick(files.size())];
+        fs::remove(path);
+        write(path + "/inside.txt", text());
+        return {path};
+      }
+      case 9: {  // a folder replaced by a file
+        if (folder == root) return {};
+        fs::remove_all(folder);
+        write(folder, text());
+        return {folder};
+      }
+      default: {  // symbolic links to a file, to a folder of the tree, to one outside it
+        std::string toFile = folder + "/" + fresh + "f", toFolder = folder + "/" + fresh + "d",
+                    away = folder + "/" + fresh + "o";
+        fs::create_symlink(files[pick(files.size())], toFile);
+        fs::create_directory_symlink(root, toFolder);
+        fs::create_directory_symlink(outside, away);
+        return {toFile, toFolder, away};
+      }
+    }
+  }
+
+ private:
+  size_t pick(size_t n) { return std::uniform_int_distribution<size_t>(0, n - 1)(random); }
+  std::string randomRelative(int i) {
+    std::string path;
+    for (int depth = static_cast<int>(pick(3)); depth > 0; --depth) path += "d" + std::to_string(pick(4)) + "/";
+    return path + "f" + std::to_string(i) + ".txt";
+  }
+
+  std::string root, outside;
+  std::mt19937 random;
+};
+
+class PathUpdateTest : public ::testing::Test {
+ protected:
+  // Both indexes start from the same build of the tree.
+  void buildBoth() {
+    ageTree(root);
+    full.buildTree(root);
+    named.buildTree(root);
+  }
+  void expectAgreement(const std::string& round) {
+    EXPECT_EQ(kolvotest::livePaths(*named.index), kolvotest::livePaths(*full.index)) << round;
+    EXPECT_EQ(kolvotest::liveWordFiles(*named.index), kolvotest::liveWordFiles(*full.index)) << round;
+  }
+
+  kolvotest::EngineErrors errors;
+  IndexFixture full, named;
+  std::string root = full.tree.path().string() + "/root";
+  std::string outside = full.tree.path().string() + "/outside";
+};
+
+TEST_F(PathUpdateTest, RandomRoundsAgreeWithTheFullUpdate) {
+  for (unsigned seed : {1u, 2u, 3u, 4u, 5u, 6u}) {
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    fs::remove_all(root);
+    TreeChanger changer(root, outside, seed);
+    changer.populate(40);
+    changer.write(outside + "/far.txt", "faraway words");
+    buildBoth();
+    int serial = 0;
+    for (int round = 0; round < 4; ++round) {
+      std::vector<std::string> paths;
+      for (int step = 0; step < 6; ++step)
+        for (std::string& path : changer.change(serial++)) paths.push_back(std::move(path));
+      full.updateTree(buildTime);
+      named.updatePaths(buildTime, paths);
+      expectAgreement("round " + std::to_string(round));
+      // Links are never followed: nothing outside the tree and no path through a link.
+      for (const std::string& path : kolvotest::livePaths(*named.index)) {
+        EXPECT_EQ(path.rfind(root, 0), 0u) << path;
+        EXPECT_FALSE(fs::is_symlink(path)) << path;
+      }
+      ageTree(root);
+    }
+  }
+  EXPECT_TRUE(errors.codes().empty());
+}
+
+// The cases one by one, each against the full update.
+struct NamedCase {
+  const char* what;
+  void (*change)(TreeChanger&, const std::string& root);
+  std::vector<std::string> named;  // relative to the root; "" is the root itself
+};
+
+TEST_F(PathUpdateTest, EachKindOfChangeAgreesWithTheFullUpdate) {
+  const std::vector<NamedCase> cases = {
+      {"modified file", [](TreeChanger& t, const std::string& r) { t.write(r + "/a/one.txt", "quartz revised"); },
+       {"a/one.txt"}},
+      {"deleted file", [](TreeChanger&, const std::string& r) { fs::remove(r + "/a/one.txt"); }, {"a/one.txt"}},
+      {"root removed", [](TreeChanger&, const std::string& r) { fs::remove_all(r); }, {""}},
+      {"new nested folders named by the deepest file",
+       [](TreeChanger& t, const std::string& r) { t.write(r + "/x/y/z/new.txt", "heron thistle"); }, {"x/y/z/new.txt"}},
+      {"folder replaced by a file",
+       [](TreeChanger& t, const std::string& r) {
+         fs::remove_all(r + "/a");
+         t.write(r + "/a", "larch");
+       },
+       {"a"}},
+      {"folder named with a trailing slash after its files changed",
+       [](TreeChanger& t, const std::string& r) {
+         t.write(r + "/a/one.txt", "sorrel");
+         fs::remove_all(r + "/a/b");
+         t.write(r + "/a/three.txt", "raven");
+       },
+       {"a/"}},
+      {"excluded file and folder",
+       [](TreeChanger& t, const std::string& r) {
+         t.write(r + "/a/skip.log", "ember");
+         t.write(r + "/a/logs.log/in.txt", "ember");
+       },
+       {"a/skip.log", "a/logs.log/in.txt"}},
+      {"nothing changed", [](TreeChanger&, const std::string&) {}, {"a/one.txt", "a", "nosuch/file"}},
+  };
+  for (const NamedCase& test : cases) {
+    SCOPED_TRACE(test.what);
+    fs::remove_all(root);
+    TreeChanger changer(root, outside, 7);
+    changer.write(root + "/a/one.txt", "apple brook");
+    changer.write(root + "/a/b/two.txt", "cedar delta");
+    changer.write(root + "/c.txt", "ember fjord");
+    full.excludePattern = named.excludePattern = "*.log";
+    buildBoth();
+    test.change(changer, root);
+    std::vector<std::string> paths;
+    for (const std::string& relative : test.named) paths.push_back(relative.empty() ? root : root + "/" + relative);
+    full.updateTree(buildTime);
+    named.updatePaths(buildTime, paths);
+    expectAgreement(test.what);
+  }
+  EXPECT_TRUE(errors.codes().empty());
+}
+
+TEST_F(PathUpdateTest, OnlyTheNamedPathsAreRead) {
+  TreeChanger changer(root, outside, 8);
+  changer.write(root + "/a/one.txt", "apple");
+  changer.write(root + "/b/two.txt", "brook");
+  buildBoth();
+  changer.write(root + "/a/one.txt", "cedar");
+  changer.write(root + "/b/two.txt", "delta");
+  named.updatePaths(buildTime, {root + "/a/one.txt"});
+  EXPECT_EQ(named.analyzer->read, std::vector<std::string>{root + "/a/one.txt"});
+  auto words = kolvotest::liveWordFiles(*named.index);
+  EXPECT_EQ(words.count("cedar"), 1u);
+  EXPECT_EQ(words.count("brook"), 1u);  // not named: still as built
+  EXPECT_EQ(words.count("delta"), 0u);
+}
+
+TEST_F(PathUpdateTest, TheEntryTakesPathsThroughTheCInterface) {
+  TreeChanger changer(root, outside, 9);
+  changer.write(root + "/one.txt", "apple");
+  buildBoth();
+  changer.write(root + "/two.txt", "maple");
+  std::string added = root + "/two.txt";
+  const char* paths[] = {added.c_str(), nullptr, "relative/ignored"};
+  named.index.reset();
+  named.index = std::make_unique<CKolvoIndex>(false, named.store.slashed());
+  for (int c = 'a'; c <= 'z'; ++c) named.index->setValidCharMask(c, true);
+  named.registerAnalyzer();
+  kidxSetIncludeCount(named.index.get(), 1);
+  kidxSetIncludePattern(named.index.get(), 0, "*", "generic");
+  kidxUpdatePaths(named.index.get(), paths, 3);
+  kidxCompressLinks(named.index.get());
+  EXPECT_EQ(kolvotest::liveWordFiles(*named.index)["maple"], std::set<std::string>{added});
+  // No paths is no work; a null list with a count is refused through the throw callback.
+  kidxUpdatePaths(named.index.get(), nullptr, 0);
+  EXPECT_TRUE(errors.codes().empty());
+  kidxUpdatePaths(named.index.get(), nullptr, 2);
+  EXPECT_EQ(errors.codes(), std::vector<std::string>{"AssertionFailed"});
+  kidxUpdatePaths(nullptr, paths, 1);
+}
+
+}  // namespace
