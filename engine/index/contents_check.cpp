@@ -1,9 +1,8 @@
 // The display text is made exactly as the analyzer's fillDisplayBuffer makes it (the
-// same chunks through stripBuffer, cut at maxBytes and at a NUL), but each stripped chunk
-// is split into words at once and dropped; a small file whose display keeps its words
-// as they stand is split without the filter. The analyzers read on other threads are those
-// that may already split on the walk's reader thread: their text filter keeps no state
-// outside its arguments.
+// same chunks through the same filter, cut at maxBytes and at a NUL), but each chunk's
+// text is split into words at once and dropped; a small file whose display keeps its
+// words as they stand is split without the filter. The analyzers read on other threads
+// are those whose display keeps no state outside the StripState of each file.
 #include "engine/index/contents_check.h"
 
 #include <fcntl.h>
@@ -117,8 +116,7 @@ struct Reader {
   uint32_t maxBytes;
   int wrapWidth;
   bool stripMarkup;
-  std::vector<char> chunk = std::vector<char>(CFileAnalyzer::chunkCapacity + 1);
-  std::vector<char> stripped = std::vector<char>(2 * size_t{CFileAnalyzer::chunkCapacity});
+  CFileAnalyzer::DisplayBuffers buffers;
 
   bool allPlain(const char* bytes, size_t size) const {
     for (size_t i = 0; i < size; ++i)
@@ -133,34 +131,32 @@ struct Reader {
     if (maxBytes == 0) return lacksHit;
     HitScan scan(pattern, part);
     WordFeed words(scan, start, part);
-    size_t produced = 0;
-    bool firstChunk = true;
-    int hookState = 0;
-    for (;;) {
-      size_t got = readFully(descriptor, chunk.data(), CFileAnalyzer::chunkCapacity);
-      if (got == 0) break;
-      // A whole file in one chunk, shorter than the limit and of plain bytes only, is
-      // split straight from its converted bytes.
-      if (firstChunk && got < CFileAnalyzer::chunkCapacity && got <= maxBytes) {
-        job.analyzer->convertRawBuffer(chunk.data(), static_cast<uint32_t>(got));
-        if (allPlain(chunk.data(), got)) return words.feed(chunk.data(), got) || words.finish() ? holdsHit : lacksHit;
-        // Converted already: read the file again for the filter.
-        if (::lseek(descriptor, 0, SEEK_SET) != 0) return askContents;
-        got = readFully(descriptor, chunk.data(), CFileAnalyzer::chunkCapacity);
+    // A whole file in one chunk, shorter than the limit and of plain bytes only, is split
+    // straight from its converted bytes, when the analyzer's filter has no format hooks.
+    if (!job.analyzer->hasCharacterHooks()) {
+      char* chunk = buffers.chunk.data();
+      size_t got = readFully(descriptor, chunk, CFileAnalyzer::chunkCapacity);
+      if (got < CFileAnalyzer::chunkCapacity && got <= maxBytes) {
+        job.analyzer->convertRawBuffer(chunk, static_cast<uint32_t>(got));
+        if (allPlain(chunk, got)) return words.feed(chunk, got) || words.finish() ? holdsHit : lacksHit;
       }
-      uint32_t made = job.analyzer->stripBuffer(chunk.data(), static_cast<uint32_t>(got), stripped.data(),
-                                                static_cast<uint32_t>(stripped.size()), wrapWidth, stripMarkup,
-                                                firstChunk, &hookState);
-      size_t take = std::min<size_t>(made, maxBytes - produced);
-      // The display text ends at its first NUL.
-      const void* nul = std::memchr(stripped.data(), 0, take);
-      if (nul) take = static_cast<size_t>(static_cast<const char*>(nul) - stripped.data());
-      if (words.feed(stripped.data(), take)) return holdsHit;
-      produced += take;
-      firstChunk = false;
-      if (nul || produced >= maxBytes) break;
+      // Converted or read already: the filter reads the file again.
+      if (::lseek(descriptor, 0, SEEK_SET) != 0) return askContents;
     }
-    return words.finish() ? holdsHit : lacksHit;
+    // The display text chunk by chunk, cut at maxBytes and at its first NUL as the
+    // contents object's text is.
+    size_t produced = 0;
+    bool holds = false;
+    job.analyzer->displayStream([&](char* into, size_t size) { return readFully(descriptor, into, size); },
+                                wrapWidth, stripMarkup, buffers, [&](const char* text, size_t size) {
+                                  size_t take = std::min<size_t>(size, maxBytes - produced);
+                                  const void* nul = std::memchr(text, 0, take);
+                                  if (nul) take = static_cast<size_t>(static_cast<const char*>(nul) - text);
+                                  holds = words.feed(text, take);
+                                  produced += take;
+                                  return !holds && !nul && produced < maxBytes;
+                                });
+    return holds || words.finish() ? holdsHit : lacksHit;
   }
 };
 
@@ -194,7 +190,7 @@ void checkContents(CKolvoIndex& index, const uint32_t* files, size_t count, uint
     std::string path = std::string(table->getText(parent)) + "/" + table->getText(file);
     CFileAnalyzer* analyzer = index.analyzerThatMatches(path.c_str());
     if (!analyzer) analyzer = generic;
-    if (!analyzer || !analyzer->canReadAhead()) continue;
+    if (!analyzer || !analyzer->displaysStatelessly()) continue;
     jobs.push_back(Job{i, std::move(path), analyzer});
   }
 
@@ -202,7 +198,7 @@ void checkContents(CKolvoIndex& index, const uint32_t* files, size_t count, uint
   size_t workers = std::min<size_t>({cores, limits::contentsCheckThreads, jobs.size()});
   std::atomic<size_t> next{0};
   auto work = [&] {
-    Reader reader{hitPattern, start, part, plain, maxBytes, wrapWidth, stripMarkup};
+    Reader reader{hitPattern, start, part, plain, maxBytes, wrapWidth, stripMarkup, {}};
     for (size_t j; (j = next.fetch_add(1)) < jobs.size();) {
       char verdict = askContents;
       try {
