@@ -33,6 +33,11 @@ class HitScan {
 
   const HitPattern& pattern;
   const std::array<unsigned char, 256>& tokenPart;
+  // Which folded first bytes and which lengths a word may have to match any term: most
+  // words of a text match none, and are only counted.
+  std::array<unsigned char, 256> firstBytes{};
+  size_t shortest = SIZE_MAX;
+  size_t longest = 0;
   // Per distinct term text: whether it has a wildcard, and its match at the current word.
   std::vector<char> wild;
   std::vector<char> matched;
