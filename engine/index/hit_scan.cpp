@@ -62,10 +62,8 @@ bool HitScan::matches(size_t distinct, const char* token, size_t size) const {
   return true;
 }
 
-bool HitScan::take(const char* token, size_t size) {
-  if (hit) return true;
+bool HitScan::takeCandidate(const char* token, size_t size) {
   const uint64_t at = words++;
-  if (size < shortest || size > longest || !firstBytes[lowerCase(static_cast<unsigned char>(*token))]) return false;
   for (size_t u = 0; u < matched.size(); ++u) matched[u] = matches(u, token, size);
   for (size_t t = 0; t < pattern.terms.size(); ++t) {
     const HitPattern::Term& term = pattern.terms[t];
