@@ -638,6 +638,31 @@ TEST_F(ContentsCheckTest, AgreesAcrossTheEndOfAChunk) {
   }
 }
 
+// Web pages are checked on the threads too, through the same display as their contents
+// object's, markup and all.
+TEST_F(ContentsCheckTest, WebPagesAreCheckedAsTheyAreShown) {
+  index->setIncludeCount(1);
+  index->setIncludePattern(0, "*.htm", "html");
+  const std::vector<std::string> pages = {
+      "<p>quick</p><p>brown</p>",
+      "<b>quick</b> brown",
+      "qu<b>ick</b> brown",
+      "quick &amp; brown, caf&eacute; noir",
+      "<script>quick brown</script> brown quick",
+      "<!-- quick --> brown",
+      kolvotest::acrossChunkEnd("quick", "<b>brown</b>"),
+      kolvotest::acrossChunkEnd("quick<", "br>brown"),
+  };
+  for (const std::string& page : pages) {
+    uint32_t file = addFile("w" + std::to_string(++made) + ".htm", page);
+    for (const char* pattern : {"( quick <1 brown )", "( brown <1 quick )", "( caf\xe9 <1 noir )", "b"}) {
+      int verdict = verdictOf(file, pattern);
+      EXPECT_NE(verdict, 2) << page.substr(0, 60);
+      EXPECT_EQ(verdict, objectHolds(file, pattern) ? 1 : 0) << pattern << " in " << page.substr(0, 60);
+    }
+  }
+}
+
 TEST_F(ContentsCheckTest, AgreesWithTheContentsObjectOnRandomTexts) {
   const char* const words[] = {"a", "b", "c", "d", "ab", "ba"};
   const char* const patterns[] = {"a<1 b", "a<2 b<1 c", "a<0 d", "+a b<1 c", "( a <1 b ) | ( b <1 a )",
