@@ -277,9 +277,11 @@ bool CFileAnalyzer::checkIndexCharacter(char* /*c*/, char** /*read*/, char** /*w
 }
 
 bool CFileAnalyzer::checkStripCharacter(unsigned char* /*c*/, char** /*read*/, uint32_t* /*remaining*/,
-                                        char /*previousOut*/, bool /*stripMarkup*/, int* /*hookState*/) {
+                                        char /*previousOut*/, bool /*stripMarkup*/, StripState& /*state*/) {
   return false;
 }
+
+bool CFileAnalyzer::displaysStatelessly() const { return typeid(*this) == typeid(CFileAnalyzer); }
 
 char* CFileAnalyzer::fillDisplayBuffer(const char* path, uint32_t /*fileId*/, uint32_t maxBytes, int wrapWidth,
                                        bool stripMarkup) {
@@ -288,49 +290,55 @@ char* CFileAnalyzer::fillDisplayBuffer(const char* path, uint32_t /*fileId*/, ui
   std::unique_ptr<char, void (*)(void*)> text(static_cast<char*>(std::malloc(size_t{maxBytes} + 1)), std::free);
   if (!text) kolvo::throwKolvoError("NoMemory", "");
   text.get()[0] = '\0';
-  std::time_t noted = std::time(nullptr);
-  int hookState = 0;
   if (maxBytes == 0) return text.release();
 
-  CKolvoIndex& owner = *index;
-  std::vector<char> chunk(chunkCapacity + 1);
-  std::vector<char> stripped(2 * size_t{chunkCapacity});
+  std::time_t noted = std::time(nullptr);
+  DisplayBuffers buffers;
+  size_t produced = 0;
+  displayStream([&](char* buffer, size_t size) { return std::fread(buffer, 1, size, in.get()); }, wrapWidth,
+                stripMarkup, buffers, [&](const char* shown, size_t size) {
+                  size_t take = std::min<size_t>(size, maxBytes - produced);
+                  std::memcpy(text.get() + produced, shown, take);
+                  produced += take;
+                  text.get()[produced] = '\0';
+                  std::time_t now = std::time(nullptr);
+                  if (now > noted) {
+                    if (!kolvo::setStatus("DecodingGeneric", path)) return false;
+                    noted = now;
+                  }
+                  return produced < maxBytes;
+                });
+  return text.release();
+}
+
+void CFileAnalyzer::displayStream(const StreamReader& read, int wrapWidth, bool stripMarkup, DisplayBuffers& buffers,
+                                  const DisplaySink& take) {
+  StripState state;
+  char* chunk = buffers.chunk.data();
   bool firstChunk = true;
   uint32_t carry = 0;
-  size_t produced = 0;
   for (;;) {
-    size_t got = std::fread(chunk.data() + carry, 1, chunkCapacity - carry, in.get());
+    size_t got = read(chunk + carry, chunkCapacity - carry);
     auto content = static_cast<uint32_t>(carry + got);
     if (content == 0) break;
-    owner.pendingText.clear();
-    // A short read is the file's end: nothing may wait for a next chunk then.
-    lastDisplayChunk = got < chunkCapacity - carry;
-    uint32_t made = stripBuffer(chunk.data(), content, stripped.data(), static_cast<uint32_t>(stripped.size()),
-                                wrapWidth, stripMarkup, firstChunk, &hookState);
-    lastDisplayChunk = false;
-    size_t take = std::min<size_t>(made, maxBytes - produced);
-    std::memcpy(text.get() + produced, stripped.data(), take);
-    produced += take;
-    text.get()[produced] = '\0';
-    std::time_t now = std::time(nullptr);
-    if (now > noted) {
-      if (!kolvo::setStatus("DecodingGeneric", path)) break;
-      noted = now;
-    }
-    if (!owner.pendingText.empty() && got > 0) {
-      carry = static_cast<uint32_t>(std::min<size_t>(owner.pendingText.size(), chunkCapacity));
-      std::memcpy(chunk.data(), owner.pendingText.data(), carry);
+    // A short read is the stream's end: nothing may wait for a next chunk then.
+    state.lastChunk = got < chunkCapacity - carry;
+    state.held.clear();
+    uint32_t made = stripBuffer(chunk, content, buffers.stripped.data(), static_cast<uint32_t>(buffers.stripped.size()),
+                                wrapWidth, stripMarkup, firstChunk, state);
+    if (!take(buffers.stripped.data(), made)) break;
+    if (!state.held.empty() && got > 0) {
+      carry = static_cast<uint32_t>(std::min<size_t>(state.held.size(), chunkCapacity));
+      std::memcpy(chunk, state.held.data(), carry);
     } else {
       carry = 0;
     }
     firstChunk = false;
-    if (produced >= maxBytes) break;
   }
-  return text.release();
 }
 
 uint32_t CFileAnalyzer::stripBuffer(char* in, uint32_t inLength, char* out, uint32_t outSize, int wrapWidth,
-                                    bool stripMarkup, bool /*firstChunk*/, int* hookState) {
+                                    bool stripMarkup, bool /*firstChunk*/, StripState& state) {
   convertRawBuffer(in, inLength);
   if (inLength == 0 || outSize <= 1) return 0;
   const CKolvoIndex& owner = *index;
@@ -339,16 +347,42 @@ uint32_t CFileAnalyzer::stripBuffer(char* in, uint32_t inLength, char* out, uint
 
   uint32_t room = outSize - 1;
   char* w = out;
-  ptrdiff_t lineStart = -1;     // offset of the last line break; before the first byte at first
-  char* lastSpace = nullptr;    // the last space written, which a wrap turns into LF
-  size_t run = 0;               // bytes written since the last separator
-  size_t highRun = 0;           // non-viewable high bytes in a row
-  bool trimPending = false;
-  bool previousViewable = false;
-  bool afterNul = true;
+  ptrdiff_t lineStart = -state.lineLength;  // offset of the last line break
+  char* lastSpace = nullptr;                   // the last space written, which a wrap turns into LF
+  size_t run = state.run;
+  size_t highRun = state.highRun;
+  bool trimPending = state.trimPending;
+  bool previousViewable = state.previousViewable;
+  bool afterNul = state.afterNul;
+
+  // Writes one byte of text, wrapping the line first when it grows past the width.
+  auto put = [&](unsigned char c) {
+    if (wrapWidth != 0 && w - out - lineStart > wrapWidth && lastSpace && lastSpace < w && *lastSpace == ' ') {
+      *lastSpace = '\n';
+      lineStart = lastSpace - out;
+    }
+    if (c == '\t' || c == ' ') {
+      c = ' ';
+      lastSpace = w;
+    }
+    if (c == LF) {
+      lineStart = w - out;
+      run = 0;
+    } else {
+      ++run;
+    }
+    *w++ = static_cast<char>(c);
+    --room;
+  };
 
   char* read = in;
   uint32_t remaining = inLength;
+  // A CR that ended the chunk before is a line break unless this chunk goes on with LF.
+  if (state.breakAfterCr && static_cast<unsigned char>(*read) != LF) {
+    put(LF);
+    trimPending = false;
+  }
+  state.breakAfterCr = false;
   while (remaining > 0 && room > 0) {
     auto c = static_cast<unsigned char>(*read++);
     --remaining;
@@ -357,9 +391,9 @@ uint32_t CFileAnalyzer::stripBuffer(char* in, uint32_t inLength, char* out, uint
       if (previousViewable) continue;
     }
     if (characterHooks) {
-      char previousOut = w > out ? w[-1] : *out;
+      char previousOut = w > out ? w[-1] : state.previousOut;
       afterNul = false;
-      if (checkStripCharacter(&c, &read, &remaining, previousOut, stripMarkup, hookState)) continue;
+      if (checkStripCharacter(&c, &read, &remaining, previousOut, stripMarkup, state)) continue;
     }
 
     bool written = true;
@@ -388,6 +422,7 @@ uint32_t CFileAnalyzer::stripBuffer(char* in, uint32_t inLength, char* out, uint
       }
       bool lineBreak = c == LF || c == 0xE3;
       if (c == CR) {
+        if (remaining == 0 && !state.lastChunk && room > 0) state.breakAfterCr = true;
         if (remaining == 0 || room == 0 || static_cast<unsigned char>(*read) == LF) isViewable = true;
         else lineBreak = true;
       }
@@ -413,29 +448,19 @@ uint32_t CFileAnalyzer::stripBuffer(char* in, uint32_t inLength, char* out, uint
       highRun = 0;
     }
 
-    if (written && room > 0) {
-      if (wrapWidth != 0 && w - out - lineStart > wrapWidth && lastSpace && lastSpace < w && *lastSpace == ' ') {
-        *lastSpace = '\n';
-        lineStart = lastSpace - out;
-      }
-      if (c == '\t' || c == ' ') {
-        c = ' ';
-        lastSpace = w;
-      }
-      if (c == LF) {
-        lineStart = w - out;
-        run = 0;
-      } else {
-        ++run;
-      }
-      *w++ = static_cast<char>(c);
-      --room;
-    }
+    if (written && room > 0) put(c);
     previousViewable = isViewable;
     afterNul = false;
   }
   // The last space stays a space: breaking there would split the text's last line,
   // which no wrap asked for.
   *w = '\0';
+  state.run = run;
+  state.highRun = highRun;
+  state.lineLength = (w - out) - lineStart;
+  state.trimPending = trimPending;
+  state.previousViewable = previousViewable;
+  state.afterNul = afterNul;
+  if (w > out) state.previousOut = w[-1];
   return static_cast<uint32_t>(w - out);
 }

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "engine/index/word_batch.h"
 
@@ -31,8 +32,30 @@ struct SplitRules {
   bool withinWordLimits(size_t length) const { return length >= lower && length <= upper; }
 };
 
+// What the display filter carries from one chunk of a file to the next, so that where a
+// chunk ends changes nothing in the text (a word ending one chunk and a separator
+// starting the next still show a space between them). Each file's text starts from a
+// fresh one; a filter keeps nothing of a file anywhere else, so that several threads may
+// filter files through one analyzer.
+struct StripState {
+  int hook = 0;                  // the format hooks' own state
+  std::string held;              // bytes a hook held back, read again ahead of the next chunk
+  bool lastChunk = false;        // no chunk follows the one in hand: nothing may be held
+  size_t run = 0;                // bytes written since the last separator
+  size_t highRun = 0;            // undisplayable high bytes in a row
+  ptrdiff_t lineLength = 1;      // bytes written since the last line break, plus one
+  bool trimPending = false;      // punctuation after a dropped byte waits to be trimmed
+  bool previousViewable = false;
+  bool afterNul = true;
+  bool breakAfterCr = false;     // a CR ended the chunk: a line break unless an LF follows
+  char previousOut = 0;          // the last byte written
+};
+
 class CFileAnalyzer {
  public:
+  // The chunk size of every read loop.
+  static constexpr uint32_t chunkCapacity = 65535;
+
   explicit CFileAnalyzer(CKolvoIndex* owner) : index(owner) {}
   virtual ~CFileAnalyzer() = default;
   CFileAnalyzer(const CFileAnalyzer&) = delete;
@@ -88,9 +111,27 @@ class CFileAnalyzer {
   virtual char* fillDisplayBuffer(const char* path, uint32_t fileId, uint32_t maxBytes, int wrapWidth,
                                   bool stripMarkup);
   // Filters one chunk into display text in out (outSize bytes, NUL included); returns
-  // the bytes written without the NUL.
+  // the bytes written without the NUL. state carries what the chunks before left.
   virtual uint32_t stripBuffer(char* in, uint32_t inLength, char* out, uint32_t outSize, int wrapWidth,
-                               bool stripMarkup, bool firstChunk, int* hookState);
+                               bool stripMarkup, bool firstChunk, StripState& state);
+  // The buffers of displayStream, which a caller may keep from one file to the next.
+  struct DisplayBuffers {
+    std::vector<char> chunk = std::vector<char>(chunkCapacity + 1);
+    std::vector<char> stripped = std::vector<char>(2 * size_t{chunkCapacity});
+  };
+  // Where displayStream hands each chunk's text; false stops the stream.
+  using DisplaySink = std::function<bool(const char* text, size_t size)>;
+  // The display text of a stream made chunk by chunk as fillDisplayBuffer makes it, each
+  // chunk's text handed to take. It touches neither the index nor a callback, so another
+  // thread may run it for an analyzer whose display filter keeps no state of its own.
+  void displayStream(const StreamReader& read, int wrapWidth, bool stripMarkup, DisplayBuffers& buffers,
+                     const DisplaySink& take);
+  // True when the analyzer's display text is made by the base's read loop and its filter
+  // keeps nothing of a file outside the StripState, so that displayStream makes the
+  // whole of it and several threads may make texts at once.
+  virtual bool displaysStatelessly() const;
+  // Whether the display filter offers characters to checkStripCharacter.
+  bool hasCharacterHooks() const { return characterHooks; }
   // Format hooks, offered every character when characterHooks is on. The index hook sees
   // the character at *read (and may change it, advance *read or move the word cursors);
   // the strip hook sees the character just taken, *read already past it and *remaining
@@ -98,10 +139,7 @@ class CFileAnalyzer {
   virtual bool checkIndexCharacter(char* c, char** read, char** wordStart, char** write, char** bufferStart,
                                    uint32_t length);
   virtual bool checkStripCharacter(unsigned char* c, char** read, uint32_t* remaining, char previousOut,
-                                   bool stripMarkup, int* hookState);
-
-  // The chunk size of every read loop.
-  static constexpr uint32_t chunkCapacity = 65535;
+                                   bool stripMarkup, StripState& state);
 
  protected:
   // Splits one chunk in place (converted and lower-cased) into words (cleared first);
@@ -115,9 +153,6 @@ class CFileAnalyzer {
   // those offered); null offers every byte. A hook that would answer false for a byte
   // and leave it as it is need not see it.
   const unsigned char* indexHookBytes = nullptr;
-  // True while stripBuffer is handed the last chunk of a file's display text: a hook
-  // must then use every byte, since no next chunk comes to take what it held back.
-  bool lastDisplayChunk = false;
 
  private:
   // splitChunk byte by byte, offering each byte to checkIndexCharacter.

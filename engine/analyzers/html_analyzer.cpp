@@ -153,7 +153,7 @@ bool CHtmlAnalyzer::checkIndexCharacter(char* c, char** read, char** wordStart, 
 }
 
 bool CHtmlAnalyzer::checkStripCharacter(unsigned char* c, char** read, uint32_t* remaining, char previousOut,
-                                        bool stripMarkup, int* hookState) {
+                                        bool stripMarkup, StripState& state) {
   // p is the byte taken, available counts it and the bytes after it.
   auto p = reinterpret_cast<const unsigned char*>(*read) - 1;
   size_t available = size_t{*remaining} + 1;
@@ -162,15 +162,15 @@ bool CHtmlAnalyzer::checkStripCharacter(unsigned char* c, char** read, uint32_t*
     *remaining -= static_cast<uint32_t>(bytes);
   };
   // A tag name or an end of comment the chunk may cut waits for the next chunk.
-  const bool final = lastDisplayChunk;
+  const bool final = state.lastChunk;
   auto cut = [&](size_t needed) { return !final && available < needed; };
-  auto hold = [&] { return MarkupCarry::holdDisplayTail(read, remaining, index->pendingText); };
+  auto hold = [&] { return MarkupCarry::holdDisplayTail(read, remaining, state.held); };
 
   if (stripMarkup) {
-    switch (*hookState) {
+    switch (state.hook) {
       case inTag:
         if (*c != '>') return true;
-        *hookState = inText;
+        state.hook = inText;
         {
           // The line breaks and indentation that follow a tag are the source's layout.
           bool spaces = available > 1 && p[1] == ' ';
@@ -186,16 +186,16 @@ bool CHtmlAnalyzer::checkStripCharacter(unsigned char* c, char** read, uint32_t*
       case inScript:
       case inStyle:
         if (*c == '<' && cut(longestTagStart)) return hold();
-        if (*c == '<' && spells(p, available, *hookState == inScript ? "/script" : "/style")) {
-          consume(*hookState == inScript ? 7 : 6);
-          *hookState = inTag;
+        if (*c == '<' && spells(p, available, state.hook == inScript ? "/script" : "/style")) {
+          consume(state.hook == inScript ? 7 : 6);
+          state.hook = inTag;
         }
         return true;
       case inComment:
         if (*c == '-' && cut(3)) return hold();
         if (*c == '-' && available >= 3 && p[1] == '-' && p[2] == '>') {
           consume(2);
-          *hookState = inText;
+          state.hook = inText;
         }
         return true;
       default:
@@ -206,20 +206,20 @@ bool CHtmlAnalyzer::checkStripCharacter(unsigned char* c, char** read, uint32_t*
     if (*c == '<' && available > 1 && (isLetter(p[1]) || p[1] == '/' || p[1] == '!' || p[1] == '?')) {
       if (spells(p, available, "!--")) {
         consume(3);
-        *hookState = inComment;
+        state.hook = inComment;
         return true;
       }
       if (spells(p, available, "script")) {
         consume(6);
-        *hookState = inScript;
+        state.hook = inScript;
         return true;
       }
       if (spells(p, available, "style")) {
         consume(5);
-        *hookState = inStyle;
+        state.hook = inStyle;
         return true;
       }
-      *hookState = inTag;
+      state.hook = inTag;
       size_t named = (p[1] | 0x20) == 'p' ? 1
                      : spells(p, available, "/p") || spells(p, available, "br") || spells(p, available, "tr") ||
                                spells(p, available, "li")

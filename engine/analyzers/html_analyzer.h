@@ -18,7 +18,9 @@ class CHtmlAnalyzer : public CFileAnalyzer {
   bool checkIndexCharacter(char* c, char** read, char** wordStart, char** write, char** bufferStart,
                            uint32_t length) override;
   bool checkStripCharacter(unsigned char* c, char** read, uint32_t* remaining, char previousOut, bool stripMarkup,
-                           int* hookState) override;
+                           StripState& state) override;
+  // The display keeps its state in the StripState alone.
+  bool displaysStatelessly() const override { return true; }
 
   // What a UTF-8 sequence or a character reference at the start of some bytes stands for.
   struct Sequence {

@@ -41,8 +41,7 @@ class MarkupCarry {
   bool atInputEnd() const { return inputEnds; }
 
   // For the display hooks: the byte just taken starts a sequence that the chunk cuts, so
-  // it and the rest of the chunk wait in pending for the next chunk. Only a cut sequence
-  // waits: a separator at the start of a chunk would show no space.
+  // it and the rest of the chunk wait in pending for the next chunk.
   static bool holdDisplayTail(char** read, uint32_t* remaining, std::string& pending);
 
  private:

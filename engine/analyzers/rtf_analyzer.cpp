@@ -121,12 +121,12 @@ uint32_t CRtfAnalyzer::indexBuffer(char* buffer, uint32_t length, uint32_t fileI
 void CRtfAnalyzer::finishInput(std::string& pending, bool whole) { carry.finish(*this, *index, pending, whole); }
 
 uint32_t CRtfAnalyzer::stripBuffer(char* in, uint32_t inLength, char* out, uint32_t outSize, int wrapWidth,
-                                   bool stripMarkup, bool firstChunk, int* hookState) {
+                                   bool stripMarkup, bool firstChunk, StripState& state) {
   if (firstChunk) {
     macCharset = saysMac(in, inLength);
     displayFallback = false;
   }
-  return CFileAnalyzer::stripBuffer(in, inLength, out, outSize, wrapWidth, stripMarkup, firstChunk, hookState);
+  return CFileAnalyzer::stripBuffer(in, inLength, out, outSize, wrapWidth, stripMarkup, firstChunk, state);
 }
 
 bool CRtfAnalyzer::checkIndexCharacter(char* c, char** read, char** wordStart, char** write, char** bufferStart,
@@ -239,7 +239,7 @@ bool CRtfAnalyzer::indexHook(char* c, char** read, char** wordStart, char** writ
 }
 
 bool CRtfAnalyzer::checkStripCharacter(unsigned char* c, char** read, uint32_t* remaining, char /*previousOut*/,
-                                       bool /*stripMarkup*/, int* hookState) {
+                                       bool /*stripMarkup*/, StripState& state) {
   auto p = reinterpret_cast<const unsigned char*>(*read) - 1;
   size_t available = size_t{*remaining} + 1;
   auto consume = [&](size_t bytes) {
@@ -247,14 +247,14 @@ bool CRtfAnalyzer::checkStripCharacter(unsigned char* c, char** read, uint32_t* 
     *remaining -= static_cast<uint32_t>(bytes);
   };
   // An escape, a control word or a CR LF pair the chunk cuts waits for the next chunk.
-  const bool final = lastDisplayChunk;
-  auto hold = [&] { return MarkupCarry::holdDisplayTail(read, remaining, index->pendingText); };
+  const bool final = state.lastChunk;
+  auto hold = [&] { return MarkupCarry::holdDisplayTail(read, remaining, state.held); };
   if (!final && available < 2 && (*c == '\\' || *c == CR)) return hold();
 
-  if (*hookState > 0) {
+  if (state.hook > 0) {
     if (*c == '\\' && available > 1) consume(1);
-    if (*c == '{') ++*hookState;
-    if (*c == '}') --*hookState;
+    if (*c == '{') ++state.hook;
+    if (*c == '}') --state.hook;
     return true;
   }
   if (*c == '{' || *c == '}') {
@@ -294,7 +294,7 @@ bool CRtfAnalyzer::checkStripCharacter(unsigned char* c, char** read, uint32_t* 
     Effect effect = effectOf(word.name);
     switch (effect.kind) {
       case Effect::skipGroup:
-        *hookState = 1;
+        state.hook = 1;
         return true;
       case Effect::lineBreak:
         *c = LF;
@@ -318,7 +318,7 @@ bool CRtfAnalyzer::checkStripCharacter(unsigned char* c, char** read, uint32_t* 
   switch (b) {
     case '*':
       consume(1);
-      *hookState = 1;
+      state.hook = 1;
       return true;
     case '\\':
     case '{':

@@ -21,11 +21,11 @@ class CRtfAnalyzer : public CFileAnalyzer {
   uint32_t indexBuffer(char* buffer, uint32_t length, uint32_t fileId, bool firstChunk) override;
   void finishInput(std::string& pending, bool whole) override;
   uint32_t stripBuffer(char* in, uint32_t inLength, char* out, uint32_t outSize, int wrapWidth, bool stripMarkup,
-                       bool firstChunk, int* hookState) override;
+                       bool firstChunk, StripState& state) override;
   bool checkIndexCharacter(char* c, char** read, char** wordStart, char** write, char** bufferStart,
                            uint32_t length) override;
   bool checkStripCharacter(unsigned char* c, char** read, uint32_t* remaining, char previousOut, bool stripMarkup,
-                           int* hookState) override;
+                           StripState& state) override;
 
   // What a control word does to the text, by its name.
   struct Effect {

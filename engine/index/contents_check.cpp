@@ -1,9 +1,8 @@
 // The display text is made exactly as the analyzer's fillDisplayBuffer makes it (the
-// same chunks through stripBuffer, cut at maxBytes and at a NUL), but each stripped chunk
-// is split into words at once and dropped; a small file whose display keeps its words
-// as they stand is split without the filter. The analyzers read on other threads are those
-// that may already split on the walk's reader thread: their text filter keeps no state
-// outside its arguments.
+// same chunks through the same filter, cut at maxBytes and at a NUL), but each chunk's
+// text is split into words at once and dropped; a small file whose display keeps its
+// words as they stand is split without the filter. The analyzers read on other threads
+// are those whose display keeps no state outside the StripState of each file.
 #include "engine/index/contents_check.h"
 
 #include <fcntl.h>
@@ -33,7 +32,8 @@ using Mask = std::array<unsigned char, 256>;
 
 struct Job {
   size_t slot;
-  std::string path;
+  uint32_t folder;   // the entry of the file's folder
+  const char* name;  // the file's name in it, in the file table
   CFileAnalyzer* analyzer;
 };
 
@@ -43,6 +43,11 @@ class WordFeed {
  public:
   WordFeed(HitScan& target, const Mask& start, const Mask& part) : scan(target), isStart(start), isPart(part) {}
 
+  // For the next file.
+  void restart() {
+    scan.restart();
+    cut.clear();
+  }
   // True once the scan has found a hit.
   bool feed(const char* text, size_t size) {
     size_t at = 0;
@@ -78,6 +83,15 @@ class WordFeed {
   std::string cut;
 };
 
+// One read; a regular file gives fewer bytes than asked only at its end.
+size_t readOnce(int descriptor, char* into, size_t wanted) {
+  for (;;) {
+    ssize_t got = ::read(descriptor, into, wanted);
+    if (got >= 0) return static_cast<size_t>(got);
+    if (errno != EINTR) return 0;
+  }
+}
+
 // Reads like fread: as many bytes as asked unless the file ends first.
 size_t readFully(int descriptor, char* into, size_t wanted) {
   size_t got = 0;
@@ -109,16 +123,71 @@ Mask plainBytes(const CKolvoIndex& index, const Mask& start, const Mask& part) {
   return plain;
 }
 
-struct Reader {
-  const HitPattern& pattern;
-  const Mask& start;
-  const Mask& part;
-  const Mask& plain;
-  uint32_t maxBytes;
-  int wrapWidth;
-  bool stripMarkup;
-  std::vector<char> chunk = std::vector<char>(CFileAnalyzer::chunkCapacity + 1);
-  std::vector<char> stripped = std::vector<char>(2 * size_t{CFileAnalyzer::chunkCapacity});
+// One thread's reading: its buffers, scan and open folder serve file after file.
+class Reader {
+ public:
+  Reader(const CFileStorage& files, const HitPattern& pattern, const Mask& start, const Mask& part, const Mask& plain,
+         uint32_t maxBytes, int wrapWidth, bool stripMarkup)
+      : table(files),
+        part(part),
+        plain(plain),
+        maxBytes(maxBytes),
+        wrapWidth(wrapWidth),
+        stripMarkup(stripMarkup),
+        scan(pattern, part),
+        words(scan, start, part) {}
+  ~Reader() {
+    if (folderDescriptor >= 0) ::close(folderDescriptor);
+  }
+  Reader(const Reader&) = delete;
+  Reader& operator=(const Reader&) = delete;
+
+  ContentsVerdict check(const Job& job) {
+    int descriptor = open(job);
+    if (descriptor < 0) return lacksHit;
+    std::unique_ptr<int, void (*)(int*)> closer(&descriptor, [](int* open) { ::close(*open); });
+    if (maxBytes == 0) return lacksHit;
+    words.restart();
+    // A whole file in one chunk, shorter than the limit and of plain bytes only, is split
+    // straight from its converted bytes, when the analyzer's filter has no format hooks.
+    if (!job.analyzer->hasCharacterHooks()) {
+      char* chunk = buffers.chunk.data();
+      size_t got = readOnce(descriptor, chunk, CFileAnalyzer::chunkCapacity);
+      if (got < CFileAnalyzer::chunkCapacity && got <= maxBytes) {
+        job.analyzer->convertRawBuffer(chunk, static_cast<uint32_t>(got));
+        if (allPlain(chunk, got)) return words.feed(chunk, got) || words.finish() ? holdsHit : lacksHit;
+      }
+      // Converted or read already: the filter reads the file again.
+      if (::lseek(descriptor, 0, SEEK_SET) != 0) return askContents;
+    }
+    // The display text chunk by chunk, cut at maxBytes and at its first NUL as the
+    // contents object's text is.
+    size_t produced = 0;
+    bool holds = false;
+    job.analyzer->displayStream([&](char* into, size_t size) { return readFully(descriptor, into, size); },
+                                wrapWidth, stripMarkup, buffers, [&](const char* text, size_t size) {
+                                  size_t take = std::min<size_t>(size, maxBytes - produced);
+                                  const void* nul = std::memchr(text, 0, take);
+                                  if (nul) take = static_cast<size_t>(static_cast<const char*>(nul) - text);
+                                  holds = words.feed(text, take);
+                                  produced += take;
+                                  return !holds && !nul && produced < maxBytes;
+                                });
+    return holds || words.finish() ? holdsHit : lacksHit;
+  }
+
+ private:
+  // Opens the file in its folder, which stays open for the files after it that share it,
+  // so that the path is looked up once per folder rather than once per file.
+  int open(const Job& job) {
+    if (job.folder != folder) {
+      if (folderDescriptor >= 0) ::close(folderDescriptor);
+      folder = job.folder;
+      folderDescriptor = ::open(table.getText(folder), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    }
+    if (folderDescriptor < 0) return -1;
+    return ::openat(folderDescriptor, job.name, O_RDONLY | O_CLOEXEC);
+  }
 
   bool allPlain(const char* bytes, size_t size) const {
     for (size_t i = 0; i < size; ++i)
@@ -126,42 +195,17 @@ struct Reader {
     return true;
   }
 
-  ContentsVerdict check(const Job& job) {
-    int descriptor = ::open(job.path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (descriptor < 0) return lacksHit;
-    std::unique_ptr<int, void (*)(int*)> closer(&descriptor, [](int* open) { ::close(*open); });
-    if (maxBytes == 0) return lacksHit;
-    HitScan scan(pattern, part);
-    WordFeed words(scan, start, part);
-    size_t produced = 0;
-    bool firstChunk = true;
-    int hookState = 0;
-    for (;;) {
-      size_t got = readFully(descriptor, chunk.data(), CFileAnalyzer::chunkCapacity);
-      if (got == 0) break;
-      // A whole file in one chunk, shorter than the limit and of plain bytes only, is
-      // split straight from its converted bytes.
-      if (firstChunk && got < CFileAnalyzer::chunkCapacity && got <= maxBytes) {
-        job.analyzer->convertRawBuffer(chunk.data(), static_cast<uint32_t>(got));
-        if (allPlain(chunk.data(), got)) return words.feed(chunk.data(), got) || words.finish() ? holdsHit : lacksHit;
-        // Converted already: read the file again for the filter.
-        if (::lseek(descriptor, 0, SEEK_SET) != 0) return askContents;
-        got = readFully(descriptor, chunk.data(), CFileAnalyzer::chunkCapacity);
-      }
-      uint32_t made = job.analyzer->stripBuffer(chunk.data(), static_cast<uint32_t>(got), stripped.data(),
-                                                static_cast<uint32_t>(stripped.size()), wrapWidth, stripMarkup,
-                                                firstChunk, &hookState);
-      size_t take = std::min<size_t>(made, maxBytes - produced);
-      // The display text ends at its first NUL.
-      const void* nul = std::memchr(stripped.data(), 0, take);
-      if (nul) take = static_cast<size_t>(static_cast<const char*>(nul) - stripped.data());
-      if (words.feed(stripped.data(), take)) return holdsHit;
-      produced += take;
-      firstChunk = false;
-      if (nul || produced >= maxBytes) break;
-    }
-    return words.finish() ? holdsHit : lacksHit;
-  }
+  const CFileStorage& table;
+  const Mask& part;
+  const Mask& plain;
+  const uint32_t maxBytes;
+  const int wrapWidth;
+  const bool stripMarkup;
+  HitScan scan;
+  WordFeed words;
+  CFileAnalyzer::DisplayBuffers buffers;
+  uint32_t folder = 0;
+  int folderDescriptor = -1;
 };
 
 }  // namespace
@@ -176,9 +220,11 @@ void checkContents(CKolvoIndex& index, const uint32_t* files, size_t count, uint
   const HitPattern hitPattern(pattern, part, nearDistance);
   const Mask plain = plainBytes(index, start, part);
 
-  // The table and the registry are read here only; the threads see paths and analyzers.
+  // The registry is read here only; the threads see the analyzers, and read the file
+  // table's names.
   std::vector<Job> jobs;
   CFileStorage* table = index.files;
+  std::string path;
   CFileAnalyzer* generic = nullptr;
   if (auto found = index.analyzerMap.find("generic"); found != index.analyzerMap.end()) generic = found->second.get();
   for (size_t i = 0; i < count; ++i) {
@@ -191,18 +237,20 @@ void checkContents(CKolvoIndex& index, const uint32_t* files, size_t count, uint
       continue;
     }
     if (!table->isEntry(parent) || table->getParent(parent) != 0) continue;
-    std::string path = std::string(table->getText(parent)) + "/" + table->getText(file);
+    const char* name = table->getText(file);
+    path.assign(table->getText(parent)).append("/").append(name);
     CFileAnalyzer* analyzer = index.analyzerThatMatches(path.c_str());
     if (!analyzer) analyzer = generic;
-    if (!analyzer || !analyzer->canReadAhead()) continue;
-    jobs.push_back(Job{i, std::move(path), analyzer});
+    if (!analyzer || !analyzer->displaysStatelessly()) continue;
+    jobs.push_back(Job{i, parent, name, analyzer});
   }
 
+  if (jobs.empty()) return;
   unsigned cores = threads != 0 ? threads : std::max(1U, std::thread::hardware_concurrency());
   size_t workers = std::min<size_t>({cores, limits::contentsCheckThreads, jobs.size()});
   std::atomic<size_t> next{0};
   auto work = [&] {
-    Reader reader{hitPattern, start, part, plain, maxBytes, wrapWidth, stripMarkup};
+    Reader reader(*table, hitPattern, start, part, plain, maxBytes, wrapWidth, stripMarkup);
     for (size_t j; (j = next.fetch_add(1)) < jobs.size();) {
       char verdict = askContents;
       try {

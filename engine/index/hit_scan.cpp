@@ -6,6 +6,7 @@
 #include "engine/index/hit_scan.h"
 
 #include <algorithm>
+#include <cstdint>
 
 #include "engine/kolvolib/lower_case_table.h"
 
@@ -15,9 +16,23 @@ HitScan::HitScan(const HitPattern& hitPattern, const std::array<unsigned char, 2
     : pattern(hitPattern), tokenPart(part) {
   for (const std::string& text : pattern.distinctTexts) {
     bool hasWild = false;
-    for (char c : text)
-      if ((c == '?' || c == '*') && tokenPart[static_cast<unsigned char>(c)] == 0) hasWild = true;
+    bool anyLength = false;
+    size_t fixed = 0;
+    for (char c : text) {
+      bool wildcard = (c == '?' || c == '*') && tokenPart[static_cast<unsigned char>(c)] == 0;
+      hasWild = hasWild || wildcard;
+      if (c == '*' && wildcard) anyLength = true;
+      if (!wildcard) ++fixed;
+    }
     wild.push_back(hasWild);
+    // A '?' may stand for nothing at the end, so a term with wildcards is as short as its
+    // literal characters and, with a '*', as long as any word.
+    shortest = std::min(shortest, hasWild ? fixed : text.size());
+    longest = std::max(longest, anyLength ? SIZE_MAX : text.size());
+    auto first = static_cast<unsigned char>(text.empty() ? 0 : text[0]);
+    bool wildFirst = text.empty() || ((first == '?' || first == '*') && tokenPart[first] == 0);
+    if (wildFirst) firstBytes.fill(1);
+    else firstBytes[first] = 1;
   }
   matched.assign(pattern.distinctTexts.size(), 0);
   ownerOf.assign(pattern.ops.size(), -1);
@@ -47,8 +62,7 @@ bool HitScan::matches(size_t distinct, const char* token, size_t size) const {
   return true;
 }
 
-bool HitScan::take(const char* token, size_t size) {
-  if (hit) return true;
+bool HitScan::takeCandidate(const char* token, size_t size) {
   const uint64_t at = words++;
   for (size_t u = 0; u < matched.size(); ++u) matched[u] = matches(u, token, size);
   for (size_t t = 0; t < pattern.terms.size(); ++t) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "engine/index/hit_pattern.h"
+#include "engine/kolvolib/lower_case_table.h"
 
 namespace kolvo {
 
@@ -20,12 +21,22 @@ class HitScan {
 
   // Takes the next word (its first byte starts a word, the rest continue it); true once
   // the words taken so far hold a hit, and from then on.
-  bool take(const char* token, size_t size);
+  bool take(const char* token, size_t size) {
+    if (hit) return true;
+    // Most words of a text can match no term, and are only counted.
+    if (size < shortest || size > longest || !firstBytes[lowerCase(static_cast<unsigned char>(*token))]) {
+      ++words;
+      return false;
+    }
+    return takeCandidate(token, size);
+  }
   bool found() const { return hit; }
   // Forgets every word taken, for the next file.
   void restart();
 
  private:
+  // take for a word whose length and first byte fit some term.
+  bool takeCandidate(const char* token, size_t size);
   bool matches(size_t distinct, const char* token, size_t size) const;
   // The term holds at the word numbered at: a hit when the term is one, else its level
   // holds there, which may make earlier words waiting on that level hold in turn.
@@ -33,6 +44,11 @@ class HitScan {
 
   const HitPattern& pattern;
   const std::array<unsigned char, 256>& tokenPart;
+  // Which folded first bytes and which lengths a word may have to match any term: most
+  // words of a text match none, and are only counted.
+  std::array<unsigned char, 256> firstBytes{};
+  size_t shortest = SIZE_MAX;
+  size_t longest = 0;
   // Per distinct term text: whether it has a wildcard, and its match at the current word.
   std::vector<char> wild;
   std::vector<char> matched;

@@ -5,6 +5,7 @@
 #include "engine/storage/short_text_hash.h"
 
 void CWordBatch::clear() {
+  if (slots.empty()) return;
   // Only the used slots are cleared, so a chunk of few words costs little.
   const size_t mask = slots.size() - 1;
   for (const Word& word : entries)
@@ -15,6 +16,7 @@ void CWordBatch::clear() {
 
 void CWordBatch::add(const char* text, size_t length) {
   const uint32_t hash = kolvo::shortTextHash(text, length);
+  if (slots.empty()) slots.assign(firstSlots, 0);
   size_t mask = slots.size() - 1;
   size_t at = hash & mask;
   for (; slots[at] != 0; at = (at + 1) & mask) {

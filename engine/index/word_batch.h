@@ -30,5 +30,8 @@ class CWordBatch {
   std::vector<Word> entries;
   std::vector<char> texts;
   // Open addressing over a power-of-two array of entry numbers + 1; at most half full.
-  std::vector<uint32_t> slots = std::vector<uint32_t>(4096, 0);
+  // Made at the first word, since an index holds a batch in every analyzer and a search
+  // uses none.
+  static constexpr size_t firstSlots = 4096;
+  std::vector<uint32_t> slots;
 };

@@ -218,10 +218,17 @@ uint32_t CFileStorage::fileOfInfo(const void* pointer) {
 
 bool CFileStorage::isFileNumber(uint32_t file) {
   if (!isEntry(file)) return false;
+  const char* name = getText(file);
+  // Until a name lookup needs the accelerator, the stored chain of the name's bucket
+  // answers for a live entry, so that a search of a freshly opened index does not build
+  // it; an obsolete entry, whose name no longer hashes to its chain, is left to it.
+  if (!indexed) {
+    for (uint32_t entry = buckets[getHash(name)]; entry != 0 && entry <= file && isEntry(entry); entry = nextInChain(entry))
+      if (entry == file) return true;
+  }
   // Every entry is in the accelerator under the hash of its name and its parent; an
   // offset inside a name is in it under no key at all.
   ensureIndexed();
-  const char* name = getText(file);
   return names.find(kolvo::textHash(name), getParent(file), [&](uint32_t candidate) { return candidate == file; }) ==
          file;
 }

@@ -14,6 +14,7 @@
 #include "app/platform/halt_request.h"
 #include "app/referrals/referrals.h"
 #include "app/search/search_criteria.h"
+#include "tests/support/chunk_text.h"
 #include "tests/support/temp_dir.h"
 
 namespace fs = std::filesystem;
@@ -203,8 +204,12 @@ TEST_F(IndexSearchTest, PhraseCheckFindsTheWordsWhereverTheyStand) {
   temp.write("docs/starts.txt", "quick brown");
   temp.write("docs/repeat.txt", "quick quick quick brown quick");
   temp.write("docs/apart.txt", "quick to brown, brown quick");
+  // The first 64 KB read ends between the words, before a line end of CR alone, and
+  // before a control character, which shows as a space.
+  temp.write("docs/cr.txt", kolvotest::acrossChunkEnd("quick\r", "brown"));
+  temp.write("docs/control.txt", kolvotest::acrossChunkEnd("quick", "\x01" "brown"));
   run("build");
-  const Names adjacent{"fox.txt", "lines.txt", "chunk.txt", "starts.txt", "repeat.txt"};
+  const Names adjacent{"fox.txt", "lines.txt", "chunk.txt", "starts.txt", "repeat.txt", "cr.txt", "control.txt"};
   struct Case {
     const char* phrase;
     Names names;
@@ -212,7 +217,8 @@ TEST_F(IndexSearchTest, PhraseCheckFindsTheWordsWhereverTheyStand) {
   for (const Case& c : {
            Case{"\"quick brown\"", adjacent},
            Case{"quick <1 brown", adjacent},
-           Case{"quick <2 brown", {"fox.txt", "lines.txt", "chunk.txt", "starts.txt", "repeat.txt", "apart.txt"}},
+           Case{"quick <2 brown",
+                {"fox.txt", "lines.txt", "chunk.txt", "starts.txt", "repeat.txt", "apart.txt", "cr.txt", "control.txt"}},
            Case{"\"brown quick\"", {"apart.txt", "repeat.txt"}},
            Case{"\"quick quick quick\"", {"repeat.txt"}},
            Case{"\"quick quick brown\"", {"repeat.txt"}},
@@ -222,7 +228,7 @@ TEST_F(IndexSearchTest, PhraseCheckFindsTheWordsWhereverTheyStand) {
   // Files changed or deleted since the build are checked as they are now.
   temp.write("docs/starts.txt", "brown quick");
   fs::remove(temp.path() / "docs" / "repeat.txt");
-  EXPECT_EQ(found("\"quick brown\""), (Names{"fox.txt", "lines.txt", "chunk.txt"}));
+  EXPECT_EQ(found("\"quick brown\""), (Names{"fox.txt", "lines.txt", "chunk.txt", "cr.txt", "control.txt"}));
   EXPECT_EQ(found("\"brown quick\""), (Names{"apart.txt", "starts.txt"}));
 }
 

@@ -1,6 +1,9 @@
 #include "tests/engine/analyzers/analyzer_fixture.h"
 
+#include <cstdlib>
 #include <filesystem>
+#include <memory>
+#include <vector>
 
 namespace kolvotest {
 
@@ -33,6 +36,22 @@ std::vector<Link> AnalyzerFixture::links() const {
       found.push_back({file, index->words->getText(word), rank});
   }
   return found;
+}
+
+std::string displayInOnePiece(CFileAnalyzer& analyzer, std::string bytes, int wrapWidth, bool stripMarkup) {
+  std::vector<char> out(2 * bytes.size() + 2);
+  StripState state;
+  state.lastChunk = true;
+  uint32_t made = analyzer.stripBuffer(bytes.data(), static_cast<uint32_t>(bytes.size()), out.data(),
+                                       static_cast<uint32_t>(out.size()), wrapWidth, stripMarkup, true, state);
+  return std::string(out.data(), made);
+}
+
+std::string displayOfFile(CFileAnalyzer& analyzer, const std::string& path, int wrapWidth, bool stripMarkup) {
+  std::unique_ptr<char, void (*)(void*)> text(analyzer.fillDisplayBuffer(path.c_str(), 1, 1U << 24, wrapWidth,
+                                                                         stripMarkup),
+                                              std::free);
+  return text.get();
 }
 
 }  // namespace kolvotest

@@ -11,7 +11,9 @@
 #include <tuple>
 #include <vector>
 
+#include "engine/analyzers/file_analyzer.h"
 #include "engine/index/kolvo_index.h"
+#include "tests/support/chunk_text.h"
 #include "tests/support/temp_dir.h"
 
 namespace kolvotest {
@@ -38,5 +40,11 @@ class AnalyzerFixture {
   TempDir root;
   std::unique_ptr<CKolvoIndex> index;
 };
+
+// The display text the analyzer makes of bytes filtered in one piece, as if no chunk
+// ever ended there.
+std::string displayInOnePiece(CFileAnalyzer& analyzer, std::string bytes, int wrapWidth, bool stripMarkup);
+// The display text of the file at path, read in chunks.
+std::string displayOfFile(CFileAnalyzer& analyzer, const std::string& path, int wrapWidth, bool stripMarkup);
 
 }  // namespace kolvotest

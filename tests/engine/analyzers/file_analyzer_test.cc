@@ -248,6 +248,14 @@ TEST(FileAnalyzerWords, SplitWithoutHooksFindsWhatTheHookedSplitFinds) {
   }
 }
 
+// The display of the filter tests: letters are shown, 0x80 to 0x83 are punctuation,
+// everything else separates.
+CKolvoIndex* showLetters(CKolvoIndex& index) {
+  for (int c = 'a'; c <= 'z'; ++c) index.setValidViewableMask(c, true);
+  for (int c = 0x80; c <= 0x83; ++c) index.setNonAlphaCharMask(c, true);
+  return &index;
+}
+
 TEST(FileAnalyzerDisplay, TableOfInputs) {
   const std::vector<StripCase> cases = {
       {"CR LF becomes one line break; the last line keeps its spaces", "a\r\nb c", "a\nb c"},
@@ -260,16 +268,8 @@ TEST(FileAnalyzerDisplay, TableOfInputs) {
   for (const StripCase& test : cases) {
     SCOPED_TRACE(test.name);
     AnalyzerFixture fixture;
-    CKolvoIndex& index = *fixture.index;
-    for (int c = 'a'; c <= 'z'; ++c) index.setValidViewableMask(c, true);
-    for (int c = 0x80; c <= 0x83; ++c) index.setNonAlphaCharMask(c, true);
-    CFileAnalyzer analyzer(&index);
-    std::string in = test.in;
-    std::vector<char> out(2 * in.size() + 2);
-    int hookState = 0;
-    uint32_t made = analyzer.stripBuffer(in.data(), static_cast<uint32_t>(in.size()), out.data(),
-                                         static_cast<uint32_t>(out.size()), test.wrapWidth, false, true, &hookState);
-    EXPECT_EQ(std::string(out.data(), made), test.out);
+    CFileAnalyzer analyzer(showLetters(*fixture.index));
+    EXPECT_EQ(kolvotest::displayInOnePiece(analyzer, test.in, test.wrapWidth, false), test.out);
   }
 }
 
@@ -287,6 +287,39 @@ TEST(FileAnalyzerDisplay, FileTextIsClippedToMaxBytes) {
   char* none = analyzer.fillDisplayBuffer(path.c_str(), 1, 0, 0, false);
   EXPECT_STREQ(none, "");
   std::free(none);
+}
+
+// The filter carries its state from one chunk to the next: a file's text is the same
+// wherever its chunks end.
+TEST(FileAnalyzerDisplay, AChunkEndChangesNothingInTheText) {
+  struct Case {
+    const char* name;
+    std::string tail, head;
+    const char* shown;  // around the chunk end
+    int wrapWidth = 0;
+  };
+  const Case cases[] = {
+      {"a separator after a word", "quick", " brown", "quick brown"},
+      {"a control character after a word", "quick", "\x01" "brown", "quick brown"},
+      {"a separator before a word", "quick ", "brown", "quick brown"},
+      {"a word cut in two", "qui", "ck brown", "quick brown"},
+      {"a lone CR", "quick\r", "brown", "quick\nbrown"},
+      {"a CR LF pair", "quick\r", "\nbrown", "quick\nbrown"},
+      {"a CR LF pair after the end", "quick", "\r\nbrown", "quick\nbrown"},
+      {"16-bit characters", std::string("q\0u\0i\0c\0k\0", 10), std::string(" \0b\0r\0o\0w\0n\0", 12),
+       "quick brown"},
+      {"punctuation after a word", "quick", "\x80 brown", "quick\x80 brown"},
+      {"a line wrapped past the end", "quick brown", " fox jumps over", "quick brown fox\njumps over", 16},
+  };
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.name);
+    AnalyzerFixture fixture;
+    CFileAnalyzer analyzer(showLetters(*fixture.index));
+    std::string bytes = kolvotest::acrossChunkEnd(test.tail, test.head);
+    std::string chunked = kolvotest::displayOfFile(analyzer, fixture.writeFile("cut.txt", bytes), test.wrapWidth, false);
+    EXPECT_EQ(chunked, kolvotest::displayInOnePiece(analyzer, bytes, test.wrapWidth, false));
+    EXPECT_NE(chunked.find(std::string("\n") + test.shown + "\n"), std::string::npos) << chunked.substr(chunked.size() - 60);
+  }
 }
 
 TEST(FileAnalyzerDisplay, MissingFileRaises) {

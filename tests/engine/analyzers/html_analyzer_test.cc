@@ -128,4 +128,20 @@ TEST(HtmlAnalyzerDisplay, TextAcrossChunksIsShownToItsLastByte) {
   EXPECT_EQ(shown.substr(shown.size() - 8), "\nfin&end");
 }
 
+// A chunk end between two words, or inside markup between them, changes nothing.
+TEST(HtmlAnalyzerDisplay, AChunkEndBetweenWordsChangesNothing) {
+  kolvotest::expectChunkEndChangesNothing<CHtmlAnalyzer>(
+      {
+          {"a space after a word", "quick", " brown", "quick brown"},
+          {"a line end after a word", "quick", "\nbrown", "quick brown"},
+          {"a tag after a word", "quick", "<b>brown</b>", "quick brown"},
+          {"a tag after a space", "quick ", "<b>brown</b>", "quick brown"},
+          {"a tag cut by the end", "quick<", "b>brown", "quick brown"},
+          {"a paragraph after a word", "quick", "<p>brown", "quick\nbrown"},
+          {"a reference after a word", "quick", "&nbsp;brown", "quick brown"},
+          {"a word cut at a reference", "caf", "&eacute; noir", "caf\xE9 noir"},
+      },
+      "", "z ");
+}
+
 }  // namespace

@@ -71,6 +71,27 @@ struct MarkupRun {
   Analyzer analyzer;
 };
 
+// Bytes that meet at the end of the first chunk, and what the text shows there.
+struct ChunkEndCase {
+  const char* name;
+  std::string tail, head;  // the end of the first chunk, the start of the second
+  std::string shown;
+};
+// Each case, after start, shows as the same bytes filtered in one piece, and holds
+// before + shown.
+template <class Analyzer>
+void expectChunkEndChangesNothing(const std::vector<ChunkEndCase>& cases, const std::string& start,
+                                  const std::string& before) {
+  for (const ChunkEndCase& test : cases) {
+    SCOPED_TRACE(test.name);
+    MarkupRun<Analyzer> run;
+    std::string bytes = acrossChunkEnd(test.tail, test.head, start);
+    std::string chunked = run.displayOfFile(bytes);
+    EXPECT_EQ(chunked, displayInOnePiece(run.analyzer, bytes, 0, true));
+    EXPECT_NE(chunked.find(before + test.shown), std::string::npos) << chunked.substr(chunked.size() - 40);
+  }
+}
+
 // Each text, cut into two chunks after every byte from firstCut on, gives the words it
 // gives whole.
 template <class Analyzer>

@@ -124,4 +124,17 @@ TEST(RtfAnalyzerDisplay, TextAcrossChunksIsShownToItsLastByte) {
   EXPECT_EQ(shown.substr(shown.size() - 13), "\nthe very end");
 }
 
+// A chunk end between two words, or inside markup between them, changes nothing.
+TEST(RtfAnalyzerDisplay, AChunkEndBetweenWordsChangesNothing) {
+  kolvotest::expectChunkEndChangesNothing<CRtfAnalyzer>(
+      {
+          {"a space after a word", "quick", " brown", "quick brown"},
+          {"a tab after a word", "quick", "\\tab brown", "quick brown"},
+          {"a paragraph mark cut by the end", "quick\\pa", "r brown", "quick\nbrown"},
+          {"a paragraph mark after a word", "quick", "\\par brown", "quick\nbrown"},
+          {"an escape after a word", "quick", "\\'a0brown", "quick brown"},
+      },
+      header + " ", "z\n");
+}
+
 }  // namespace

@@ -19,6 +19,7 @@
 #include "engine/index/kolvo_index.h"
 #include "engine/kolvolib/error_reporting.h"
 #include "include/kolvolib.h"
+#include "tests/support/chunk_text.h"
 #include "tests/support/engine_errors.h"
 #include "tests/support/temp_dir.h"
 
@@ -607,6 +608,58 @@ TEST_F(ContentsCheckTest, AgreesWithTheContentsObject) {
     uint32_t file = addFile("c" + std::to_string(++made) + ".txt", test.text);
     EXPECT_EQ(verdictOf(file, test.pattern), test.holds ? 1 : 0) << test.pattern << " in " << test.text.substr(0, 80);
     EXPECT_EQ(objectHolds(file, test.pattern), test.holds) << test.pattern << " in " << test.text.substr(0, 80);
+  }
+}
+
+// The check and the contents object read a file in the same chunks; a chunk end between
+// two words keeps them apart in both, and one inside a word keeps it whole.
+TEST_F(ContentsCheckTest, AgreesAcrossTheEndOfAChunk) {
+  struct Case {
+    std::string tail, head;
+    const char* pattern;
+    bool holds;
+  };
+  const std::vector<Case> cases = {
+      {"quick", " brown", "( quick <1 brown )", true},
+      {"quick", "\x01" "brown", "( quick <1 brown )", true},
+      {"quick\r", "brown", "( quick <1 brown )", true},
+      {"quick\r", "\nbrown", "( quick <1 brown )", true},
+      {"quick", "\r\nbrown", "( quick <1 brown )", true},
+      {"qui", "ck brown", "( quick <1 brown )", true},
+      {"quick", "\x01" "brown", "quickbrown", false},
+      {"quick", "brown", "quickbrown", true},
+      {"quick", "brown", "( quick <1 brown )", false},
+      {"brown", "\x01" "quick", "( quick <1 brown )", false},
+  };
+  for (const Case& test : cases) {
+    uint32_t file = addFile("e" + std::to_string(++made) + ".txt", kolvotest::acrossChunkEnd(test.tail, test.head));
+    EXPECT_EQ(verdictOf(file, test.pattern), test.holds ? 1 : 0) << test.pattern << " in " << test.tail << test.head;
+    EXPECT_EQ(objectHolds(file, test.pattern), test.holds) << test.pattern << " in " << test.tail << test.head;
+  }
+}
+
+// Web pages are checked on the threads too, through the same display as their contents
+// object's, markup and all.
+TEST_F(ContentsCheckTest, WebPagesAreCheckedAsTheyAreShown) {
+  index->setIncludeCount(1);
+  index->setIncludePattern(0, "*.htm", "html");
+  const std::vector<std::string> pages = {
+      "<p>quick</p><p>brown</p>",
+      "<b>quick</b> brown",
+      "qu<b>ick</b> brown",
+      "quick &amp; brown, caf&eacute; noir",
+      "<script>quick brown</script> brown quick",
+      "<!-- quick --> brown",
+      kolvotest::acrossChunkEnd("quick", "<b>brown</b>"),
+      kolvotest::acrossChunkEnd("quick<", "br>brown"),
+  };
+  for (const std::string& page : pages) {
+    uint32_t file = addFile("w" + std::to_string(++made) + ".htm", page);
+    for (const char* pattern : {"( quick <1 brown )", "( brown <1 quick )", "( caf\xe9 <1 noir )", "b"}) {
+      int verdict = verdictOf(file, pattern);
+      EXPECT_NE(verdict, 2) << page.substr(0, 60);
+      EXPECT_EQ(verdict, objectHolds(file, pattern) ? 1 : 0) << pattern << " in " << page.substr(0, 60);
+    }
   }
 }
 

@@ -213,6 +213,37 @@ TEST_F(FileStorageTest, StoredAndReopenedTableFindsTheSameEntries) {
   EXPECT_EQ(reopened->lookupFileByChain("child7", root), late);
 }
 
+// A reopened table tells its file numbers from other offsets before any name lookup has
+// built its accelerator, and answers alike once one has.
+TEST_F(FileStorageTest, ReopenedTableTellsFileNumbersBeforeAndAfterALookup) {
+  uint32_t root = files.addFile("/r");
+  std::vector<uint32_t> children;
+  for (int i = 0; i < 3000; ++i) {
+    uint32_t f = files.addFile(("child" + std::to_string(i)).c_str());
+    files.setParent(f, root);
+    children.push_back(f);
+  }
+  files.markObsolete(children[5]);
+  store(files);
+  for (bool lookedUp : {false, true}) {
+    auto reopened = reopen();
+    ASSERT_NE(reopened, nullptr);
+    if (lookedUp) {
+      EXPECT_EQ(reopened->lookupFile("child9", root), children[9]);
+    }
+    EXPECT_TRUE(reopened->isFileNumber(root)) << lookedUp;
+    for (int i = 0; i < 3000; i += 7) {
+      EXPECT_TRUE(reopened->isFileNumber(children[i])) << i;
+      EXPECT_FALSE(reopened->isFileNumber(children[i] + 1)) << i;  // inside a name
+      EXPECT_FALSE(reopened->isFileNumber(children[i] - 1)) << i;  // a name's end
+    }
+    EXPECT_TRUE(reopened->isFileNumber(children[5]));  // obsolete, still an entry
+    EXPECT_EQ(reopened->lookupFile("child5", root), 0u);
+    EXPECT_EQ(reopened->lookupFile("child2999", root), children[2999]);
+  }
+  EXPECT_TRUE(errors.codes().empty());
+}
+
 TEST_F(FileStorageTest, HashSectionHasTagPrefixAndBuckets) {
   store(files);
   std::string bytes = dir.read("hash");
