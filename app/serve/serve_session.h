@@ -9,11 +9,14 @@
 
 #include "app/commands/message.h"
 #include "app/referrals/referral_frame.h"
+#include "app/referrals/referral_limits.h"
 
 struct QvServeSettings {
   std::string kolvoDirectory;
   int idleSeconds = 10;
   uint64_t outputBytes = 0;
+  // A refused login is answered only after this; a test driving many logins lowers it.
+  int loginDelayMilliseconds = kolvo::limits::serveLoginDelayMilliseconds;
 };
 
 // Framed messages over a connected socket; a read waits at most the idle limit.
