@@ -42,7 +42,10 @@ std::optional<double> qvParseDate(std::string_view text) {
 }
 
 std::string qvShortDate(double secondsSince1904) {
-  std::time_t when = static_cast<std::time_t>(std::floor(secondsSince1904 - kSecondsFrom1904To1970));
+  // A time read from a saved file may lie beyond any date (or be no number at all).
+  double since1970 = std::floor(secondsSince1904 - kSecondsFrom1904To1970);
+  if (!(since1970 >= -0x1p62 && since1970 <= 0x1p62)) return std::string();
+  std::time_t when = static_cast<std::time_t>(since1970);
   std::tm parts{};
   if (!localtime_r(&when, &parts)) return std::string();
   std::vector<char> buffer(64);

@@ -199,7 +199,7 @@ QvServeOutcome qvServeSession(int fd, const QvServeSettings& settings) {
     std::cerr << "kolvoserve: " << error.what() << std::endl;
   }
   if (!accepted) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(kolvo::limits::serveLoginDelayMilliseconds));
+    std::this_thread::sleep_for(std::chrono::milliseconds(settings.loginDelayMilliseconds));
     channel.sendMessage(QvServeMessages::qvsLoginRefused.text());
     outcome.outcome = "login refused";
     return outcome;

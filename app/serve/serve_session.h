@@ -9,6 +9,7 @@
 
 #include "app/commands/message.h"
 #include "app/referrals/referral_frame.h"
+#include "app/referrals/referral_limits.h"
 
 class QvLoginCache;
 class QvWarmIndexes;
@@ -23,6 +24,8 @@ struct QvServeSettings {
   int loginReports = -1;
   // The indexes the server keeps open; each request opens its own when null.
   QvWarmIndexes* openIndexes = nullptr;
+  // A refused login is answered only after this; a test driving many logins lowers it.
+  int loginDelayMilliseconds = kolvo::limits::serveLoginDelayMilliseconds;
 };
 
 // Framed messages over a connected socket; a read waits at most the idle limit.

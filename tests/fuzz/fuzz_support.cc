@@ -4,6 +4,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "app/commands/command_interface.h"
+#include "app/index/kolvo_index.h"
 #include "app/index/kolvo_lib.h"
 
 namespace kolvofuzz {
@@ -41,6 +43,23 @@ void bindEngine() {
   bound = true;
   QvKolvoLib::loadLibrary("");
   QvKolvoLib::registerThrowCallback();
+}
+
+void buildSmallIndex(QvCommandInterface& commands) {
+  bindEngine();
+  const std::string& base = scratch();
+  std::filesystem::create_directories(base + "kolvo");
+  std::filesystem::create_directories(base + "docs/sub");
+  setenv("KOLVODIR", (base + "kolvo").c_str(), 1);
+  writeFile(base + "kolvo/skipfile.txt", "the and\n");
+  writeFile(base + "docs/fox.txt", "The quick brown fox jumps over the lazy dog.\nThe fox sleeps 42.\n");
+  writeFile(base + "docs/dog.txt", "A lazy dog and a brown cat.\nLater a quick fox.\n");
+  writeFile(base + "docs/sub/cat.txt", "brown cat naps; quick cats play abc1 version2\n");
+  QvKolvoIndex::create("default", commands);
+  QvResults ignored;
+  commands.processCommand("addroot " + base + "docs", ignored);
+  commands.processCommand("addinclude *.txt", ignored);
+  commands.processCommand("build", ignored);
 }
 
 }  // namespace kolvofuzz

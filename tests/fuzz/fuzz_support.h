@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+class QvCommandInterface;
+
 namespace kolvofuzz {
 
 // A folder made at the first call and removed when the process ends; ends with '/'.
@@ -18,6 +20,10 @@ void writeFile(const std::string& path, std::string_view bytes);
 // Binds the program's engine entries (linked into the target) and keeps the engine's
 // reports quiet; the program's throw callback raises its command errors as usual.
 void bindEngine();
+// Binds the engine, makes a kolvo directory (KOLVODIR) and a small tree of text files
+// in the scratch folder, and builds the index "default" of that tree with commands,
+// which keep it open.
+void buildSmallIndex(QvCommandInterface& commands);
 
 }  // namespace kolvofuzz
 

@@ -15,22 +15,7 @@
 namespace {
 
 struct Searched {
-  Searched() {
-    kolvofuzz::bindEngine();
-    const std::string& base = kolvofuzz::scratch();
-    std::filesystem::create_directories(base + "kolvo");
-    std::filesystem::create_directories(base + "docs/sub");
-    setenv("KOLVODIR", (base + "kolvo").c_str(), 1);
-    kolvofuzz::writeFile(base + "kolvo/skipfile.txt", "the and\n");
-    kolvofuzz::writeFile(base + "docs/fox.txt", "The quick brown fox jumps over the lazy dog.\nThe fox sleeps 42.\n");
-    kolvofuzz::writeFile(base + "docs/dog.txt", "A lazy dog and a brown cat.\nLater a quick fox.\n");
-    kolvofuzz::writeFile(base + "docs/sub/cat.txt", "brown cat naps; quick cats play abc1 version2\n");
-    QvKolvoIndex::create("default", commands);
-    QvResults ignored;
-    commands.processCommand("addroot " + base + "docs", ignored);
-    commands.processCommand("addinclude *.txt", ignored);
-    commands.processCommand("build", ignored);
-  }
+  Searched() { kolvofuzz::buildSmallIndex(commands); }
   QvCommandInterface commands;
 };
 

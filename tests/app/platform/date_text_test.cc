@@ -1,8 +1,10 @@
 // Date texts: what the parser takes and refuses, and the short form it reads back.
 #include "app/platform/date_text.h"
 
+#include <cmath>
 #include <cstdlib>
 #include <ctime>
+#include <limits>
 
 #include <gtest/gtest.h>
 
@@ -63,6 +65,8 @@ TEST_F(QvDateTextTest, RefusesWhatIsNoDate) {
 TEST_F(QvDateTextTest, ShortFormReadsBack) {
   EXPECT_EQ(qvShortDate(kSecondsFrom1904To1970), "1970-01-01");
   EXPECT_EQ(qvShortDate(kSecondsFrom1904To1970 + 86399.5), "1970-01-01");
+  for (double beyond : {8.9e87, -8.9e87, std::numeric_limits<double>::infinity(), std::nan("")})
+    EXPECT_EQ(qvShortDate(beyond), "");
   for (const char* text : {"2001-09-09", "1999-12-31", "2038-01-20"}) {
     EXPECT_EQ(qvShortDate(*qvParseDate(text)), text);
   }
