@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "bench/table_bench_support.h"
+#include "bench/zipf_words.h"
 #include "engine/analyzers/file_analyzer.h"
 #include "engine/index/kolvo_index.h"
 #include "engine/kolvolib/lower_case_table.h"
@@ -26,29 +27,13 @@ constexpr uint32_t chunk = CFileAnalyzer::chunkCapacity;
 
 const std::string& corpus() {
   static const std::string text = [] {
-    std::mt19937 random(7);
-    // Short words are common, as in English: lengths 2 to 12, shorter ones first.
-    const char letters[] = "etaoinshrdlcumwfgypbvkjxqz";
-    std::vector<std::string> vocabulary;
-    vocabulary.reserve(vocabularySize);
-    for (int i = 0; i < vocabularySize; ++i) {
-      int length = 2 + static_cast<int>(std::min(10.0, std::log2(2.0 + i) * 0.6 + (random() % 4)));
-      std::string word;
-      for (int j = 0; j < length; ++j) word += letters[std::min<unsigned>(random() % 26, random() % 26)];
-      if (random() % 10 == 0) word[0] = static_cast<char>(word[0] - 32);
-      vocabulary.push_back(std::move(word));
-    }
-    std::vector<double> cumulative(vocabularySize);
-    double sum = 0;
-    for (int i = 0; i < vocabularySize; ++i) cumulative[i] = sum += 1.0 / (i + 1);
-    std::uniform_real_distribution<double> uniform(0, sum);
+    kolvobench::ZipfWords words(vocabularySize, 7, 10);
     std::string out;
     out.reserve(textBytes + 64);
     const char* separators[] = {" ", " ", " ", " ", " ", ", ", ". ", "\n"};
     while (out.size() < textBytes) {
-      size_t pick = std::lower_bound(cumulative.begin(), cumulative.end(), uniform(random)) - cumulative.begin();
-      out += vocabulary[std::min<size_t>(pick, vocabularySize - 1)];
-      out += separators[random() % 8];
+      out += words.next();
+      out += separators[words.roll(8)];
     }
     out.resize(textBytes);
     return out;

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "bench/table_bench_support.h"
+#include "bench/zipf_words.h"
 #include "engine/analyzers/file_analyzer.h"
 #include "engine/analyzers/html_analyzer.h"
 #include "engine/analyzers/rtf_analyzer.h"
@@ -24,37 +25,9 @@ namespace {
 constexpr size_t textBytes = 100u * 1000 * 1000;
 constexpr int vocabularySize = 200000;
 
-// Words drawn with Zipf frequencies from a vocabulary of English-like words, some
-// with a Latin-1 letter written as UTF-8, an entity or an RTF escape by the caller.
-class ZipfWords {
- public:
-  ZipfWords() : random(11) {
-    const char letters[] = "etaoinshrdlcumwfgypbvkjxqz";
-    for (int i = 0; i < vocabularySize; ++i) {
-      int length = 2 + static_cast<int>(std::min(10.0, std::log2(2.0 + i) * 0.6 + (random() % 4)));
-      std::string word;
-      for (int j = 0; j < length; ++j) word += letters[std::min<unsigned>(random() % 26, random() % 26)];
-      vocabulary.push_back(std::move(word));
-    }
-    double sum = 0;
-    for (int i = 0; i < vocabularySize; ++i) cumulative.push_back(sum += 1.0 / (i + 1));
-  }
-  const std::string& next() {
-    std::uniform_real_distribution<double> uniform(0, cumulative.back());
-    size_t pick = std::lower_bound(cumulative.begin(), cumulative.end(), uniform(random)) - cumulative.begin();
-    return vocabulary[std::min<size_t>(pick, vocabularySize - 1)];
-  }
-  unsigned roll(unsigned sides) { return static_cast<unsigned>(random() % sides); }
-
- private:
-  std::mt19937 random;
-  std::vector<std::string> vocabulary;
-  std::vector<double> cumulative;
-};
-
 const std::string& htmlCorpus() {
   static const std::string text = [] {
-    ZipfWords words;
+    kolvobench::ZipfWords words(vocabularySize, 11);
     std::string out;
     out.reserve(textBytes + 256);
     const char* openers[] = {"<p>", "<p class=\"body\">", "<li>", "<td align=\"left\">", "<a href=\"page.html\">",
@@ -86,7 +59,7 @@ const std::string& htmlCorpus() {
 
 const std::string& rtfCorpus() {
   static const std::string text = [] {
-    ZipfWords words;
+    kolvobench::ZipfWords words(vocabularySize, 11);
     std::string out = "{\\rtf1\\ansi\\ansicpg1252\\deff0{\\fonttbl{\\f0\\froman Times New Roman;}}\n";
     out.reserve(textBytes + 256);
     while (out.size() < textBytes) {
