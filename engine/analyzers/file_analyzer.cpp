@@ -3,15 +3,16 @@
 #include "engine/analyzers/file_analyzer.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <memory>
 #include <string>
 #include <typeinfo>
 #include <vector>
 
 #include "engine/index/kolvo_index.h"
+#include "engine/index/resource_limits.h"
 #include "engine/kolvolib/error_reporting.h"
 #include "engine/kolvolib/lower_case_table.h"
 
@@ -292,7 +293,8 @@ char* CFileAnalyzer::fillDisplayBuffer(const char* path, uint32_t /*fileId*/, ui
   text.get()[0] = '\0';
   if (maxBytes == 0) return text.release();
 
-  std::time_t noted = std::time(nullptr);
+  using Clock = std::chrono::steady_clock;
+  Clock::time_point noted = Clock::now();
   DisplayBuffers buffers;
   size_t produced = 0;
   displayStream([&](char* buffer, size_t size) { return std::fread(buffer, 1, size, in.get()); }, wrapWidth,
@@ -301,8 +303,8 @@ char* CFileAnalyzer::fillDisplayBuffer(const char* path, uint32_t /*fileId*/, ui
                   std::memcpy(text.get() + produced, shown, take);
                   produced += take;
                   text.get()[produced] = '\0';
-                  std::time_t now = std::time(nullptr);
-                  if (now > noted) {
+                  Clock::time_point now = Clock::now();
+                  if (std::chrono::duration<double>(now - noted).count() >= kolvo::limits::decodingReportSeconds) {
                     if (!kolvo::setStatus("DecodingGeneric", path)) return false;
                     noted = now;
                   }

@@ -13,6 +13,10 @@ inline constexpr uint64_t MiB = 1ULL << 20;
 // The walk descends at most this many folders below a root.
 inline constexpr int walkDepth = 1000;
 
+// A display that runs this long reports "Decoding" and looks for a halt, and again
+// after each such interval; a quick display never reports, however the clock ticks.
+inline constexpr double decodingReportSeconds = 1;
+
 // One run of an external converter.
 inline constexpr double converterSeconds = 120;
 inline constexpr unsigned long long converterMemoryBytes = 2ULL << 30;

@@ -40,7 +40,7 @@ class CPdfAnalyzer : public CFileAnalyzer {
   uint64_t streamLimit = kolvo::limits::pdfStreamBytes;
   uint64_t inflatedLimit = kolvo::limits::pdfInflatedBytes;
   // Seconds between "DecodingPdf" reports, which are also the moments a halt is seen.
-  double reportSeconds = 1;
+  double reportSeconds = kolvo::limits::decodingReportSeconds;
   // Whether indexing extracts the streams on a second thread; the words are the same.
   bool readAhead = true;
 
