@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "engine/filememory/le_fields.h"
+#include "engine/index/resource_limits.h"
 #include "engine/kolvolib/error_reporting.h"
 #include "engine/storage/hash_stream.h"
 #include "engine/storage/table_hash.h"
@@ -85,8 +86,8 @@ void CFileStorage::ensureIndexed() {
   }
   if (listed != chained || listedSum != chainedSum) {
     names.clear();
-    for (uint32_t head : buckets)
-      for (uint32_t file = head; file != 0; file = nextInChain(file))
+    for (size_t bucket = 0; bucket < buckets.size(); ++bucket)
+      for (uint32_t file = buckets[bucket]; file != 0; file = nextInChain(file))
         names.insert(file, kolvo::textHash(getText(file)), getParent(file));
   }
   indexed = true;
@@ -107,7 +108,7 @@ uint32_t CFileStorage::addFile(const char* name) {
   std::memcpy(getWritablePointer(file, static_cast<uint32_t>(length + 1)), name, length + 1);
   uint32_t bucket = getHash(name);
   if (buckets[bucket] == 0)
-    buckets[bucket] = file;
+    buckets.writable(bucket) = file;
   else
     kolvo::storeU32(getWritablePointer(tails[bucket] - prefixSize, 4), file);
   tails[bucket] = file;
@@ -223,8 +224,12 @@ bool CFileStorage::isFileNumber(uint32_t file) {
   // answers for a live entry, so that a search of a freshly opened index does not build
   // it; an obsolete entry, whose name no longer hashes to its chain, is left to it.
   if (!indexed) {
-    for (uint32_t entry = buckets[getHash(name)]; entry != 0 && entry <= file && isEntry(entry); entry = nextInChain(entry))
-      if (entry == file) return true;
+    if (confirmed.count(file)) return true;
+    for (uint32_t entry = buckets[getHash(name)]; entry != 0 && entry <= file && isEntry(entry); entry = nextInChain(entry)) {
+      if (entry != file) continue;
+      if (confirmed.size() < kolvo::limits::confirmedFileNumbers) confirmed.insert(file);
+      return true;
+    }
   }
   // Every entry is in the accelerator under the hash of its name and its parent; an
   // offset inside a name is in it under no key at all.
@@ -244,5 +249,11 @@ bool CFileStorage::read(std::FILE* stream) {
       prefix != prefixSize)
     return false;
   indexed = false;
+  confirmed.clear();
   return kolvo::readHashEntries(stream, buckets);
+}
+
+void CFileStorage::clearAll() {
+  CFileMemory::clearAll();
+  confirmed.clear();
 }

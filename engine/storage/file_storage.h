@@ -6,12 +6,13 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "engine/filememory/file_memory.h"
 #include "engine/filememory/le_fields.h"
 #include "engine/storage/file_name_index.h"
-#include "engine/storage/huge_page_allocator.h"
+#include "engine/storage/hash_stream.h"
 
 // An entry at offset R: nextInBucket, parentId, timeLastWritten (i32, Unix seconds),
 // fileSize, attributes (u32 each), then the name and its NUL at R + 20, which is the
@@ -54,6 +55,7 @@ class CFileStorage : public CFileMemory {
   uint32_t getHash(const char* name) const;
   bool store(std::FILE* stream) const;
   bool read(std::FILE* stream);
+  void clearAll() override;
 
   uint32_t getBucketCount() const { return static_cast<uint32_t>(buckets.size()); }
   // The stored chains as they are, unchecked, for the integrity check: the first entry
@@ -75,11 +77,15 @@ class CFileStorage : public CFileMemory {
   // accelerator up to date with the entry added last.
   void ensureIndexed();
 
-  std::vector<uint32_t, kolvo::HugePageAllocator<uint32_t>> buckets;
+  kolvo::BucketArray buckets;
   std::vector<uint32_t> tails;  // last entry of each bucket's chain, once indexed
   kolvo::FileNameIndex names;
   bool indexed = false;
   // The entry added last is entered in the accelerator only when something asks: the
   // walk sets its parent right after adding it, and this spares moving it.
   uint32_t notYetIndexed = 0;
+  // Entries a walk of their chain has confirmed while there is no accelerator: a search
+  // asks about the same few files and their folders again and again, and each walk
+  // grows with the table. At most limits::confirmedFileNumbers are kept.
+  std::unordered_set<uint32_t> confirmed;
 };
