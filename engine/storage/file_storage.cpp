@@ -1,5 +1,6 @@
 #include "engine/storage/file_storage.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "engine/filememory/le_fields.h"
@@ -220,15 +221,16 @@ uint32_t CFileStorage::fileOfInfo(const void* pointer) {
 bool CFileStorage::isFileNumber(uint32_t file) {
   if (!isEntry(file)) return false;
   const char* name = getText(file);
-  // Until a name lookup needs the accelerator, the stored chain of the name's bucket
-  // answers for a live entry, so that a search of a freshly opened index does not build
-  // it; an obsolete entry, whose name no longer hashes to its chain, is left to it.
+  // Until a name lookup needs the accelerator, a search of a freshly opened index must
+  // not build it: entries known from earlier answers, or else the stored chain of the
+  // name's bucket, answer for a live entry; an obsolete entry, whose name no longer
+  // hashes to its chain, is left to the accelerator.
   if (!indexed) {
-    if (confirmed.count(file)) return true;
+    if (std::optional<bool> known = knownFromConfirmed(file)) return *known;
     for (uint32_t entry = buckets[getHash(name)]; entry != 0 && entry <= file && isEntry(entry); entry = nextInChain(entry)) {
-      if (entry != file) continue;
-      if (confirmed.size() < kolvo::limits::confirmedFileNumbers) confirmed.insert(file);
-      return true;
+      // Every entry of the chain is one: each becomes a place to walk on from.
+      if (confirmed.size() < kolvo::limits::confirmedFileNumbers) confirmed.insert(entry);
+      if (entry == file) return true;
     }
   }
   // Every entry is in the accelerator under the hash of its name and its parent; an
@@ -236,6 +238,20 @@ bool CFileStorage::isFileNumber(uint32_t file) {
   ensureIndexed();
   return names.find(kolvo::textHash(name), getParent(file), [&](uint32_t candidate) { return candidate == file; }) ==
          file;
+}
+
+std::optional<bool> CFileStorage::knownFromConfirmed(uint32_t file) {
+  // The entries follow one another in the table: from a known entry shortly before file,
+  // stepping entry by entry reaches file exactly when it is one.
+  uint32_t from = getFirst();
+  auto after = confirmed.upper_bound(file);
+  if (after != confirmed.begin()) from = std::max(from, *std::prev(after));
+  if (from == 0 || from > file || file - from > kolvo::limits::fileStepBytes) return std::nullopt;
+  uint32_t entry = from;
+  while (entry != 0 && entry < file) entry = getNext(entry);
+  if (entry != file) return false;
+  if (confirmed.size() < kolvo::limits::confirmedFileNumbers) confirmed.insert(file);
+  return true;
 }
 
 bool CFileStorage::store(std::FILE* stream) const {

@@ -6,7 +6,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
-#include <unordered_set>
+#include <optional>
+#include <set>
 #include <vector>
 
 #include "engine/filememory/file_memory.h"
@@ -71,6 +72,9 @@ class CFileStorage : public CFileMemory {
 
  private:
   uint32_t nextInChain(uint32_t file) const;
+  // Whether file is an entry, told by stepping from the nearest confirmed entry before
+  // it; nothing when there is none close enough.
+  std::optional<bool> knownFromConfirmed(uint32_t file);
   uint32_t infoField(uint32_t file, uint32_t at) const;
   void setInfoField(uint32_t file, uint32_t at, uint32_t value);
   // Builds the accelerator and the chain tails from the stored chains, and brings the
@@ -84,8 +88,10 @@ class CFileStorage : public CFileMemory {
   // The entry added last is entered in the accelerator only when something asks: the
   // walk sets its parent right after adding it, and this spares moving it.
   uint32_t notYetIndexed = 0;
-  // Entries a walk of their chain has confirmed while there is no accelerator: a search
-  // asks about the same few files and their folders again and again, and each walk
-  // grows with the table. At most limits::confirmedFileNumbers are kept.
-  std::unordered_set<uint32_t> confirmed;
+  // Entries known to be entries while there is no accelerator: those a walk of a chain
+  // passed, and those found from them. A search asks about the same few files and their
+  // folders again and again, and a chain's walk grows with the table, while a step from
+  // a known entry to the next stays in the same pages. At most
+  // limits::confirmedFileNumbers are kept.
+  std::set<uint32_t> confirmed;
 };
