@@ -215,6 +215,18 @@ void coldStart(const std::string& program, const std::string& kolvoDirectory, co
   std::printf("cold start: kolvocmd -r with \"open default\" and \"find %s\", medians of %d runs, each step "
               "adding to the one before:\n",
               kolvobench::PlantedWords::rare, repeat);
+  // What starting any process costs through this harness, for reference: the steps
+  // below include it.
+  {
+    std::vector<double> walls, cpus;
+    for (int run = 0; run < repeat; ++run) {
+      kolvobench::ProcessRun took = kolvobench::runProcess({"/bin/true"});
+      walls.push_back(took.wallSeconds * 1000);
+      cpus.push_back(took.cpuSeconds * 1000);
+    }
+    std::printf("  %-52s wall %6.2f ms           CPU %6.2f ms\n", "(a process that does nothing: /bin/true)",
+                percentile(walls, 0.5), percentile(cpus, 0.5));
+  }
   ProcessTime before;
   for (const Step& step : steps) {
     std::vector<double> walls, cpus;

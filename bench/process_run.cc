@@ -1,6 +1,7 @@
 #include "bench/process_run.h"
 
 #include <fcntl.h>
+#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -35,7 +36,7 @@ ProcessRun runProcess(const std::vector<std::string>& arguments, const std::vect
     if (!replaced) variables.emplace_back(*entry);
   }
   variables.insert(variables.end(), environment.begin(), environment.end());
-  // Everything the child needs is made before the fork.
+  // Everything the child needs is made before it starts.
   std::vector<std::string> argumentCopies = arguments;
   std::vector<char*> argv, envp;
   for (std::string& argument : argumentCopies) argv.push_back(argument.data());
@@ -45,18 +46,21 @@ ProcessRun runProcess(const std::vector<std::string>& arguments, const std::vect
 
   int output[2];
   if (pipe2(output, O_CLOEXEC) != 0) throw std::runtime_error(std::string("pipe: ") + std::strerror(errno));
+  // posix_spawn starts the child without copying this process's page tables (glibc
+  // uses a vfork-like clone), so a benchmark that holds a big tree in memory does not
+  // charge a long fork to the program it times.
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, output[1], 1);
+  posix_spawn_file_actions_addchdir_np(&actions, workingDirectory.c_str());
   auto start = std::chrono::steady_clock::now();
-  pid_t pid = fork();
-  if (pid == 0) {
-    dup2(output[1], 1);
-    if (chdir(workingDirectory.c_str()) != 0) _exit(126);
-    execve(argv[0], argv.data(), envp.data());
-    _exit(127);
-  }
+  pid_t pid = -1;
+  int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
   close(output[1]);
-  if (pid < 0) {
+  if (spawned != 0) {
     close(output[0]);
-    throw std::runtime_error(std::string("fork: ") + std::strerror(errno));
+    throw std::runtime_error("cannot run " + arguments[0] + ": " + std::strerror(spawned));
   }
   ProcessRun run;
   char buffer[65536];
@@ -75,7 +79,6 @@ ProcessRun runProcess(const std::vector<std::string>& arguments, const std::vect
   run.wallSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   if (done < 0) throw std::runtime_error(std::string("wait4: ") + std::strerror(errno));
   run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
-  if (run.status == 127) throw std::runtime_error("cannot run " + arguments[0]);
   run.cpuSeconds = seconds(usage.ru_utime) + seconds(usage.ru_stime);
   run.peakMiB = static_cast<double>(usage.ru_maxrss) / 1024.0;
   return run;

@@ -9,7 +9,7 @@ namespace kolvobench {
 
 struct ProcessRun {
   int status = -1;           // exit status, 128 + signal when killed
-  double wallSeconds = 0;    // from the fork to the end of the process
+  double wallSeconds = 0;    // from the spawn to the end of the process
   double cpuSeconds = 0;     // user and system time of the process
   double peakMiB = 0;        // its peak resident memory
   std::string output;        // what it wrote on standard output

@@ -10,6 +10,14 @@ namespace kolvo::limits {
 
 inline constexpr uint64_t MiB = 1ULL << 20;
 
+// A table's bucket heads in "hash" of at least this many bytes are mapped at open rather
+// than read, so that opening an index does not grow with its count of words.
+inline constexpr uint64_t mappedBucketBytes = 64 * 1024;
+// File numbers the file table remembers as confirmed entries while it has no name
+// accelerator, and how far it steps from one of them to tell whether a number is one.
+inline constexpr size_t confirmedFileNumbers = 65536;
+inline constexpr uint32_t fileStepBytes = 64 * 1024;
+
 // The walk descends at most this many folders below a root.
 inline constexpr int walkDepth = 1000;
 

@@ -1,8 +1,10 @@
 #include "engine/storage/file_storage.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "engine/filememory/le_fields.h"
+#include "engine/index/resource_limits.h"
 #include "engine/kolvolib/error_reporting.h"
 #include "engine/storage/hash_stream.h"
 #include "engine/storage/table_hash.h"
@@ -85,8 +87,8 @@ void CFileStorage::ensureIndexed() {
   }
   if (listed != chained || listedSum != chainedSum) {
     names.clear();
-    for (uint32_t head : buckets)
-      for (uint32_t file = head; file != 0; file = nextInChain(file))
+    for (size_t bucket = 0; bucket < buckets.size(); ++bucket)
+      for (uint32_t file = buckets[bucket]; file != 0; file = nextInChain(file))
         names.insert(file, kolvo::textHash(getText(file)), getParent(file));
   }
   indexed = true;
@@ -107,7 +109,7 @@ uint32_t CFileStorage::addFile(const char* name) {
   std::memcpy(getWritablePointer(file, static_cast<uint32_t>(length + 1)), name, length + 1);
   uint32_t bucket = getHash(name);
   if (buckets[bucket] == 0)
-    buckets[bucket] = file;
+    buckets.writable(bucket) = file;
   else
     kolvo::storeU32(getWritablePointer(tails[bucket] - prefixSize, 4), file);
   tails[bucket] = file;
@@ -219,18 +221,37 @@ uint32_t CFileStorage::fileOfInfo(const void* pointer) {
 bool CFileStorage::isFileNumber(uint32_t file) {
   if (!isEntry(file)) return false;
   const char* name = getText(file);
-  // Until a name lookup needs the accelerator, the stored chain of the name's bucket
-  // answers for a live entry, so that a search of a freshly opened index does not build
-  // it; an obsolete entry, whose name no longer hashes to its chain, is left to it.
+  // Until a name lookup needs the accelerator, a search of a freshly opened index must
+  // not build it: entries known from earlier answers, or else the stored chain of the
+  // name's bucket, answer for a live entry; an obsolete entry, whose name no longer
+  // hashes to its chain, is left to the accelerator.
   if (!indexed) {
-    for (uint32_t entry = buckets[getHash(name)]; entry != 0 && entry <= file && isEntry(entry); entry = nextInChain(entry))
+    if (std::optional<bool> known = knownFromConfirmed(file)) return *known;
+    for (uint32_t entry = buckets[getHash(name)]; entry != 0 && entry <= file && isEntry(entry); entry = nextInChain(entry)) {
+      // Every entry of the chain is one: each becomes a place to walk on from.
+      if (confirmed.size() < kolvo::limits::confirmedFileNumbers) confirmed.insert(entry);
       if (entry == file) return true;
+    }
   }
   // Every entry is in the accelerator under the hash of its name and its parent; an
   // offset inside a name is in it under no key at all.
   ensureIndexed();
   return names.find(kolvo::textHash(name), getParent(file), [&](uint32_t candidate) { return candidate == file; }) ==
          file;
+}
+
+std::optional<bool> CFileStorage::knownFromConfirmed(uint32_t file) {
+  // The entries follow one another in the table: from a known entry shortly before file,
+  // stepping entry by entry reaches file exactly when it is one.
+  uint32_t from = getFirst();
+  auto after = confirmed.upper_bound(file);
+  if (after != confirmed.begin()) from = std::max(from, *std::prev(after));
+  if (from == 0 || from > file || file - from > kolvo::limits::fileStepBytes) return std::nullopt;
+  uint32_t entry = from;
+  while (entry != 0 && entry < file) entry = getNext(entry);
+  if (entry != file) return false;
+  if (confirmed.size() < kolvo::limits::confirmedFileNumbers) confirmed.insert(file);
+  return true;
 }
 
 bool CFileStorage::store(std::FILE* stream) const {
@@ -244,5 +265,11 @@ bool CFileStorage::read(std::FILE* stream) {
       prefix != prefixSize)
     return false;
   indexed = false;
+  confirmed.clear();
   return kolvo::readHashEntries(stream, buckets);
+}
+
+void CFileStorage::clearAll() {
+  CFileMemory::clearAll();
+  confirmed.clear();
 }

@@ -6,12 +6,14 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <optional>
+#include <set>
 #include <vector>
 
 #include "engine/filememory/file_memory.h"
 #include "engine/filememory/le_fields.h"
 #include "engine/storage/file_name_index.h"
-#include "engine/storage/huge_page_allocator.h"
+#include "engine/storage/hash_stream.h"
 
 // An entry at offset R: nextInBucket, parentId, timeLastWritten (i32, Unix seconds),
 // fileSize, attributes (u32 each), then the name and its NUL at R + 20, which is the
@@ -54,6 +56,7 @@ class CFileStorage : public CFileMemory {
   uint32_t getHash(const char* name) const;
   bool store(std::FILE* stream) const;
   bool read(std::FILE* stream);
+  void clearAll() override;
 
   uint32_t getBucketCount() const { return static_cast<uint32_t>(buckets.size()); }
   // The stored chains as they are, unchecked, for the integrity check: the first entry
@@ -69,17 +72,26 @@ class CFileStorage : public CFileMemory {
 
  private:
   uint32_t nextInChain(uint32_t file) const;
+  // Whether file is an entry, told by stepping from the nearest confirmed entry before
+  // it; nothing when there is none close enough.
+  std::optional<bool> knownFromConfirmed(uint32_t file);
   uint32_t infoField(uint32_t file, uint32_t at) const;
   void setInfoField(uint32_t file, uint32_t at, uint32_t value);
   // Builds the accelerator and the chain tails from the stored chains, and brings the
   // accelerator up to date with the entry added last.
   void ensureIndexed();
 
-  std::vector<uint32_t, kolvo::HugePageAllocator<uint32_t>> buckets;
+  kolvo::BucketArray buckets;
   std::vector<uint32_t> tails;  // last entry of each bucket's chain, once indexed
   kolvo::FileNameIndex names;
   bool indexed = false;
   // The entry added last is entered in the accelerator only when something asks: the
   // walk sets its parent right after adding it, and this spares moving it.
   uint32_t notYetIndexed = 0;
+  // Entries known to be entries while there is no accelerator: those a walk of a chain
+  // passed, and those found from them. A search asks about the same few files and their
+  // folders again and again, and a chain's walk grows with the table, while a step from
+  // a known entry to the next stays in the same pages. At most
+  // limits::confirmedFileNumbers are kept.
+  std::set<uint32_t> confirmed;
 };

@@ -141,7 +141,7 @@ bool CTextStorage::disableWrite() {
 }
 
 void CTextStorage::addHash(const char* text, uint32_t word) {
-  uint32_t& head = buckets[getHash(text)];
+  uint32_t& head = buckets.writable(getHash(text));
   if (head == 0) {
     head = word;
     return;
@@ -165,7 +165,7 @@ void CTextStorage::reHashFor(uint32_t entries) {
   for (uint32_t word = getFirst(); word != 0; word = getNext(word)) {
     uint32_t bucket = getHash(getText(word));
     if (tails[bucket] == 0)
-      buckets[bucket] = word;
+      buckets.writable(bucket) = word;
     else
       kolvo::storeU32(getWritablePointer(tails[bucket] - prefixSize, 4), word);
     tails[bucket] = word;
@@ -201,7 +201,7 @@ kolvo::TextLookupIndex::Slot* CTextStorage::findSlot(const Key& key, const char*
 uint32_t CTextStorage::prefetchBucket(const Key& key, const char* text) const {
   if (!partial || findSlot(key, text)) return noBucket;
   uint32_t bucket = getHash(text);
-  __builtin_prefetch(&buckets[bucket]);
+  __builtin_prefetch(buckets.address(bucket));
   return bucket;
 }
 

@@ -11,7 +11,7 @@
 
 #include "engine/filememory/file_memory.h"
 #include "engine/filememory/le_fields.h"
-#include "engine/storage/huge_page_allocator.h"
+#include "engine/storage/hash_stream.h"
 #include "engine/storage/text_lookup_index.h"
 
 // An entry at offset R: nextInBucket (u32), caller data (prefixSize - 4 bytes), the
@@ -120,7 +120,7 @@ class CTextStorage : public CFileMemory {
   void writeBackCopies();
 
   uint32_t prefixSize = 4;
-  std::vector<uint32_t, kolvo::HugePageAllocator<uint32_t>> buckets;
+  kolvo::BucketArray buckets;
   uint32_t entryCount = 0;
   std::unique_ptr<kolvo::TextLookupIndex> fast;
   // Whether the accelerator holds only the texts indexing has met, as on a table that

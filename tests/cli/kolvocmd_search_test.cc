@@ -102,4 +102,31 @@ TEST_F(KolvocmdSearchTest, CriteriaAreKeptWithTheIndex) {
   EXPECT_EQ(again[5], Lines{"Found 3 Occurrences: 3"});
 }
 
+// A fresh process opens the stored index without reading its tables whole: it must
+// search, list, look names up (an update finds each unchanged file by its name and
+// folder) and update exactly as the process that built it did.
+TEST_F(KolvocmdSearchTest, AnIndexOpenedInANewProcessAnswersAndUpdatesAsTheBuiltOne) {
+  auto built = afterBuild("find brown\nlistresults\nfind lazy\n");
+  ASSERT_EQ(built.size(), 3u);
+  KolvocmdRun opened = runner.run("open default\nfind brown\nlistresults\nfind lazy\n");
+  auto answers = opened.answers();
+  ASSERT_EQ(answers.size(), 6u) << opened.out;
+  EXPECT_EQ(answers[2], built[0]);
+  EXPECT_EQ(answers[3], built[1]);
+  EXPECT_EQ(answers[4], built[2]);
+
+  runner.folder().write("docs/sub/owl.txt", "A brown owl.\n");
+  KolvocmdRun updated = runner.run("open default\nupdate\nfind brown\nfind owl\nfind lazy\n");
+  auto after = updated.answers();
+  ASSERT_EQ(after.size(), 7u) << updated.out;
+  EXPECT_EQ(after[3], Lines{"Found 4 Occurrences: 4"});
+  EXPECT_EQ(after[4], Lines{"Found 1 Occurrences: 1"});
+  EXPECT_EQ(after[5], built[2]);
+  KolvocmdRun reopened = runner.run("open default\nfind brown\nfind owl\n");
+  auto again = reopened.answers();
+  ASSERT_EQ(again.size(), 5u) << reopened.out;
+  EXPECT_EQ(again[2], Lines{"Found 4 Occurrences: 4"});
+  EXPECT_EQ(again[3], Lines{"Found 1 Occurrences: 1"});
+}
+
 }  // namespace

@@ -2,6 +2,7 @@
 // agreement with the stored chains, and the "hash" section.
 #include "engine/storage/file_storage.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <random>
@@ -231,16 +232,50 @@ TEST_F(FileStorageTest, ReopenedTableTellsFileNumbersBeforeAndAfterALookup) {
     if (lookedUp) {
       EXPECT_EQ(reopened->lookupFile("child9", root), children[9]);
     }
-    EXPECT_TRUE(reopened->isFileNumber(root)) << lookedUp;
-    for (int i = 0; i < 3000; i += 7) {
-      EXPECT_TRUE(reopened->isFileNumber(children[i])) << i;
-      EXPECT_FALSE(reopened->isFileNumber(children[i] + 1)) << i;  // inside a name
-      EXPECT_FALSE(reopened->isFileNumber(children[i] - 1)) << i;  // a name's end
+    // Asked again, a number once confirmed or refused answers the same.
+    for (int pass = 0; pass < 2; ++pass) {
+      EXPECT_TRUE(reopened->isFileNumber(root)) << lookedUp;
+      for (int i = 0; i < 3000; i += 7) {
+        EXPECT_TRUE(reopened->isFileNumber(children[i])) << i;
+        EXPECT_FALSE(reopened->isFileNumber(children[i] + 1)) << i;  // inside a name
+        EXPECT_FALSE(reopened->isFileNumber(children[i] - 1)) << i;  // a name's end
+      }
+      EXPECT_TRUE(reopened->isFileNumber(children[5]));  // obsolete, still an entry
     }
-    EXPECT_TRUE(reopened->isFileNumber(children[5]));  // obsolete, still an entry
     EXPECT_EQ(reopened->lookupFile("child5", root), 0u);
     EXPECT_EQ(reopened->lookupFile("child2999", root), children[2999]);
   }
+  EXPECT_TRUE(errors.codes().empty());
+}
+
+// A table much larger than one step from a known entry: numbers asked in any order,
+// entries and offsets inside entries mixed, are told apart as the accelerator tells them.
+TEST_F(FileStorageTest, LargeReopenedTableTellsFileNumbersAskedInAnyOrder) {
+  uint32_t root = files.addFile("/r");
+  std::vector<uint32_t> entries{root};
+  std::vector<std::string> names{"/r"};
+  std::mt19937 random(7);
+  for (int i = 0; i < 20000; ++i) {
+    std::string name = "f" + std::to_string(i) + std::string(random() % 40, 'x');
+    names.push_back(name);
+    uint32_t f = files.addFile(name.c_str());
+    files.setParent(f, root);
+    entries.push_back(f);
+  }
+  store(files);
+  std::vector<std::pair<uint32_t, bool>> asked;
+  for (uint32_t entry : entries) {
+    asked.emplace_back(entry, true);
+    asked.emplace_back(entry + 1, false);   // inside the name
+    asked.emplace_back(entry - 3, false);   // inside the prefix
+  }
+  std::shuffle(asked.begin(), asked.end(), random);
+  auto reopened = reopen();
+  ASSERT_NE(reopened, nullptr);
+  for (const auto& [number, isEntry] : asked) ASSERT_EQ(reopened->isFileNumber(number), isEntry) << number;
+  // After a name lookup, the accelerator answers the same.
+  EXPECT_EQ(reopened->lookupFile(names[1].c_str(), root), entries[1]);
+  for (std::size_t i = 0; i < asked.size(); i += 13) EXPECT_EQ(reopened->isFileNumber(asked[i].first), asked[i].second);
   EXPECT_TRUE(errors.codes().empty());
 }
 

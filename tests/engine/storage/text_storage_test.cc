@@ -472,3 +472,69 @@ TEST_F(TextStorageTest, OpenedTableIndexedAgainFindsStoredAndNewWords) {
   reopened->setData(again, data);
   EXPECT_EQ(kolvo::loadU32(reopened->getData(numbers[3])), 42u);
 }
+
+// A large table's bucket heads are mapped from "hash" at open; the table answers as a
+// read one would, its first change copies the heads, and "hash" itself never changes.
+TEST_F(TextStorageTest, LargeReopenedTableAnswersAndChangesWithMappedBuckets) {
+  std::vector<uint32_t> numbers;
+  {
+    auto words = newWordTable(40000);
+    for (int i = 0; i < 3000; ++i) numbers.push_back(words->addText(("mapped" + std::to_string(i)).c_str()));
+    words->disableWrite();
+    storeTo(*words);
+  }
+  std::string stored = dir.read("hash");
+  auto reopened = reopen();
+  ASSERT_NE(reopened, nullptr);
+  EXPECT_EQ(reopened->getBucketCount(), 40000u);
+  for (int i = 0; i < 3000; i += 7) ASSERT_EQ(reopened->lookup(("MAPPED" + std::to_string(i)).c_str()), numbers[i]);
+  EXPECT_EQ(reopened->lookup("absent"), 0u);
+  ASSERT_TRUE(reopened->enableWrite());
+  std::vector<uint32_t> added;
+  for (int i = 0; i < 500; ++i) added.push_back(reopened->addText(("later" + std::to_string(i)).c_str()));
+  ASSERT_TRUE(reopened->disableWrite());
+  EXPECT_EQ(dir.read("hash"), stored);
+  storeTo(*reopened, "hash2");
+  reopened.reset();
+  auto again = reopen("hash2");
+  ASSERT_NE(again, nullptr);
+  for (int i = 0; i < 3000; i += 11) EXPECT_EQ(again->lookup(("mapped" + std::to_string(i)).c_str()), numbers[i]);
+  for (int i = 0; i < 500; i += 3) EXPECT_EQ(again->lookup(("later" + std::to_string(i)).c_str()), added[i]);
+  EXPECT_TRUE(errors.codes().empty());
+}
+
+// Small bucket blocks are read, large ones mapped; a changed head leaves the others as
+// they were.
+TEST_F(TextStorageTest, BucketBlocksAreReadOrMappedWithTheSameHeads) {
+  struct Case {
+    uint32_t count;
+    bool mapped;
+  };
+  const Case cases[] = {{16, false}, {16383, false}, {16384, true}, {100000, true}};
+  for (const Case& c : cases) {
+    kolvo::BucketArray heads(c.count, 0);
+    for (uint32_t i = 0; i < c.count; i += 3) heads.writable(i) = i * 2 + 1;
+    {
+      Stream out(std::fopen((dir.slashed() + "block").c_str(), "wb"));
+      ASSERT_TRUE(kolvo::writeU32(out.get(), 7));  // what comes before, off any page edge
+      ASSERT_TRUE(kolvo::writeHashEntries(out.get(), heads));
+      ASSERT_TRUE(kolvo::writeU32(out.get(), 99));
+    }
+    kolvo::BucketArray read;
+    Stream in(std::fopen((dir.slashed() + "block").c_str(), "rb"));
+    uint32_t before = 0, after = 0;
+    ASSERT_TRUE(kolvo::readU32(in.get(), before));
+    ASSERT_TRUE(kolvo::readHashEntries(in.get(), read)) << c.count;
+    ASSERT_TRUE(kolvo::readU32(in.get(), after));
+    EXPECT_EQ(after, 99u);
+    EXPECT_EQ(read.isMapped(), c.mapped) << c.count;
+    ASSERT_EQ(read.size(), c.count);
+    for (uint32_t i = 0; i < c.count; ++i) ASSERT_EQ(read[i], heads[i]) << i;
+    read.writable(1) = 5;
+    EXPECT_FALSE(read.isMapped());
+    ASSERT_EQ(read.size(), c.count);
+    EXPECT_EQ(read[1], 5u);
+    EXPECT_EQ(read[3], 7u);
+    EXPECT_EQ(read[c.count - 1], heads[c.count - 1]);
+  }
+}
