@@ -390,7 +390,7 @@ uint32_t CFileAnalyzer::stripBuffer(char* in, uint32_t inLength, char* out, uint
       afterNul = true;
       if (previousViewable) continue;
     }
-    if (characterHooks) {
+    if (characterHooks && (state.hook != 0 || !stripHookBytes || stripHookBytes[c])) {
       char previousOut = w > out ? w[-1] : state.previousOut;
       afterNul = false;
       if (checkStripCharacter(&c, &read, &remaining, previousOut, stripMarkup, state)) continue;

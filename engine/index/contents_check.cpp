@@ -123,14 +123,50 @@ Mask plainBytes(const CKolvoIndex& index, const Mask& start, const Mask& part) {
   return plain;
 }
 
+// What each byte is to the split of a plain chunk, in one table: a byte that starts a
+// word, one that goes on with it, one the display keeps as it stands.
+enum : unsigned char { startsWord = 1, continuesWord = 2, plainByte = 4 };
+Mask plainClasses(const Mask& start, const Mask& part, const Mask& plain) {
+  Mask classes{};
+  for (int c = 0; c < 256; ++c)
+    classes[c] = static_cast<unsigned char>((start[c] ? startsWord : 0) | (part[c] ? continuesWord : 0) |
+                                            (plain[c] ? plainByte : 0));
+  return classes;
+}
+
+enum class PlainVerdict { notPlain, holds, lacks };
+
+// Splits a whole file's bytes into words for scan, as WordFeed would, in the same pass
+// that makes sure every byte is plain; a hit counts only once the whole file is seen to
+// be plain, as a byte the display drops may still join the words before it.
+PlainVerdict scanPlain(const Mask& classes, HitScan& scan, const char* text, size_t size) {
+  auto kind = [&](size_t at) { return classes[static_cast<unsigned char>(text[at])]; };
+  size_t at = 0;
+  bool holds = false;
+  while (at < size && !holds) {
+    unsigned char k = kind(at);
+    if (!(k & plainByte)) return PlainVerdict::notPlain;
+    if (!(k & startsWord)) {
+      ++at;
+      continue;
+    }
+    // Word bytes are all plain; the byte that ends the word is looked at above.
+    size_t begin = at++;
+    while (at < size && (kind(at) & continuesWord)) ++at;
+    holds = scan.take(text + begin, at - begin);
+  }
+  for (; at < size; ++at)
+    if (!(kind(at) & plainByte)) return PlainVerdict::notPlain;
+  return holds ? PlainVerdict::holds : PlainVerdict::lacks;
+}
+
 // One thread's reading: its buffers, scan and open folder serve file after file.
 class Reader {
  public:
-  Reader(const CFileStorage& files, const HitPattern& pattern, const Mask& start, const Mask& part, const Mask& plain,
-         uint32_t maxBytes, int wrapWidth, bool stripMarkup)
+  Reader(const CFileStorage& files, const HitPattern& pattern, const Mask& start, const Mask& part,
+         const Mask& classes, uint32_t maxBytes, int wrapWidth, bool stripMarkup)
       : table(files),
-        part(part),
-        plain(plain),
+        classes(classes),
         maxBytes(maxBytes),
         wrapWidth(wrapWidth),
         stripMarkup(stripMarkup),
@@ -148,31 +184,45 @@ class Reader {
     std::unique_ptr<int, void (*)(int*)> closer(&descriptor, [](int* open) { ::close(*open); });
     if (maxBytes == 0) return lacksHit;
     words.restart();
-    // A whole file in one chunk, shorter than the limit and of plain bytes only, is split
-    // straight from its converted bytes, when the analyzer's filter has no format hooks.
+    // The file's first chunk, read in one call: a regular file shorter than a chunk is
+    // then read whole.
+    char* chunk = buffers.chunk.data();
+    size_t got = readOnce(descriptor, chunk, CFileAnalyzer::chunkCapacity);
+    bool whole = got < CFileAnalyzer::chunkCapacity;
+    // A whole file shorter than the limit and of plain bytes only is split straight from
+    // its converted bytes, when the analyzer's filter has no format hooks.
     if (!job.analyzer->hasCharacterHooks()) {
-      char* chunk = buffers.chunk.data();
-      size_t got = readOnce(descriptor, chunk, CFileAnalyzer::chunkCapacity);
-      if (got < CFileAnalyzer::chunkCapacity && got <= maxBytes) {
+      if (whole && got <= maxBytes) {
         job.analyzer->convertRawBuffer(chunk, static_cast<uint32_t>(got));
-        if (allPlain(chunk, got)) return words.feed(chunk, got) || words.finish() ? holdsHit : lacksHit;
+        PlainVerdict verdict = scanPlain(classes, scan, chunk, got);
+        if (verdict != PlainVerdict::notPlain) return verdict == PlainVerdict::holds ? holdsHit : lacksHit;
+        scan.restart();
       }
       // Converted or read already: the filter reads the file again.
       if (::lseek(descriptor, 0, SEEK_SET) != 0) return askContents;
+      got = 0;
+      whole = false;
     }
     // The display text chunk by chunk, cut at maxBytes and at its first NUL as the
-    // contents object's text is.
+    // contents object's text is. The chunk read above is the stream's first.
+    bool taken = got == 0;
+    auto read = [&](char* into, size_t size) -> size_t {
+      if (!taken) {
+        taken = true;
+        return got;  // already in place: the stream's first read is into the whole chunk
+      }
+      return whole ? 0 : readFully(descriptor, into, size);
+    };
     size_t produced = 0;
     bool holds = false;
-    job.analyzer->displayStream([&](char* into, size_t size) { return readFully(descriptor, into, size); },
-                                wrapWidth, stripMarkup, buffers, [&](const char* text, size_t size) {
-                                  size_t take = std::min<size_t>(size, maxBytes - produced);
-                                  const void* nul = std::memchr(text, 0, take);
-                                  if (nul) take = static_cast<size_t>(static_cast<const char*>(nul) - text);
-                                  holds = words.feed(text, take);
-                                  produced += take;
-                                  return !holds && !nul && produced < maxBytes;
-                                });
+    job.analyzer->displayStream(read, wrapWidth, stripMarkup, buffers, [&](const char* text, size_t size) {
+      size_t take = std::min<size_t>(size, maxBytes - produced);
+      const void* nul = std::memchr(text, 0, take);
+      if (nul) take = static_cast<size_t>(static_cast<const char*>(nul) - text);
+      holds = words.feed(text, take);
+      produced += take;
+      return !holds && !nul && produced < maxBytes;
+    });
     return holds || words.finish() ? holdsHit : lacksHit;
   }
 
@@ -189,15 +239,8 @@ class Reader {
     return ::openat(folderDescriptor, job.name, O_RDONLY | O_CLOEXEC);
   }
 
-  bool allPlain(const char* bytes, size_t size) const {
-    for (size_t i = 0; i < size; ++i)
-      if (!plain[static_cast<unsigned char>(bytes[i])]) return false;
-    return true;
-  }
-
   const CFileStorage& table;
-  const Mask& part;
-  const Mask& plain;
+  const Mask& classes;
   const uint32_t maxBytes;
   const int wrapWidth;
   const bool stripMarkup;
@@ -218,7 +261,7 @@ void checkContents(CKolvoIndex& index, const uint32_t* files, size_t count, uint
   start[0] = 0;
   part[0] = 0;
   const HitPattern hitPattern(pattern, part, nearDistance);
-  const Mask plain = plainBytes(index, start, part);
+  const Mask classes = plainClasses(start, part, plainBytes(index, start, part));
 
   // The registry is read here only; the threads see the analyzers, and read the file
   // table's names.
@@ -250,7 +293,7 @@ void checkContents(CKolvoIndex& index, const uint32_t* files, size_t count, uint
   size_t workers = std::min<size_t>({cores, limits::contentsCheckThreads, jobs.size()});
   std::atomic<size_t> next{0};
   auto work = [&] {
-    Reader reader(*table, hitPattern, start, part, plain, maxBytes, wrapWidth, stripMarkup);
+    Reader reader(*table, hitPattern, start, part, classes, maxBytes, wrapWidth, stripMarkup);
     for (size_t j; (j = next.fetch_add(1)) < jobs.size();) {
       char verdict = askContents;
       try {
