@@ -22,6 +22,7 @@
 #include "engine/index/hit_pattern.h"
 #include "engine/index/hit_scan.h"
 #include "engine/index/kolvo_index.h"
+#include "engine/index/plain_scan.h"
 #include "engine/index/resource_limits.h"
 #include "engine/storage/file_storage.h"
 
@@ -123,50 +124,13 @@ Mask plainBytes(const CKolvoIndex& index, const Mask& start, const Mask& part) {
   return plain;
 }
 
-// What each byte is to the split of a plain chunk, in one table: a byte that starts a
-// word, one that goes on with it, one the display keeps as it stands.
-enum : unsigned char { startsWord = 1, continuesWord = 2, plainByte = 4 };
-Mask plainClasses(const Mask& start, const Mask& part, const Mask& plain) {
-  Mask classes{};
-  for (int c = 0; c < 256; ++c)
-    classes[c] = static_cast<unsigned char>((start[c] ? startsWord : 0) | (part[c] ? continuesWord : 0) |
-                                            (plain[c] ? plainByte : 0));
-  return classes;
-}
-
-enum class PlainVerdict { notPlain, holds, lacks };
-
-// Splits a whole file's bytes into words for scan, as WordFeed would, in the same pass
-// that makes sure every byte is plain; a hit counts only once the whole file is seen to
-// be plain, as a byte the display drops may still join the words before it.
-PlainVerdict scanPlain(const Mask& classes, HitScan& scan, const char* text, size_t size) {
-  auto kind = [&](size_t at) { return classes[static_cast<unsigned char>(text[at])]; };
-  size_t at = 0;
-  bool holds = false;
-  while (at < size && !holds) {
-    unsigned char k = kind(at);
-    if (!(k & plainByte)) return PlainVerdict::notPlain;
-    if (!(k & startsWord)) {
-      ++at;
-      continue;
-    }
-    // Word bytes are all plain; the byte that ends the word is looked at above.
-    size_t begin = at++;
-    while (at < size && (kind(at) & continuesWord)) ++at;
-    holds = scan.take(text + begin, at - begin);
-  }
-  for (; at < size; ++at)
-    if (!(kind(at) & plainByte)) return PlainVerdict::notPlain;
-  return holds ? PlainVerdict::holds : PlainVerdict::lacks;
-}
-
 // One thread's reading: its buffers, scan and open folder serve file after file.
 class Reader {
  public:
   Reader(const CFileStorage& files, const HitPattern& pattern, const Mask& start, const Mask& part,
-         const Mask& classes, uint32_t maxBytes, int wrapWidth, bool stripMarkup)
+         const PlainScan& plain, uint32_t maxBytes, int wrapWidth, bool stripMarkup)
       : table(files),
-        classes(classes),
+        plain(plain),
         maxBytes(maxBytes),
         wrapWidth(wrapWidth),
         stripMarkup(stripMarkup),
@@ -194,8 +158,8 @@ class Reader {
     if (!job.analyzer->hasCharacterHooks()) {
       if (whole && got <= maxBytes) {
         job.analyzer->convertRawBuffer(chunk, static_cast<uint32_t>(got));
-        PlainVerdict verdict = scanPlain(classes, scan, chunk, got);
-        if (verdict != PlainVerdict::notPlain) return verdict == PlainVerdict::holds ? holdsHit : lacksHit;
+        PlainScan::Verdict verdict = plain.run(scan, chunk, got);
+        if (verdict != PlainScan::Verdict::notPlain) return verdict == PlainScan::Verdict::holds ? holdsHit : lacksHit;
         scan.restart();
       }
       // Converted or read already: the filter reads the file again.
@@ -240,7 +204,7 @@ class Reader {
   }
 
   const CFileStorage& table;
-  const Mask& classes;
+  const PlainScan& plain;
   const uint32_t maxBytes;
   const int wrapWidth;
   const bool stripMarkup;
@@ -261,7 +225,7 @@ void checkContents(CKolvoIndex& index, const uint32_t* files, size_t count, uint
   start[0] = 0;
   part[0] = 0;
   const HitPattern hitPattern(pattern, part, nearDistance);
-  const Mask classes = plainClasses(start, part, plainBytes(index, start, part));
+  const PlainScan plain(start, part, plainBytes(index, start, part), HitScan(hitPattern, part));
 
   // The registry is read here only; the threads see the analyzers, and read the file
   // table's names.
@@ -293,7 +257,7 @@ void checkContents(CKolvoIndex& index, const uint32_t* files, size_t count, uint
   size_t workers = std::min<size_t>({cores, limits::contentsCheckThreads, jobs.size()});
   std::atomic<size_t> next{0};
   auto work = [&] {
-    Reader reader(*table, hitPattern, start, part, classes, maxBytes, wrapWidth, stripMarkup);
+    Reader reader(*table, hitPattern, start, part, plain, maxBytes, wrapWidth, stripMarkup);
     for (size_t j; (j = next.fetch_add(1)) < jobs.size();) {
       char verdict = askContents;
       try {

@@ -176,8 +176,11 @@ TEST(HtmlAnalyzerDisplay, BytesNotOfferedToTheHooksShowAsIfOffered) {
     }
     if (round % 10 == 0) page = kolvotest::acrossChunkEnd(page.substr(0, page.size() / 2), page.substr(page.size() / 2));
     for (bool stripMarkup : {true, false})
-      EXPECT_EQ(run.displayOfFile(page, stripMarkup), everyByte.displayOfFile(page, stripMarkup))
-          << stripMarkup << " " << page.substr(0, 80);
+      for (int wrapWidth : {0, 6, 120})
+        EXPECT_EQ(kolvotest::displayInOnePiece(run.analyzer, page, wrapWidth, stripMarkup),
+                  kolvotest::displayInOnePiece(everyByte.analyzer, page, wrapWidth, stripMarkup))
+            << stripMarkup << " " << wrapWidth << " " << page.substr(0, 80);
+    EXPECT_EQ(run.displayOfFile(page), everyByte.displayOfFile(page)) << page.substr(0, 80);
   }
 }
 

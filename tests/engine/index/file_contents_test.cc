@@ -785,6 +785,23 @@ TEST_F(ContentsCheckTest, WebPagesAgreeOnRandomMarkup) {
   }
 }
 
+// Where every byte that goes on with a word may also begin one, a plain file is split 64
+// bytes at a time: a word across the end of such a block is one word, counted once.
+TEST_F(ContentsCheckTest, WordsAcrossTheBlocksOfAPlainFile) {
+  for (int c = '0'; c <= '9'; ++c) index->setValidCharMask(c, true);
+  const std::string between(20, 'z');
+  for (size_t pad = 0; pad < 140; ++pad) {
+    const std::string blanks(pad, ' ');
+    uint32_t joined = addFile("j" + std::to_string(pad) + ".txt", blanks + "xxxxxxxxquick brown");
+    uint32_t apart = addFile("a" + std::to_string(pad) + ".txt", blanks + "quick " + between + " brown quick");
+    EXPECT_EQ(verdictOf(joined, "( quick <1 brown )"), 0) << pad;
+    EXPECT_EQ(verdictOf(apart, "( quick <2 brown )"), 1) << pad;
+    EXPECT_EQ(verdictOf(apart, "( brown <1 quick )"), 1) << pad;
+    EXPECT_EQ(verdictOf(apart, "( quick <1 " + between + " <1 brown <1 quick )"), 1) << pad;
+    EXPECT_EQ(verdictOf(apart, "( quick <1 brown )"), 0) << pad;
+  }
+}
+
 TEST_F(ContentsCheckTest, ReadsAtMostTheBytesShown) {
   uint32_t file = addFile("cut.txt", "quick brown fox");
   for (uint32_t maxBytes : {0U, 5U, 8U, 11U, 12U, 100U}) {
