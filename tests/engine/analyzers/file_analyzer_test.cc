@@ -282,7 +282,7 @@ TEST(FileAnalyzerDisplay, RunsShowAsByteByByte) {
   CFileAnalyzer runs(&index);
   SplitProbe byteByByte(&index, true);
   std::srand(8);
-  const std::string alphabet = std::string("abcXYZ09'-. \t\n\r\x01\xc4\xe9\x80\x81\x82\xe3", 24) + std::string(1, '\0');
+  const std::string alphabet = std::string("abcXYZ09'-. \t\n\r\x01\xc4\xe9\x80\x81\x82\xe3") + std::string(1, '\0');
   for (int round = 0; round < 1500; ++round) {
     for (char c : alphabet) {
       auto u = static_cast<unsigned char>(c);
