@@ -385,14 +385,46 @@ uint32_t CFileAnalyzer::stripBuffer(char* in, uint32_t inLength, char* out, uint
     trimPending = false;
   }
   state.breakAfterCr = false;
+  // Bytes shown as they stand, which no hook is offered in text: a run of them is
+  // copied at once, up to where a wrap could break the line.
+  std::array<unsigned char, 256> asIs{};
+  if (!characterHooks || stripHookBytes) {
+    for (int c = 1; c < 256; ++c)
+      asIs[c] = viewable[c] && !nonAlpha[c] && c != ' ' && c != '\t' && c != LF && !(characterHooks && stripHookBytes[c]);
+  }
   while (remaining > 0 && room > 0) {
+    if (asIs[static_cast<unsigned char>(*read)] && highRun <= 3 && (!characterHooks || state.hook == 0)) {
+      // The wrap looks back for a space only once the line is longer than the width.
+      size_t most = std::min(remaining, room);
+      bool canWrap = wrapWidth != 0 && lastSpace && lastSpace < w && *lastSpace == ' ';
+      if (canWrap) {
+        ptrdiff_t left = wrapWidth - (w - out - lineStart) + 1;
+        most = left > 0 ? std::min(most, static_cast<size_t>(left)) : 0;
+      }
+      size_t copied = 0;
+      while (copied < most && asIs[static_cast<unsigned char>(read[copied])]) {
+        w[copied] = read[copied];
+        ++copied;
+      }
+      if (copied > 0) {
+        w += copied;
+        read += copied;
+        remaining -= static_cast<uint32_t>(copied);
+        room -= static_cast<uint32_t>(copied);
+        run += copied;
+        highRun = 0;
+        previousViewable = true;
+        afterNul = false;
+        continue;
+      }
+    }
     auto c = static_cast<unsigned char>(*read++);
     --remaining;
     if (c == 0 && !afterNul) {
       afterNul = true;
       if (previousViewable) continue;
     }
-    if (characterHooks) {
+    if (characterHooks && (state.hook != 0 || !stripHookBytes || stripHookBytes[c])) {
       char previousOut = w > out ? w[-1] : state.previousOut;
       afterNul = false;
       if (checkStripCharacter(&c, &read, &remaining, previousOut, stripMarkup, state)) continue;

@@ -153,6 +153,10 @@ class CFileAnalyzer {
   // those offered); null offers every byte. A hook that would answer false for a byte
   // and leave it as it is need not see it.
   const unsigned char* indexHookBytes = nullptr;
+  // The bytes stripBuffer offers to checkStripCharacter while the hooks' state is 0; null
+  // offers every byte. In that state a hook must answer false for any other byte and
+  // leave it, the read position and the state as they are.
+  const unsigned char* stripHookBytes = nullptr;
 
  private:
   // splitChunk byte by byte, offering each byte to checkIndexCharacter.

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstring>
+#include <string_view>
 
 #include "engine/index/kolvo_index.h"
 #include "engine/index/resource_limits.h"
@@ -121,6 +122,14 @@ CHtmlAnalyzer::CHtmlAnalyzer(CKolvoIndex* owner) : CFileAnalyzer(owner) {
     return starts;
   }();
   indexHookBytes = sequenceStarts.data();
+  // In text, display asks more only of a tag, a reference, a UTF-8 lead byte and blanks.
+  static const std::array<unsigned char, 256> textSpecials = [] {
+    std::array<unsigned char, 256> specials{};
+    for (char c : std::string_view("<& \t\n\r")) specials[static_cast<unsigned char>(c)] = 1;
+    for (int high = 0x80; high <= 0xFF; ++high) specials[high] = 1;
+    return specials;
+  }();
+  stripHookBytes = textSpecials.data();
 }
 
 uint32_t CHtmlAnalyzer::indexBuffer(char* buffer, uint32_t length, uint32_t fileId, bool firstChunk) {

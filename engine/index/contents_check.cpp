@@ -22,6 +22,7 @@
 #include "engine/index/hit_pattern.h"
 #include "engine/index/hit_scan.h"
 #include "engine/index/kolvo_index.h"
+#include "engine/index/plain_scan.h"
 #include "engine/index/resource_limits.h"
 #include "engine/storage/file_storage.h"
 
@@ -126,10 +127,9 @@ Mask plainBytes(const CKolvoIndex& index, const Mask& start, const Mask& part) {
 // One thread's reading: its buffers, scan and open folder serve file after file.
 class Reader {
  public:
-  Reader(const CFileStorage& files, const HitPattern& pattern, const Mask& start, const Mask& part, const Mask& plain,
-         uint32_t maxBytes, int wrapWidth, bool stripMarkup)
+  Reader(const CFileStorage& files, const HitPattern& pattern, const Mask& start, const Mask& part,
+         const PlainScan& plain, uint32_t maxBytes, int wrapWidth, bool stripMarkup)
       : table(files),
-        part(part),
         plain(plain),
         maxBytes(maxBytes),
         wrapWidth(wrapWidth),
@@ -148,31 +148,45 @@ class Reader {
     std::unique_ptr<int, void (*)(int*)> closer(&descriptor, [](int* open) { ::close(*open); });
     if (maxBytes == 0) return lacksHit;
     words.restart();
-    // A whole file in one chunk, shorter than the limit and of plain bytes only, is split
-    // straight from its converted bytes, when the analyzer's filter has no format hooks.
+    // The file's first chunk, read in one call: a regular file shorter than a chunk is
+    // then read whole.
+    char* chunk = buffers.chunk.data();
+    size_t got = readOnce(descriptor, chunk, CFileAnalyzer::chunkCapacity);
+    bool whole = got < CFileAnalyzer::chunkCapacity;
+    // A whole file shorter than the limit and of plain bytes only is split straight from
+    // its converted bytes, when the analyzer's filter has no format hooks.
     if (!job.analyzer->hasCharacterHooks()) {
-      char* chunk = buffers.chunk.data();
-      size_t got = readOnce(descriptor, chunk, CFileAnalyzer::chunkCapacity);
-      if (got < CFileAnalyzer::chunkCapacity && got <= maxBytes) {
+      if (whole && got <= maxBytes) {
         job.analyzer->convertRawBuffer(chunk, static_cast<uint32_t>(got));
-        if (allPlain(chunk, got)) return words.feed(chunk, got) || words.finish() ? holdsHit : lacksHit;
+        PlainScan::Verdict verdict = plain.run(scan, chunk, got);
+        if (verdict != PlainScan::Verdict::notPlain) return verdict == PlainScan::Verdict::holds ? holdsHit : lacksHit;
+        scan.restart();
       }
       // Converted or read already: the filter reads the file again.
       if (::lseek(descriptor, 0, SEEK_SET) != 0) return askContents;
+      got = 0;
+      whole = false;
     }
     // The display text chunk by chunk, cut at maxBytes and at its first NUL as the
-    // contents object's text is.
+    // contents object's text is. The chunk read above is the stream's first.
+    bool taken = got == 0;
+    auto read = [&](char* into, size_t size) -> size_t {
+      if (!taken) {
+        taken = true;
+        return got;  // already in place: the stream's first read is into the whole chunk
+      }
+      return whole ? 0 : readFully(descriptor, into, size);
+    };
     size_t produced = 0;
     bool holds = false;
-    job.analyzer->displayStream([&](char* into, size_t size) { return readFully(descriptor, into, size); },
-                                wrapWidth, stripMarkup, buffers, [&](const char* text, size_t size) {
-                                  size_t take = std::min<size_t>(size, maxBytes - produced);
-                                  const void* nul = std::memchr(text, 0, take);
-                                  if (nul) take = static_cast<size_t>(static_cast<const char*>(nul) - text);
-                                  holds = words.feed(text, take);
-                                  produced += take;
-                                  return !holds && !nul && produced < maxBytes;
-                                });
+    job.analyzer->displayStream(read, wrapWidth, stripMarkup, buffers, [&](const char* text, size_t size) {
+      size_t take = std::min<size_t>(size, maxBytes - produced);
+      const void* nul = std::memchr(text, 0, take);
+      if (nul) take = static_cast<size_t>(static_cast<const char*>(nul) - text);
+      holds = words.feed(text, take);
+      produced += take;
+      return !holds && !nul && produced < maxBytes;
+    });
     return holds || words.finish() ? holdsHit : lacksHit;
   }
 
@@ -189,15 +203,8 @@ class Reader {
     return ::openat(folderDescriptor, job.name, O_RDONLY | O_CLOEXEC);
   }
 
-  bool allPlain(const char* bytes, size_t size) const {
-    for (size_t i = 0; i < size; ++i)
-      if (!plain[static_cast<unsigned char>(bytes[i])]) return false;
-    return true;
-  }
-
   const CFileStorage& table;
-  const Mask& part;
-  const Mask& plain;
+  const PlainScan& plain;
   const uint32_t maxBytes;
   const int wrapWidth;
   const bool stripMarkup;
@@ -218,7 +225,7 @@ void checkContents(CKolvoIndex& index, const uint32_t* files, size_t count, uint
   start[0] = 0;
   part[0] = 0;
   const HitPattern hitPattern(pattern, part, nearDistance);
-  const Mask plain = plainBytes(index, start, part);
+  const PlainScan plain(start, part, plainBytes(index, start, part), HitScan(hitPattern, part));
 
   // The registry is read here only; the threads see the analyzers, and read the file
   // table's names.

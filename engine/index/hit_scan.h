@@ -30,6 +30,12 @@ class HitScan {
     }
     return takeCandidate(token, size);
   }
+  // Counts words that match no term, taken without being looked at.
+  void skip(uint64_t count) {
+    if (!hit) words += count;
+  }
+  // Whether a word beginning with c may match some term; others need only be counted.
+  bool mayBegin(unsigned char c) const { return firstBytes[lowerCase(c)] != 0; }
   bool found() const { return hit; }
   // Forgets every word taken, for the next file.
   void restart();

@@ -273,6 +273,48 @@ TEST(FileAnalyzerDisplay, TableOfInputs) {
   }
 }
 
+// The filter copies a run of bytes shown as they stand at once; offered byte by byte to
+// hooks that change nothing, it must show the same text, under random masks, with blanks,
+// punctuation, high bytes, NULs and line ends about, wrapped at several widths.
+TEST(FileAnalyzerDisplay, RunsShowAsByteByByte) {
+  AnalyzerFixture fixture;
+  CKolvoIndex& index = *fixture.index;
+  CFileAnalyzer runs(&index);
+  SplitProbe byteByByte(&index, true);
+  std::srand(8);
+  const std::string alphabet = std::string("abcXYZ09'-. \t\n\r\x01\xc4\xe9\x80\x81\x82\xe3") + std::string(1, '\0');
+  for (int round = 0; round < 1500; ++round) {
+    for (char c : alphabet) {
+      auto u = static_cast<unsigned char>(c);
+      int kind = std::rand() % 3;
+      index.setValidViewableMask(u, kind == 0);
+      index.setNonAlphaCharMask(u, kind == 1);
+    }
+    std::string bytes;
+    size_t length = static_cast<size_t>(std::rand() % 200);
+    for (size_t i = 0; i < length; ++i) {
+      bytes += std::rand() % 3 ? "abcXYZ09"[std::rand() % 8] : alphabet[static_cast<size_t>(std::rand()) % alphabet.size()];
+      // Now and then three to five high bytes in a row.
+      if (std::rand() % 20 == 0) bytes += std::string("\x80\x81\x82\xc4\xe9", static_cast<size_t>(3 + std::rand() % 3));
+    }
+    // Room for the whole text, or for only part of it.
+    const size_t rooms[] = {2 * bytes.size() + 2, static_cast<size_t>(std::rand() % 40 + 2)};
+    for (int wrapWidth : {0, 1, 5, 17})
+      for (size_t room : rooms) {
+        auto shown = [&](CFileAnalyzer& analyzer) {
+          std::string in = bytes;
+          std::vector<char> out(room);
+          StripState state;
+          state.lastChunk = true;
+          uint32_t made = analyzer.stripBuffer(in.data(), static_cast<uint32_t>(in.size()), out.data(),
+                                               static_cast<uint32_t>(room), wrapWidth, false, true, state);
+          return std::string(out.data(), made);
+        };
+        ASSERT_EQ(shown(runs), shown(byteByByte)) << "round " << round << " width " << wrapWidth << " room " << room;
+      }
+  }
+}
+
 TEST(FileAnalyzerDisplay, FileTextIsClippedToMaxBytes) {
   AnalyzerFixture fixture;
   for (int c = 'a'; c <= 'z'; ++c) fixture.index->setValidViewableMask(c, true);

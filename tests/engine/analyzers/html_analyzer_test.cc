@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <set>
 #include <string>
 #include <vector>
@@ -142,6 +143,45 @@ TEST(HtmlAnalyzerDisplay, AChunkEndBetweenWordsChangesNothing) {
           {"a word cut at a reference", "caf", "&eacute; noir", "caf\xE9 noir"},
       },
       "", "z ");
+}
+
+// The display filter offers the format hooks only the bytes they may change while in
+// text; offered every byte, the hooks must show every page the same, tags, references,
+// blanks, high bytes and unstripped markup included, also across a chunk end.
+class HtmlOfferedEveryByte : public CHtmlAnalyzer {
+ public:
+  explicit HtmlOfferedEveryByte(CKolvoIndex* owner) : CHtmlAnalyzer(owner) { stripHookBytes = nullptr; }
+};
+
+TEST(HtmlAnalyzerDisplay, BytesNotOfferedToTheHooksShowAsIfOffered) {
+  const char* const pieces[] = {"quick", "Brown", " ",      "  ",         "\t",      "\n",     "\r\n",   "\r",
+                                "<b>",   "</b>",  "<p>",    "<br>",       "<",        ">",      "&amp;",  "&",
+                                "&#113;", "&nbsp;", "caf&eacute;", "\xC3\xA9", "\xE9",    "\xD0\x9F", "<!-- x -->",
+                                "<script>a b</script>", "<style>p</style>", "-", ".", "\x01", "9", "\0"};
+  constexpr int pieceCount = sizeof pieces / sizeof *pieces;
+  HtmlRun run;
+  kolvotest::MarkupRun<HtmlOfferedEveryByte> everyByte;
+  // Blanks and punctuation trimmed, as the program sets them.
+  for (CKolvoIndex* index : {run.fixture.index.get(), everyByte.fixture.index.get()})
+    for (int c = 1; c < 128; ++c)
+      index->setNonAlphaCharMask(c, c == '\t' || (c >= 0x20 && c <= 0x2F) || (c >= 0x3A && c <= 0x40) ||
+                                        (c >= 0x5B && c <= 0x60) || (c >= 0x7B && c <= 0x7E));
+  std::srand(11);
+  for (int round = 0; round < 100; ++round) {
+    std::string page;
+    int count = std::rand() % 40;
+    for (int i = 0; i < count; ++i) {
+      int piece = std::rand() % pieceCount;
+      page += piece == pieceCount - 1 ? std::string(1, '\0') : std::string(pieces[piece]);
+    }
+    if (round % 10 == 0) page = kolvotest::acrossChunkEnd(page.substr(0, page.size() / 2), page.substr(page.size() / 2));
+    for (bool stripMarkup : {true, false})
+      for (int wrapWidth : {0, 6, 120})
+        EXPECT_EQ(kolvotest::displayInOnePiece(run.analyzer, page, wrapWidth, stripMarkup),
+                  kolvotest::displayInOnePiece(everyByte.analyzer, page, wrapWidth, stripMarkup))
+            << stripMarkup << " " << wrapWidth << " " << page.substr(0, 80);
+    EXPECT_EQ(run.displayOfFile(page), everyByte.displayOfFile(page)) << page.substr(0, 80);
+  }
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -696,6 +697,108 @@ TEST_F(ContentsCheckTest, AgreesWhereTheDisplayDropsTrimsOrJoins) {
     uint32_t file = addFile("t" + std::to_string(++made) + ".txt", text);
     for (const char* pattern : {"a<1 b", "ab", "b<2 c", "a.b", "( a <1 b ) | c", "\xe9<1 a", "a\xe9"})
       EXPECT_EQ(verdictOf(file, pattern), objectHolds(file, pattern) ? 1 : 0) << pattern << " in " << text;
+  }
+}
+
+// The check splits a plain file's words straight from its bytes, and shows anything else
+// first; under other word characters (digits that only go on with a word or also start
+// one, accented letters, punctuation made a word character, upper case no longer a word
+// character) both agree with the contents object, on mixed case, long words and numbers.
+TEST_F(ContentsCheckTest, AgreesUnderOtherWordCharacters) {
+  const char* const pieces[] = {"quick", "QUICK", "Brown", "brown", "qu1ck", "1quick", "quick2", "42", " ", " ", "\n",
+                                "\r\n", "-", ".", "quick-brown", "caf\xE9", "\xE9", "\x01", "\t",
+                                "quickquickquickquickquickquickquickquickquickquickquickquickquickquick"};
+  constexpr int pieceCount = sizeof pieces / sizeof *pieces;
+  const char* const patterns[] = {"( quick <1 brown )", "( quick2 <1 brown )", "( 42 <1 quick )", "caf\xe9",
+                                  "( quick <2 quick )", "quick-brown", "( qu?ck <1 br* )",
+                                  "quickquickquickquickquickquickquickquickquickquickquickquickquickquick"};
+  const std::vector<std::function<void()>> changes = {
+      [] {},
+      [&] {
+        for (int c = '0'; c <= '9'; ++c) index->setValidCharMask(c, true);
+      },
+      [&] {
+        index->setValidCharMask(0xE9, true);
+        index->setValidTrailingMask(0xE9, true);
+        index->setValidViewableMask(0xE9, true);
+      },
+      [&] {
+        index->setValidCharMask('-', true);
+        index->setValidTrailingMask('-', true);
+      },
+      [&] {
+        for (int c = 'A'; c <= 'Z'; ++c) {
+          index->setValidCharMask(c, false);
+          index->setValidTrailingMask(c, false);
+        }
+      },
+  };
+  std::srand(5);
+  for (size_t change = 0; change < changes.size(); ++change) {
+    changes[change]();
+    for (int round = 0; round < 25; ++round) {
+      std::string text;
+      int count = std::rand() % 30;
+      for (int i = 0; i < count; ++i) text += pieces[std::rand() % pieceCount];
+      uint32_t file = addFile("m" + std::to_string(++made) + ".txt", text);
+      for (const char* pattern : patterns)
+        EXPECT_EQ(verdictOf(file, pattern), objectHolds(file, pattern) ? 1 : 0)
+            << "change " << change << ": " << pattern << " in " << text;
+    }
+  }
+}
+
+// A page is read once and shown from that read; one that fills a chunk exactly, or by a
+// byte more, is read on to its end. Mixed markup, references and blanks around the words
+// give what the contents object gives.
+TEST_F(ContentsCheckTest, WebPagesAgreeOnRandomMarkup) {
+  index->setIncludeCount(1);
+  index->setIncludePattern(0, "*.htm", "html");
+  const char* const pieces[] = {"quick", "Brown", " ",     "\n",  "\t",        "<b>", "</b>", "<p>",
+                                "<br>",  "&amp;", "&#113;", "&#98;rown", "caf&eacute;", "\xC3\xA9", "<!-- quick -->",
+                                "<script>quick brown</script>", "<", "&", "  ", "\r\n"};
+  constexpr int pieceCount = sizeof pieces / sizeof *pieces;
+  const char* const patterns[] = {"( quick <1 brown )", "( brown <1 quick )", "( uick <1 brown )", "caf\xe9",
+                                  "( quick <2 quick )"};
+  std::srand(9);
+  std::vector<std::string> pages;
+  for (int round = 0; round < 60; ++round) {
+    std::string page;
+    int count = std::rand() % 30;
+    for (int i = 0; i < count; ++i) page += pieces[std::rand() % pieceCount];
+    pages.push_back(page);
+  }
+  const std::string words = "quick brown <b>brown</b> quick ";
+  for (size_t size : {size_t{CFileAnalyzer::chunkCapacity}, size_t{CFileAnalyzer::chunkCapacity} + 1}) {
+    std::string page;
+    while (page.size() < size) page += words;
+    page.resize(size - 11);
+    pages.push_back(page + "quick brown");
+  }
+  for (const std::string& page : pages) {
+    uint32_t file = addFile("h" + std::to_string(++made) + ".htm", page);
+    for (const char* pattern : patterns) {
+      int verdict = verdictOf(file, pattern);
+      EXPECT_NE(verdict, 2) << page.substr(0, 60);
+      EXPECT_EQ(verdict, objectHolds(file, pattern) ? 1 : 0) << pattern << " in " << page.substr(0, 80);
+    }
+  }
+}
+
+// Where every byte that goes on with a word may also begin one, a plain file is split 64
+// bytes at a time: a word across the end of such a block is one word, counted once.
+TEST_F(ContentsCheckTest, WordsAcrossTheBlocksOfAPlainFile) {
+  for (int c = '0'; c <= '9'; ++c) index->setValidCharMask(c, true);
+  const std::string between(20, 'z');
+  for (size_t pad = 0; pad < 140; ++pad) {
+    const std::string blanks(pad, ' ');
+    uint32_t joined = addFile("j" + std::to_string(pad) + ".txt", blanks + "xxxxxxxxquick brown");
+    uint32_t apart = addFile("a" + std::to_string(pad) + ".txt", blanks + "quick " + between + " brown quick");
+    EXPECT_EQ(verdictOf(joined, "( quick <1 brown )"), 0) << pad;
+    EXPECT_EQ(verdictOf(apart, "( quick <2 brown )"), 1) << pad;
+    EXPECT_EQ(verdictOf(apart, "( brown <1 quick )"), 1) << pad;
+    EXPECT_EQ(verdictOf(apart, "( quick <1 " + between + " <1 brown <1 quick )"), 1) << pad;
+    EXPECT_EQ(verdictOf(apart, "( quick <1 brown )"), 0) << pad;
   }
 }
 
