@@ -4,7 +4,7 @@
 #include <charconv>
 #include <cstdlib>
 #include <limits>
-#include <sstream>
+#include <cmath>
 
 #include "app/commands/text_tools.h"
 #include "app/index/kolvo_index.h"
@@ -17,14 +17,34 @@ int32_t raised(int32_t rank, int32_t by) {
   return static_cast<int32_t>(std::min<int64_t>(sum, std::numeric_limits<int32_t>::max()));
 }
 
-std::string decimal(double value) {
-  std::ostringstream text;
-  text.precision(17);
-  text << value;
-  return text.str();
+}  // namespace
+
+void qvAppendDecimal(std::string& out, double value) {
+  char text[32];
+  char* end;
+  // A whole number of fewer than 17 digits is written as the integer it is; the file
+  // times of a listing are all such.
+  if (value == std::trunc(value) && std::fabs(value) < 1e16 && value != 0) {
+    end = std::to_chars(text, text + sizeof text, static_cast<int64_t>(value)).ptr;
+  } else {
+    end = std::to_chars(text, text + sizeof text, value, std::chars_format::general, 17).ptr;
+  }
+  out.append(text, end);
 }
 
-}  // namespace
+void qvAppendResultFields(std::string& line, std::string_view name, std::string_view parentPath, int32_t rank,
+                          double timeLastWritten, std::string_view size) {
+  char number[16];
+  line.append(name);
+  line += '\t';
+  line.append(parentPath);
+  line += '\t';
+  line.append(number, std::to_chars(number, number + sizeof number, rank).ptr);
+  line += '\t';
+  qvAppendDecimal(line, timeLastWritten);
+  line += '\t';
+  line.append(size);
+}
 
 bool qvIsLocalKey(const std::string& key, kulong* file) {
   if (key.empty() || key.size() > 10) return false;
@@ -51,8 +71,9 @@ QvKolvoResult::QvKolvoResult(const std::vector<std::string>& fields) {
 }
 
 std::string QvKolvoResult::asString() const {
-  return mFileName + "\t" + mParentPath + "\t" + std::to_string(mRank) + "\t" + decimal(mTimeLastWritten) + "\t" +
-         mSize;
+  std::string line;
+  qvAppendResultFields(line, mFileName, mParentPath, mRank, mTimeLastWritten, mSize);
+  return line;
 }
 
 void QvKolvoResults::addResult(kulong file, int32_t rank) {
@@ -217,10 +238,13 @@ const std::vector<QvKolvoResults::Entry>& QvKolvoResults::ranked() {
   // stable sort by rank leaves ties in ascending key.
   mRanked.clear();
   mRanked.reserve(size());
-  for (const Local& local : mLocal) mRanked.push_back({std::to_string(local.file), local.rank});
+  for (const Local& local : mLocal) mRanked.push_back({std::to_string(local.file), local.rank, local.file});
   for (const auto& [key, result] : mRemote) mRanked.push_back({key, result.mRank});
   if (mAll) mRanked.push_back({kAllKey, 0});
-  std::stable_sort(mRanked.begin(), mRanked.end(), [](const Entry& a, const Entry& b) { return a.rank > b.rank; });
+  auto better = [](const Entry& a, const Entry& b) { return a.rank > b.rank; };
+  // Many searches rank every file alike; their order needs no sort.
+  if (!std::is_sorted(mRanked.begin(), mRanked.end(), better))
+    std::stable_sort(mRanked.begin(), mRanked.end(), better);
   mRankedValid = true;
   return mRanked;
 }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -38,6 +39,8 @@ class QvKolvoResults {
   struct Entry {
     std::string key;
     int32_t rank;
+    // The local file of the key; 0 for any other key.
+    kulong file = 0;
   };
 
   static constexpr const char* kAllKey = "__all__";
@@ -95,6 +98,13 @@ class QvKolvoResults {
   std::vector<Entry> mRanked;
   bool mRankedValid = false;
 };
+
+// A time as results list it: printf's "%.17g", enough digits to read back the same
+// number.
+void qvAppendDecimal(std::string& out, double value);
+// A result's fields as listed: name TAB parent path TAB rank TAB time TAB size.
+void qvAppendResultFields(std::string& line, std::string_view name, std::string_view parentPath, int32_t rank,
+                          double timeLastWritten, std::string_view size);
 
 // A key for a local file is its number in decimal.
 bool qvIsLocalKey(const std::string& key, kulong* file = nullptr);
