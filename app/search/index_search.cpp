@@ -129,8 +129,12 @@ std::string QvKolvoIndex::cmdFind(const std::string& phrase) {
         showWarning(qvReferralNotFinished.text() + referral->name());
       } else {
         bool inResults = false;
-        for (const std::string& line : qvSplit(referral->getOutput(), '\n')) {
-          std::string bare = qvTrim(line);
+        const std::string output = referral->getOutput();
+        // Line by line in place: an answer may hold ten thousand results.
+        for (std::size_t at = 0;;) {
+          std::size_t end = output.find('\n', at);
+          std::string_view line = std::string_view(output).substr(at, end == std::string::npos ? end : end - at);
+          std::string_view bare = trimmed(line);
           if (bare == "<RESULTS>") {
             inResults = true;
           } else if (bare == "</RESULTS>") {
@@ -138,8 +142,11 @@ std::string QvKolvoIndex::cmdFind(const std::string& phrase) {
           } else if (inResults) {
             mResults.addResult(referral->name(), line);
           } else if (!bare.empty()) {
-            answer += line + "\n";
+            answer.append(line);
+            answer += '\n';
           }
+          if (end == std::string::npos) break;
+          at = end + 1;
         }
       }
       referral->doneWithOutput();
@@ -534,35 +541,42 @@ void QvKolvoIndex::createResultsList(int count, QvResults& lines, bool json) {
     listing.emplace(kGetFiles(engineIndex()));
     records = listing->records(files);
   }
+  auto list = [&](const std::string& key, std::string_view name, std::string_view path, int32_t rank, double time,
+                  std::string_view size) {
+    if (json) {
+      QvKolvoResult result(rank);
+      result.mFileName = name;
+      result.mParentPath = path;
+      result.mTimeLastWritten = time;
+      result.mSize = size;
+      lines.push_back(qvResultJson(result, key));
+      return;
+    }
+    std::string line;
+    line.reserve(name.size() + path.size() + key.size() + 40);
+    qvAppendResultFields(line, name, path, rank, time, size);
+    line += '\t';
+    line += key;
+    lines.push_back(std::move(line));
+  };
   std::size_t nextRecord = 0;
   for (std::size_t i = 0; i < shown; ++i) {
     const QvKolvoResults::Entry& entry = ranked[i];
     if (entry.file == 0) {
-      QvKolvoResult result = mResults.resultOf(entry.key);
-      lines.push_back(json ? qvResultJson(result, entry.key) : result.asString() + "\t" + entry.key);
+      // A referral's result as it answered; the all key, which no search leaves, as nothing.
+      const QvKolvoResult* remote = mResults.remoteResult(entry.key);
+      QvKolvoResult none;
+      const QvKolvoResult& result = remote ? *remote : none;
+      list(entry.key, result.mFileName, result.mParentPath, result.mRank, result.mTimeLastWritten, result.mSize);
       continue;
     }
     const KolvoFileRecord& record = records[nextRecord++];
     // A number that is no entry is listed with its rank and nothing else.
     std::string_view name = record.name ? record.name : "";
-    const std::string& path = record.name ? listing->parentPath(entry.file, record.parent) : std::string();
+    std::string_view path = record.name ? std::string_view(listing->parentPath(entry.file, record.parent)) : "";
     char size[16];
     std::string_view sizeText(size, static_cast<std::size_t>(std::to_chars(size, size + sizeof size, record.size).ptr - size));
-    if (json) {
-      QvKolvoResult result(entry.rank);
-      result.mFileName = name;
-      result.mParentPath = path;
-      result.mTimeLastWritten = record.timeLastWritten;
-      result.mSize = sizeText;
-      lines.push_back(qvResultJson(result, entry.key));
-      continue;
-    }
-    std::string line;
-    line.reserve(name.size() + path.size() + entry.key.size() + 40);
-    qvAppendResultFields(line, name, path, entry.rank, record.timeLastWritten, sizeText);
-    line += '\t';
-    line += entry.key;
-    lines.push_back(std::move(line));
+    list(entry.key, name, path, entry.rank, record.timeLastWritten, sizeText);
   }
   if (!json) lines.push_back("</RESULTS>");
 }

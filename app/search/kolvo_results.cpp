@@ -61,13 +61,13 @@ std::size_t qvReferralSplit(const std::string& key) {
   return split != std::string::npos ? split : key.find('|');
 }
 
-QvKolvoResult::QvKolvoResult(const std::vector<std::string>& fields) {
-  auto field = [&fields](std::size_t i) { return i < fields.size() ? fields[i] : std::string(); };
+QvKolvoResult::QvKolvoResult(const std::vector<std::string_view>& fields) {
+  auto field = [&fields](std::size_t i) { return i < fields.size() ? fields[i] : std::string_view(); };
   mFileName = field(0);
   mParentPath = field(1);
-  mRank = static_cast<int32_t>(std::strtol(field(2).c_str(), nullptr, 10));
-  mTimeLastWritten = std::strtod(field(3).c_str(), nullptr);
-  mSize = field(4).empty() ? "0" : field(4);
+  mRank = static_cast<int32_t>(std::strtol(std::string(field(2)).c_str(), nullptr, 10));
+  mTimeLastWritten = std::strtod(std::string(field(3)).c_str(), nullptr);
+  mSize = field(4).empty() ? std::string_view("0") : field(4);
 }
 
 std::string QvKolvoResult::asString() const {
@@ -91,13 +91,22 @@ void QvKolvoResults::addResult(const std::string& key, int32_t rank) {
   if (!added) found->second.mRank = raised(found->second.mRank, rank);
 }
 
-void QvKolvoResults::addResult(const std::string& referralName, const std::string& line) {
+void QvKolvoResults::addResult(const std::string& referralName, std::string_view line) {
   changed();
-  std::vector<std::string> fields = qvSplit(line, '\t');
-  std::string remoteKey = fields.size() > 5 ? fields[5] : std::string();
-  std::string key = referralName + (remoteKey.find('|') == std::string::npos ? "|" : "}") + remoteKey;
+  // The fields up to the key on the referral's side, the sixth; what follows is not read.
+  std::vector<std::string_view> fields;
+  for (std::size_t at = 0; fields.size() < 6;) {
+    std::size_t tab = line.find('\t', at);
+    fields.push_back(line.substr(at, tab == std::string_view::npos ? std::string_view::npos : tab - at));
+    if (tab == std::string_view::npos) break;
+    at = tab + 1;
+  }
+  std::string_view remoteKey = fields.size() > 5 ? fields[5] : std::string_view();
+  std::string key = referralName;
+  key += remoteKey.find('|') == std::string_view::npos ? '|' : '}';
+  key += remoteKey;
   QvKolvoResult result(fields);
-  auto [found, added] = mRemote.try_emplace(key, result);
+  auto [found, added] = mRemote.try_emplace(std::move(key), std::move(result));
   if (!added) found->second.mRank = raised(found->second.mRank, result.mRank);
 }
 
@@ -247,6 +256,11 @@ const std::vector<QvKolvoResults::Entry>& QvKolvoResults::ranked() {
     std::stable_sort(mRanked.begin(), mRanked.end(), better);
   mRankedValid = true;
   return mRanked;
+}
+
+const QvKolvoResult* QvKolvoResults::remoteResult(const std::string& key) const {
+  auto found = mRemote.find(key);
+  return found != mRemote.end() ? &found->second : nullptr;
 }
 
 QvKolvoResult QvKolvoResults::resultOf(const std::string& key) {

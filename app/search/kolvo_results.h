@@ -20,7 +20,7 @@ class QvKolvoResult {
   QvKolvoResult() = default;
   explicit QvKolvoResult(int32_t rank) : mRank(rank) {}
   // From the five fields a referral lists: name, parent path, rank, time, size.
-  explicit QvKolvoResult(const std::vector<std::string>& fields);
+  explicit QvKolvoResult(const std::vector<std::string_view>& fields);
 
   // name TAB parent path TAB rank TAB time TAB size.
   std::string asString() const;
@@ -52,7 +52,7 @@ class QvKolvoResults {
   void addResult(kulong file, int32_t rank);
   void addResult(const std::string& key, int32_t rank);
   // A line a referral listed: five fields, then the key on its side.
-  void addResult(const std::string& referralName, const std::string& line);
+  void addResult(const std::string& referralName, std::string_view line);
   void addAllKey();
   bool hasAllKey() const { return mAll; }
   void removeAllKey() { mAll = false; }
@@ -77,6 +77,8 @@ class QvKolvoResults {
   const std::vector<Entry>& ranked();
   // The result of a key; a local file is described by the set's index (none: its rank only).
   QvKolvoResult resultOf(const std::string& key);
+  // A referral's result as it is kept, or null for a key of no referral's result.
+  const QvKolvoResult* remoteResult(const std::string& key) const;
 
   QvKolvoIndex* kolvoIndex() const { return mKolvoIndex; }
 
