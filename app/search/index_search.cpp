@@ -75,6 +75,16 @@ struct ContentsRelease {
 };
 using ContentsHolder = std::unique_ptr<CFileContents, ContentsRelease>;
 
+// The files of a link walk with their ranks, in the order met.
+struct FilesMet {
+  std::vector<kulong> files;
+  std::vector<int32_t> ranks;
+  void operator()(kulong file, kulong rank) {
+    files.push_back(file);
+    ranks.push_back(static_cast<int32_t>(rank));
+  }
+};
+
 bool hasHitTerm(std::string_view pattern) {
   for (char c : pattern)
     if (!isBlank(c) && !isOperator(c) && c != '"' && c != '<') return true;
@@ -371,9 +381,20 @@ void QvKolvoIndex::findToken(const std::string& token, QvKolvoResults& results, 
   static const auto next = klib(ktsGetNext);
   static const auto text = klib(ktsGetText);
   static const auto wordMatch = klib(kidxDoesWordMatch);
+  // The files of the matching words are added all at once, or when a halt stops the
+  // walk, so that a halted search has added what it had found.
+  FilesMet met;
+  auto addMet = [&] {
+    addToResults(met.files, met.ranks, results);
+    met = FilesMet();
+  };
+  CFileLinks* links = kGetLinks(index);
   int walked = 0;
   for (kulong word = first(words); word != 0; word = next(words, word)) {
-    if (++walked % kHaltCheckInterval == 0) checkHalt();
+    if (++walked % kHaltCheckInterval == 0 && qvHaltRequested()) {
+      addMet();
+      checkHalt();
+    }
     const char* stored = text(words, word);
     if (!stored) continue;
     bool matches = false;
@@ -382,23 +403,10 @@ void QvKolvoIndex::findToken(const std::string& token, QvKolvoResults& results, 
     } else if (!plainPrefix || std::strncmp(stored, prefix.c_str(), prefix.size()) == 0) {
       matches = wordMatch(index, stored, term.c_str()) != 0;
     }
-    if (matches) addWordFiles(word, results);
+    if (matches) qvForEachWordFile(words, links, word, [&](kulong file, kulong rank) { met(file, rank); });
   }
+  addMet();
 }
-
-namespace {
-
-// The files of a link walk with their ranks, in the order met.
-struct FilesMet {
-  std::vector<kulong> files;
-  std::vector<int32_t> ranks;
-  void operator()(kulong file, kulong rank) {
-    files.push_back(file);
-    ranks.push_back(static_cast<int32_t>(rank));
-  }
-};
-
-}  // namespace
 
 void QvKolvoIndex::addWordFiles(kulong word, QvKolvoResults& results) {
   CKolvoIndex* index = engineIndex();
