@@ -228,6 +228,19 @@ KOLVO_EXPORT kulong kfsGetNext(CFileStorage* table, kulong file);
 /* The entry's information record; null for a number that is no entry. */
 KOLVO_EXPORT KolvoFileInfo* kfsGetInfo(CFileStorage* table, kulong file);
 
+/* What a listing shows of one entry, as the kfi readers below give it. */
+typedef struct KolvoFileRecord {
+  const char* name; /* owned by the table, as kfiGetFileName's; null for no entry */
+  kulong parent;
+  kulong size;
+  double timeLastWritten; /* seconds since 1904-01-01 */
+} KolvoFileRecord;
+/* The records of count file numbers at once (records holds count of them): for each,
+ * what kfsGetInfo and the kfi readers would answer one by one, and for a number that
+ * is no entry a null name and zeros. Returns how many of the numbers were entries.
+ * The names die as record pointers do. */
+KOLVO_EXPORT kulong kfsGetRecords(CFileStorage* table, const kulong* files, kulong count, KolvoFileRecord* records);
+
 /* Accessors of an information record; a null record reads as 0 and is not written. */
 KOLVO_EXPORT kulong kfiGetFileParentID(const KolvoFileInfo* info);
 KOLVO_EXPORT void kfiSetFileParentID(KolvoFileInfo* info, kulong parent);

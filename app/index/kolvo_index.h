@@ -20,6 +20,7 @@ class QvNilObjectException : public QvCommandException {
 };
 
 class QvReferrals;
+class QvResultListing;
 class QvSearchCriteria;
 
 class QvKolvoIndex : public QvCommandParent {
@@ -64,10 +65,13 @@ class QvKolvoIndex : public QvCommandParent {
   void findPhrase(const std::string& phrase, QvKolvoResults& results, bool first);
   void findToken(const std::string& token, QvKolvoResults& results, bool first);
   void addAll(QvKolvoResults& results);
-  bool doesCriteriaMatch(const KolvoFileInfo* info);
+  // Whether the file of record passes the criteria; folders are read through listing.
+  bool doesCriteriaMatch(const KolvoFileRecord& record, QvResultListing& listing);
   void addWordFiles(kulong word, QvKolvoResults& results);
   void addWordList(kulong list, QvKolvoResults& results);
-  void addToResults(kulong file, int32_t rank, QvKolvoResults& results);
+  // Adds the files (with their ranks) that are live entries and pass the criteria; the
+  // records of all are read in one call.
+  void addToResults(const std::vector<kulong>& files, const std::vector<int32_t>& ranks, QvKolvoResults& results);
   // The phrase as the engine's hit patterns read it: quoted words and near operators
   // become near terms.
   std::string parseSearchPhrase(const std::string& phrase) const;

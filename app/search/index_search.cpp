@@ -2,10 +2,11 @@
 // engine's tables, the contents check of phrases and near words, the merging of the
 // referrals' answers, the listing of results and the text of a found file.
 #include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <unordered_set>
+#include <optional>
 
 #include "app/commands/command_exception.h"
 #include "app/commands/text_tools.h"
@@ -18,6 +19,7 @@
 #include "app/referrals/referral_limits.h"
 #include "app/referrals/referrals.h"
 #include "app/search/result_json.h"
+#include "app/search/result_listing.h"
 #include "app/search/search_criteria.h"
 #include "app/search/word_files.h"
 
@@ -73,6 +75,16 @@ struct ContentsRelease {
 };
 using ContentsHolder = std::unique_ptr<CFileContents, ContentsRelease>;
 
+// The files of a link walk with their ranks, in the order met.
+struct FilesMet {
+  std::vector<kulong> files;
+  std::vector<int32_t> ranks;
+  void operator()(kulong file, kulong rank) {
+    files.push_back(file);
+    ranks.push_back(static_cast<int32_t>(rank));
+  }
+};
+
 bool hasHitTerm(std::string_view pattern) {
   for (char c : pattern)
     if (!isBlank(c) && !isOperator(c) && c != '"' && c != '<') return true;
@@ -127,8 +139,12 @@ std::string QvKolvoIndex::cmdFind(const std::string& phrase) {
         showWarning(qvReferralNotFinished.text() + referral->name());
       } else {
         bool inResults = false;
-        for (const std::string& line : qvSplit(referral->getOutput(), '\n')) {
-          std::string bare = qvTrim(line);
+        const std::string output = referral->getOutput();
+        // Line by line in place: an answer may hold ten thousand results.
+        for (std::size_t at = 0;;) {
+          std::size_t end = output.find('\n', at);
+          std::string_view line = std::string_view(output).substr(at, end == std::string::npos ? end : end - at);
+          std::string_view bare = trimmed(line);
           if (bare == "<RESULTS>") {
             inResults = true;
           } else if (bare == "</RESULTS>") {
@@ -136,8 +152,11 @@ std::string QvKolvoIndex::cmdFind(const std::string& phrase) {
           } else if (inResults) {
             mResults.addResult(referral->name(), line);
           } else if (!bare.empty()) {
-            answer += line + "\n";
+            answer.append(line);
+            answer += '\n';
           }
+          if (end == std::string::npos) break;
+          at = end + 1;
         }
       }
       referral->doneWithOutput();
@@ -362,9 +381,20 @@ void QvKolvoIndex::findToken(const std::string& token, QvKolvoResults& results, 
   static const auto next = klib(ktsGetNext);
   static const auto text = klib(ktsGetText);
   static const auto wordMatch = klib(kidxDoesWordMatch);
+  // The files of the matching words are added all at once, or when a halt stops the
+  // walk, so that a halted search has added what it had found.
+  FilesMet met;
+  auto addMet = [&] {
+    addToResults(met.files, met.ranks, results);
+    met = FilesMet();
+  };
+  CFileLinks* links = kGetLinks(index);
   int walked = 0;
   for (kulong word = first(words); word != 0; word = next(words, word)) {
-    if (++walked % kHaltCheckInterval == 0) checkHalt();
+    if (++walked % kHaltCheckInterval == 0 && qvHaltRequested()) {
+      addMet();
+      checkHalt();
+    }
     const char* stored = text(words, word);
     if (!stored) continue;
     bool matches = false;
@@ -373,45 +403,44 @@ void QvKolvoIndex::findToken(const std::string& token, QvKolvoResults& results, 
     } else if (!plainPrefix || std::strncmp(stored, prefix.c_str(), prefix.size()) == 0) {
       matches = wordMatch(index, stored, term.c_str()) != 0;
     }
-    if (matches) addWordFiles(word, results);
+    if (matches) qvForEachWordFile(words, links, word, [&](kulong file, kulong rank) { met(file, rank); });
   }
+  addMet();
 }
 
 void QvKolvoIndex::addWordFiles(kulong word, QvKolvoResults& results) {
   CKolvoIndex* index = engineIndex();
-  qvForEachWordFile(kGetWords(index), kGetLinks(index), word,
-                    [&](kulong file, kulong rank) { addToResults(file, static_cast<int32_t>(rank), results); });
+  FilesMet met;
+  qvForEachWordFile(kGetWords(index), kGetLinks(index), word, [&](kulong file, kulong rank) { met(file, rank); });
+  addToResults(met.files, met.ranks, results);
 }
 
 void QvKolvoIndex::addWordList(kulong list, QvKolvoResults& results) {
-  qvForEachListFile(kGetLinks(engineIndex()), list,
-                    [&](kulong file, kulong rank) { addToResults(file, static_cast<int32_t>(rank), results); });
+  FilesMet met;
+  qvForEachListFile(kGetLinks(engineIndex()), list, [&](kulong file, kulong rank) { met(file, rank); });
+  addToResults(met.files, met.ranks, results);
 }
 
-void QvKolvoIndex::addToResults(kulong file, int32_t rank, QvKolvoResults& results) {
-  if (file < 1) return;
-  static const auto getInfo = klib(kfsGetInfo);
-  const KolvoFileInfo* info = getInfo(kGetFiles(engineIndex()), file);
-  if (info && doesCriteriaMatch(info)) results.addResult(file, rank);
+void QvKolvoIndex::addToResults(const std::vector<kulong>& files, const std::vector<int32_t>& ranks,
+                                QvKolvoResults& results) {
+  if (files.empty()) return;
+  QvResultListing listing(kGetFiles(engineIndex()));
+  std::vector<KolvoFileRecord> records = listing.records(files);
+  for (std::size_t i = 0; i < files.size(); ++i)
+    if (files[i] >= 1 && records[i].name && doesCriteriaMatch(records[i], listing)) results.addResult(files[i], ranks[i]);
 }
 
-bool QvKolvoIndex::doesCriteriaMatch(const KolvoFileInfo* info) {
-  static const auto getName = klib(kfiGetFileName);
-  const char* name = getName(info);
+bool QvKolvoIndex::doesCriteriaMatch(const KolvoFileRecord& record, QvResultListing& listing) {
+  const char* name = record.name;
   if (!name || static_cast<unsigned char>(name[0]) == 0xFF) return false;
   const QvSearchCriteria& criteria = *mSearchCriteria;
   if (criteria.hasDefaultValues()) return true;
-  static const auto getSize = klib(kfiGetFileSize);
-  static const auto getTime = klib(kfiGetFileTimeLastWritten);
-  static const auto getParent = klib(kfiGetFileParentID);
-  static const auto getInfo = klib(kfsGetInfo);
+  // A file of no folder stands for its own folder.
   auto folderName = [&]() -> std::string {
-    kulong parent = getParent(info);
-    const KolvoFileInfo* folder = parent ? getInfo(kGetFiles(engineIndex()), parent) : info;
-    const char* text = getName(folder);
-    return text ? text : "";
+    const char* folder = record.parent ? listing.record(record.parent).name : name;
+    return folder ? folder : "";
   };
-  return criteria.admits(name, getSize(info), getTime(info), folderName);
+  return criteria.admits(name, record.size, record.timeLastWritten, folderName);
 }
 
 void QvKolvoIndex::addAll(QvKolvoResults& results) {
@@ -419,15 +448,18 @@ void QvKolvoIndex::addAll(QvKolvoResults& results) {
   results.removeAllKey();
   static const auto first = klib(kfsGetFirst);
   static const auto next = klib(kfsGetNext);
-  static const auto getInfo = klib(kfsGetInfo);
-  static const auto getParent = klib(kfiGetFileParentID);
   CFileStorage* files = kGetFiles(engineIndex());
+  std::vector<kulong> all;
   int walked = 0;
   for (kulong file = first(files); file != 0; file = next(files, file)) {
     if (++walked % kHaltCheckInterval == 0) checkHalt();
-    const KolvoFileInfo* info = getInfo(files, file);
-    if (info && getParent(info) != 0 && doesCriteriaMatch(info)) results.addResult(file, 0);
+    all.push_back(file);
   }
+  QvResultListing listing(files);
+  std::vector<KolvoFileRecord> records = listing.records(all);
+  // Folders of no parent are the roots, which are no results.
+  for (std::size_t i = 0; i < all.size(); ++i)
+    if (records[i].name && records[i].parent != 0 && doesCriteriaMatch(records[i], listing)) results.addResult(all[i], 0);
 }
 
 std::string QvKolvoIndex::parseSearchPhrase(const std::string& phrase) const {
@@ -498,40 +530,61 @@ std::string QvKolvoIndex::parseSearchPhrase(const std::string& phrase) const {
 }
 
 QvKolvoResult QvKolvoIndex::describeFile(kulong file) {
-  static const auto getInfo = klib(kfsGetInfo);
-  static const auto getName = klib(kfiGetFileName);
-  static const auto getParent = klib(kfiGetFileParentID);
-  static const auto getSize = klib(kfiGetFileSize);
-  static const auto getTime = klib(kfiGetFileTimeLastWritten);
-  CFileStorage* files = kGetFiles(engineIndex());
-  QvKolvoResult result;
-  const KolvoFileInfo* info = getInfo(files, file);
-  if (!info) return result;
-  const char* name = getName(info);
-  result.mFileName = name ? name : "";
-  result.mTimeLastWritten = getTime(info);
-  result.mSize = std::to_string(getSize(info));
-  std::vector<std::string> parents;
-  std::unordered_set<kulong> seen{file};
-  for (kulong parent = getParent(info); parent != 0 && seen.insert(parent).second;) {
-    const KolvoFileInfo* above = getInfo(files, parent);
-    if (!above) break;
-    const char* folder = getName(above);
-    parents.push_back(folder ? folder : "");
-    parent = getParent(above);
-  }
-  for (auto it = parents.rbegin(); it != parents.rend(); ++it) result.mParentPath += *it + "/";
-  return result;
+  return QvResultListing(kGetFiles(engineIndex())).describe(file);
 }
 
 void QvKolvoIndex::createResultsList(int count, QvResults& lines, bool json) {
   if (count == 0) throw QvCommandException(qvZeroResultsRequested);
-  if (!json) lines.push_back("<RESULTS>");
   const std::vector<QvKolvoResults::Entry>& ranked = mResults.ranked();
   std::size_t shown = count < 0 ? ranked.size() : std::min<std::size_t>(ranked.size(), static_cast<std::size_t>(count));
+  // The local files shown are described in one call, their folders' paths made once.
+  std::vector<kulong> files;
+  for (std::size_t i = 0; i < shown; ++i)
+    if (ranked[i].file != 0) files.push_back(ranked[i].file);
+  lines.reserve(lines.size() + shown + 2);
+  if (!json) lines.push_back("<RESULTS>");
+  std::optional<QvResultListing> listing;
+  std::vector<KolvoFileRecord> records;
+  if (!files.empty()) {
+    listing.emplace(kGetFiles(engineIndex()));
+    records = listing->records(files);
+  }
+  auto list = [&](const std::string& key, std::string_view name, std::string_view path, int32_t rank, double time,
+                  std::string_view size) {
+    if (json) {
+      QvKolvoResult result(rank);
+      result.mFileName = name;
+      result.mParentPath = path;
+      result.mTimeLastWritten = time;
+      result.mSize = size;
+      lines.push_back(qvResultJson(result, key));
+      return;
+    }
+    std::string line;
+    line.reserve(name.size() + path.size() + key.size() + 40);
+    qvAppendResultFields(line, name, path, rank, time, size);
+    line += '\t';
+    line += key;
+    lines.push_back(std::move(line));
+  };
+  std::size_t nextRecord = 0;
   for (std::size_t i = 0; i < shown; ++i) {
-    QvKolvoResult result = mResults.resultOf(ranked[i].key);
-    lines.push_back(json ? qvResultJson(result, ranked[i].key) : result.asString() + "\t" + ranked[i].key);
+    const QvKolvoResults::Entry& entry = ranked[i];
+    if (entry.file == 0) {
+      // A referral's result as it answered; the all key, which no search leaves, as nothing.
+      const QvKolvoResult* remote = mResults.remoteResult(entry.key);
+      QvKolvoResult none;
+      const QvKolvoResult& result = remote ? *remote : none;
+      list(entry.key, result.mFileName, result.mParentPath, result.mRank, result.mTimeLastWritten, result.mSize);
+      continue;
+    }
+    const KolvoFileRecord& record = records[nextRecord++];
+    // A number that is no entry is listed with its rank and nothing else.
+    std::string_view name = record.name ? record.name : "";
+    std::string_view path = record.name ? std::string_view(listing->parentPath(entry.file, record.parent)) : "";
+    char size[16];
+    std::string_view sizeText(size, static_cast<std::size_t>(std::to_chars(size, size + sizeof size, record.size).ptr - size));
+    list(entry.key, name, path, entry.rank, record.timeLastWritten, sizeText);
   }
   if (!json) lines.push_back("</RESULTS>");
 }

@@ -4,7 +4,7 @@
 #include <charconv>
 #include <cstdlib>
 #include <limits>
-#include <sstream>
+#include <cmath>
 
 #include "app/commands/text_tools.h"
 #include "app/index/kolvo_index.h"
@@ -17,14 +17,34 @@ int32_t raised(int32_t rank, int32_t by) {
   return static_cast<int32_t>(std::min<int64_t>(sum, std::numeric_limits<int32_t>::max()));
 }
 
-std::string decimal(double value) {
-  std::ostringstream text;
-  text.precision(17);
-  text << value;
-  return text.str();
+}  // namespace
+
+void qvAppendDecimal(std::string& out, double value) {
+  char text[32];
+  char* end;
+  // A whole number of fewer than 17 digits is written as the integer it is; the file
+  // times of a listing are all such.
+  if (value == std::trunc(value) && std::fabs(value) < 1e16 && value != 0) {
+    end = std::to_chars(text, text + sizeof text, static_cast<int64_t>(value)).ptr;
+  } else {
+    end = std::to_chars(text, text + sizeof text, value, std::chars_format::general, 17).ptr;
+  }
+  out.append(text, end);
 }
 
-}  // namespace
+void qvAppendResultFields(std::string& line, std::string_view name, std::string_view parentPath, int32_t rank,
+                          double timeLastWritten, std::string_view size) {
+  char number[16];
+  line.append(name);
+  line += '\t';
+  line.append(parentPath);
+  line += '\t';
+  line.append(number, std::to_chars(number, number + sizeof number, rank).ptr);
+  line += '\t';
+  qvAppendDecimal(line, timeLastWritten);
+  line += '\t';
+  line.append(size);
+}
 
 bool qvIsLocalKey(const std::string& key, kulong* file) {
   if (key.empty() || key.size() > 10) return false;
@@ -41,18 +61,19 @@ std::size_t qvReferralSplit(const std::string& key) {
   return split != std::string::npos ? split : key.find('|');
 }
 
-QvKolvoResult::QvKolvoResult(const std::vector<std::string>& fields) {
-  auto field = [&fields](std::size_t i) { return i < fields.size() ? fields[i] : std::string(); };
+QvKolvoResult::QvKolvoResult(const std::vector<std::string_view>& fields) {
+  auto field = [&fields](std::size_t i) { return i < fields.size() ? fields[i] : std::string_view(); };
   mFileName = field(0);
   mParentPath = field(1);
-  mRank = static_cast<int32_t>(std::strtol(field(2).c_str(), nullptr, 10));
-  mTimeLastWritten = std::strtod(field(3).c_str(), nullptr);
-  mSize = field(4).empty() ? "0" : field(4);
+  mRank = static_cast<int32_t>(std::strtol(std::string(field(2)).c_str(), nullptr, 10));
+  mTimeLastWritten = std::strtod(std::string(field(3)).c_str(), nullptr);
+  mSize = field(4).empty() ? std::string_view("0") : field(4);
 }
 
 std::string QvKolvoResult::asString() const {
-  return mFileName + "\t" + mParentPath + "\t" + std::to_string(mRank) + "\t" + decimal(mTimeLastWritten) + "\t" +
-         mSize;
+  std::string line;
+  qvAppendResultFields(line, mFileName, mParentPath, mRank, mTimeLastWritten, mSize);
+  return line;
 }
 
 void QvKolvoResults::addResult(kulong file, int32_t rank) {
@@ -70,13 +91,22 @@ void QvKolvoResults::addResult(const std::string& key, int32_t rank) {
   if (!added) found->second.mRank = raised(found->second.mRank, rank);
 }
 
-void QvKolvoResults::addResult(const std::string& referralName, const std::string& line) {
+void QvKolvoResults::addResult(const std::string& referralName, std::string_view line) {
   changed();
-  std::vector<std::string> fields = qvSplit(line, '\t');
-  std::string remoteKey = fields.size() > 5 ? fields[5] : std::string();
-  std::string key = referralName + (remoteKey.find('|') == std::string::npos ? "|" : "}") + remoteKey;
+  // The fields up to the key on the referral's side, the sixth; what follows is not read.
+  std::vector<std::string_view> fields;
+  for (std::size_t at = 0; fields.size() < 6;) {
+    std::size_t tab = line.find('\t', at);
+    fields.push_back(line.substr(at, tab == std::string_view::npos ? std::string_view::npos : tab - at));
+    if (tab == std::string_view::npos) break;
+    at = tab + 1;
+  }
+  std::string_view remoteKey = fields.size() > 5 ? fields[5] : std::string_view();
+  std::string key = referralName;
+  key += remoteKey.find('|') == std::string_view::npos ? '|' : '}';
+  key += remoteKey;
   QvKolvoResult result(fields);
-  auto [found, added] = mRemote.try_emplace(key, result);
+  auto [found, added] = mRemote.try_emplace(std::move(key), std::move(result));
   if (!added) found->second.mRank = raised(found->second.mRank, result.mRank);
 }
 
@@ -217,12 +247,20 @@ const std::vector<QvKolvoResults::Entry>& QvKolvoResults::ranked() {
   // stable sort by rank leaves ties in ascending key.
   mRanked.clear();
   mRanked.reserve(size());
-  for (const Local& local : mLocal) mRanked.push_back({std::to_string(local.file), local.rank});
+  for (const Local& local : mLocal) mRanked.push_back({std::to_string(local.file), local.rank, local.file});
   for (const auto& [key, result] : mRemote) mRanked.push_back({key, result.mRank});
   if (mAll) mRanked.push_back({kAllKey, 0});
-  std::stable_sort(mRanked.begin(), mRanked.end(), [](const Entry& a, const Entry& b) { return a.rank > b.rank; });
+  auto better = [](const Entry& a, const Entry& b) { return a.rank > b.rank; };
+  // Many searches rank every file alike; their order needs no sort.
+  if (!std::is_sorted(mRanked.begin(), mRanked.end(), better))
+    std::stable_sort(mRanked.begin(), mRanked.end(), better);
   mRankedValid = true;
   return mRanked;
+}
+
+const QvKolvoResult* QvKolvoResults::remoteResult(const std::string& key) const {
+  auto found = mRemote.find(key);
+  return found != mRemote.end() ? &found->second : nullptr;
 }
 
 QvKolvoResult QvKolvoResults::resultOf(const std::string& key) {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -19,7 +20,7 @@ class QvKolvoResult {
   QvKolvoResult() = default;
   explicit QvKolvoResult(int32_t rank) : mRank(rank) {}
   // From the five fields a referral lists: name, parent path, rank, time, size.
-  explicit QvKolvoResult(const std::vector<std::string>& fields);
+  explicit QvKolvoResult(const std::vector<std::string_view>& fields);
 
   // name TAB parent path TAB rank TAB time TAB size.
   std::string asString() const;
@@ -38,6 +39,8 @@ class QvKolvoResults {
   struct Entry {
     std::string key;
     int32_t rank;
+    // The local file of the key; 0 for any other key.
+    kulong file = 0;
   };
 
   static constexpr const char* kAllKey = "__all__";
@@ -49,7 +52,7 @@ class QvKolvoResults {
   void addResult(kulong file, int32_t rank);
   void addResult(const std::string& key, int32_t rank);
   // A line a referral listed: five fields, then the key on its side.
-  void addResult(const std::string& referralName, const std::string& line);
+  void addResult(const std::string& referralName, std::string_view line);
   void addAllKey();
   bool hasAllKey() const { return mAll; }
   void removeAllKey() { mAll = false; }
@@ -74,6 +77,8 @@ class QvKolvoResults {
   const std::vector<Entry>& ranked();
   // The result of a key; a local file is described by the set's index (none: its rank only).
   QvKolvoResult resultOf(const std::string& key);
+  // A referral's result as it is kept, or null for a key of no referral's result.
+  const QvKolvoResult* remoteResult(const std::string& key) const;
 
   QvKolvoIndex* kolvoIndex() const { return mKolvoIndex; }
 
@@ -95,6 +100,13 @@ class QvKolvoResults {
   std::vector<Entry> mRanked;
   bool mRankedValid = false;
 };
+
+// A time as results list it: printf's "%.17g", enough digits to read back the same
+// number.
+void qvAppendDecimal(std::string& out, double value);
+// A result's fields as listed: name TAB parent path TAB rank TAB time TAB size.
+void qvAppendResultFields(std::string& line, std::string_view name, std::string_view parentPath, int32_t rank,
+                          double timeLastWritten, std::string_view size);
 
 // A key for a local file is its number in decimal.
 bool qvIsLocalKey(const std::string& key, kulong* file = nullptr);

@@ -20,8 +20,8 @@ std::string isoTime(double secondsSince1904) {
 }
 
 std::string number(double value) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.17g", value);
+  std::string text;
+  qvAppendDecimal(text, value);
   return text;
 }
 

@@ -126,7 +126,7 @@ std::string qvRunReferralCommands(const std::string& index, const std::string& c
       own.processCommand("open " + index, answers);
       if (!opened("open " + index)) {
         own.cleanup();
-        for (const std::string& answer : answers) said += answer + "\n";
+        qvAppendLines(said, answers);
         return printed.take() + said;
       }
     }
@@ -152,7 +152,7 @@ std::string qvRunReferralCommands(const std::string& index, const std::string& c
       }
       QvEventPump::instance().runPending();
       output += printed.take();
-      for (const std::string& result : results) output += result + "\n";
+      qvAppendLines(output, results);
       output += failure;
       if (isOpen(line) && (!failure.empty() || !opened(line))) break;
     }

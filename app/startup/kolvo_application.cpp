@@ -28,7 +28,7 @@ void QvKolvoApplication::refreshRoot() {
 
 void QvKolvoApplication::writeResults(const QvResults& results) {
   std::string text;
-  for (const std::string& result : results) text += result + "\n";
+  qvAppendLines(text, results);
   if (!text.empty()) writeRaw(text);
 }
 
@@ -45,9 +45,9 @@ void QvKolvoApplication::execute(const std::string& commandText, bool print) {
   }
   refreshRoot();
   if (!print) return;
-  std::string text;
-  for (std::size_t i = 0; i < results.size(); ++i) text += (i ? "\n" : "") + results[i];
-  writeRaw(text + "\n");
+  // No answer at all still prints its line end.
+  if (results.empty()) writeRaw("\n");
+  writeResults(results);
 }
 
 int QvKolvoApplication::run(const std::vector<std::string>& arguments, std::istream& input) {
@@ -146,9 +146,7 @@ void QvKolvoApplication::printJsonResults(const std::string& phrase) {
   execute(command, false);
   QvResults results;
   mCommandInterface->processCommandString("listresults -j", results);
-  std::string text;
-  for (const std::string& result : results) text += result + "\n";
-  if (!text.empty()) writeRaw(text);
+  writeResults(results);
 }
 
 void QvKolvoApplication::consoleLoop(std::istream& input) {

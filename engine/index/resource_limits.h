@@ -71,6 +71,9 @@ inline constexpr uint32_t linkFillWindowBytes = 32 * MiB;
 // A file with more parents than this (folders and archives) has a damaged chain.
 inline constexpr int fileAncestors = 99;
 
+// Checking many file numbers at once walks this many bucket chains side by side.
+inline constexpr size_t fileChainWalksAtOnce = 16;
+
 // The integrity check describes at most this many damages one by one.
 inline constexpr int checkDamageLines = 100;
 

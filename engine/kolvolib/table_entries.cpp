@@ -2,6 +2,7 @@
 // file records (kfi) and link chains (kfl). Each forwards to one table operation inside
 // the one guard; a damaged table or a foreign pointer gives the documented nothing.
 #include <cstring>
+#include <vector>
 
 #include "engine/filememory/le_fields.h"
 #include "engine/filememory/mapping_registry.h"
@@ -78,6 +79,24 @@ KOLVO_EXPORT KolvoFileInfo* kfsGetInfo(CFileStorage* table, kulong file) {
     if (!table || !table->isFileNumber(file)) return nullptr;
     const unsigned char* info = table->getData(file);
     return reinterpret_cast<KolvoFileInfo*>(const_cast<unsigned char*>(info));
+  });
+}
+
+KOLVO_EXPORT kulong kfsGetRecords(CFileStorage* table, const kulong* files, kulong count, KolvoFileRecord* records) {
+  return guardEntry<kulong>(0, [&]() -> kulong {
+    if (!table || !files || !records) return 0;
+    std::vector<unsigned char> isFile(count);
+    table->checkFileNumbers(files, count, isFile.data());
+    kulong entries = 0;
+    for (kulong i = 0; i < count; ++i) {
+      records[i] = KolvoFileRecord{nullptr, 0, 0, 0.0};
+      if (!isFile[i]) continue;
+      uint32_t file = files[i];
+      records[i] = KolvoFileRecord{table->getText(file), table->getParent(file), table->getSize(file),
+                                   kolvo::macFromUnixTime(table->getTime(file))};
+      ++entries;
+    }
+    return entries;
   });
 }
 

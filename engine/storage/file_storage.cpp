@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 #include "engine/filememory/le_fields.h"
 #include "engine/index/resource_limits.h"
@@ -252,6 +253,82 @@ std::optional<bool> CFileStorage::knownFromConfirmed(uint32_t file) {
   if (entry != file) return false;
   if (confirmed.size() < kolvo::limits::confirmedFileNumbers) confirmed.insert(file);
   return true;
+}
+
+void CFileStorage::checkFileNumbers(const uint32_t* files, size_t count, unsigned char* isFile) {
+  // Until a bucket's chain would be walked several times over, one by one is cheaper.
+  if (indexed || count <= 2 * buckets.size()) {
+    for (size_t i = 0; i < count; ++i) isFile[i] = isFileNumber(files[i]) ? 1 : 0;
+    return;
+  }
+  // The numbers grouped by bucket (a counting sort), ascending within each group as
+  // the chains run, so that one walk of a chain settles every number of its group.
+  constexpr uint32_t noBucket = UINT32_MAX;
+  std::vector<uint32_t> bucketOf(count, noBucket);
+  std::vector<size_t> groupEnd(buckets.size() + 1, 0);
+  for (size_t i = 0; i < count; ++i) {
+    isFile[i] = 0;
+    if (!isEntry(files[i])) continue;
+    bucketOf[i] = getHash(getText(files[i]));
+    ++groupEnd[bucketOf[i] + 1];
+  }
+  for (size_t bucket = 1; bucket < groupEnd.size(); ++bucket) groupEnd[bucket] += groupEnd[bucket - 1];
+  std::vector<size_t> order(groupEnd.back());
+  std::vector<size_t> fill(groupEnd.begin(), groupEnd.end() - 1);
+  for (size_t i = 0; i < count; ++i)
+    if (bucketOf[i] != noBucket) order[fill[bucketOf[i]]++] = i;
+  auto byNumber = [files](size_t a, size_t b) { return files[a] < files[b]; };
+  // Several chains are walked side by side, each link fetched ahead while the others
+  // step, so that the walks wait for memory together rather than one after another.
+  struct Walk {
+    size_t at, last;  // the group's numbers not yet settled
+    uint32_t entry;   // where the chain's walk stands; 0 once it has ended
+  };
+  std::vector<Walk> walks;
+  size_t nextBucket = 0;
+  auto startWalk = [&]() -> std::optional<Walk> {
+    for (; nextBucket < buckets.size(); ++nextBucket) {
+      size_t first = groupEnd[nextBucket], last = groupEnd[nextBucket + 1];
+      if (first == last) continue;
+      std::sort(order.begin() + static_cast<std::ptrdiff_t>(first), order.begin() + static_cast<std::ptrdiff_t>(last),
+                byNumber);
+      uint32_t head = buckets[nextBucket++];
+      uint32_t entry = isEntry(head) ? head : 0;
+      if (entry != 0) prefetch(entry - prefixSize, false);
+      return Walk{first, last, entry};
+    }
+    return std::nullopt;
+  };
+  while (walks.size() < kolvo::limits::fileChainWalksAtOnce)
+    if (auto walk = startWalk()) walks.push_back(*walk);
+    else break;
+  while (!walks.empty()) {
+    for (size_t w = 0; w < walks.size();) {
+      Walk& walk = walks[w];
+      // A number below where the walk stands, or past its end, is in no place of it.
+      for (; walk.at != walk.last && (walk.entry == 0 || files[order[walk.at]] <= walk.entry); ++walk.at)
+        if (files[order[walk.at]] == walk.entry) isFile[order[walk.at]] = 1;
+      if (walk.at == walk.last) {
+        if (auto another = startWalk()) {
+          walk = *another;
+        } else {
+          walk = walks.back();
+          walks.pop_back();
+        }
+        continue;
+      }
+      // The walk stops, unchecked, where a link does not point forward to an entry: a
+      // number it did not reach is asked one by one below, which reports such damage.
+      uint32_t next = chainLink(walk.entry);
+      walk.entry = next > walk.entry && isEntry(next) ? next : 0;
+      if (walk.entry != 0) prefetch(walk.entry - prefixSize, false);
+      ++w;
+    }
+  }
+  // An obsolete entry no longer hashes to its chain, and an offset inside a name is in
+  // none: the numbers left are answered as isFileNumber answers them.
+  for (size_t i = 0; i < count; ++i)
+    if (bucketOf[i] != noBucket && !isFile[i]) isFile[i] = isFileNumber(files[i]) ? 1 : 0;
 }
 
 bool CFileStorage::store(std::FILE* stream) const {

@@ -52,6 +52,9 @@ class CFileStorage : public CFileMemory {
   // Whether file is the number of an entry, not merely an offset inside the table (a
   // hand-typed number can point into a name). For numbers that come from outside.
   bool isFileNumber(uint32_t file);
+  // isFileNumber of count numbers at once, answered in isFile (1 or 0). Many numbers
+  // are grouped by their name's bucket, and each bucket's chain is walked once for all.
+  void checkFileNumbers(const uint32_t* files, size_t count, unsigned char* isFile);
 
   uint32_t getHash(const char* name) const;
   bool store(std::FILE* stream) const;

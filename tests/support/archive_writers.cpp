@@ -6,11 +6,24 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
 
 namespace kolvotest {
+
+int64_t zipEntrySeconds(const ZipEntry& entry) {
+  std::tm when{};
+  when.tm_year = entry.year - 1900;
+  when.tm_mon = entry.month - 1;
+  when.tm_mday = entry.day;
+  when.tm_hour = entry.hour;
+  when.tm_min = entry.minute;
+  when.tm_sec = entry.second;
+  when.tm_isdst = -1;
+  return static_cast<int64_t>(std::mktime(&when));
+}
 
 namespace {
 

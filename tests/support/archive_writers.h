@@ -43,6 +43,8 @@ struct ZipEntry {
   int method = 8;
   int year = 2020, month = 5, day = 17, hour = 10, minute = 30, second = 12;  // local time
 };
+// The Unix seconds of an entry's date and time, read as local time as a zip reader does.
+int64_t zipEntrySeconds(const ZipEntry& entry);
 // Writes a zip archive at path.
 void writeZip(const std::string& path, const std::vector<ZipEntry>& entries);
 // The bytes of a zip archive (written through a file beside hint, removed again).

@@ -2,6 +2,9 @@
 // referral answers, and the listing order.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <limits>
+
 #include "app/search/kolvo_results.h"
 
 namespace {
@@ -110,6 +113,27 @@ TEST(KolvoResultsTest, RemovingAndClearing) {
   results.clear();
   EXPECT_TRUE(results.empty());
   EXPECT_FALSE(results.hasAllKey());
+}
+
+// Times are listed exactly as printf's "%.17g" writes them, whole or not, at the edges
+// of what a file table holds and beyond (a referral's answer may say anything).
+TEST(KolvoResultsTest, TimesAreListedAsSeventeenSignificantDigits) {
+  const double cases[] = {0.0, -0.0, 1.0, -1.0, 3500000000.0, 2082844800.0 + 2147483647.0, 2082844800.0 - 2147483648.0,
+                          -64638848.0, 0.1, 3.5e9 + 0.25, 1e15 - 1, 1e16, 1e16 + 2, 123456789012345678.0, -1e17, 1e300,
+                          5e-324, std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity(),
+                          std::numeric_limits<double>::quiet_NaN()};
+  for (double value : cases) {
+    char expected[64];
+    std::snprintf(expected, sizeof expected, "%.17g", value);
+    std::string listed = "x";
+    qvAppendDecimal(listed, value);
+    EXPECT_EQ(listed, std::string("x") + expected) << expected;
+  }
+  QvKolvoResult result(-3);
+  result.mFileName = "n";
+  result.mTimeLastWritten = -64638848.0;
+  result.mSize = "5000000000";
+  EXPECT_EQ(result.asString(), "n\t\t-3\t-64638848\t5000000000");
 }
 
 TEST(KolvoResultsTest, LocalKeysAreDecimalFileNumbers) {

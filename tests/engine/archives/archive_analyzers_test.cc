@@ -26,19 +26,6 @@ using kolvotest::TarEntry;
 using kolvotest::ZipEntry;
 using Words = std::set<std::string>;
 
-// Seconds of 2020-05-17 10:30:12 local time, as a zip entry written by the tests holds it.
-int32_t zipEntryTime() {
-  std::tm when{};
-  when.tm_year = 120;
-  when.tm_mon = 4;
-  when.tm_mday = 17;
-  when.tm_hour = 10;
-  when.tm_min = 30;
-  when.tm_sec = 12;
-  when.tm_isdst = -1;
-  return static_cast<int32_t>(std::mktime(&when));
-}
-
 class ArchiveTest : public ::testing::Test, public ArchiveFixture {};
 
 // The member decision, for zip and tar alike.
@@ -101,7 +88,7 @@ TEST_F(ArchiveTest, MembersCarryTheirContainersTimes) {
   walk();
   const CFileStorage& files = *index->files;
   EXPECT_EQ(files.getTime(entry("t.tar/a.txt")), 1'234'567'890);
-  EXPECT_EQ(files.getTime(entry("z.zip/b.txt")), zipEntryTime());
+  EXPECT_EQ(files.getTime(entry("z.zip/b.txt")), kolvotest::zipEntrySeconds(ZipEntry{"b.txt", ""}));
   EXPECT_EQ(files.getTime(entry("c.txt.gz/c.txt")), files.getTime(entry("c.txt.gz")));
   EXPECT_EQ(files.getSize(entry("c.txt.gz/c.txt")), 11u);
   EXPECT_EQ(wordsOf("c.txt.gz/c.txt"), Words{"gamma"});

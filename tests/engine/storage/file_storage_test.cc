@@ -36,6 +36,16 @@ class FileStorageTest : public ::testing::Test {
     ASSERT_TRUE(table.store(out));
     std::fclose(out);
   }
+  // count entries "child0", "child1", ... under parent.
+  std::vector<uint32_t> addChildren(uint32_t parent, int count) {
+    std::vector<uint32_t> children;
+    for (int i = 0; i < count; ++i) {
+      uint32_t f = files.addFile(("child" + std::to_string(i)).c_str());
+      files.setParent(f, parent);
+      children.push_back(f);
+    }
+    return children;
+  }
   TempDir dir;
   EngineErrors errors;
   CFileStorage files{dir.slashed() + "files", 1000};
@@ -218,12 +228,7 @@ TEST_F(FileStorageTest, StoredAndReopenedTableFindsTheSameEntries) {
 // built its accelerator, and answers alike once one has.
 TEST_F(FileStorageTest, ReopenedTableTellsFileNumbersBeforeAndAfterALookup) {
   uint32_t root = files.addFile("/r");
-  std::vector<uint32_t> children;
-  for (int i = 0; i < 3000; ++i) {
-    uint32_t f = files.addFile(("child" + std::to_string(i)).c_str());
-    files.setParent(f, root);
-    children.push_back(f);
-  }
+  std::vector<uint32_t> children = addChildren(root, 3000);
   files.markObsolete(children[5]);
   store(files);
   for (bool lookedUp : {false, true}) {
@@ -276,6 +281,42 @@ TEST_F(FileStorageTest, LargeReopenedTableTellsFileNumbersAskedInAnyOrder) {
   // After a name lookup, the accelerator answers the same.
   EXPECT_EQ(reopened->lookupFile(names[1].c_str(), root), entries[1]);
   for (std::size_t i = 0; i < asked.size(); i += 13) EXPECT_EQ(reopened->isFileNumber(asked[i].first), asked[i].second);
+}
+
+// Asked many numbers at once, a table answers each as isFileNumber would alone: before
+// its accelerator is built (each bucket's chain walked once for its group) and after,
+// in any order and with numbers repeated.
+TEST_F(FileStorageTest, ManyNumbersAtOnceAreToldAsOneByOne) {
+  uint32_t root = files.addFile("/r");
+  std::vector<uint32_t> children = addChildren(root, 3000);
+  files.markObsolete(children[5]);
+  files.markObsolete(children[2999]);
+  store(files);
+  std::vector<uint32_t> numbers;
+  for (uint32_t at = 0; at < files.used() + 8; ++at) numbers.push_back(at);
+  numbers.insert(numbers.end(), children.begin(), children.begin() + 50);
+  numbers.push_back(UINT32_MAX);
+  std::shuffle(numbers.begin(), numbers.end(), std::mt19937(7));
+  auto single = reopen();
+  ASSERT_NE(single, nullptr);
+  std::vector<unsigned char> expected;
+  for (uint32_t at : numbers) expected.push_back(single->isFileNumber(at) ? 1 : 0);
+  EXPECT_EQ(std::count(expected.begin(), expected.end(), 1), 3001 + 50);
+  for (bool lookedUp : {false, true}) {
+    auto batch = reopen();
+    ASSERT_NE(batch, nullptr);
+    if (lookedUp) {
+      EXPECT_EQ(batch->lookupFile("child9", root), children[9]);
+    }
+    std::vector<unsigned char> told(numbers.size(), 9);
+    batch->checkFileNumbers(numbers.data(), numbers.size(), told.data());
+    EXPECT_EQ(told, expected) << lookedUp;
+    // A few numbers take the one-by-one way.
+    std::vector<uint32_t> few{children[3], children[3] + 1, root, children[5]};
+    std::vector<unsigned char> fewTold(few.size(), 9);
+    batch->checkFileNumbers(few.data(), few.size(), fewTold.data());
+    EXPECT_EQ(fewTold, (std::vector<unsigned char>{1, 0, 1, 1}));
+  }
   EXPECT_TRUE(errors.codes().empty());
 }
 
@@ -297,6 +338,7 @@ TEST_F(FileStorageTest, HashSectionHasTagPrefixAndBuckets) {
 TEST_F(FileStorageTest, LoopedChainIsDetectedWhenIndexing) {
   uint32_t a = files.addFile("same");
   uint32_t b = files.addFile("same");
+  uint32_t c = files.addFile("same");
   store(files);
   {
     std::FILE* f = std::fopen((dir.slashed() + "files").c_str(), "r+b");
@@ -308,8 +350,13 @@ TEST_F(FileStorageTest, LoopedChainIsDetectedWhenIndexing) {
   }
   auto reopened = reopen();
   ASSERT_NE(reopened, nullptr);
-  EXPECT_EQ(kolvo::guardEntry<uint32_t>(9, [&] { return reopened->lookupFile("other", 0); }), 9u);
+  // Numbers checked many at once meet the loop too, and end: c lies beyond it.
+  std::vector<uint32_t> many(2001, c);
+  std::vector<unsigned char> told(many.size());
+  kolvo::guardEntry([&] { reopened->checkFileNumbers(many.data(), many.size(), told.data()); });
   EXPECT_EQ(errors.codes(), std::vector<std::string>{"AssertionFailed"});
+  EXPECT_EQ(kolvo::guardEntry<uint32_t>(9, [&] { return reopened->lookupFile("other", 0); }), 9u);
+  EXPECT_EQ(errors.codes(), (std::vector<std::string>{"AssertionFailed", "AssertionFailed"}));
 }
 
 }  // namespace

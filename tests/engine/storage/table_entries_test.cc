@@ -110,6 +110,45 @@ TEST_F(TableEntriesTest, NumbersInsideNamesAreNoFiles) {
   EXPECT_EQ(kfsGetInfo(&files, file + 1), nullptr);
 }
 
+// The records of many numbers at once are what the one-by-one readers give, and a
+// number that is no entry (inside a name, past the end, 0) has a null name and zeros.
+TEST_F(TableEntriesTest, RecordsOfManyFilesAtOnceMatchTheReaders) {
+  kulong folder = kfsAddFile(&files, "/home/someone");
+  std::vector<kulong> numbers{0, folder, folder + 1, 12345678};
+  for (int i = 0; i < 40; ++i) {
+    kulong file = kfsAddFile(&files, ("f" + std::to_string(i) + ".txt").c_str());
+    KolvoFileInfo* info = kfsGetInfo(&files, file);
+    kfiSetFileParentID(info, folder);
+    kfiSetFileSize(info, i == 0 ? 0xFFFFFFFFu : static_cast<kulong>(i * 1000));
+    kfiSetFileTimeLastWritten(info, 2082844800.0 + (i - 20) * 86400.0 * 365);
+    numbers.push_back(file);
+    numbers.push_back(file + 2);
+  }
+  kfiMarkFileObsolete(kfsGetInfo(&files, numbers.back() - 2));
+  std::vector<KolvoFileRecord> records(numbers.size(), KolvoFileRecord{"stale", 9, 9, 9.0});
+  kulong entries = kfsGetRecords(&files, numbers.data(), static_cast<kulong>(numbers.size()), records.data());
+  EXPECT_EQ(entries, 41u);
+  for (std::size_t i = 0; i < numbers.size(); ++i) {
+    const KolvoFileInfo* info = kfsGetInfo(&files, numbers[i]);
+    const KolvoFileRecord& record = records[i];
+    if (!info) {
+      EXPECT_EQ(record.name, nullptr) << numbers[i];
+      EXPECT_EQ(record.parent + record.size, 0u) << numbers[i];
+      EXPECT_EQ(record.timeLastWritten, 0.0) << numbers[i];
+      continue;
+    }
+    EXPECT_EQ(record.name, kfiGetFileName(info)) << numbers[i];
+    EXPECT_EQ(record.parent, kfiGetFileParentID(info)) << numbers[i];
+    EXPECT_EQ(record.size, kfiGetFileSize(info)) << numbers[i];
+    EXPECT_EQ(record.timeLastWritten, kfiGetFileTimeLastWritten(info)) << numbers[i];
+  }
+  EXPECT_EQ(records[4].size, 0xFFFFFFFFu);
+  EXPECT_EQ(kfsGetRecords(nullptr, numbers.data(), 1, records.data()), 0u);
+  EXPECT_EQ(kfsGetRecords(&files, nullptr, 1, records.data()), 0u);
+  EXPECT_EQ(kfsGetRecords(&files, numbers.data(), 0, records.data()), 0u);
+  EXPECT_TRUE(errors.errors().empty());
+}
+
 TEST_F(TableEntriesTest, WritingARecordOfAReadOnlyTableIsRefused) {
   kulong file = kfsAddFile(&files, "ro");
   files.disableWrite();
