@@ -74,6 +74,11 @@ class CFileStorage : public CFileMemory {
   // Builds the accelerator and the chain tails from the stored chains, and brings the
   // accelerator up to date with the entry added last.
   void ensureIndexed();
+  // Whether the stored chains still answer for the accelerator not built yet: true while
+  // the entries the walks visited stay within their share of the table.
+  bool walkChainsInstead();
+  // The last entry of a bucket's stored chain, 0 for an empty bucket.
+  uint32_t chainTail(uint32_t bucket);
 
   std::vector<uint32_t, kolvo::HugePageAllocator<uint32_t>> buckets;
   std::vector<uint32_t> tails;  // last entry of each bucket's chain, once indexed
@@ -82,4 +87,6 @@ class CFileStorage : public CFileMemory {
   // The entry added last is entered in the accelerator only when something asks: the
   // walk sets its parent right after adding it, and this spares moving it.
   uint32_t notYetIndexed = 0;
+  // Entries visited by chain walks since the table was opened.
+  mutable uint64_t chainSteps = 0;
 };
