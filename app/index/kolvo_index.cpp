@@ -22,6 +22,7 @@
 #include "app/commands/xml_reader.h"
 #include "app/index/kolvo_lib.h"
 #include "app/index/watch_limits.h"
+#include "app/platform/file_copy.h"
 #include "app/platform/progress_line.h"
 #include "app/referrals/referrals.h"
 #include "app/search/search_criteria.h"
@@ -296,8 +297,7 @@ void QvKolvoIndex::copyDirectoryTree(const std::string& from, const std::string&
       if (!fs::is_directory(target, error) && !fs::create_directory(target, error)) throw failure();
       copyDirectoryTree(entry.path().string(), target.string());
     } else if (entry.is_regular_file(error)) {
-      // copy_file streams the contents, so files larger than memory come through whole.
-      if (!fs::copy_file(entry.path(), target, fs::copy_options::overwrite_existing, error) || error) throw failure();
+      if (!qvCopyFileContents(entry.path().string(), target.string())) throw failure();
     }
   }
   if (error) throw failure();

@@ -131,15 +131,33 @@ void CKolvoIndex::compressLinks() {
   };
 
   // Words older than this pass have links of earlier passes in pendingLinks: count what
-  // this pass handed over from the temporary table itself.
+  // this pass handed over from the temporary table itself, and note which they are, so
+  // that an update visits the words it touched and not the whole table.
   std::vector<TempLink> run;
   run.reserve(runLength);
+  std::vector<uint32_t> olderTouched;
   if (words->getFirst() != 0 && words->getFirst() < passWordLimit) {
     TempLinkReader older(*wordLinks);
     while (older.read(run, runLength))
       for (const TempLink& link : run)
-        if (link.word < passWordLimit) ++cursorOf(link.word).olderLinks;
+        if (link.word < passWordLimit && cursorOf(link.word).olderLinks++ == 0) olderTouched.push_back(link.word);
+    std::sort(olderTouched.begin(), olderTouched.end());
   }
+  // The first word this pass made: its entry starts where the table's used space ended.
+  uint32_t firstNew = words->getFirst();
+  if (firstNew != 0 && firstNew < passWordLimit) {
+    firstNew = passWordLimit + words->dataSize() + 4;
+    if (!words->isEntry(firstNew)) firstNew = 0;
+  }
+  // The words with links in this pass, in table order: the older ones touched, then the new.
+  size_t olderAt = 0;
+  bool amongNew = false;
+  auto nextWord = [&](uint32_t word) -> uint32_t {
+    if (olderAt < olderTouched.size()) return olderTouched[olderAt++];
+    if (amongNew) return words->getNext(word);
+    amongNew = true;
+    return firstNew;
+  };
 
   // Sizing pass: reserve every block at its final size.
   std::unordered_map<uint32_t, std::vector<Block>> splitWords;
@@ -150,7 +168,7 @@ void CKolvoIndex::compressLinks() {
   uint32_t step = wordsIndexed * 5 / 100;
   uint32_t counter = step + 1;
   int percent = -5;
-  for (uint32_t word = words->getFirst(); word; word = words->getNext(word)) {
+  for (uint32_t word = nextWord(0); word; word = nextWord(word)) {
     if (++counter > step && statusLevel != 0) {
       percent += 5;
       kolvo::setStatus("CountingCompress", std::to_string(percent));

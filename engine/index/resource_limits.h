@@ -73,6 +73,11 @@ inline constexpr int fileAncestors = 99;
 
 // Checking many file numbers at once walks this many bucket chains side by side.
 inline constexpr size_t fileChainWalksAtOnce = 16;
+// An opened file table answers its first name lookups by walking the stored chains, so
+// that an update of a few paths does not build the name accelerator over every entry:
+// the walks may visit one entry for each this many bytes of the table (about the
+// accelerator's own cost) before the accelerator is built.
+inline constexpr uint32_t fileChainBytesPerStep = 32;
 
 // The integrity check describes at most this many damages one by one.
 inline constexpr int checkDamageLines = 100;

@@ -95,6 +95,21 @@ void CFileStorage::ensureIndexed() {
   indexed = true;
 }
 
+bool CFileStorage::walkChainsInstead() {
+  return !indexed && chainSteps < used() / kolvo::limits::fileChainBytesPerStep;
+}
+
+uint32_t CFileStorage::chainTail(uint32_t bucket) {
+  uint32_t file = buckets[bucket];
+  if (file == 0) return 0;
+  kolvo::kolvoCheck(isEntry(file), "file bucket");
+  for (uint32_t next = nextInChain(file); next != 0; next = nextInChain(next)) {
+    file = next;
+    ++chainSteps;
+  }
+  return file;
+}
+
 uint32_t CFileStorage::addFile(const char* name) {
   // A text taken from this very table would move when the table grows: copy it first.
   if (mapped() && name >= reinterpret_cast<const char*>(base()) &&
@@ -102,23 +117,28 @@ uint32_t CFileStorage::addFile(const char* name) {
     std::string copy(name);
     return addFile(copy.c_str());
   }
-  ensureIndexed();
+  const bool byChains = walkChainsInstead();
+  if (!byChains) ensureIndexed();
   size_t length = std::strlen(name);
   if (length + 1 + prefixSize > increment()) throwKolvoError("GetHugeSpace", std::to_string(length + 1 + prefixSize));
+  uint32_t bucket = getHash(name);
+  uint32_t tail = byChains ? chainTail(bucket) : tails[bucket];
   uint32_t entry = getNewSpace(static_cast<uint32_t>(prefixSize + length + 1));
   uint32_t file = entry + prefixSize;
   std::memcpy(getWritablePointer(file, static_cast<uint32_t>(length + 1)), name, length + 1);
-  uint32_t bucket = getHash(name);
   if (buckets[bucket] == 0)
     buckets.writable(bucket) = file;
   else
-    kolvo::storeU32(getWritablePointer(tails[bucket] - prefixSize, 4), file);
+    kolvo::storeU32(getWritablePointer(tail - prefixSize, 4), file);
+  // Without the accelerator, the chains are all there is: it is built from them later.
+  if (byChains) return file;
   tails[bucket] = file;
   notYetIndexed = file;
   return file;
 }
 
 uint32_t CFileStorage::lookupFile(const char* name, uint32_t parentId) {
+  if (walkChainsInstead()) return lookupFileByChain(name, parentId);
   ensureIndexed();
   return names.find(kolvo::textHash(name), parentId, [&](uint32_t file) {
     return kolvo::sameTextIgnoringCase(getText(file), name) && getParent(file) == parentId;
@@ -129,8 +149,10 @@ uint32_t CFileStorage::lookupFileByChain(const char* name, uint32_t parentId) co
   uint32_t file = buckets[getHash(name)];
   if (file == 0) return 0;
   kolvo::kolvoCheck(isEntry(file), "file bucket");
-  for (; file != 0; file = nextInChain(file))
+  for (; file != 0; file = nextInChain(file)) {
+    ++chainSteps;
     if (kolvo::sameTextIgnoringCase(getText(file), name) && getParent(file) == parentId) return file;
+  }
   return 0;
 }
 

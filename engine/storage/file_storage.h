@@ -83,6 +83,11 @@ class CFileStorage : public CFileMemory {
   // Builds the accelerator and the chain tails from the stored chains, and brings the
   // accelerator up to date with the entry added last.
   void ensureIndexed();
+  // Whether the stored chains still answer for the accelerator not built yet: true while
+  // the entries the walks visited stay within their share of the table.
+  bool walkChainsInstead();
+  // The last entry of a bucket's stored chain, 0 for an empty bucket.
+  uint32_t chainTail(uint32_t bucket);
 
   kolvo::BucketArray buckets;
   std::vector<uint32_t> tails;  // last entry of each bucket's chain, once indexed
@@ -97,4 +102,6 @@ class CFileStorage : public CFileMemory {
   // a known entry to the next stays in the same pages. At most
   // limits::confirmedFileNumbers are kept.
   std::set<uint32_t> confirmed;
+  // Entries visited by chain walks since the table was opened.
+  mutable uint64_t chainSteps = 0;
 };

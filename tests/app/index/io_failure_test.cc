@@ -2,6 +2,7 @@
 // engine's platform seam failing (ENOSPC, then EIO) until the command succeeds. After
 // every failure the command has reported an error, the previous build still opens and
 // answers as before, "current_build" names a whole build, and nothing temporary is left.
+// An update, failed or not, never writes a byte of the previous build's files.
 #include <gtest/gtest.h>
 
 #include <sys/mman.h>
@@ -12,6 +13,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <sstream>
 
 #include "app/commands/command_exception.h"
 #include "app/commands/command_interface.h"
@@ -178,6 +181,75 @@ TEST_F(IoFailureTest, EveryFailingCallKeepsThePreviousBuild) {
   QvResults inMemory = searches();
   run("open default");
   EXPECT_EQ(searches(), inMemory);
+}
+
+// Every file of the build "current_build" names, hard-linked below snapshot with the
+// bytes it holds now: what is later written to those files shows through the links,
+// even once the build's folder is gone.
+std::map<std::string, std::string> linkCurrentBuild(const std::string& base, const std::string& snapshot) {
+  std::ifstream number(base + "current_build");
+  std::string n;
+  number >> n;
+  const fs::path build = base + "build_" + n;
+  std::map<std::string, std::string> bytes;
+  for (const auto& entry : fs::recursive_directory_iterator(build)) {
+    if (!entry.is_regular_file()) continue;
+    fs::path linked = fs::path(snapshot) / fs::relative(entry.path(), build);
+    fs::create_directories(linked.parent_path());
+    fs::create_hard_link(entry.path(), linked);
+    std::ifstream in(linked, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    bytes[linked.string()] = text.str();
+  }
+  return bytes;
+}
+
+void expectUnchanged(const std::map<std::string, std::string>& bytes, const std::string& context) {
+  for (const auto& [path, before] : bytes) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    EXPECT_TRUE(text.str() == before) << context << ": " << path << " was written to";
+  }
+}
+
+TEST_F(IoFailureTest, UpdatesNeverWriteToThePreviousBuild) {
+  // A second program's view: it opened the index before the updates and keeps it.
+  QvCommandInterface reader;
+  QvKolvoIndex::create("default", reader);
+  QvResults opened;
+  reader.processCommand("open default", opened);
+  auto readerSearches = [&] {
+    QvResults answers;
+    for (const char* line : {"find brown", "listresults", "find kiwi", "listresults"})
+      reader.processCommand(line, answers);
+    return answers;
+  };
+  const QvResults readerBefore = readerSearches();
+  for (int round = 1; round <= 3; ++round) {
+    std::string snapshot = (temp.path() / ("snapshot" + std::to_string(round))).string();
+    auto bytes = linkCurrentBuild(base(), snapshot);
+    ASSERT_GT(bytes.size(), 5u);
+    temp.write("docs/kiwi" + std::to_string(round) + ".txt", "brown kiwi round " + std::string(round, 'k'));
+    temp.write("docs/dog.txt", "A lazy dog and a brown cat, round " + std::string(round, 'r') + "\n");
+    // Failures at a spread of points, then the update that goes through.
+    for (long n = 1 + round; n < 400; n += 37) {
+      arm(n, EIO);
+      try {
+        run("update");
+      } catch (const QvCommandException&) {
+      }
+      kolvo::resetPosixCalls();
+      expectUnchanged(bytes, "round " + std::to_string(round) + ", failure at call " + std::to_string(n));
+    }
+    run("update");
+    expectUnchanged(bytes, "round " + std::to_string(round) + " done");
+    EXPECT_EQ(readerSearches(), readerBefore) << round;
+  }
+  QvResults found = run("find kiwi");
+  EXPECT_EQ(found.back().rfind("Found 3", 0), 0u) << found.back();
+  reader.cleanup();
 }
 
 }  // namespace

@@ -157,13 +157,17 @@ TEST_P(LinkWindowTest, WordsReadBackTheSameAcrossABuildAndThreeUpdates) {
   std::vector<uint32_t> linksSize;
   for (int pass = 0; pass < 4; ++pass) {
     if (pass > 0) startUpdatePass();
+    if (pass > 0) vocabulary.push_back("p" + std::to_string(pass));
     int filesThisPass = pass == 0 ? 200 : 10;
     for (int f = 0; f < filesThisPass; ++f) {
       uint32_t file = nextFile++;
       int wordCount = 1 + static_cast<int>(random() % 40);
       for (int k = 0; k < wordCount; ++k) {
-        // Zipf-like: low numbers far more often.
-        const std::string& word = vocabulary[(random() % 300) * (random() % 300) / 300];
+        // Zipf-like: low numbers far more often. Updates bring words of their own too,
+        // which come after every older word in the table.
+        if (pass > 0 && random() % 4 == 0) vocabulary.push_back("p" + std::to_string(pass) + "n" + std::to_string(k));
+        const std::string& word = pass > 0 && random() % 3 == 0 ? vocabulary[300 + random() % (vocabulary.size() - 300)]
+                                                                : vocabulary[(random() % 300) * (random() % 300) / 300];
         index->indexWord(word.c_str(), file);
         auto it = current.find(word);
         if (it != current.end() && it->second != file) pendingThisPass[word].push_back(it->second);
