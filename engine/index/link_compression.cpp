@@ -5,6 +5,7 @@
 // can hold gets several blocks, chained like the blocks of successive passes.
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -91,6 +92,18 @@ class TempLinkReader {
 };
 
 constexpr size_t runLength = 4096;
+
+// The links of one window waiting for its turn, in a table of the temporary table's
+// form that goes with its file.
+struct LinkSpill {
+  LinkSpill(std::string filePath, bool ranked)
+      : path(std::move(filePath)), table(path, linksInitial, linksIncrement, ranked, kolvo::limits::linkSpillResidentBytes) {}
+  ~LinkSpill() { std::remove(path.c_str()); }
+  LinkSpill(const LinkSpill&) = delete;
+  LinkSpill& operator=(const LinkSpill&) = delete;
+  std::string path;
+  CWordLinks table;
+};
 
 // The words from firstWord on, up to the next window's, own the links table from start on.
 struct FillWindow {
@@ -188,64 +201,91 @@ void CKolvoIndex::compressLinks() {
   // Fill pass: each record goes just below the ones already written. The links are
   // read in order but their words and blocks lie anywhere: each word's data is fetched
   // some links ahead and its block's next record a few links ahead, so that the misses
-  // overlap instead of coming one after another. The temporary table is read once for
-  // each window, and only the links of the window's words are written.
+  // overlap instead of coming one after another.
   constexpr size_t cursorAhead = 16, blockAhead = 8;
-  std::vector<TempLink> inWindow;
-  inWindow.reserve(runLength);
   uint32_t reportAt = 0;
   counter = 0;
-  for (size_t w = 0; w < windows.size(); ++w) {
-    const uint32_t firstWord = windows[w].firstWord;
-    const uint32_t endWord = w + 1 < windows.size() ? windows[w + 1].firstWord : UINT32_MAX;
-    TempLinkReader reader(*wordLinks);
+  auto fill = [&](const std::vector<TempLink>& links) {
+    for (size_t i = 0; i < links.size() && i < cursorAhead; ++i)
+      __builtin_prefetch(&cursors[links[i].word / 16 % cursors.size()]);
+    for (size_t i = 0; i < links.size(); ++i) {
+      if (i + cursorAhead < links.size())
+        __builtin_prefetch(&cursors[links[i + cursorAhead].word / 16 % cursors.size()]);
+      if (i + blockAhead < links.size())
+        fileLinks->prefetch(cursors[links[i + blockAhead].word / 16 % cursors.size()].head - r, true);
+      const TempLink& link = links[i];
+      if (link.startsGroup && ++counter >= reportAt && statusLevel != 0) {
+        kolvo::setStatus("CompLinksFmt", std::to_string(reportAt) + "\t" + std::to_string(reportAt + 50000));
+        reportAt += 50000;
+      }
+      ++counter;
+      WordCursor& cursor = cursorOf(link.word);
+      // The link of the word's current file stays in its data block.
+      if (cursor.currentFile == link.file) continue;
+      if (!splitWords.empty()) {
+        auto split = splitWords.find(link.word);
+        if (split != splitWords.end()) {
+          std::vector<Block>& blocks = split->second;
+          size_t at = 0;
+          while (at < blocks.size() && blocks[at].cursor == blocks[at].start) ++at;
+          kolvo::kolvoCheck(at < blocks.size(), "more links than the blocks were sized for");
+          blocks[at].cursor -= r;
+          fileLinks->addFile(blocks[at].cursor, link.file, link.rank);
+          continue;
+        }
+      }
+      kolvo::kolvoCheck(cursor.head >= r, "link block overflow");
+      cursor.head -= r;
+      fileLinks->addFile(cursor.head, link.file, link.rank);
+    }
+  };
+  // Reads a table of links once, front to back, handing each run to take and letting go
+  // of what has been read.
+  auto readOnce = [&](CWordLinks& table, auto&& take) {
+    TempLinkReader reader(table);
     uint32_t released = 0;
     while (reader.read(run, runLength)) {
-      inWindow.clear();
-      for (const TempLink& link : run)
-        if (link.word >= firstWord && link.word < endWord) inWindow.push_back(link);
-      const std::vector<TempLink>& links = inWindow;
-      for (size_t i = 0; i < links.size() && i < cursorAhead; ++i)
-        __builtin_prefetch(&cursors[links[i].word / 16 % cursors.size()]);
-      for (size_t i = 0; i < links.size(); ++i) {
-        if (i + cursorAhead < links.size())
-          __builtin_prefetch(&cursors[links[i + cursorAhead].word / 16 % cursors.size()]);
-        if (i + blockAhead < links.size())
-          fileLinks->prefetch(cursors[links[i + blockAhead].word / 16 % cursors.size()].head - r, true);
-        const TempLink& link = links[i];
-        if (link.startsGroup && ++counter >= reportAt && statusLevel != 0) {
-          kolvo::setStatus("CompLinksFmt", std::to_string(reportAt) + "\t" + std::to_string(reportAt + 50000));
-          reportAt += 50000;
-        }
-        ++counter;
-        WordCursor& cursor = cursorOf(link.word);
-        // The link of the word's current file stays in its data block.
-        if (cursor.currentFile == link.file) continue;
-        if (!splitWords.empty()) {
-          auto split = splitWords.find(link.word);
-          if (split != splitWords.end()) {
-            std::vector<Block>& blocks = split->second;
-            size_t at = 0;
-            while (at < blocks.size() && blocks[at].cursor == blocks[at].start) ++at;
-            kolvo::kolvoCheck(at < blocks.size(), "more links than the blocks were sized for");
-            blocks[at].cursor -= r;
-            fileLinks->addFile(blocks[at].cursor, link.file, link.rank);
-            continue;
-          }
-        }
-        kolvo::kolvoCheck(cursor.head >= r, "link block overflow");
-        cursor.head -= r;
-        fileLinks->addFile(cursor.head, link.file, link.rank);
-      }
-      if (reader.position() - released > (8u << 20)) {
-        wordLinks->releasePagesBelow(reader.position());  // read once, front to back
+      take(run);
+      if (reader.position() - released > kolvo::limits::linkReadReleaseBytes) {
+        table.releasePagesBelow(reader.position());
         released = reader.position();
       }
     }
-    // The window is written whole: nothing of it is touched again but the chaining of
-    // split words' blocks below.
-    if (w + 1 < windows.size()) fileLinks->releasePagesBelow(windows[w + 1].start);
+  };
+
+  // The temporary table is read once: the first window's links are written at once,
+  // the others' go, in the same order, to a spill table of their window, which is read
+  // when that window's turn comes. Each window is written whole before the next, and
+  // nothing of it is touched again but the chaining of split words' blocks below.
+  std::vector<std::unique_ptr<LinkSpill>> spills;
+  for (size_t w = 1; w < windows.size(); ++w)
+    spills.push_back(std::make_unique<LinkSpill>(indexPath + "temp" + std::to_string(w), useRanking));
+  std::vector<TempLink> inFirst;
+  inFirst.reserve(runLength);
+  const uint32_t secondWord = windows.size() > 1 ? windows[1].firstWord : UINT32_MAX;
+  readOnce(*wordLinks, [&](const std::vector<TempLink>& links) {
+    if (spills.empty()) return fill(links);
+    inFirst.clear();
+    for (const TempLink& link : links) {
+      if (link.word < secondWord) {
+        inFirst.push_back(link);
+        continue;
+      }
+      auto after = std::upper_bound(windows.begin() + 1, windows.end(), link.word,
+                                    [](uint32_t word, const FillWindow& window) { return word < window.firstWord; });
+      spills[after - windows.begin() - 2]->table.addWord(link.file, link.word, link.rank);
+    }
+    fill(inFirst);
+  });
+  delete wordLinks;
+  wordLinks = nullptr;
+  std::remove((indexPath + "temp").c_str());
+  for (size_t w = 1; w < windows.size(); ++w) {
+    fileLinks->releasePagesBelow(windows[w].start);
+    readOnce(spills[w - 1]->table, fill);
+    spills[w - 1].reset();
   }
+
   // Each word filled takes its new head back, in table order.
   for (uint32_t word : filled) WordData::setChainHead(words->getWritableData(word), cursors[word / 16].head);
   // Chain the blocks of split words, newest last: each points at where the block
@@ -255,8 +295,5 @@ void CKolvoIndex::compressLinks() {
     WordData::setChainHead(words->getWritableData(word), blocks.back().cursor);
   }
 
-  delete wordLinks;
-  wordLinks = nullptr;
-  std::remove((indexPath + "temp").c_str());
   if (statusLevel != 0) kolvo::setStatus("Done", "");
 }
