@@ -129,6 +129,10 @@ void CKolvoIndex::compressLinks() {
   // Compression reads every word's data once; the words are not looked up again in
   // this pass, so the accelerator's memory goes before the links table's comes.
   words->releaseAccelerator();
+  // A pass that made every word is a build's, which looks up no name from here to its
+  // end (an update may go on looking names up): the names' memory goes too.
+  const bool olderWords = words->getFirst() != 0 && words->getFirst() < passWordLimit;
+  if (!olderWords && files) files->releaseAccelerator();
   const uint32_t r = fileLinks->recordSize();
   // The most records a block may hold besides its terminator, within one allocation.
   const uint32_t perBlock = (fileLinks->increment() - 4) / r - 1;
@@ -147,7 +151,7 @@ void CKolvoIndex::compressLinks() {
   // this pass handed over from the temporary table itself.
   std::vector<TempLink> run;
   run.reserve(runLength);
-  if (words->getFirst() != 0 && words->getFirst() < passWordLimit) {
+  if (olderWords) {
     TempLinkReader older(*wordLinks);
     while (older.read(run, runLength))
       for (const TempLink& link : run)
