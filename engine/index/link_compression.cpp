@@ -3,6 +3,9 @@
 // of the word's older blocks. Each word's block is sized by the links this pass adds,
 // so an update costs as much as it changed, and a word with more links than one block
 // can hold gets several blocks, chained like the blocks of successive passes.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <memory>
@@ -10,6 +13,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "engine/filememory/posix_seam.h"
 #include "engine/index/kolvo_index.h"
 #include "engine/index/word_data.h"
 #include "engine/kolvolib/error_reporting.h"
@@ -93,16 +97,97 @@ class TempLinkReader {
 
 constexpr size_t runLength = 4096;
 
-// The links of one window waiting for its turn, in a table of the temporary table's
-// form that goes with its file.
-struct LinkSpill {
-  LinkSpill(std::string filePath, bool ranked)
-      : path(std::move(filePath)), table(path, linksInitial, linksIncrement, ranked, kolvo::limits::linkSpillResidentBytes) {}
-  ~LinkSpill() { std::remove(path.c_str()); }
+// The links of one window waiting for its turn, in order, in a file of their own that
+// goes with the object. Written and read through a small buffer with plain calls, so
+// that its pages stay in the page cache and never count against the process.
+// A record is a word (u32, never 0) and a rank byte; a file's run starts with a zero
+// word and the file number.
+class LinkSpill {
+ public:
+  explicit LinkSpill(std::string filePath) : path(std::move(filePath)) {
+    fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0) kolvo::throwKolvoError("MemFileOpenFail", path);
+    buffer.reserve(kolvo::limits::linkSpillBufferBytes);
+  }
+  ~LinkSpill() {
+    ::close(fd);
+    std::remove(path.c_str());
+  }
   LinkSpill(const LinkSpill&) = delete;
   LinkSpill& operator=(const LinkSpill&) = delete;
+
+  void add(const TempLink& link) {
+    if (buffer.size() + groupBytes + recordBytes > kolvo::limits::linkSpillBufferBytes) flush();
+    if (link.file != lastFile) {
+      put(0);
+      put(link.file);
+      lastFile = link.file;
+    }
+    put(link.word);
+    buffer.push_back(link.rank);
+  }
+  // After the last add: replaces run with up to capacity next links; false once there
+  // are none.
+  bool read(std::vector<TempLink>& run, size_t capacity) {
+    if (writing) {
+      flush();
+      writing = false;
+      lastFile = 0;
+    }
+    run.clear();
+    while (run.size() < capacity) {
+      if (buffer.size() - at < groupBytes) refill();
+      if (buffer.size() - at < recordBytes) break;
+      uint32_t word = kolvo::loadU32(buffer.data() + at);
+      if (word == 0) {
+        kolvo::kolvoCheck(buffer.size() - at >= groupBytes, "link spill");
+        lastFile = kolvo::loadU32(buffer.data() + at + 4);
+        at += groupBytes;
+        groupStarts = true;
+        continue;
+      }
+      run.push_back(TempLink{lastFile, word, buffer[at + 4], groupStarts});
+      groupStarts = false;
+      at += recordBytes;
+    }
+    return !run.empty();
+  }
+
+ private:
+  static constexpr size_t groupBytes = 8, recordBytes = 5;
+  void put(uint32_t value) {
+    unsigned char bytes[4];
+    kolvo::storeU32(bytes, value);
+    buffer.insert(buffer.end(), bytes, bytes + 4);
+  }
+  void flush() {
+    for (size_t done = 0; done < buffer.size();) {
+      ssize_t wrote = kolvo::posixCalls().write(fd, buffer.data() + done, buffer.size() - done);
+      if (wrote <= 0) kolvo::throwKolvoError("MemFileExtendFail", path);
+      done += static_cast<size_t>(wrote);
+    }
+    buffer.clear();
+  }
+  // Keeps what is left unread and reads more behind it.
+  void refill() {
+    buffer.erase(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(at));
+    at = 0;
+    size_t kept = buffer.size();
+    buffer.resize(kolvo::limits::linkSpillBufferBytes);
+    ssize_t got = ::pread(fd, buffer.data() + kept, buffer.size() - kept, readAt);
+    if (got < 0) kolvo::throwKolvoError("StorageReadError", path);
+    buffer.resize(kept + static_cast<size_t>(got));
+    readAt += got;
+  }
+
   std::string path;
-  CWordLinks table;
+  int fd = -1;
+  std::vector<unsigned char> buffer;
+  bool writing = true;
+  uint32_t lastFile = 0;
+  size_t at = 0;
+  off_t readAt = 0;
+  bool groupStarts = false;
 };
 
 // The words from firstWord on, up to the next window's, own the links table from start on.
@@ -263,7 +348,7 @@ void CKolvoIndex::compressLinks() {
   // nothing of it is touched again but the chaining of split words' blocks below.
   std::vector<std::unique_ptr<LinkSpill>> spills;
   for (size_t w = 1; w < windows.size(); ++w)
-    spills.push_back(std::make_unique<LinkSpill>(indexPath + "temp" + std::to_string(w), useRanking));
+    spills.push_back(std::make_unique<LinkSpill>(indexPath + "temp" + std::to_string(w)));
   std::vector<TempLink> inFirst;
   inFirst.reserve(runLength);
   const uint32_t secondWord = windows.size() > 1 ? windows[1].firstWord : UINT32_MAX;
@@ -277,7 +362,7 @@ void CKolvoIndex::compressLinks() {
       }
       auto after = std::upper_bound(windows.begin() + 1, windows.end(), link.word,
                                     [](uint32_t word, const FillWindow& window) { return word < window.firstWord; });
-      spills[after - windows.begin() - 2]->table.addWord(link.file, link.word, link.rank);
+      spills[after - windows.begin() - 2]->add(link);
     }
     fill(inFirst);
   });
@@ -286,7 +371,7 @@ void CKolvoIndex::compressLinks() {
   std::remove((indexPath + "temp").c_str());
   for (size_t w = 1; w < windows.size(); ++w) {
     fileLinks->releasePagesBelow(windows[w].start);
-    readOnce(spills[w - 1]->table, fill);
+    while (spills[w - 1]->read(run, runLength)) fill(run);
     spills[w - 1].reset();
   }
 

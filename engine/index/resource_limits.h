@@ -55,10 +55,10 @@ inline constexpr unsigned contentsCheckThreads = 4;
 // stay in the page cache, not in the process.
 inline constexpr uint32_t linkFillWindowBytes = 32 * MiB;
 // The temporary links are read once; the fill lets go of what it has read every this
-// many bytes. The links of the windows after the first wait in spill tables, written
-// front to back, each holding at most about this many bytes of its own in memory.
+// many bytes. The links of the windows after the first wait in spill files, each
+// written and read back through a buffer of this many bytes.
 inline constexpr uint32_t linkReadReleaseBytes = 8 * MiB;
-inline constexpr uint32_t linkSpillResidentBytes = MiB / 4;
+inline constexpr size_t linkSpillBufferBytes = 64 * 1024;
 
 // A file with more parents than this (folders and archives) has a damaged chain.
 inline constexpr int fileAncestors = 99;

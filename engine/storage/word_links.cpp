@@ -3,9 +3,8 @@
 #include "engine/filememory/le_fields.h"
 #include "engine/storage/link_record.h"
 
-CWordLinks::CWordLinks(const std::string& path, uint32_t initialSize, uint32_t growIncrement, bool rank,
-                       uint32_t step)
-    : CFileMemory(path, initialSize, growIncrement), releaseStep(step), hasRank(rank) {}
+CWordLinks::CWordLinks(const std::string& path, uint32_t initialSize, uint32_t growIncrement, bool rank)
+    : CFileMemory(path, initialSize, growIncrement), hasRank(rank) {}
 
 void CWordLinks::addWord(uint32_t fileNumber, uint32_t wordNumber, uint8_t rank) {
   if (fileNumber != currentGroupFile || groupStart == 0) {

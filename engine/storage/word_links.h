@@ -12,10 +12,7 @@
 // zero record before the next group head; the last group has no end record.
 class CWordLinks : public CFileMemory {
  public:
-  // The pages behind the group being written are let go every releaseStep bytes.
-  static constexpr uint32_t defaultReleaseStep = 8u << 20;
-  CWordLinks(const std::string& path, uint32_t initialSize, uint32_t growIncrement, bool hasRank,
-             uint32_t releaseStep = defaultReleaseStep);
+  CWordLinks(const std::string& path, uint32_t initialSize, uint32_t growIncrement, bool hasRank);
 
   void addWord(uint32_t fileNumber, uint32_t wordNumber, uint8_t rank);
   // The group head at offset (0 beyond the used space); offset advances by 4.
@@ -28,7 +25,7 @@ class CWordLinks : public CFileMemory {
   uint32_t recordSize() const { return hasRank ? 5 : 4; }
 
  private:
-  uint32_t releaseStep;
+  static constexpr uint32_t releaseStep = 8u << 20;
   uint32_t released = 0;
   uint32_t currentGroupFile = 0;
   uint32_t groupStart = 0;
