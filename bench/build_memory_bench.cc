@@ -183,6 +183,8 @@ int main(int argc, char** argv) {
   uint32_t wordCount = index->words->getEntryCount();
   sampler.startStep("compress");
   kidxCompressLinks(index);
+  double compressSeconds = kolvobench::secondsSince(started) - walkSeconds;
+  double compressCpu = cpuSeconds() - cpuStarted - walkCpu;
   sampler.startStep("store");
   kidxStoreStorage(index, at.c_str());
   double buildSeconds = kolvobench::secondsSince(started);
@@ -192,6 +194,7 @@ int main(int argc, char** argv) {
 
   std::printf("build: %.2f s (walk %.2f s), %.2f s of CPU (walk %.2f s); %u words, %u files\n", buildSeconds,
               walkSeconds, buildCpu, walkCpu, wordCount, index->filesIndexed);
+  std::printf("link compression: %.2f s, %.2f s of CPU\n", compressSeconds, compressCpu);
   std::printf("build: peak RSS %.0f MiB (target <= 128 MiB)\n", kolvobench::peakResidentMiB());
   std::printf("before the build: heap in use %.1f MiB (the benchmark's own)\n", ownHeap);
   std::printf("at the walk's end: word accelerator %.1f MiB\n", accelerator / mib);

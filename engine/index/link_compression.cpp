@@ -3,12 +3,17 @@
 // of the word's older blocks. Each word's block is sized by the links this pass adds,
 // so an update costs as much as it changed, and a word with more links than one block
 // can hold gets several blocks, chained like the blocks of successive passes.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
+#include "engine/filememory/posix_seam.h"
 #include "engine/index/kolvo_index.h"
 #include "engine/index/word_data.h"
 #include "engine/kolvolib/error_reporting.h"
@@ -92,6 +97,99 @@ class TempLinkReader {
 
 constexpr size_t runLength = 4096;
 
+// The links of one window waiting for its turn, in order, in a file of their own that
+// goes with the object. Written and read through a small buffer with plain calls, so
+// that its pages stay in the page cache and never count against the process.
+// A record is a word (u32, never 0) and a rank byte; a file's run starts with a zero
+// word and the file number.
+class LinkSpill {
+ public:
+  explicit LinkSpill(std::string filePath) : path(std::move(filePath)) {
+    fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0) kolvo::throwKolvoError("MemFileOpenFail", path);
+    buffer.reserve(kolvo::limits::linkSpillBufferBytes);
+  }
+  ~LinkSpill() {
+    ::close(fd);
+    std::remove(path.c_str());
+  }
+  LinkSpill(const LinkSpill&) = delete;
+  LinkSpill& operator=(const LinkSpill&) = delete;
+
+  void add(const TempLink& link) {
+    if (buffer.size() + groupBytes + recordBytes > kolvo::limits::linkSpillBufferBytes) flush();
+    if (link.file != lastFile) {
+      put(0);
+      put(link.file);
+      lastFile = link.file;
+    }
+    put(link.word);
+    buffer.push_back(link.rank);
+  }
+  // After the last add: replaces run with up to capacity next links; false once there
+  // are none.
+  bool read(std::vector<TempLink>& run, size_t capacity) {
+    if (writing) {
+      flush();
+      writing = false;
+      lastFile = 0;
+    }
+    run.clear();
+    while (run.size() < capacity) {
+      if (buffer.size() - at < groupBytes) refill();
+      if (buffer.size() - at < recordBytes) break;
+      uint32_t word = kolvo::loadU32(buffer.data() + at);
+      if (word == 0) {
+        kolvo::kolvoCheck(buffer.size() - at >= groupBytes, "link spill");
+        lastFile = kolvo::loadU32(buffer.data() + at + 4);
+        at += groupBytes;
+        groupStarts = true;
+        continue;
+      }
+      run.push_back(TempLink{lastFile, word, buffer[at + 4], groupStarts});
+      groupStarts = false;
+      at += recordBytes;
+    }
+    return !run.empty();
+  }
+
+ private:
+  static constexpr size_t groupBytes = 8, recordBytes = 5;
+  void put(uint32_t value) {
+    unsigned char bytes[4];
+    kolvo::storeU32(bytes, value);
+    buffer.insert(buffer.end(), bytes, bytes + 4);
+  }
+  void flush() {
+    for (size_t done = 0; done < buffer.size();) {
+      ssize_t wrote = kolvo::posixCalls().write(fd, buffer.data() + done, buffer.size() - done);
+      if (wrote <= 0) kolvo::throwKolvoError("MemFileExtendFail", path);
+      done += static_cast<size_t>(wrote);
+    }
+    buffer.clear();
+  }
+  // Keeps what is left unread and reads more behind it.
+  void refill() {
+    buffer.erase(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(at));
+    at = 0;
+    size_t kept = buffer.size();
+    buffer.resize(kolvo::limits::linkSpillBufferBytes);
+    ssize_t got = ::pread(fd, buffer.data() + kept, buffer.size() - kept, readAt);
+    if (got < 0) kolvo::throwKolvoError("StorageReadError", path);
+    buffer.resize(kept + static_cast<size_t>(got));
+    readAt += got;
+  }
+
+  std::string path;
+  int fd = -1;
+  std::vector<unsigned char> buffer;
+  bool writing = true;
+  uint32_t lastFile = 0;
+  size_t at = 0;
+  off_t readAt = 0;
+  bool groupStarts = false;
+};
+
 // The words from firstWord on, up to the next window's, own the links table from start on.
 struct FillWindow {
   uint32_t firstWord;
@@ -116,6 +214,10 @@ void CKolvoIndex::compressLinks() {
   // Compression reads every word's data once; the words are not looked up again in
   // this pass, so the accelerator's memory goes before the links table's comes.
   words->releaseAccelerator();
+  // A pass that made every word is a build's, which looks up no name from here to its
+  // end (an update may go on looking names up): the names' memory goes too.
+  const bool olderWords = words->getFirst() != 0 && words->getFirst() < passWordLimit;
+  if (!olderWords && files) files->releaseAccelerator();
   const uint32_t r = fileLinks->recordSize();
   // The most records a block may hold besides its terminator, within one allocation.
   const uint32_t perBlock = (fileLinks->increment() - 4) / r - 1;
@@ -136,7 +238,7 @@ void CKolvoIndex::compressLinks() {
   std::vector<TempLink> run;
   run.reserve(runLength);
   std::vector<uint32_t> olderTouched;
-  if (words->getFirst() != 0 && words->getFirst() < passWordLimit) {
+  if (olderWords) {
     TempLinkReader older(*wordLinks);
     while (older.read(run, runLength))
       for (const TempLink& link : run)
@@ -206,64 +308,91 @@ void CKolvoIndex::compressLinks() {
   // Fill pass: each record goes just below the ones already written. The links are
   // read in order but their words and blocks lie anywhere: each word's data is fetched
   // some links ahead and its block's next record a few links ahead, so that the misses
-  // overlap instead of coming one after another. The temporary table is read once for
-  // each window, and only the links of the window's words are written.
+  // overlap instead of coming one after another.
   constexpr size_t cursorAhead = 16, blockAhead = 8;
-  std::vector<TempLink> inWindow;
-  inWindow.reserve(runLength);
   uint32_t reportAt = 0;
   counter = 0;
-  for (size_t w = 0; w < windows.size(); ++w) {
-    const uint32_t firstWord = windows[w].firstWord;
-    const uint32_t endWord = w + 1 < windows.size() ? windows[w + 1].firstWord : UINT32_MAX;
-    TempLinkReader reader(*wordLinks);
+  auto fill = [&](const std::vector<TempLink>& links) {
+    for (size_t i = 0; i < links.size() && i < cursorAhead; ++i)
+      __builtin_prefetch(&cursors[links[i].word / 16 % cursors.size()]);
+    for (size_t i = 0; i < links.size(); ++i) {
+      if (i + cursorAhead < links.size())
+        __builtin_prefetch(&cursors[links[i + cursorAhead].word / 16 % cursors.size()]);
+      if (i + blockAhead < links.size())
+        fileLinks->prefetch(cursors[links[i + blockAhead].word / 16 % cursors.size()].head - r, true);
+      const TempLink& link = links[i];
+      if (link.startsGroup && ++counter >= reportAt && statusLevel != 0) {
+        kolvo::setStatus("CompLinksFmt", std::to_string(reportAt) + "\t" + std::to_string(reportAt + 50000));
+        reportAt += 50000;
+      }
+      ++counter;
+      WordCursor& cursor = cursorOf(link.word);
+      // The link of the word's current file stays in its data block.
+      if (cursor.currentFile == link.file) continue;
+      if (!splitWords.empty()) {
+        auto split = splitWords.find(link.word);
+        if (split != splitWords.end()) {
+          std::vector<Block>& blocks = split->second;
+          size_t at = 0;
+          while (at < blocks.size() && blocks[at].cursor == blocks[at].start) ++at;
+          kolvo::kolvoCheck(at < blocks.size(), "more links than the blocks were sized for");
+          blocks[at].cursor -= r;
+          fileLinks->addFile(blocks[at].cursor, link.file, link.rank);
+          continue;
+        }
+      }
+      kolvo::kolvoCheck(cursor.head >= r, "link block overflow");
+      cursor.head -= r;
+      fileLinks->addFile(cursor.head, link.file, link.rank);
+    }
+  };
+  // Reads a table of links once, front to back, handing each run to take and letting go
+  // of what has been read.
+  auto readOnce = [&](CWordLinks& table, auto&& take) {
+    TempLinkReader reader(table);
     uint32_t released = 0;
     while (reader.read(run, runLength)) {
-      inWindow.clear();
-      for (const TempLink& link : run)
-        if (link.word >= firstWord && link.word < endWord) inWindow.push_back(link);
-      const std::vector<TempLink>& links = inWindow;
-      for (size_t i = 0; i < links.size() && i < cursorAhead; ++i)
-        __builtin_prefetch(&cursors[links[i].word / 16 % cursors.size()]);
-      for (size_t i = 0; i < links.size(); ++i) {
-        if (i + cursorAhead < links.size())
-          __builtin_prefetch(&cursors[links[i + cursorAhead].word / 16 % cursors.size()]);
-        if (i + blockAhead < links.size())
-          fileLinks->prefetch(cursors[links[i + blockAhead].word / 16 % cursors.size()].head - r, true);
-        const TempLink& link = links[i];
-        if (link.startsGroup && ++counter >= reportAt && statusLevel != 0) {
-          kolvo::setStatus("CompLinksFmt", std::to_string(reportAt) + "\t" + std::to_string(reportAt + 50000));
-          reportAt += 50000;
-        }
-        ++counter;
-        WordCursor& cursor = cursorOf(link.word);
-        // The link of the word's current file stays in its data block.
-        if (cursor.currentFile == link.file) continue;
-        if (!splitWords.empty()) {
-          auto split = splitWords.find(link.word);
-          if (split != splitWords.end()) {
-            std::vector<Block>& blocks = split->second;
-            size_t at = 0;
-            while (at < blocks.size() && blocks[at].cursor == blocks[at].start) ++at;
-            kolvo::kolvoCheck(at < blocks.size(), "more links than the blocks were sized for");
-            blocks[at].cursor -= r;
-            fileLinks->addFile(blocks[at].cursor, link.file, link.rank);
-            continue;
-          }
-        }
-        kolvo::kolvoCheck(cursor.head >= r, "link block overflow");
-        cursor.head -= r;
-        fileLinks->addFile(cursor.head, link.file, link.rank);
-      }
-      if (reader.position() - released > (8u << 20)) {
-        wordLinks->releasePagesBelow(reader.position());  // read once, front to back
+      take(run);
+      if (reader.position() - released > kolvo::limits::linkReadReleaseBytes) {
+        table.releasePagesBelow(reader.position());
         released = reader.position();
       }
     }
-    // The window is written whole: nothing of it is touched again but the chaining of
-    // split words' blocks below.
-    if (w + 1 < windows.size()) fileLinks->releasePagesBelow(windows[w + 1].start);
+  };
+
+  // The temporary table is read once: the first window's links are written at once,
+  // the others' go, in the same order, to a spill table of their window, which is read
+  // when that window's turn comes. Each window is written whole before the next, and
+  // nothing of it is touched again but the chaining of split words' blocks below.
+  std::vector<std::unique_ptr<LinkSpill>> spills;
+  for (size_t w = 1; w < windows.size(); ++w)
+    spills.push_back(std::make_unique<LinkSpill>(indexPath + "temp" + std::to_string(w)));
+  std::vector<TempLink> inFirst;
+  inFirst.reserve(runLength);
+  const uint32_t secondWord = windows.size() > 1 ? windows[1].firstWord : UINT32_MAX;
+  readOnce(*wordLinks, [&](const std::vector<TempLink>& links) {
+    if (spills.empty()) return fill(links);
+    inFirst.clear();
+    for (const TempLink& link : links) {
+      if (link.word < secondWord) {
+        inFirst.push_back(link);
+        continue;
+      }
+      auto after = std::upper_bound(windows.begin() + 1, windows.end(), link.word,
+                                    [](uint32_t word, const FillWindow& window) { return word < window.firstWord; });
+      spills[after - windows.begin() - 2]->add(link);
+    }
+    fill(inFirst);
+  });
+  delete wordLinks;
+  wordLinks = nullptr;
+  std::remove((indexPath + "temp").c_str());
+  for (size_t w = 1; w < windows.size(); ++w) {
+    fileLinks->releasePagesBelow(windows[w].start);
+    while (spills[w - 1]->read(run, runLength)) fill(run);
+    spills[w - 1].reset();
   }
+
   // Each word filled takes its new head back, in table order.
   for (uint32_t word : filled) WordData::setChainHead(words->getWritableData(word), cursors[word / 16].head);
   // Chain the blocks of split words, newest last: each points at where the block
@@ -273,8 +402,5 @@ void CKolvoIndex::compressLinks() {
     WordData::setChainHead(words->getWritableData(word), blocks.back().cursor);
   }
 
-  delete wordLinks;
-  wordLinks = nullptr;
-  std::remove((indexPath + "temp").c_str());
   if (statusLevel != 0) kolvo::setStatus("Done", "");
 }

@@ -63,10 +63,14 @@ inline constexpr size_t entityNameBytes = 31;
 inline constexpr unsigned contentsCheckThreads = 4;
 
 // Memory of a build. The link fill writes records all over the links table: it fills
-// the table a window of about this many bytes at a time (reading the temporary links
-// once per window) and lets go of each window's pages when it is done, so that they
+// the table a window of about this many bytes at a time and lets go of each window's pages when it is done, so that they
 // stay in the page cache, not in the process.
 inline constexpr uint32_t linkFillWindowBytes = 32 * MiB;
+// The temporary links are read once; the fill lets go of what it has read every this
+// many bytes. The links of the windows after the first wait in spill files, each
+// written and read back through a buffer of this many bytes.
+inline constexpr uint32_t linkReadReleaseBytes = 8 * MiB;
+inline constexpr size_t linkSpillBufferBytes = 64 * 1024;
 
 // A file with more parents than this (folders and archives) has a damaged chain.
 inline constexpr int fileAncestors = 99;

@@ -110,6 +110,14 @@ uint32_t CFileStorage::chainTail(uint32_t bucket) {
   return file;
 }
 
+void CFileStorage::releaseAccelerator() {
+  names = kolvo::FileNameIndex();
+  tails = std::vector<uint32_t>();
+  indexed = false;
+  notYetIndexed = 0;
+  releasePagesBelow(used());
+}
+
 uint32_t CFileStorage::addFile(const char* name) {
   // A text taken from this very table would move when the table grows: copy it first.
   if (mapped() && name >= reinterpret_cast<const char*>(base()) &&

@@ -70,6 +70,10 @@ class CFileStorage : public CFileMemory {
     return link ? kolvo::loadU32(link) : 0;
   }
   bool isEntry(uint32_t file) const { return file >= headerSize + prefixSize && inUse(file); }
+  // Frees the name accelerator and lets go of the mapped pages, for when no name is
+  // looked up for a while (a build's link compression and storing): the next lookup
+  // or addition builds the accelerator again from the stored chains.
+  void releaseAccelerator();
   // The answer of the stored chains alone, without the accelerator.
   uint32_t lookupFileByChain(const char* name, uint32_t parentId) const;
 

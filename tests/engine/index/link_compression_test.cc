@@ -1,5 +1,6 @@
 // Link compression: block layout and order, ranks, second blocks after an update, words
 // too common for one block, and the links file's growth over updates.
+#include <cerrno>
 #include <filesystem>
 #include <map>
 #include <random>
@@ -8,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/filememory/le_fields.h"
+#include "engine/filememory/posix_seam.h"
 #include "engine/index/kolvo_index.h"
 #include "engine/index/word_data.h"
 #include "engine/kolvolib/entry_guard.h"
@@ -222,6 +224,9 @@ TEST_F(LinkCompressionTest, AFillInSmallWindowsWritesTheSameTablesAsOneWindow) {
         }
       }
       index->compressLinks();
+      // The links of later windows wait in tables of their own, gone once filled.
+      for (const auto& entry : std::filesystem::directory_iterator(at))
+        EXPECT_NE(entry.path().filename().string().rfind("temp", 0), 0u) << entry.path() << " left behind";
       Tables tables;
       const unsigned char* bytes = index->fileLinks->getPointer(0, index->fileLinks->used());
       tables.links.assign(bytes, bytes + index->fileLinks->used());
@@ -244,6 +249,29 @@ TEST_F(LinkCompressionTest, AFillInSmallWindowsWritesTheSameTablesAsOneWindow) {
       EXPECT_TRUE(got[pass].links == expected[pass].links) << "pass " << pass;
       EXPECT_TRUE(got[pass].wordData == expected[pass].wordData) << "pass " << pass;
     }
+  }
+}
+
+ssize_t refuseWrite(int, const void*, size_t) {
+  errno = ENOSPC;
+  return -1;
+}
+
+TEST_F(LinkCompressionTest, AFullDiskWhileLinksWaitForTheirWindowIsReportedAndLeavesNoWaitingFile) {
+  start(true, 5);  // a window for each word
+  for (uint32_t file = 1; file <= 50; ++file)
+    for (const char* word : {"alpha", "beta", "gamma"}) index->indexWord(word, file);
+  kolvo::posixCalls().write = refuseWrite;
+  kolvo::guardEntry<int>(0, [&] {
+    index->compressLinks();
+    return 0;
+  });
+  kolvo::resetPosixCalls();
+  ASSERT_FALSE(errors.errors().empty());
+  EXPECT_EQ(errors.errors()[0].rfind("MemFileExtendFail|", 0), 0u) << errors.errors()[0];
+  for (const auto& entry : std::filesystem::directory_iterator(dir.slashed())) {
+    std::string name = entry.path().filename().string();
+    EXPECT_FALSE(name.rfind("temp", 0) == 0 && name.size() > 4) << name << " left behind";
   }
 }
 

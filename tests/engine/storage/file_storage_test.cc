@@ -412,3 +412,40 @@ TEST_F(FileStorageTest, ChainWalksThenTheAcceleratorAgreeWithAModel) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(FileStorageTest, AReleasedAcceleratorIsBuiltAgainForTheNextLookupOrAddition) {
+  // Released after the first folder, after the last entry was added and before its
+  // parent was set, and with an obsolete entry among them: every name is found under
+  // its parent as before, and entries added afterwards join the same chains.
+  uint32_t folder = files.addFile("/docs");
+  std::vector<uint32_t> entries;
+  for (int i = 0; i < 300; ++i) {
+    entries.push_back(files.addFile(("n" + std::to_string(i % 150)).c_str()));
+    files.setParent(entries.back(), i < 150 ? folder : entries[0]);
+  }
+  files.markObsolete(entries[7]);
+  files.releaseAccelerator();
+  uint32_t late = files.addFile("late");
+  files.releaseAccelerator();
+  files.setParent(late, folder);
+  for (int i = 0; i < 300; ++i) {
+    SCOPED_TRACE(i);
+    uint32_t parent = i < 150 ? folder : entries[0];
+    std::string name = "n" + std::to_string(i % 150);
+    uint32_t expected = i == 7 ? 0 : entries[i];
+    EXPECT_EQ(files.lookupFile(name.c_str(), parent), expected);
+    EXPECT_EQ(files.lookupFileByChain(name.c_str(), parent), expected);
+  }
+  EXPECT_EQ(files.lookupFile("late", folder), late);
+  files.releaseAccelerator();
+  uint32_t later = files.addFile("later");
+  files.setParent(later, folder);
+  EXPECT_EQ(files.lookupFile("later", folder), later);
+  EXPECT_EQ(files.lookupFileByChain("later", folder), later);
+  EXPECT_TRUE(files.isFileNumber(late));
+  EXPECT_TRUE(errors.errors().empty());
+}
+
+}  // namespace
