@@ -6,7 +6,6 @@
 #include <sys/resource.h>
 
 #include <chrono>
-#include <cmath>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -15,6 +14,7 @@
 
 #include "bench/engine_build.h"
 #include "bench/table_bench_support.h"
+#include "bench/zipf_words.h"
 #include "engine/index/kolvo_index.h"
 #include "tests/support/mailbox_writer.h"
 
@@ -27,64 +27,30 @@ constexpr uint64_t bytesPerMessage = 10000;
 constexpr int attachmentEvery = 10;
 constexpr size_t attachmentBytes = 20000;
 constexpr int vocabularySize = 50000;
+constexpr unsigned wordSeed = 2004;
 
-// Text of words drawn with Zipf-like frequencies from a fixed vocabulary.
-class WordSource {
- public:
-  WordSource() {
-    const char letters[] = "etaoinshrdlcumwfgypbvkjxqz";
-    for (int i = 0; i < vocabularySize; ++i) {
-      size_t length = 3 + static_cast<size_t>(std::min(9.0, std::log2(2.0 + i) * 0.5 + static_cast<double>(next() % 3)));
-      std::string word;
-      for (size_t j = 0; j < length; ++j) word += letters[std::min(next() % 26, next() % 26)];
-      vocabulary.push_back(word);
-    }
-    // A table of 1 << 16 draws, each word as often as its Zipf weight says.
-    double sum = 0;
-    for (int i = 0; i < vocabularySize; ++i) sum += 1.0 / (i + 1);
-    double acc = 0;
-    size_t word = 0;
-    for (size_t slot = 0; slot < draws.size(); ++slot) {
-      double target = sum * static_cast<double>(slot) / static_cast<double>(draws.size());
-      while (word + 1 < vocabulary.size() && acc + 1.0 / static_cast<double>(word + 1) < target)
-        acc += 1.0 / static_cast<double>(++word);
-      draws[slot] = static_cast<uint32_t>(word);
+// About `bytes` bytes of the generator's words in lines of about 70 characters.
+std::string wordText(kolvobench::ZipfWords& words, size_t bytes) {
+  std::string out;
+  out.reserve(bytes + 80);
+  size_t lineStart = 0;
+  while (out.size() < bytes) {
+    out += words.next();
+    if (out.size() - lineStart > 70) {
+      out += '\n';
+      lineStart = out.size();
+    } else {
+      out += ' ';
     }
   }
-  // About `bytes` bytes of text in lines of about 70 characters.
-  std::string text(size_t bytes) {
-    std::string out;
-    out.reserve(bytes + 80);
-    size_t lineStart = 0;
-    while (out.size() < bytes) {
-      out += vocabulary[draws[next() & 0xFFFF] + (next() % 4 == 0 ? next() % 1000 : 0)];
-      if (out.size() - lineStart > 70) {
-        out += '\n';
-        lineStart = out.size();
-      } else {
-        out += ' ';
-      }
-    }
-    out += '\n';
-    return out;
-  }
-
- private:
-  uint32_t next() {
-    state ^= state << 13;
-    state ^= state >> 7;
-    state ^= state << 17;
-    return static_cast<uint32_t>(state >> 16);
-  }
-  uint64_t state = 88172645463325252ull;
-  std::vector<std::string> vocabulary;
-  std::vector<uint32_t> draws = std::vector<uint32_t>(1 << 16);
-};
+  out += '\n';
+  return out;
+}
 
 // Writes the mailbox message by message; the whole never sits in memory.
 void writeMailbox(const std::string& path, int messageCount) {
   const uint64_t mailboxBytes = bytesPerMessage * static_cast<uint64_t>(messageCount);
-  WordSource words;
+  kolvobench::ZipfWords words(vocabularySize, wordSeed);
   std::ofstream out(path, std::ios::binary);
   uint64_t written = 0;
   for (int i = 0; i < messageCount; ++i) {
@@ -94,7 +60,7 @@ void writeMailbox(const std::string& path, int messageCount) {
     if (withAttachment) body = body > attachmentBytes * 4 / 3 + 500 ? body - attachmentBytes * 4 / 3 - 500 : 500;
     else body = body > 300 ? body - 300 : 100;
     std::vector<kolvotest::MailAttachment> attachments;
-    if (withAttachment) attachments.push_back({"notes" + std::to_string(i) + ".txt", words.text(attachmentBytes)});
+    if (withAttachment) attachments.push_back({"notes" + std::to_string(i) + ".txt", wordText(words, attachmentBytes)});
     // A message every 37 seconds from 1 March on: no two share a sender and a second,
     // so each is an entry of its own.
     int at = i * 37;
@@ -102,7 +68,7 @@ void writeMailbox(const std::string& path, int messageCount) {
                        std::to_string(at / 60 % 60) + ":" + std::to_string(at % 60) + " +0000";
     std::string from = "Sender " + std::to_string(i % 997) + " <s" + std::to_string(i % 997) + "@example.org>";
     kolvotest::MailboxWriter writer;
-    const std::string& text = writer.add(kolvotest::mailFrom(from, date, words.text(body), attachments)).text();
+    const std::string& text = writer.add(kolvotest::mailFrom(from, date, wordText(words, body), attachments)).text();
     out << text;
     written += text.size();
   }

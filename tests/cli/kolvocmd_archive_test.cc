@@ -13,19 +13,11 @@ namespace fs = std::filesystem;
 using kolvotest::KolvocmdRun;
 using kolvotest::KolvocmdRunner;
 using kolvotest::TarEntry;
+using kolvotest::fieldsOf;
 using kolvotest::ZipEntry;
 using Lines = std::vector<std::string>;
 
 namespace {
-
-Lines fieldsOf(const std::string& line) {
-  Lines fields;
-  std::size_t from = 0;
-  for (std::size_t tab; (tab = line.find('\t', from)) != std::string::npos; from = tab + 1)
-    fields.push_back(line.substr(from, tab - from));
-  fields.push_back(line.substr(from));
-  return fields;
-}
 
 TEST(KolvocmdArchiveTest, MembersNestedTwoDeepAreFoundListedAndShown) {
   KolvocmdRunner runner;

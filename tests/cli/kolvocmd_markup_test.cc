@@ -36,16 +36,8 @@ class KolvocmdMarkupTest : public ::testing::Test {
   }
   // The answers of the commands after a build: answers[0] is the first command's.
   std::vector<Lines> afterBuild(const std::string& commands, std::string* errors = nullptr) {
-    KolvocmdRun run = runner.run("addroot " + runner.documents() +
-                                 "\naddinclude *.html html\naddinclude *.rtf rtf\nbuild\n" + commands);
-    EXPECT_EQ(run.status, 0) << run.err;
-    if (errors) *errors = run.out + run.err;
-    auto answers = run.answers();
-    EXPECT_GE(answers.size(), 5u) << run.out;
-    if (answers.size() < 5) return {};
-    answers.erase(answers.begin(), answers.begin() + 5);
-    if (!answers.empty() && answers.back().empty()) answers.pop_back();
-    return answers;
+    return runner.answersAfter(
+        "addroot " + runner.documents() + "\naddinclude *.html html\naddinclude *.rtf rtf\nbuild\n", commands, errors);
   }
   // The text filecontents shows of the one file a search finds.
   std::string contentsOf(const std::string& word) {

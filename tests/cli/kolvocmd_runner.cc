@@ -1,6 +1,7 @@
 #include "tests/cli/kolvocmd_runner.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -8,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <string_view>
 
 namespace kolvotest {
 
@@ -20,6 +22,25 @@ std::string shellQuoted(const std::string& text) {
 }
 
 }  // namespace
+
+std::vector<std::string> childEnvironment(const std::string& home, const std::string& kolvoDirectory) {
+  std::vector<std::string> environment;
+  for (char** entry = environ; *entry; ++entry) {
+    std::string_view name(*entry);
+    name = name.substr(0, name.find('='));
+    if (name != "HOME" && name != "KOLVODIR" && name != "LD_LIBRARY_PATH") environment.emplace_back(*entry);
+  }
+  environment.push_back("HOME=" + home);
+  environment.push_back("KOLVODIR=" + kolvoDirectory);
+  return environment;
+}
+
+std::vector<char*> execList(std::vector<std::string>& words) {
+  std::vector<char*> list;
+  for (std::string& word : words) list.push_back(word.data());
+  list.push_back(nullptr);
+  return list;
+}
 
 std::vector<std::string> lines(const std::string& text) {
   std::vector<std::string> result;
@@ -73,10 +94,28 @@ KolvocmdRun KolvocmdRunner::run(const std::string& input, const std::vector<std:
   return run;
 }
 
+std::vector<std::vector<std::string>> KolvocmdRunner::answersAfter(const std::string& setUp,
+                                                                   const std::string& commands,
+                                                                   std::string* printed) const {
+  KolvocmdRun done = run(setUp + commands);
+  EXPECT_EQ(done.status, 0) << done.err;
+  if (printed) *printed = done.out + done.err;
+  auto answers = done.answers();
+  // What comes before the first prompt, and one answer for each set-up line.
+  std::size_t skipped = 1 + lines(setUp).size();
+  EXPECT_GE(answers.size(), skipped) << done.out;
+  if (answers.size() < skipped) return {};
+  answers.erase(answers.begin(), answers.begin() + static_cast<std::ptrdiff_t>(skipped));
+  if (!answers.empty() && answers.back().empty()) answers.pop_back();
+  return answers;
+}
+
 int KolvocmdRunner::start(const std::vector<std::string>& arguments, int* output) const {
   std::vector<std::string> words{KOLVOCMD_PATH};
   words.insert(words.end(), arguments.begin(), arguments.end());
-  std::string home = temp.path().string(), kolvo = kolvoDirectory();
+  std::string home = temp.path().string();
+  std::vector<std::string> environment = childEnvironment(home, kolvoDirectory());
+  std::vector<char*> argv = execList(words), envp = execList(environment);
   int ends[2] = {-1, -1};
   if (output && pipe2(ends, O_CLOEXEC) != 0) return -1;
   pid_t child = fork();
@@ -93,13 +132,7 @@ int KolvocmdRunner::start(const std::vector<std::string>& arguments, int* output
   dup2(output ? ends[1] : null, 1);
   dup2(output ? ends[1] : null, 2);
   if (chdir(home.c_str()) != 0) _exit(127);
-  setenv("HOME", home.c_str(), 1);
-  setenv("KOLVODIR", kolvo.c_str(), 1);
-  unsetenv("LD_LIBRARY_PATH");
-  std::vector<char*> argv;
-  for (std::string& word : words) argv.push_back(word.data());
-  argv.push_back(nullptr);
-  execv(argv[0], argv.data());
+  execve(argv[0], argv.data(), envp.data());
   _exit(127);
 }
 

@@ -31,10 +31,21 @@ class KolvocmdRunner {
   // once with its process id; the caller waits for it (or kills it). With output, its
   // standard output and error go to a pipe whose reading end output receives.
   int start(const std::vector<std::string>& arguments, int* output = nullptr) const;
+  // Runs the set-up lines and then the commands, expecting success; answers what each
+  // command printed (the set-up's answers dropped) and, with printed, all the output.
+  std::vector<std::vector<std::string>> answersAfter(const std::string& setUp, const std::string& commands,
+                                                     std::string* printed = nullptr) const;
 
  private:
   TempDir temp;
 };
+
+// The test's environment with HOME and KOLVODIR set and LD_LIBRARY_PATH removed, for a
+// child to exec with: made before the fork, since the child of a process that may have
+// threads must not allocate or take the environment's lock.
+std::vector<std::string> childEnvironment(const std::string& home, const std::string& kolvoDirectory);
+// Pointers to the strings, ended by a null one, as execve wants them.
+std::vector<char*> execList(std::vector<std::string>& words);
 
 // The lines of text, split at line feeds (a last empty piece is dropped).
 std::vector<std::string> lines(const std::string& text);

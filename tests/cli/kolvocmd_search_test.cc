@@ -24,15 +24,8 @@ class KolvocmdSearchTest : public ::testing::Test {
   }
   // The answers of the commands after a build: answers[0] is the first command's.
   std::vector<Lines> afterBuild(const std::string& commands) {
-    KolvocmdRun run = runner.run("addroot " + runner.documents() + "\naddinclude *.txt\naddinclude *.md\nbuild\n" +
-                                 commands);
-    EXPECT_EQ(run.status, 0) << run.err;
-    auto answers = run.answers();
-    EXPECT_GE(answers.size(), 5u) << run.out;
-    if (answers.size() < 5) return {};
-    answers.erase(answers.begin(), answers.begin() + 5);
-    if (!answers.empty() && answers.back().empty()) answers.pop_back();
-    return answers;
+    return runner.answersAfter("addroot " + runner.documents() + "\naddinclude *.txt\naddinclude *.md\nbuild\n",
+                               commands);
   }
   std::string size(const std::string& name) const {
     return std::to_string(fs::file_size(runner.folder().path() / "docs" / name));

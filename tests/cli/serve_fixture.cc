@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <dirent.h>
+#include <fcntl.h>
 #include <grp.h>
 #include <netinet/in.h>
 #include <signal.h>
@@ -16,6 +17,8 @@
 #include <sstream>
 #include <thread>
 
+#include "tests/cli/kolvocmd_runner.h"
+
 namespace fs = std::filesystem;
 
 namespace kolvotest {
@@ -25,7 +28,8 @@ namespace {
 // Bounded waits: this many steps of kWaitStep.
 constexpr int kWaitSteps = 200;
 constexpr auto kWaitStep = std::chrono::milliseconds(50);
-constexpr int kReceiveSeconds = 10;
+// Generous for a sanitized server on a busy machine; only a failing test waits it out.
+constexpr int kReceiveSeconds = 60;
 
 std::string readFile(const std::string& path) {
   std::ifstream file(path, std::ios::binary);
@@ -49,22 +53,19 @@ ServeProcess::ServeProcess(const std::string& folder, const std::string& kolvoDi
   logPath = folder + "/serve.log";
   { std::ofstream(logPath).flush(); }
   handToServeUser(folder);
-  std::vector<std::string> argv = {KOLVOSERVE_PATH, "--listen", "127.0.0.1:0"};
-  argv.insert(argv.end(), arguments.begin(), arguments.end());
+  std::vector<std::string> words = {KOLVOSERVE_PATH, "--listen", "127.0.0.1:0"};
+  words.insert(words.end(), arguments.begin(), arguments.end());
+  std::vector<std::string> environment = childEnvironment(folder, kolvoDirectory);
+  std::vector<char*> argv = execList(words), envp = execList(environment);
   serverPid = fork();
   if (serverPid == 0) {
-    FILE* log = std::fopen(logPath.c_str(), "w");
-    if (log) dup2(fileno(log), 2);
+    // Only calls that are safe after fork, then exec.
+    int log = open(logPath.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    if (log >= 0) dup2(log, 2);
     if (geteuid() == 0) {
       if (setgroups(0, nullptr) != 0 || setgid(kServeUser) != 0 || setuid(kServeUser) != 0) _exit(126);
     }
-    setenv("KOLVODIR", kolvoDirectory.c_str(), 1);
-    setenv("HOME", folder.c_str(), 1);
-    unsetenv("LD_LIBRARY_PATH");
-    std::vector<char*> raw;
-    for (std::string& argument : argv) raw.push_back(argument.data());
-    raw.push_back(nullptr);
-    execv(raw[0], raw.data());
+    execve(argv[0], argv.data(), envp.data());
     _exit(127);
   }
   if (!waitForLog("listening on 127.0.0.1:")) return;

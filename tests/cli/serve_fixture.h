@@ -55,9 +55,9 @@ class ServeClient {
   bool connected() const { return fd >= 0; }
   void sendRaw(const std::string& bytes);
   void sendMessage(const std::string& text) { sendRaw(qvFrameMessage(text)); }
-  // The next message, or nothing when the server closed or stayed silent for 10 s.
+  // The next message, or nothing when the server closed or stayed silent for a minute.
   std::optional<std::string> receive();
-  // Whether the server closes the connection within 10 s without sending a message.
+  // Whether the server closes the connection within a minute without sending a message.
   bool closedWithoutAnswer();
   // Logs in and sends commands; answers the login reply and, after "OK", the answer.
   std::vector<std::string> exchange(const std::string& login, const std::string& commands);

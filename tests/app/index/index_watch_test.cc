@@ -16,10 +16,9 @@
 
 #include "app/commands/command_interface.h"
 #include "app/index/kolvo_index.h"
-#include "app/index/kolvo_lib.h"
 #include "app/platform/tree_watch.h"
 #include "tests/app/platform/limited_watch_calls.h"
-#include "tests/support/temp_dir.h"
+#include "tests/support/index_fixture.h"
 
 namespace fs = std::filesystem;
 
@@ -33,28 +32,20 @@ size_t occurrences(const std::string& text, const std::string& part) {
   return count;
 }
 
-class IndexWatchTest : public ::testing::Test {
+class IndexWatchTest : public kolvotest::IndexFixture {
  protected:
-  static void SetUpTestSuite() {
-    QvKolvoLib::loadLibrary(KOLVO_LIBRARY_PATH);
-    QvKolvoLib::registerThrowCallback();
-  }
   void SetUp() override {
-    setenv("KOLVODIR", (temp.path() / "kolvo").c_str(), 1);
-    temp.write("kolvo/skipfile.txt", "");
+    openIndex();
     temp.write("docs/a/one.txt", "first words");
     temp.write("docs/b/two.txt", "second words");
-    index = QvKolvoIndex::create("default", commands);
-    run("addroot " + docs() + "; addinclude *.txt; build; setvalue watchQuiet 50; setvalue watchFallback 1");
+    buildDocs();
+    run("setvalue watchQuiet 50; setvalue watchFallback 1");
     QvWatchCalls::replaceStandard(&calls);
   }
   void TearDown() override {
     QvWatchCalls::replaceStandard(nullptr);
-    commands.cleanup();
-    index.reset();
-    unsetenv("KOLVODIR");
+    IndexFixture::TearDown();
   }
-  std::string docs() const { return (temp.path() / "docs").string(); }
   QvResults run(const std::string& line) {
     QvResults results;
     commands.processCommandString(line, results);
@@ -82,9 +73,6 @@ class IndexWatchTest : public ::testing::Test {
     return printed;
   }
 
-  kolvotest::TempDir temp;
-  QvCommandInterface commands;
-  std::shared_ptr<QvKolvoIndex> index;
   kolvotest::LimitedWatchCalls calls;
 };
 

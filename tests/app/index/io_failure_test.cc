@@ -19,9 +19,8 @@
 #include "app/commands/command_exception.h"
 #include "app/commands/command_interface.h"
 #include "app/index/kolvo_index.h"
-#include "app/index/kolvo_lib.h"
 #include "engine/filememory/posix_seam.h"
-#include "tests/support/temp_dir.h"
+#include "tests/support/index_fixture.h"
 
 namespace fs = std::filesystem;
 
@@ -67,31 +66,25 @@ int failingRename(const char* from, const char* to) {
   return real.rename(from, to);
 }
 
-class IoFailureTest : public ::testing::Test {
+class IoFailureTest : public kolvotest::IndexFixture {
  protected:
   static void SetUpTestSuite() {
     // The engine is linked into this test: the seam it calls is the one set here.
-    QvKolvoLib::loadLibrary("");
-    QvKolvoLib::registerThrowCallback();
+    loadEngine("");
     kolvo::resetPosixCalls();
     real = kolvo::posixCalls();
   }
   void SetUp() override {
-    setenv("KOLVODIR", (temp.path() / "kolvo").c_str(), 1);
-    temp.write("kolvo/skipfile.txt", "the and\n");
+    openIndex("the and\n");
     temp.write("docs/fox.txt", "The quick brown fox jumps over the lazy dog.\n");
     temp.write("docs/dog.txt", "A lazy dog and a brown cat.\n");
     temp.write("docs/sub/cat.txt", "brown cat naps; quick cats play\n");
     temp.write("docs/sub/deep/owl.txt", "an owl hoots at the brown moon\n");
-    QvKolvoIndex::create("default", commands);
-    run("addroot " + (temp.path() / "docs").string());
-    run("addinclude *.txt");
-    run("build");
+    buildDocs();
   }
   void TearDown() override {
     kolvo::resetPosixCalls();
-    commands.cleanup();
-    unsetenv("KOLVODIR");
+    IndexFixture::TearDown();
   }
   QvResults run(const std::string& line) {
     QvResults results;
@@ -129,9 +122,6 @@ class IoFailureTest : public ::testing::Test {
       EXPECT_FALSE(name.ends_with(".new") || name == "temp") << context << ": " << entry.path();
     }
   }
-
-  kolvotest::TempDir temp;
-  QvCommandInterface commands;
 };
 
 TEST_F(IoFailureTest, EveryFailingCallKeepsThePreviousBuild) {

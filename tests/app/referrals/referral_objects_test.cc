@@ -18,13 +18,12 @@
 #include "app/commands/command_exception.h"
 #include "app/commands/command_interface.h"
 #include "app/index/kolvo_index.h"
-#include "app/index/kolvo_lib.h"
 #include "app/platform/event_pump.h"
 #include "app/referrals/local_referral.h"
 #include "app/referrals/net_referral.h"
 #include "app/referrals/referral_frame.h"
 #include "app/referrals/referrals.h"
-#include "tests/support/temp_dir.h"
+#include "tests/support/index_fixture.h"
 
 namespace {
 
@@ -106,20 +105,11 @@ class PumpedServer {
   QvFrameReader reader;
 };
 
-class ReferralObjectsTest : public ::testing::Test {
+class ReferralObjectsTest : public kolvotest::IndexFixture {
  protected:
-  static void SetUpTestSuite() {
-    QvKolvoLib::loadLibrary(KOLVO_LIBRARY_PATH);
-    QvKolvoLib::registerThrowCallback();
-  }
-  void SetUp() override {
-    setenv("KOLVODIR", (temp.path() / "kolvo").c_str(), 1);
-    temp.write("kolvo/skipfile.txt", "");
-    index = QvKolvoIndex::create("default", commands);
-  }
   void TearDown() override {
     QvLocalReferral::useProgram("");
-    commands.cleanup();
+    IndexFixture::TearDown();
   }
   std::vector<std::string> run(const std::string& text) {
     std::vector<std::string> results;
@@ -129,7 +119,7 @@ class ReferralObjectsTest : public ::testing::Test {
   // An index of one small folder, so that "find" has something to search.
   void buildSmallIndex() {
     temp.write("docs/fox.txt", "quick brown fox\n");
-    run("addroot " + (temp.path() / "docs").string() + "\naddinclude *.txt\nbuild");
+    buildDocs();
   }
   // Lets the pumped server take what is still on its way.
   static void letEventsRun() {
@@ -139,10 +129,6 @@ class ReferralObjectsTest : public ::testing::Test {
     run("/referrals create QvNetReferral " + name);
     return std::dynamic_pointer_cast<QvNetReferral>(index->referrals().childNamed(name));
   }
-
-  kolvotest::TempDir temp;
-  QvCommandInterface commands;
-  std::shared_ptr<QvKolvoIndex> index;
 };
 
 TEST_F(ReferralObjectsTest, PasswordIsWriteOnlyAndSavedEnciphered) {

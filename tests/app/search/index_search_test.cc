@@ -15,7 +15,7 @@
 #include "app/referrals/referrals.h"
 #include "app/search/search_criteria.h"
 #include "tests/support/chunk_text.h"
-#include "tests/support/temp_dir.h"
+#include "tests/support/index_fixture.h"
 
 namespace fs = std::filesystem;
 
@@ -43,30 +43,20 @@ class CannedReferral : public QvReferral {
   bool finishes, running = false, released = false;
 };
 
-class IndexSearchTest : public ::testing::Test {
+class IndexSearchTest : public kolvotest::IndexFixture {
  protected:
-  static void SetUpTestSuite() {
-    QvKolvoLib::loadLibrary(KOLVO_LIBRARY_PATH);
-    QvKolvoLib::registerThrowCallback();
-  }
   void SetUp() override {
-    setenv("KOLVODIR", (temp.path() / "kolvo").c_str(), 1);
-    temp.write("kolvo/skipfile.txt", "the and\n");
+    openIndex("the and\n");
     temp.write("docs/fox.txt", "The quick brown fox jumps over the lazy dog.\nThe fox sleeps.\n");
     temp.write("docs/dog.txt", "A lazy dog and a brown cat.\nLater a quick fox.\n");
     temp.write("docs/sub/cat.txt", "brown cat naps; quick cats play\n");
     temp.write("docs/sub/big.txt", std::string(3000, 'x') + " zebra quick\n");
     temp.write("docs/code.txt", "abc1 version2 plain\n");
-    index = QvKolvoIndex::create("default", commands);
-    run("addroot " + (temp.path() / "docs").string());
-    run("addinclude *.txt");
-    run("build");
+    buildDocs();
   }
   void TearDown() override {
     qvClearHaltRequest();
-    commands.cleanup();
-    index.reset();
-    unsetenv("KOLVODIR");
+    IndexFixture::TearDown();
   }
   // The answer of a command line; a failure answers its message as the last line.
   QvResults run(const std::string& line) {
@@ -93,10 +83,6 @@ class IndexSearchTest : public ::testing::Test {
       if (index->describeFile(file).mFileName == name) return file;
     return 0;
   }
-
-  kolvotest::TempDir temp;
-  QvCommandInterface commands;
-  std::shared_ptr<QvKolvoIndex> index;
 };
 
 TEST_F(IndexSearchTest, WordsAndOperators) {

@@ -13,8 +13,7 @@
 #include "app/commands/command_exception.h"
 #include "app/commands/command_interface.h"
 #include "app/index/kolvo_index.h"
-#include "app/index/kolvo_lib.h"
-#include "tests/support/temp_dir.h"
+#include "tests/support/index_fixture.h"
 
 namespace fs = std::filesystem;
 
@@ -41,26 +40,17 @@ void collectWords(const fs::path& file, std::map<std::string, Files>& words) {
   finish();
 }
 
-TEST(RealTextSearchTest, EverySingleWordSearchFindsExactlyTheFilesHoldingIt) {
-  QvKolvoLib::loadLibrary(KOLVO_LIBRARY_PATH);
-  QvKolvoLib::registerThrowCallback();
-  kolvotest::TempDir temp;
-  setenv("KOLVODIR", (temp.path() / "kolvo").c_str(), 1);
-  temp.write("kolvo/skipfile.txt", "");
-  fs::path docs = temp.path() / "samples";
-  fs::copy(fs::path(KOLVO_SOURCE_DIR) / "samples", docs, fs::copy_options::recursive);
+using RealTextSearchTest = kolvotest::IndexFixture;
+
+TEST_F(RealTextSearchTest, EverySingleWordSearchFindsExactlyTheFilesHoldingIt) {
+  fs::copy(fs::path(KOLVO_SOURCE_DIR) / "samples", docs(), fs::copy_options::recursive);
 
   std::map<std::string, Files> expected;
-  for (const auto& entry : fs::recursive_directory_iterator(docs))
+  for (const auto& entry : fs::recursive_directory_iterator(docs()))
     if (entry.is_regular_file() && entry.path().extension() == ".txt") collectWords(entry.path(), expected);
   ASSERT_GT(expected.size(), 300u) << "the samples hold too few words to say much";
 
-  QvCommandInterface commands;
-  auto index = QvKolvoIndex::create("default", commands);
-  QvResults out;
-  commands.processCommand("addroot " + docs.string(), out);
-  commands.processCommand("addinclude *.txt", out);
-  commands.processCommand("build", out);
+  buildDocs();
 
   std::size_t checked = 0;
   for (const auto& [word, files] : expected) {
@@ -74,8 +64,6 @@ TEST(RealTextSearchTest, EverySingleWordSearchFindsExactlyTheFilesHoldingIt) {
     EXPECT_EQ(found, files) << word;
     if (found != files && ++checked > 20) break;  // enough to see what goes wrong
   }
-  commands.cleanup();
-  unsetenv("KOLVODIR");
 }
 
 }  // namespace
