@@ -351,14 +351,16 @@ TEST_F(FileStorageTest, LoopedChainIsDetectedWhenIndexing) {
   }
   auto reopened = reopen();
   ASSERT_NE(reopened, nullptr);
-  // Numbers checked many at once meet the loop too, and end: c lies beyond it.
+  // Numbers checked many at once meet the loop and end: c, beyond it, is still told an
+  // entry by stepping from the first one.
   std::vector<uint32_t> many(2001, c);
   std::vector<unsigned char> told(many.size());
   kolvo::guardEntry([&] { reopened->checkFileNumbers(many.data(), many.size(), told.data()); });
-  EXPECT_EQ(errors.codes(), std::vector<std::string>{"AssertionFailed"});
+  EXPECT_EQ(std::count(told.begin(), told.end(), 1), static_cast<std::ptrdiff_t>(many.size()));
+  EXPECT_TRUE(errors.codes().empty());
   // A lookup that walks the looped chain to its end finds the loop.
   EXPECT_EQ(kolvo::guardEntry<uint32_t>(9, [&] { return reopened->lookupFile("same", 5); }), 9u);
-  EXPECT_EQ(errors.codes(), (std::vector<std::string>{"AssertionFailed", "AssertionFailed"}));
+  EXPECT_EQ(errors.codes(), std::vector<std::string>{"AssertionFailed"});
 }
 
 // A reopened table answers its first lookups from the stored chains and builds the
