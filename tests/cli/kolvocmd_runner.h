@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/cli/child_launch.h"
 #include "tests/support/temp_dir.h"
 
 namespace kolvotest {
@@ -39,13 +40,6 @@ class KolvocmdRunner {
  private:
   TempDir temp;
 };
-
-// The test's environment with HOME and KOLVODIR set and LD_LIBRARY_PATH removed, for a
-// child to exec with: made before the fork, since the child of a process that may have
-// threads must not allocate or take the environment's lock.
-std::vector<std::string> childEnvironment(const std::string& home, const std::string& kolvoDirectory);
-// Pointers to the strings, ended by a null one, as execve wants them.
-std::vector<char*> execList(std::vector<std::string>& words);
 
 // The lines of text, split at line feeds (a last empty piece is dropped).
 std::vector<std::string> lines(const std::string& text);

@@ -17,7 +17,7 @@
 #include <sstream>
 #include <thread>
 
-#include "tests/cli/kolvocmd_runner.h"
+#include "tests/cli/child_launch.h"
 
 namespace fs = std::filesystem;
 
