@@ -314,7 +314,8 @@ KOLVO_EXPORT void kidxCheckContents(CKolvoIndex* index, const kulong* files, kul
 
 /* Refills the process-wide case-folding table (always with the same values). */
 KOLVO_EXPORT void mapLowerCaseChars(void);
-/* Writes text to descriptor 1 with one unbuffered write; returns what write returns. */
+/* Writes all of text to descriptor 1, unbuffered, retrying short and interrupted writes;
+ * returns the bytes written (fewer than the text only if a write failed), or -1 if none. */
 KOLVO_EXPORT int kRawStdoutWrite(const char* text);
 /* Frees a block the library handed out (display texts). */
 KOLVO_EXPORT void kDeleteChar(void* block);

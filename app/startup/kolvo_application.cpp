@@ -1,6 +1,7 @@
 #include "app/startup/kolvo_application.h"
 
 #include <cstdio>
+#include <cstring>
 #include <iostream>
 
 #include "app/commands/command_exception.h"
@@ -12,12 +13,17 @@
 
 void QvKolvoApplication::writeRaw(const std::string& text) {
   std::cout.flush();
+  size_t written = 0;
   try {
-    if (klib(kRawStdoutWrite)(text.c_str()) >= 0) return;
+    int n = klib(kRawStdoutWrite)(text.c_str());
+    if (n > 0) written = static_cast<size_t>(n);
   } catch (const QvCommandException&) {
     // Without the library the text still reaches the console.
   }
-  std::fwrite(text.data(), 1, text.size(), stdout);
+  const size_t length = std::strlen(text.c_str());
+  if (written >= length) return;
+  // Only what the raw write did not take goes the buffered way, so nothing is written twice.
+  std::fwrite(text.data() + written, 1, length - written, stdout);
   std::fflush(stdout);
 }
 

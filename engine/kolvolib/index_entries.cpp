@@ -1,7 +1,11 @@
 // The C entries of an index: its life cycle, settings, counters, masks, tables and the
 // work on words and skip words. Each is a few lines inside the one guard.
+#include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -167,9 +171,27 @@ KOLVO_EXPORT void kidxSetNonAlphaCharMask(CKolvoIndex* index, int c, kbool on) {
 
 // ---- Utilities ----
 
+// A write to a pipe or terminal may take only part of the text (a signal, a full pipe on a
+// descriptor left non-blocking); the rest is written until all of it is out.
 KOLVO_EXPORT int kRawStdoutWrite(const char* text) {
   if (!text) return 0;
-  return static_cast<int>(::write(1, text, std::strlen(text)));
+  const size_t length = std::strlen(text);
+  size_t done = 0;
+  while (done < length) {
+    ssize_t n = ::write(1, text + done, length - done);
+    if (n > 0) {
+      done += static_cast<size_t>(n);
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      pollfd out{1, POLLOUT, 0};
+      ::poll(&out, 1, -1);
+    } else {
+      break;
+    }
+  }
+  if (done == 0 && length > 0) return -1;
+  return static_cast<int>(std::min<size_t>(done, INT_MAX));
 }
 
 KOLVO_EXPORT void kDeleteChar(void* block) { std::free(block); }
