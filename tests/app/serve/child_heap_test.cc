@@ -73,15 +73,15 @@ TEST(ChildHeapTest, BlocksOfEverySizeComeAndGoIntactAfterThePreparation) {
   EXPECT_EQ(status, 0);
 }
 
-#if !defined(__SANITIZE_ADDRESS__)
 TEST(ChildHeapTest, TheGrownHeapIsAdvisedForHugePages) {
-  // A sanitizer's allocator keeps no heap at the break; the plain one does.
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "a sanitizer's allocator keeps no heap at the break";
+#endif
   int status = inChild([] {
     qvPrepareChildHeap();
     return heapIsAdvised() ? 0 : 1;
   });
   EXPECT_EQ(status, 0);
 }
-#endif
 
 }  // namespace
