@@ -75,8 +75,9 @@ void encodeInto(const unsigned char* bytes, std::size_t size, char* out) {
   }
 }
 
-// Decodes text into out, which has room for text.size() / 4 * 3 bytes; answers the count
-// written, or nothing for a text that is no Base64.
+// Decodes text into out, which has room for text.size() / 4 * 3 + 3 bytes (a broken
+// text may fill that much before it is found out); answers the count written, or
+// nothing for a text that is no Base64.
 std::optional<std::size_t> decodeInto(std::string_view text, unsigned char* out) {
   const auto* in = reinterpret_cast<const unsigned char*>(text.data());
   const std::size_t size = text.size();
