@@ -205,8 +205,9 @@ QvFrameReader::Result QvFrameReader::next(std::string& message) {
   }
   std::size_t header = 1 + static_cast<std::size_t>(digits);
   if (buffer.size() - header < length) {
-    // The length is known and bounded: the frame's room is made once, not by doubling.
-    buffer.reserve(header + length);
+    // Once half the frame is here, room for the rest is made at once rather than by one
+    // more doubling; never more than doubling would take, whatever the header announces.
+    if (buffer.size() * 2 >= header + length) buffer.reserve(header + length);
     return Result::incomplete;
   }
   message.resize(length / 4 * 3 + 3);
