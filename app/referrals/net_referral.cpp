@@ -148,7 +148,7 @@ void QvNetReferralSocket::readAvailable() {
       std::string message;
       QvFrameReader::Result result;
       while (mFd >= 0 && (result = mReader.next(message)) == QvFrameReader::Result::message)
-        mReferral.messageReceived(message);
+        mReferral.messageReceived(std::move(message));
       if (mFd < 0) return;
       fail(got == 0 && mReader.buffered() == 0 ? kPeerClosed : got == 0 ? kBrokenFrame : kTransferFailed);
       return;
@@ -162,7 +162,7 @@ void QvNetReferralSocket::readAvailable() {
       fail(kBrokenFrame);
       return;
     }
-    mReferral.messageReceived(message);
+    mReferral.messageReceived(std::move(message));
     // The referral may have closed the connection on this message.
     if (mFd < 0) return;
   }
@@ -212,7 +212,7 @@ void QvNetReferral::connected() {
   mSocket->sendMessage(mIndexName + ":" + mUserName + ":" + mPassword);
 }
 
-void QvNetReferral::messageReceived(const std::string& text) {
+void QvNetReferral::messageReceived(std::string text) {
   if (!mIsLoggedIn) {
     if (qvEqualsCaseless(text, "OK")) {
       mIsLoggedIn = true;
@@ -223,7 +223,7 @@ void QvNetReferral::messageReceived(const std::string& text) {
     showWarning(qvLoginRefused.text({name(), text}));
     mData.clear();
   } else {
-    mData = text;
+    mData = std::move(text);
   }
   mIsWaiting = mIsConnected = mIsLoggedIn = false;
   mSocket->close();

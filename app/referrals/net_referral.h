@@ -74,7 +74,7 @@ class QvNetReferral : public QvReferral {
 
   // What the socket reports.
   void connected();
-  void messageReceived(const std::string& text);
+  void messageReceived(std::string text);
   void disconnected(int code);
 
   std::string mPassword;

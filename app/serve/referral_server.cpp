@@ -15,6 +15,7 @@
 
 #include "app/referrals/referral_frame.h"
 #include "app/referrals/referral_limits.h"
+#include "app/serve/child_heap.h"
 #include "app/serve/serve_users.h"
 
 namespace {
@@ -146,6 +147,7 @@ void QvReferralServer::acceptOne() {
     close(mReports[0]);
     signal(SIGTERM, SIG_DFL);
     signal(SIGINT, SIG_DFL);
+    qvPrepareChildHeap();
     // The whole connection is bounded; the alarm ends the child wherever it is.
     alarm(static_cast<unsigned>(mOptions.connectionSeconds));
     QvServeSettings session = mOptions.session;

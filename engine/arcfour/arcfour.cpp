@@ -23,12 +23,23 @@ CArcfour::~CArcfour() {
 }
 
 void CArcfour::apply(const unsigned char* in, unsigned char* out, std::size_t length) {
+  // Worked on in locals: out could point into this object as far as the compiler knows,
+  // which would make it store and reload i, j and the state after every byte.
+  std::array<unsigned char, 256> s = state;
+  unsigned char a = i, b = j;
   for (std::size_t k = 0; k < length; ++k) {
-    i = static_cast<unsigned char>(i + 1);
-    j = static_cast<unsigned char>(j + state[i]);
-    std::swap(state[i], state[j]);
-    out[k] = in[k] ^ state[static_cast<unsigned char>(state[i] + state[j])];
+    a = static_cast<unsigned char>(a + 1);
+    unsigned char x = s[a];
+    b = static_cast<unsigned char>(b + x);
+    unsigned char y = s[b];
+    s[a] = y;
+    s[b] = x;
+    out[k] = in[k] ^ s[static_cast<unsigned char>(x + y)];
   }
+  state = s;
+  i = a;
+  j = b;
+  explicit_bzero(s.data(), s.size());
 }
 
 namespace kolvo {

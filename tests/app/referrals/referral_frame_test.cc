@@ -2,13 +2,55 @@
 // a reader that takes exactly one frame at a time and drops hostile or broken ones.
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
 #include "app/index/kolvo_lib.h"
 #include "app/referrals/referral_frame.h"
+#include "app/referrals/referral_limits.h"
 
 namespace {
+
+// Base64 as the textbook gives it, one bit at a time, with the line feed after every
+// 76 characters: what the table-driven encoder must agree with.
+std::string plainBase64(const std::string& bytes) {
+  static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string symbols;
+  unsigned value = 0;
+  int bits = 0;
+  for (unsigned char byte : bytes) {
+    for (int bit = 7; bit >= 0; --bit) {
+      value = (value << 1) | ((byte >> bit) & 1u);
+      if (++bits == 6) {
+        symbols += alphabet[value];
+        value = 0;
+        bits = 0;
+      }
+    }
+  }
+  if (bits != 0) symbols += alphabet[value << (6 - bits)];
+  while (symbols.size() % 4 != 0) symbols += '=';
+  std::string lines;
+  for (std::size_t at = 0; at < symbols.size(); at += 76) {
+    if (at != 0) lines += '\n';
+    lines += symbols.substr(at, 76);
+  }
+  return lines;
+}
+
+std::string randomBytes(std::size_t size, unsigned seed) {
+  std::mt19937 random(seed);
+  std::string bytes(size, '\0');
+  for (char& c : bytes) c = static_cast<char>(random() & 0xFF);
+  return bytes;
+}
+
+// The sizes where encoding and reading change step: a Base64 group, a line of it, a
+// page, the reader's chunk of a socket, a megabyte.
+const std::vector<std::size_t> kBoundarySizes = {0,     1,     2,     3,     4,     56,      57,      58,
+                                                 4095,  4096,  4097,  65535, 65536, 65537,   1 << 20,
+                                                 (1 << 20) + 1};
 
 class ReferralFrameTest : public ::testing::Test {
  protected:
@@ -38,6 +80,97 @@ TEST_F(ReferralFrameTest, Base64EncodesAndDecodesWithLineBreaks) {
   // Carriage returns are line breaks too.
   EXPECT_EQ(qvBase64Decode("TW\r\nFu"), "Man");
   for (const char* bad : {"TWF", "TW=u", "T*Fu", "TWFu=", "===="}) EXPECT_FALSE(qvBase64Decode(bad)) << bad;
+}
+
+TEST_F(ReferralFrameTest, EncodingAgreesWithTheTextbookAtEveryBoundary) {
+  for (std::size_t size : kBoundarySizes) {
+    std::string bytes = randomBytes(size, static_cast<unsigned>(size));
+    std::string encoded = qvBase64Encode(bytes);
+    ASSERT_EQ(encoded, plainBase64(bytes)) << size;
+    ASSERT_EQ(qvBase64Decode(encoded), bytes) << size;
+    // Line breaks are skipped wherever they stand, as one or as CR LF.
+    std::string crlf;
+    for (char c : encoded) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    ASSERT_EQ(qvBase64Decode(crlf), bytes) << size;
+    std::string joined;
+    for (char c : encoded)
+      if (c != '\n') joined += c;
+    ASSERT_EQ(qvBase64Decode(joined), bytes) << size;
+  }
+  // A stray character or padding anywhere in a long text is refused, not skipped.
+  std::string encoded = qvBase64Encode(randomBytes(300, 7));
+  for (std::size_t at : {std::size_t{0}, std::size_t{5}, std::size_t{77}, encoded.size() - 5}) {
+    for (char stray : {'*', '=', ' ', '\0'}) {
+      std::string broken = encoded;
+      broken[at] = stray;
+      EXPECT_FALSE(qvBase64Decode(broken)) << at << " " << int(stray);
+    }
+  }
+}
+
+TEST_F(ReferralFrameTest, MessagesOfEverySizeComeBackThroughFramesAndCipher) {
+  for (std::size_t size : kBoundarySizes) {
+    std::string text = randomBytes(size, static_cast<unsigned>(size) + 1);
+    std::string frame = qvFrameMessage(text);
+    // The frame is the enciphered Base64 behind its header.
+    std::string base64 = qvEncipherToBase64(text);
+    ASSERT_EQ(frame, qvFrameBody(base64)) << size;
+    ASSERT_EQ(qvDecipherFromBase64(base64), text) << size;
+    QvFrameReader reader;
+    reader.append(frame.data(), frame.size());
+    std::string message = "left from before";
+    ASSERT_EQ(reader.next(message), QvFrameReader::Result::message) << size;
+    EXPECT_EQ(message, text) << size;
+    EXPECT_EQ(reader.buffered(), 0u);
+  }
+}
+
+TEST_F(ReferralFrameTest, TwoFramesSplitAtEveryByteGiveTheSameTwoMessages) {
+  const std::vector<std::string> texts = {randomBytes(100, 1), "", randomBytes(61, 2)};
+  std::string stream;
+  for (const std::string& text : texts) stream += qvFrameMessage(text);
+  for (std::size_t split = 0; split <= stream.size(); ++split) {
+    QvFrameReader reader;
+    std::vector<std::string> received;
+    std::string message;
+    for (std::string_view part : {std::string_view(stream).substr(0, split), std::string_view(stream).substr(split)}) {
+      reader.append(part.data(), part.size());
+      while (reader.next(message) == QvFrameReader::Result::message) received.push_back(message);
+    }
+    ASSERT_EQ(received, texts) << "split at " << split;
+    ASSERT_EQ(reader.buffered(), 0u);
+  }
+}
+
+TEST_F(ReferralFrameTest, AFrameUpToTheBoundIsReadAndOneBeyondIsNot) {
+  // The largest text whose Base64, line breaks and all, still fits the bound.
+  const std::size_t bound = kolvo::limits::referralFrameBytes;
+  auto base64Size = [](std::size_t bytes) {
+    std::size_t symbols = (bytes + 12) / 3 * 4;  // the salt's ten bytes come first
+    return symbols + (symbols - 1) / 76;
+  };
+  std::size_t size = bound / 4 * 3;
+  while (base64Size(size) > bound) --size;
+  std::string text(size, 'x');
+  std::string frame = qvFrameMessage(text);
+  // Seven digits of length, within one Base64 group and line feed of the bound.
+  ASSERT_EQ(frame[0], '7');
+  std::size_t announced = std::stoul(frame.substr(1, 7), nullptr, 16);
+  ASSERT_LE(announced, bound);
+  ASSERT_GT(announced + 6, bound);
+  QvFrameReader reader;
+  reader.append(frame.data(), frame.size());
+  std::string message;
+  ASSERT_EQ(reader.next(message), QvFrameReader::Result::message);
+  EXPECT_EQ(message.size(), size);
+  EXPECT_EQ(message, text);
+  message.clear();
+  frame.clear();
+  // Three more bytes make one more Base64 group, and the frame is refused from its header.
+  std::string over = qvFrameMessage(std::string(size + 3, 'x'));
+  QvFrameReader refusing;
+  refusing.append(over.data(), 16);
+  EXPECT_EQ(refusing.next(message), QvFrameReader::Result::broken);
 }
 
 TEST_F(ReferralFrameTest, HeaderCountsTheLengthDigitsInHexadecimal) {
