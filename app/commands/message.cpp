@@ -23,6 +23,35 @@ void ensureMessagesLocale() {
   if (plain()) setlocale(LC_MESSAGES, "C.UTF-8");
 }
 
+// The catalogs' directory, bound to the text domain once a translation may be asked for.
+std::string gCatalogDirectory;
+bool gCatalogsBound = false;
+
+void bindCatalogs() {
+  if (gCatalogsBound) return;
+  gCatalogsBound = true;
+  ensureMessagesLocale();
+  if (gCatalogDirectory.empty()) return;
+  bindtextdomain(kQvTextDomain, gCatalogDirectory.c_str());
+  bind_textdomain_codeset(kQvTextDomain, "UTF-8");
+}
+
+// Whether the environment asks for messages in some language: LANGUAGE, or a messages
+// locale (LC_ALL, else LC_MESSAGES, else LANG, as setlocale reads them) other than the
+// plain C one, whose messages are the English texts themselves. Without it, gettext in
+// the C locale answers every text unchanged and never looks for a catalog, and the
+// locale files need not be read at all.
+bool translationAsked() {
+  const char* language = std::getenv("LANGUAGE");
+  if (language && *language) return true;
+  for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+    const char* value = std::getenv(name);
+    if (!value || !*value) continue;
+    return std::strcmp(value, "C") != 0 && std::strcmp(value, "POSIX") != 0 && std::strncmp(value, "C.", 2) != 0;
+  }
+  return false;
+}
+
 }  // namespace
 
 std::string QvMessage::text() const {
@@ -65,9 +94,9 @@ std::string qvFillPlaceholders(std::string_view message, const std::vector<std::
 }
 
 void qvBindMessageCatalogs(const std::string& directory) {
-  ensureMessagesLocale();
-  bindtextdomain(kQvTextDomain, directory.c_str());
-  bind_textdomain_codeset(kQvTextDomain, "UTF-8");
+  gCatalogDirectory = directory;
+  gCatalogsBound = false;
+  if (translationAsked()) bindCatalogs();
 }
 
 std::string qvInstalledCatalogDirectory() {
@@ -78,7 +107,7 @@ std::string qvInstalledCatalogDirectory() {
 }
 
 void qvSetMessageLanguage(const std::string& language) {
-  ensureMessagesLocale();
+  bindCatalogs();
   if (language.empty()) {
     unsetenv("LANGUAGE");
   } else {

@@ -32,7 +32,8 @@ inline constexpr const char* kQvTextDomain = "kolvocmd";
 
 // Where the catalogs are found: <directory>/<language>/LC_MESSAGES/kolvocmd.mo. Also puts
 // the messages category into the user's locale (or C.UTF-8 when that is plain "C",
-// where gettext would ignore LANGUAGE).
+// where gettext would ignore LANGUAGE). When the environment asks for no language, both
+// wait until qvSetMessageLanguage asks for one.
 void qvBindMessageCatalogs(const std::string& directory);
 // The directory the catalogs are installed in.
 std::string qvInstalledCatalogDirectory();
