@@ -2,7 +2,8 @@
 // files (about 400 MB) through the engine, with a thread sampling the resident set all
 // along. It prints the peak of each step (walk, link compression, store) split into the
 // heap and each mapped table, and the sizes of the in-memory structures at the walk's
-// end. A folder given as the first argument keeps the tree between runs.
+// end. A folder given as the first argument keeps the tree between runs; a count given
+// as the second sets the threads of the link fill.
 #include <malloc.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -172,6 +173,8 @@ int main(int argc, char** argv) {
 
   CKolvoIndex* index = kCreateNewIndex(1, at.c_str());
   kolvobench::configureEngineIndex(index);
+  // A second argument sets the threads of the link fill, to weigh them against one.
+  if (argc > 2) index->linkFillThreads = static_cast<unsigned>(std::stoul(argv[2]));
   kidxEmptyIndex(index);
   kidxNewFileLinks(index);
   kulong entry = kfsAddFile(kidxGetFiles(index), root.c_str());
@@ -194,7 +197,8 @@ int main(int argc, char** argv) {
 
   std::printf("build: %.2f s (walk %.2f s), %.2f s of CPU (walk %.2f s); %u words, %u files\n", buildSeconds,
               walkSeconds, buildCpu, walkCpu, wordCount, index->filesIndexed);
-  std::printf("link compression: %.2f s, %.2f s of CPU\n", compressSeconds, compressCpu);
+  std::printf("link compression: %.2f s, %.2f s of CPU, fill on %u threads\n", compressSeconds, compressCpu,
+              index->linkFillThreads);
   std::printf("build: peak RSS %.0f MiB (target <= 128 MiB)\n", kolvobench::peakResidentMiB());
   std::printf("before the build: heap in use %.1f MiB (the benchmark's own)\n", ownHeap);
   std::printf("at the walk's end: word accelerator %.1f MiB\n", accelerator / mib);

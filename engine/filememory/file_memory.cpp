@@ -154,11 +154,13 @@ void CFileMemory::refuseWrite(uint32_t offset, uint32_t length) const {
                                          " (" + std::to_string(length) + " bytes)");
 }
 
-void CFileMemory::releasePagesBelow(uint32_t offset) {
+void CFileMemory::releasePagesBetween(uint32_t begin, uint32_t end) {
   if (!isMapped) return;
   auto page = static_cast<uint32_t>(sysconf(_SC_PAGESIZE));
-  uint32_t length = std::min(offset, totalSize) / page * page;
-  if (length > 0) madvise(mapBase, length, MADV_DONTNEED);  // advice: a refusal changes nothing
+  uint32_t from = begin / page * page;
+  uint32_t to = std::min(end, totalSize) / page * page;
+  // Advice: a refusal changes nothing. The pages of a shared mapping keep their bytes.
+  if (to > from) madvise(mapBase + from, to - from, MADV_DONTNEED);
 }
 
 void CFileMemory::writeHeader() {

@@ -46,7 +46,9 @@ class CFileMemory {
   // Drops the pages below offset from this process's mapping; their bytes stay in the
   // file (and the page cache) and come back on the next access. For tables written or
   // read once from front to back, so their size does not stay resident.
-  void releasePagesBelow(uint32_t offset);
+  void releasePagesBelow(uint32_t offset) { releasePagesBetween(0, offset); }
+  // The same for the whole pages from begin (rounded down) to end.
+  void releasePagesBetween(uint32_t begin, uint32_t end);
   // Starts fetching the bytes at offset ahead of their use; a hint that does nothing
   // for an offset outside the used space.
   void prefetch(uint32_t offset, bool forWrite) const {

@@ -210,4 +210,6 @@ class CKolvoIndex {
   int maxWalkDepth = kolvo::limits::walkDepth;
   // The link fill writes the links table a window of about this many bytes at a time.
   uint32_t linkFillWindow = kolvo::limits::linkFillWindowBytes;
+  // And fills the windows after the first on up to this many threads.
+  unsigned linkFillThreads = kolvo::limits::linkFillThreads;
 };

@@ -7,9 +7,15 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
+#include <exception>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -196,6 +202,61 @@ struct FillWindow {
   uint32_t start;
 };
 
+// Fills windows 0 .. count - 1 of those waiting in spills, fillOne(window, run, counted,
+// reports) each, on this thread and up to threads - 1 others: windows share no word,
+// no block and no page, so they may be filled at once, each by one thread. Only this
+// thread reports progress or tells a callback; another thread's failure is raised here
+// once all have stopped.
+template <typename FillOne>
+void fillWindowsOnThreads(size_t count, unsigned threads, uint32_t& counted, FillOne&& fillOne) {
+  std::atomic<size_t> next{0};
+  std::mutex failureLock;
+  std::optional<kolvo::HeldReport> heldFailure;
+  std::exception_ptr otherFailure;
+  std::vector<std::thread> helpers;
+  auto stopAll = [&] {
+    next = count;
+    for (std::thread& helper : helpers) helper.join();
+  };
+  try {
+    for (unsigned t = 1; t < threads && t < count; ++t) {
+      try {
+        helpers.emplace_back([&] {
+          kolvo::HoldReports hold;
+          std::vector<TempLink> run;
+          run.reserve(runLength);
+          uint32_t helperCounted = 0;
+          try {
+            for (size_t w = next++; w < count; w = next++) fillOne(w, run, helperCounted, false);
+          } catch (...) {
+            next = count;
+            std::lock_guard<std::mutex> holding(failureLock);
+            if (heldFailure || otherFailure) return;
+            try {
+              throw;
+            } catch (const kolvo::HeldReport& report) {
+              heldFailure = report;
+            } catch (...) {
+              otherFailure = std::current_exception();
+            }
+          }
+        });
+      } catch (const std::system_error&) {
+        break;  // no more threads to be had: the ones running do the rest
+      }
+    }
+    std::vector<TempLink> run;
+    run.reserve(runLength);
+    for (size_t w = next++; w < count; w = next++) fillOne(w, run, counted, true);
+  } catch (...) {
+    stopAll();
+    throw;
+  }
+  stopAll();
+  if (heldFailure) heldFailure->raise();
+  if (otherFailure) std::rethrow_exception(otherFailure);
+}
+
 }  // namespace
 
 void CKolvoIndex::newFileLinks() {
@@ -312,7 +373,10 @@ void CKolvoIndex::compressLinks() {
   constexpr size_t cursorAhead = 16, blockAhead = 8;
   uint32_t reportAt = 0;
   counter = 0;
-  auto fill = [&](const std::vector<TempLink>& links) {
+  // The links other threads have filled, for this thread's reports of progress.
+  std::atomic<uint32_t> helpersCounted{0};
+  // counted: the links this thread has filled (and its groups); only this thread reports.
+  auto fill = [&](const std::vector<TempLink>& links, uint32_t& counted, bool reports) {
     for (size_t i = 0; i < links.size() && i < cursorAhead; ++i)
       __builtin_prefetch(&cursors[links[i].word / 16 % cursors.size()]);
     for (size_t i = 0; i < links.size(); ++i) {
@@ -321,11 +385,14 @@ void CKolvoIndex::compressLinks() {
       if (i + blockAhead < links.size())
         fileLinks->prefetch(cursors[links[i + blockAhead].word / 16 % cursors.size()].head - r, true);
       const TempLink& link = links[i];
-      if (link.startsGroup && ++counter >= reportAt && statusLevel != 0) {
-        kolvo::setStatus("CompLinksFmt", std::to_string(reportAt) + "\t" + std::to_string(reportAt + 50000));
-        reportAt += 50000;
+      if (link.startsGroup) {
+        ++counted;
+        if (reports && statusLevel != 0 && counted + helpersCounted.load(std::memory_order_relaxed) >= reportAt) {
+          kolvo::setStatus("CompLinksFmt", std::to_string(reportAt) + "\t" + std::to_string(reportAt + 50000));
+          reportAt += 50000;
+        }
       }
-      ++counter;
+      ++counted;
       WordCursor& cursor = cursorOf(link.word);
       // The link of the word's current file stays in its data block.
       if (cursor.currentFile == link.file) continue;
@@ -371,7 +438,7 @@ void CKolvoIndex::compressLinks() {
   inFirst.reserve(runLength);
   const uint32_t secondWord = windows.size() > 1 ? windows[1].firstWord : UINT32_MAX;
   readOnce(*wordLinks, [&](const std::vector<TempLink>& links) {
-    if (spills.empty()) return fill(links);
+    if (spills.empty()) return fill(links, counter, true);
     inFirst.clear();
     for (const TempLink& link : links) {
       if (link.word < secondWord) {
@@ -382,15 +449,25 @@ void CKolvoIndex::compressLinks() {
                                     [](uint32_t word, const FillWindow& window) { return word < window.firstWord; });
       spills[after - windows.begin() - 2]->add(link);
     }
-    fill(inFirst);
+    fill(inFirst, counter, true);
   });
   delete wordLinks;
   wordLinks = nullptr;
   std::remove((indexPath + "temp").c_str());
-  for (size_t w = 1; w < windows.size(); ++w) {
-    fileLinks->releasePagesBelow(windows[w].start);
-    while (spills[w - 1]->read(run, runLength)) fill(run);
-    spills[w - 1].reset();
+  if (windows.size() > 1) {
+    fileLinks->releasePagesBelow(windows[1].start);
+    auto fillSpilled = [&](size_t w, std::vector<TempLink>& links, uint32_t& counted, bool reports) {
+      while (spills[w]->read(links, runLength)) {
+        uint32_t before = counted;
+        fill(links, counted, reports);
+        if (!reports) helpersCounted.fetch_add(counted - before, std::memory_order_relaxed);
+      }
+      spills[w].reset();
+      // Its words are done: its pages go, whatever the other windows still fill.
+      uint32_t end = w + 2 < windows.size() ? windows[w + 2].start : fileLinks->used();
+      fileLinks->releasePagesBetween(windows[w + 1].start, end);
+    };
+    fillWindowsOnThreads(windows.size() - 1, linkFillThreads, counter, fillSpilled);
   }
 
   // Each word filled takes its new head back, in table order.

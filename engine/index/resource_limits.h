@@ -63,9 +63,12 @@ inline constexpr size_t entityNameBytes = 31;
 inline constexpr unsigned contentsCheckThreads = 4;
 
 // Memory of a build. The link fill writes records all over the links table: it fills
-// the table a window of about this many bytes at a time and lets go of each window's pages when it is done, so that they
-// stay in the page cache, not in the process.
-inline constexpr uint32_t linkFillWindowBytes = 32 * MiB;
+// the table a window of about this many bytes at a time and lets go of each window's
+// pages when it is done, so that they stay in the page cache, not in the process.
+inline constexpr uint32_t linkFillWindowBytes = 24 * MiB;
+// The windows after the first are filled on this many threads at once, each holding
+// one window's pages: the fill waits on memory, and two cores wait side by side.
+inline constexpr unsigned linkFillThreads = 2;
 // The temporary links are read once; the fill lets go of what it has read every this
 // many bytes. The links of the windows after the first wait in spill files, each
 // written and read back through a buffer of this many bytes.

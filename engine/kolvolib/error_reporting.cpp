@@ -10,17 +10,28 @@ namespace {
 KolvoErrorCallback throwSlot = nullptr;
 KolvoErrorCallback warningSlot = nullptr;
 KolvoStatusCallback statusSlot = nullptr;
+thread_local bool reportsHeld = false;
 
 }  // namespace
 
 namespace kolvo {
 
+HoldReports::HoldReports() { reportsHeld = true; }
+HoldReports::~HoldReports() { reportsHeld = false; }
+
+void HeldReport::raise() const {
+  if (warning) postWarning(code.c_str(), detail);
+  throwKolvoError(code.c_str(), detail);
+}
+
 void throwKolvoError(const char* code, const std::string& detail) {
+  if (reportsHeld) throw HeldReport{false, code, detail};
   if (throwSlot) throwSlot(code, detail.c_str());
   throw AbortToken{};
 }
 
 void postWarning(const char* code, const std::string& detail) {
+  if (reportsHeld) throw HeldReport{true, code, detail};
   if (warningSlot) warningSlot(code, detail.c_str());
   throw AbortToken{};
 }

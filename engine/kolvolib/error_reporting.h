@@ -23,6 +23,24 @@ void tellWarning(const char* code, const std::string& detail = std::string());
 // Reports progress with origin 1; true means go on. Without a status callback it is always true.
 bool setStatus(const std::string& code, const std::string& detail);
 
+// A helper thread's failure, held for the thread that started it: on a thread that
+// holds its reports, throwKolvoError and postWarning throw this instead of telling a
+// callback, so that every callback still happens on the caller's thread.
+struct HeldReport {
+  bool warning = false;
+  std::string code, detail;
+  // Tells the callback now, on this thread, and aborts as the failure would have.
+  [[noreturn]] void raise() const;
+};
+// Held reports for the life of the object, on the thread that makes it.
+class HoldReports {
+ public:
+  HoldReports();
+  ~HoldReports();
+  HoldReports(const HoldReports&) = delete;
+  HoldReports& operator=(const HoldReports&) = delete;
+};
+
 // Raises "AssertionFailed" unless the check holds; for damaged stored data and misuse.
 inline void kolvoCheck(bool holds, const char* what = "") {
   if (!holds) throwKolvoError("AssertionFailed", what);

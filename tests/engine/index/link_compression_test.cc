@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <map>
 #include <random>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -194,17 +195,19 @@ TEST_P(LinkWindowTest, WordsReadBackTheSameAcrossABuildAndThreeUpdates) {
   for (int pass = 1; pass < 4; ++pass) EXPECT_LT(linksSize[pass] * 5, linksSize[0]) << pass;
 }
 
-// The fill writes the links table a window at a time; however small the windows, the
-// tables come out byte for byte as one window writes them, over a build with a word
-// split over several blocks and an update pass that chains new blocks to old ones.
+// The fill writes the links table a window at a time, the later windows on several
+// threads; however small the windows and however many the threads, the tables come out
+// byte for byte as one window on one thread writes them, over a build with a word split
+// over several blocks and an update pass that chains new blocks to old ones.
 TEST_F(LinkCompressionTest, AFillInSmallWindowsWritesTheSameTablesAsOneWindow) {
   struct Tables {
     std::vector<unsigned char> links;
     std::vector<std::vector<unsigned char>> wordData;
   };
-  auto run = [](const std::string& at, uint32_t window) {
+  auto run = [](const std::string& at, uint32_t window, unsigned threads) {
     auto index = std::make_unique<CKolvoIndex>(true, at);
     index->linkFillWindow = window;
+    index->linkFillThreads = threads;
     index->emptyIndex();
     index->newFileLinks();
     std::mt19937 random(5);
@@ -239,11 +242,12 @@ TEST_F(LinkCompressionTest, AFillInSmallWindowsWritesTheSameTablesAsOneWindow) {
     return passes;
   };
   TempDir whole, windowed;
-  std::vector<Tables> expected = run(whole.slashed(), kolvo::limits::linkFillWindowBytes);
+  std::vector<Tables> expected = run(whole.slashed(), kolvo::limits::linkFillWindowBytes, 1);
   ASSERT_TRUE(errors.errors().empty()) << errors.errors()[0];
-  for (uint32_t window : {1u, 600u, 100000u}) {
-    SCOPED_TRACE(window);
-    std::vector<Tables> got = run(windowed.slashed(), window);
+  for (auto [window, threads] : {std::pair{1u, 1u}, std::pair{1u, 2u}, std::pair{600u, 2u}, std::pair{100000u, 1u},
+                                 std::pair{100000u, 3u}, std::pair{kolvo::limits::linkFillWindowBytes, 2u}}) {
+    SCOPED_TRACE(std::to_string(window) + " bytes, " + std::to_string(threads) + " threads");
+    std::vector<Tables> got = run(windowed.slashed(), window, threads);
     ASSERT_TRUE(errors.errors().empty()) << errors.errors()[0];
     for (size_t pass = 0; pass < expected.size(); ++pass) {
       EXPECT_TRUE(got[pass].links == expected[pass].links) << "pass " << pass;
@@ -272,6 +276,34 @@ TEST_F(LinkCompressionTest, AFullDiskWhileLinksWaitForTheirWindowIsReportedAndLe
   for (const auto& entry : std::filesystem::directory_iterator(dir.slashed())) {
     std::string name = entry.path().filename().string();
     EXPECT_FALSE(name.rfind("temp", 0) == 0 && name.size() > 4) << name << " left behind";
+  }
+}
+
+std::vector<std::thread::id> failingThreads;
+void recordFailingThread(const char*, const char*) { failingThreads.push_back(std::this_thread::get_id()); }
+
+TEST_F(LinkCompressionTest, ADamagedLinkOfALaterWindowIsToldOnceOnTheCallingThread) {
+  // A link to no word lands in the last window, whichever thread fills it.
+  for (unsigned threads : {1u, 2u, 4u}) {
+    SCOPED_TRACE(threads);
+    start(true, 5);
+    index->linkFillThreads = threads;
+    for (uint32_t file = 1; file <= 40; ++file)
+      for (const char* word : {"alpha", "beta", "gamma", "delta", "epsilon"}) index->indexWord(word, file);
+    index->wordLinks->addWord(41, index->words->used() + 1000, 1);
+    failingThreads.clear();
+    kSetThrowCallBack(recordFailingThread);
+    kolvo::guardEntry<int>(0, [&] {
+      index->compressLinks();
+      return 0;
+    });
+    kSetThrowCallBack(nullptr);
+    EXPECT_EQ(failingThreads, std::vector<std::thread::id>{std::this_thread::get_id()});
+    for (const auto& entry : std::filesystem::directory_iterator(dir.slashed())) {
+      std::string name = entry.path().filename().string();
+      EXPECT_FALSE(name.rfind("temp", 0) == 0 && name.size() > 4) << name << " left behind";
+    }
+    index.reset();
   }
 }
 

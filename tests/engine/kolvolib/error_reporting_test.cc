@@ -1,7 +1,9 @@
 // The callback slots, the abort token and the entry guard.
 #include "engine/kolvolib/error_reporting.h"
 
+#include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -94,6 +96,45 @@ TEST_F(ErrorReportingTest, WithoutStatusCallbackEveryReportGoesOn) {
   kSetStatusCallBack(nullptr);
   EXPECT_EQ(kSetStatus("Done", ""), 1);
   EXPECT_TRUE(kolvo::setStatus("Done", ""));
+}
+
+TEST_F(ErrorReportingTest, AThreadHoldingReportsTellsNoCallbackAndItsFailureIsToldByTheCaller) {
+  // An error and a warning, each failing on a helper thread that holds its reports.
+  for (bool warning : {false, true}) {
+    SCOPED_TRACE(warning);
+    SetUp();
+    std::optional<kolvo::HeldReport> held;
+    std::thread helper([&] {
+      kolvo::HoldReports hold;
+      try {
+        if (warning) kolvo::postWarning("Gone", "b");
+        kolvo::throwKolvoError("Broken", "a");
+      } catch (const kolvo::HeldReport& report) {
+        held = report;
+      }
+    });
+    helper.join();
+    ASSERT_TRUE(held.has_value());
+    EXPECT_TRUE(thrown.empty());
+    EXPECT_TRUE(warned.empty());
+    int answer = kolvo::guardEntry<int>(-1, [&] {
+      held->raise();
+      return 0;
+    });
+    EXPECT_EQ(answer, -1);
+    EXPECT_EQ(thrown, warning ? std::vector<std::string>{} : std::vector<std::string>{"Broken|a"});
+    EXPECT_EQ(warned, warning ? std::vector<std::string>{"Gone|b"} : std::vector<std::string>{});
+  }
+  // The hold ends with its object: the same thread tells the callback again.
+  std::thread after([] {
+    { kolvo::HoldReports hold; }
+    kolvo::guardEntry<int>(0, [] {
+      kolvo::throwKolvoError("Later", "c");
+      return 0;
+    });
+  });
+  after.join();
+  EXPECT_EQ(thrown, std::vector<std::string>{"Later|c"});
 }
 
 TEST(KolvoCodes, TableHoldsEachCodeOnceWithTheMessagesShown) {
