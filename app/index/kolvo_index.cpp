@@ -72,6 +72,10 @@ bool isPathPrefix(const std::string& prefix, const std::string& path) {
   return qvStartsWith(path, folder);
 }
 
+// The engine appends to "links" past the extent each build records in its "hash", and
+// never writes a byte an earlier build uses: consecutive builds can share the file.
+bool isSharedTable(const std::string& name) { return name == "links"; }
+
 }  // namespace
 
 QvNilObjectException::QvNilObjectException()
@@ -284,7 +288,7 @@ void QvKolvoIndex::makeDirectoriesTo(const std::string& path) {
   }
 }
 
-void QvKolvoIndex::copyDirectoryTree(const std::string& from, const std::string& to) {
+void QvKolvoIndex::copyDirectoryTree(const std::string& from, const std::string& to, bool shareTables) {
   std::error_code error;
   auto failure = [&] {
     return QvCommandException(qvkiCopyIndexError,
@@ -297,7 +301,13 @@ void QvKolvoIndex::copyDirectoryTree(const std::string& from, const std::string&
       if (!fs::is_directory(target, error) && !fs::create_directory(target, error)) throw failure();
       copyDirectoryTree(entry.path().string(), target.string());
     } else if (entry.is_regular_file(error)) {
-      if (!qvCopyFileContents(entry.path().string(), target.string())) throw failure();
+      bool linked = false;
+      if (shareTables && isSharedTable(entry.path().filename().string())) {
+        std::error_code refused;
+        fs::create_hard_link(entry.path(), target, refused);
+        linked = !refused;  // without links the table is copied: the same, only dearer
+      }
+      if (!linked && !qvCopyFileContents(entry.path().string(), target.string())) throw failure();
     }
   }
   if (error) throw failure();
@@ -565,7 +575,7 @@ void QvKolvoIndex::continueFromCopy(const std::function<void(int next)>& work) {
   enterBuildDirectory(n + 1);
   try {
     close();
-    copyDirectoryTree(oldBuild, mIndexPath);
+    copyDirectoryTree(oldBuild, mIndexPath, true);
     mIndex = klib(kCreateNewIndex)(0, mIndexPath.c_str());
     if (!mIndex) throw QvCommandException(qvkiCouldNotOpenIndex, Arguments{mIndexPath});
     work(n + 1);
