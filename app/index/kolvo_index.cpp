@@ -506,7 +506,9 @@ void QvKolvoIndex::saveBuild(int n) {
   }
   klib(kidxStoreStorage)(engineIndex(), mIndexPath.c_str());
   putBuildNumber(n);
-  deleteOtherBuilds(n);
+  // A watch removes the build before once it has said the update is done; a build left
+  // behind by an ended watch goes at the start of the next update.
+  if (!mWatching) deleteOtherBuilds(n);
 }
 
 void QvKolvoIndex::build() {
