@@ -23,6 +23,7 @@
 #include "app/index/kolvo_lib.h"
 #include "app/index/watch_limits.h"
 #include "app/platform/file_copy.h"
+#include "app/platform/file_lock.h"
 #include "app/platform/progress_line.h"
 #include "app/referrals/referrals.h"
 #include "app/search/search_criteria.h"
@@ -75,6 +76,9 @@ bool isPathPrefix(const std::string& prefix, const std::string& path) {
 // The engine appends to "links" past the extent each build records in its "hash", and
 // never writes a byte an earlier build uses: consecutive builds can share the file.
 bool isSharedTable(const std::string& name) { return name == "links"; }
+
+// Held by whoever makes a build of the index.
+constexpr const char* updateLockName = "update.lock";
 
 }  // namespace
 
@@ -515,6 +519,7 @@ void QvKolvoIndex::build() {
   mIsUpdate = false;
   makeDirectoriesTo(mIndexDirectory);
   makeDirectoriesTo(mBasePath);
+  QvFileLock lock(mBasePath + updateLockName);
   int n = getBuildNumber(mBasePath);
   deleteOtherBuilds(n);
   std::string oldIndexPath = mIndexPath, oldTemporary = mTemporaryDirectory;
@@ -569,6 +574,9 @@ void QvKolvoIndex::restoreAfterFailure(int n, const std::string& oldIndexPath, c
 }
 
 void QvKolvoIndex::continueFromCopy(const std::function<void(int next)>& work) {
+  // Another program's update may be making the next build from this one: wait for it,
+  // then start from the build it made.
+  QvFileLock lock(mBasePath + updateLockName);
   int n = getBuildNumber(mBasePath);
   deleteOtherBuilds(n);
   std::string oldIndexPath = mIndexPath, oldTemporary = mTemporaryDirectory;
