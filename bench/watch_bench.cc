@@ -3,9 +3,13 @@
 // found by a search, median and 95th percentile over a number of changes made one at a
 // time (KOLVO_WATCH_BENCH_CHANGES, 100), with the watch's quiet period
 // (KOLVO_WATCH_BENCH_QUIET_MS, 2000); the memory the watch holds while idle; and, in the
-// same run, the engine's path update of one changed file against its full update.
+// same run, the engine's path update of one changed file against its full update, step
+// by step. KOLVO_WATCH_BENCH_KEPT names a tree kept between runs (the million files in
+// /var/tmp/kolvo-bench) that the index takes as a second root and that is only read:
+// the changes are made in the generated tree, the cost of each update is the index's.
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -146,32 +150,58 @@ double lineSeconds(const std::string& line) {
 }
 
 struct EngineUpdate {
-  double pass = 0, total = 0;
+  double start = 0, open = 0, pass = 0, compress = 0, store = 0, remove = 0;
+  double total() const { return start + open + pass + compress + store + remove; }
 };
 
-// One update of a copy of the build at from, through the engine: the named path only,
-// or the full update since timeBase.
+// One update through the engine, as kolvocmd makes it: a new build at "at" started from
+// the one at "from" (the links linked, the rest copied), the named path only or the full
+// update since timeBase, link compression, store, and the build removed again as the
+// previous build is after an update.
 EngineUpdate engineUpdate(const std::string& from, const std::string& at, const std::string* path, double timeBase) {
   fs::remove_all(at);
-  fs::copy(from, at, fs::copy_options::recursive);
   EngineUpdate times;
-  Clock::time_point start = Clock::now();
+  Clock::time_point step = Clock::now();
+  fs::create_directories(at);
+  for (const fs::directory_entry& entry : fs::directory_iterator(from)) {
+    fs::path target = fs::path(at) / entry.path().filename();
+    if (entry.path().filename() == "links")
+      fs::create_hard_link(entry.path(), target);
+    else
+      fs::copy(entry.path(), target, fs::copy_options::recursive);
+  }
+  times.start = kolvobench::secondsSince(step);
+  step = Clock::now();
   CKolvoIndex* index = kCreateNewIndex(0, at.c_str());
   kolvobench::configureEngineIndex(index);
   kidxSetTimeBase(index, timeBase + macOffset);
-  Clock::time_point pass = Clock::now();
+  times.open = kolvobench::secondsSince(step);
+  step = Clock::now();
   if (path) {
     const char* paths[] = {path->c_str()};
     kidxUpdatePaths(index, paths, 1);
   } else {
     kidxPrune(index);
   }
-  times.pass = kolvobench::secondsSince(pass);
+  times.pass = kolvobench::secondsSince(step);
+  step = Clock::now();
   kidxCompressLinks(index);
+  times.compress = kolvobench::secondsSince(step);
+  step = Clock::now();
   kidxStoreStorage(index, at.c_str());
   kidxClearIndex(index);
-  times.total = kolvobench::secondsSince(start);
+  times.store = kolvobench::secondsSince(step);
+  step = Clock::now();
+  fs::remove_all(at);
+  times.remove = kolvobench::secondsSince(step);
   return times;
+}
+
+double cpuOfSelf() {
+  struct rusage self {};
+  getrusage(RUSAGE_SELF, &self);
+  return static_cast<double>(self.ru_utime.tv_sec + self.ru_stime.tv_sec) +
+         static_cast<double>(self.ru_utime.tv_usec + self.ru_stime.tv_usec) / 1e6;
 }
 
 // One run of kolvocmd with the arguments and the input given; what it printed.
@@ -202,6 +232,12 @@ int main() {
   fs::create_directories(kolvo);
   std::ofstream(kolvo + "/skipfile.txt") << "";
   std::ofstream(home + "/settings") << "setvalue watchQuiet " << quietMs << "\n";
+  const char* kept = std::getenv("KOLVO_WATCH_BENCH_KEPT");
+  std::string keptRoot = kept && *kept ? kept : "";
+  if (!keptRoot.empty() && !fs::is_directory(keptRoot)) {
+    std::fprintf(stderr, "no tree at %s\n", keptRoot.c_str());
+    return 1;
+  }
 
   kolvobench::BenchTree tree(root, fileCount);
   Clock::time_point start = Clock::now();
@@ -211,8 +247,19 @@ int main() {
   std::printf("tree: %d files, %.1f MB of text, made in %.1f s\n", fileCount, tree.textBytes() / 1e6,
               kolvobench::secondsSince(start));
   start = Clock::now();
-  runKolvocmd(kolvo, home, "", "new bench\naddroot " + root + "\naddinclude *.txt\nbuild\nquit\n");
-  std::printf("kolvocmd build: %.1f s wall\n", kolvobench::secondsSince(start));
+  std::string roots = "addroot " + root + "\n";
+  if (!keptRoot.empty()) roots += "addroot " + keptRoot + "\n";
+  runKolvocmd(kolvo, home, "", "new bench\n" + roots + "addinclude *.txt\nbuild\nquit\n");
+  std::printf("kolvocmd build%s%s: %.1f s wall\n", keptRoot.empty() ? "" : " with the kept tree ",
+              keptRoot.c_str(), kolvobench::secondsSince(start));
+  {
+    std::string base = kolvo + "/indexes/bench/", build;
+    std::ifstream(base + "current_build") >> build;
+    std::uintmax_t bytes = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(base + "build_" + build))
+      if (entry.is_regular_file()) bytes += entry.file_size();
+    std::printf("index: %.1f MB\n", static_cast<double>(bytes) / 1e6);
+  }
 
   WatchProcess watch(kolvo, home, home + "/settings");
   std::string started = watch.waitFor("watching ", 600);
@@ -262,33 +309,48 @@ int main() {
   std::string build;
   std::ifstream(base + "current_build") >> build;
   const std::string from = base + "build_" + build + "/";
-  std::vector<double> pathPass, pathTotal, fullPass, fullTotal;
-  for (int round = 0; round < 3; ++round) {
+  std::vector<EngineUpdate> named, full;
+  double namedCpu = 0, fullCpu = 0;
+  const int rounds = fromEnvironment("KOLVO_WATCH_BENCH_ROUNDS", 3);
+  for (int round = 0; round < rounds; ++round) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1100));
     double before = static_cast<double>(std::time(nullptr)) - 1;
     std::string file = tree.fileName(static_cast<int>((round * 104729LL + 5) % fileCount));
     std::ofstream(file, std::ios::binary | std::ios::trunc) << "an engine change " << markWord(10000 + round) << "\n";
-    EngineUpdate named = engineUpdate(from, scratch.slashed() + "named/", &file, before);
-    EngineUpdate full = engineUpdate(from, scratch.slashed() + "full/", nullptr, before);
-    pathPass.push_back(named.pass);
-    pathTotal.push_back(named.total);
-    fullPass.push_back(full.pass);
-    fullTotal.push_back(full.total);
+    double cpu = cpuOfSelf();
+    named.push_back(engineUpdate(from, scratch.slashed() + "named/", &file, before));
+    namedCpu += cpuOfSelf() - cpu;
+    cpu = cpuOfSelf();
+    full.push_back(engineUpdate(from, scratch.slashed() + "full/", nullptr, before));
+    fullCpu += cpuOfSelf() - cpu;
   }
-  double pathMedian = percentile(pathPass, 0.5), fullMedian = percentile(fullPass, 0.5);
-  std::printf("engine, one changed file (median of 3): path update %.4f s, full update %.4f s: %.0fx cheaper\n",
-              pathMedian, fullMedian, pathMedian > 0 ? fullMedian / pathMedian : 0);
-  std::printf("  with open, link compression and store: %.3f s against %.3f s\n", percentile(pathTotal, 0.5),
-              percentile(fullTotal, 0.5));
+  auto median = [](const std::vector<EngineUpdate>& runs, auto&& value) {
+    std::vector<double> values;
+    for (const EngineUpdate& run : runs) values.push_back(value(run));
+    return percentile(values, 0.5);
+  };
+  std::printf("engine, one changed file, median of %d (seconds): %10s %10s\n", rounds, "path", "full");
+  const std::pair<const char*, double EngineUpdate::*> steps[] = {
+      {"new build (link + copy)", &EngineUpdate::start}, {"open", &EngineUpdate::open},
+      {"pass", &EngineUpdate::pass},  {"link compression", &EngineUpdate::compress},
+      {"store", &EngineUpdate::store}, {"remove a build", &EngineUpdate::remove}};
+  for (const auto& [name, step] : steps) {
+    auto of = [step](const EngineUpdate& run) { return run.*step; };
+    std::printf("  %-24s %10.4f %10.4f\n", name, median(named, of), median(full, of));
+  }
+  auto whole = [](const EngineUpdate& run) { return run.total(); };
+  auto pass = [](const EngineUpdate& run) { return run.pass; };
+  double pathMedian = median(named, whole), fullMedian = median(full, whole);
+  std::printf("  %-24s %10.4f %10.4f: the path update %.1fx cheaper (pass alone %.1fx)\n", "whole", pathMedian,
+              fullMedian, pathMedian > 0 ? fullMedian / pathMedian : 0,
+              median(named, pass) > 0 ? median(full, pass) / median(named, pass) : 0);
+  std::printf("  CPU of the engine updates: path %.2f s, full %.2f s over %d rounds\n", namedCpu, fullCpu, rounds);
   struct rusage children {};
   getrusage(RUSAGE_CHILDREN, &children);
-  std::printf("CPU: this program %.1f s (engine updates, tree), its children %.1f s\n",
-              [] {
-                struct rusage self {};
-                getrusage(RUSAGE_SELF, &self);
-                return self.ru_utime.tv_sec + self.ru_stime.tv_sec + (self.ru_utime.tv_usec + self.ru_stime.tv_usec) / 1e6;
-              }(),
-              children.ru_utime.tv_sec + children.ru_stime.tv_sec +
-                  (children.ru_utime.tv_usec + children.ru_stime.tv_usec) / 1e6);
+  std::printf("CPU: this program %.1f s (engine updates, tree), its children %.1f s\n", cpuOfSelf(),
+              static_cast<double>(children.ru_utime.tv_sec + children.ru_stime.tv_sec) +
+                  static_cast<double>(children.ru_utime.tv_usec + children.ru_stime.tv_usec) / 1e6);
+  double load[3] = {0, 0, 0};
+  if (getloadavg(load, 3) == 3) std::printf("load average: %.2f %.2f %.2f\n", load[0], load[1], load[2]);
   return 0;
 }

@@ -89,6 +89,7 @@ void QvKolvoIndex::cmdWatch(QvResults& results) {
     try {
       update();
       printLine(line.text({what, seconds(start)}));
+      deleteOtherBuilds(getBuildNumber(mBasePath));
     } catch (const QvCommandException& error) {
       showWarning(qvkiWatchFailed.text({error.message()}));
       fallbackDue = true;

@@ -23,6 +23,7 @@
 #include "app/index/kolvo_lib.h"
 #include "app/index/watch_limits.h"
 #include "app/platform/file_copy.h"
+#include "app/platform/file_lock.h"
 #include "app/platform/progress_line.h"
 #include "app/referrals/referrals.h"
 #include "app/search/search_criteria.h"
@@ -71,6 +72,13 @@ bool isPathPrefix(const std::string& prefix, const std::string& path) {
   std::string folder = qvEndsWith(prefix, "/") ? prefix : prefix + "/";
   return qvStartsWith(path, folder);
 }
+
+// The engine appends to "links" past the extent each build records in its "hash", and
+// never writes a byte an earlier build uses: consecutive builds can share the file.
+bool isSharedTable(const std::string& name) { return name == "links"; }
+
+// Held by whoever makes a build of the index.
+constexpr const char* updateLockName = "update.lock";
 
 }  // namespace
 
@@ -284,7 +292,7 @@ void QvKolvoIndex::makeDirectoriesTo(const std::string& path) {
   }
 }
 
-void QvKolvoIndex::copyDirectoryTree(const std::string& from, const std::string& to) {
+void QvKolvoIndex::copyDirectoryTree(const std::string& from, const std::string& to, bool shareTables) {
   std::error_code error;
   auto failure = [&] {
     return QvCommandException(qvkiCopyIndexError,
@@ -297,7 +305,13 @@ void QvKolvoIndex::copyDirectoryTree(const std::string& from, const std::string&
       if (!fs::is_directory(target, error) && !fs::create_directory(target, error)) throw failure();
       copyDirectoryTree(entry.path().string(), target.string());
     } else if (entry.is_regular_file(error)) {
-      if (!qvCopyFileContents(entry.path().string(), target.string())) throw failure();
+      bool linked = false;
+      if (shareTables && isSharedTable(entry.path().filename().string())) {
+        std::error_code refused;
+        fs::create_hard_link(entry.path(), target, refused);
+        linked = !refused;  // without links the table is copied: the same, only dearer
+      }
+      if (!linked && !qvCopyFileContents(entry.path().string(), target.string())) throw failure();
     }
   }
   if (error) throw failure();
@@ -496,13 +510,16 @@ void QvKolvoIndex::saveBuild(int n) {
   }
   klib(kidxStoreStorage)(engineIndex(), mIndexPath.c_str());
   putBuildNumber(n);
-  deleteOtherBuilds(n);
+  // A watch removes the build before once it has said the update is done; a build left
+  // behind by an ended watch goes at the start of the next update.
+  if (!mWatching) deleteOtherBuilds(n);
 }
 
 void QvKolvoIndex::build() {
   mIsUpdate = false;
   makeDirectoriesTo(mIndexDirectory);
   makeDirectoriesTo(mBasePath);
+  QvFileLock lock(mBasePath + updateLockName);
   int n = getBuildNumber(mBasePath);
   deleteOtherBuilds(n);
   std::string oldIndexPath = mIndexPath, oldTemporary = mTemporaryDirectory;
@@ -557,6 +574,9 @@ void QvKolvoIndex::restoreAfterFailure(int n, const std::string& oldIndexPath, c
 }
 
 void QvKolvoIndex::continueFromCopy(const std::function<void(int next)>& work) {
+  // Another program's update may be making the next build from this one: wait for it,
+  // then start from the build it made.
+  QvFileLock lock(mBasePath + updateLockName);
   int n = getBuildNumber(mBasePath);
   deleteOtherBuilds(n);
   std::string oldIndexPath = mIndexPath, oldTemporary = mTemporaryDirectory;
@@ -565,7 +585,7 @@ void QvKolvoIndex::continueFromCopy(const std::function<void(int next)>& work) {
   enterBuildDirectory(n + 1);
   try {
     close();
-    copyDirectoryTree(oldBuild, mIndexPath);
+    copyDirectoryTree(oldBuild, mIndexPath, true);
     mIndex = klib(kCreateNewIndex)(0, mIndexPath.c_str());
     if (!mIndex) throw QvCommandException(qvkiCouldNotOpenIndex, Arguments{mIndexPath});
     work(n + 1);

@@ -90,7 +90,9 @@ class QvKolvoIndex : public QvCommandParent {
   QvReferrals& referrals() const;
   const std::string& lastSearchPhrase() const { return mLastSearchPhrase; }
 
-  static void copyDirectoryTree(const std::string& from, const std::string& to);
+  // With shareTables (a new build's folder from the previous one's), the tables the
+  // engine only appends to are linked, so that both builds share one file.
+  static void copyDirectoryTree(const std::string& from, const std::string& to, bool shareTables = false);
   static void makeDirectoriesTo(const std::string& path);
   static std::string getKolvoDirectory();
   static int getBuildNumber(const std::string& basePath);

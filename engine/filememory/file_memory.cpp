@@ -31,7 +31,9 @@ bool readRecordedSize(int fd, uint32_t& size) {
 
 CFileMemory::CFileMemory(const std::string& filePath, uint32_t initial, uint32_t grow)
     : initialSize(initial), growIncrement(grow), path(filePath) {
-  // The file is made anew: whatever was there before is gone.
+  // The file is made anew: whatever was there before is gone. Removing the name first
+  // leaves a file other builds share to them.
+  ::unlink(path.c_str());
   fileDescriptor = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   if (fileDescriptor < 0) throwKolvoError("MemFileOpenFail", path);
   isOpen = true;
@@ -46,6 +48,21 @@ CFileMemory::CFileMemory(const std::string& filePath) : path(filePath) {
   growIncrement = kolvo::loadU32(mapBase + 12);
   usedSize = kolvo::loadU32(mapBase + 4);
   checkHeader();
+}
+
+CFileMemory::CFileMemory(const std::string& filePath, const Extent* kept) : isShared(true), path(filePath) {
+  if (kept) sharedExtent = *kept;
+  if (!openForRead()) return;
+  initialSize = kolvo::loadU32(mapBase + 8);
+  growIncrement = kolvo::loadU32(mapBase + 12);
+  if (!kept) usedSize = kolvo::loadU32(mapBase + 4);
+  checkHeader();
+  sharedExtent = Extent{usedSize, totalSize};
+}
+
+CFileMemory::Extent CFileMemory::headerExtent() const {
+  if (!isMapped || totalSize < headerSize) return Extent{};
+  return Extent{kolvo::loadU32(mapBase + 4), kolvo::loadU32(mapBase)};
 }
 
 CFileMemory::~CFileMemory() {
@@ -165,6 +182,12 @@ void CFileMemory::releasePagesBetween(uint32_t begin, uint32_t end) {
 
 void CFileMemory::writeHeader() {
   if (!isMapped || !isWritable || totalSize < headerSize) return;
+  if (isShared) {
+    // Earlier builds read this header: the extent is kept for the next mapping and
+    // stored by the table's owner.
+    sharedExtent = Extent{usedSize, totalSize};
+    return;
+  }
   header = mapBase;
   kolvo::storeU32(header, totalSize);
   kolvo::storeU32(header + 4, usedSize);
@@ -210,8 +233,9 @@ bool CFileMemory::mapExisting(bool forWrite) {
   fileDescriptor = ::open(path.c_str(), flags, 0600);
   if (fileDescriptor < 0) return false;
   isOpen = true;
-  uint32_t recorded = 0;
-  if (!readRecordedSize(fileDescriptor, recorded)) {
+  const bool atExtent = isShared && sharedExtent.total != 0;
+  uint32_t recorded = atExtent ? sharedExtent.total : 0;
+  if (!atExtent && !readRecordedSize(fileDescriptor, recorded)) {
     closeDescriptor();
     return false;
   }
@@ -228,7 +252,22 @@ bool CFileMemory::mapExisting(bool forWrite) {
     throwKolvoError("FileMapWriteFail", path);
   }
   isWritable = forWrite;
+  if (atExtent) {
+    usedSize = sharedExtent.used;
+    if (forWrite && usedSize <= totalSize) clearSharedSlack();
+  }
   return true;
+}
+
+void CFileMemory::clearSharedSlack() {
+  // Only pages that hold something are written, so that a clean end costs no write.
+  constexpr uint32_t chunk = 4096;
+  for (uint32_t at = usedSize; at < totalSize;) {
+    uint32_t length = std::min(chunk - at % chunk, totalSize - at);
+    unsigned char* bytes = mapBase + at;
+    if (std::any_of(bytes, bytes + length, [](unsigned char b) { return b != 0; })) std::memset(bytes, 0, length);
+    at += length;
+  }
 }
 
 bool CFileMemory::enableWrite() {

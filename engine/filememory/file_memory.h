@@ -10,9 +10,20 @@
 // initialSize, growIncrement. The object's copies are authoritative while it is open;
 // the header on disk is rewritten only when the file is switched to read-only,
 // cleared or destroyed.
+//
+// A table that later builds share (one file, linked into each build's folder) is only
+// ever appended to: each build keeps its own extent (used and mapped size) elsewhere,
+// the header stays as the file's first build wrote it, and no byte below the extent a
+// build was opened at is written again.
 class CFileMemory {
  public:
   static constexpr uint32_t headerSize = 16;
+
+  // The used and mapped size of a shared table as one build sees it.
+  struct Extent {
+    uint32_t used = 0;
+    uint32_t total = 0;
+  };
 
   // Creates the file anew (an existing one is truncated) with room for initialSize
   // bytes; leaves it writable with the header as its first allocation.
@@ -21,6 +32,10 @@ class CFileMemory {
   // a closed object on which every offset is invalid; a header that does not fit the
   // file raises "StorageReadError".
   explicit CFileMemory(const std::string& path);
+  // Opens an existing file read-only as a shared table: at extent, or at its header's
+  // sizes when extent is null. An extent that does not fit the file raises
+  // "StorageReadError".
+  CFileMemory(const std::string& path, const Extent* extent);
   virtual ~CFileMemory();
   CFileMemory(const CFileMemory&) = delete;
   CFileMemory& operator=(const CFileMemory&) = delete;
@@ -61,6 +76,11 @@ class CFileMemory {
 
   // Brings the file's bytes to the disk; false when the system reports a failure.
   bool sync() const;
+  // Whether the table is shared between builds (see above), and the extent it has now.
+  bool shared() const { return isShared; }
+  Extent extent() const { return Extent{usedSize, totalSize}; }
+  // The sizes the file's header records.
+  Extent headerExtent() const;
   bool openForRead();
   bool openForWrite();
   bool enableWrite();
@@ -93,6 +113,9 @@ class CFileMemory {
   // Opens and maps the whole recorded length of an existing file; false when it is
   // missing or shorter than 4 bytes.
   bool mapExisting(bool forWrite);
+  // Clears what a failed append left between the used and the mapped size of a shared
+  // table just opened for writing: fresh space must read as zero.
+  void clearSharedSlack();
   void grow(uint64_t needed);
   void checkHeader();
 
@@ -100,6 +123,9 @@ class CFileMemory {
   bool isOpen = false;
   bool isMapped = false;
   bool isWritable = false;
+  bool isShared = false;
+  // A shared table's extent while it is not mapped: what the next mapping takes.
+  Extent sharedExtent;
   uint32_t initialSize = 0;
   uint32_t growIncrement = 0;
   uint32_t totalSize = 0;

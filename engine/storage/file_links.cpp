@@ -8,16 +8,34 @@
 CFileLinks::CFileLinks(const std::string& path, uint32_t initialSize, uint32_t growIncrement, bool rank)
     : CFileMemory(path, initialSize, growIncrement), hasRank(rank) {}
 
-CFileLinks::CFileLinks(const std::string& path, std::FILE* stream) : CFileMemory(path), hasRank(false) {
+CFileLinks::Section CFileLinks::readSection(const std::string& path, std::FILE* stream) {
+  Section section;
   uint32_t tag = 0;
   uint8_t rank = 0;
-  if (!kolvo::readU32(stream, tag) || tag != kolvo::linksTag || !kolvo::readByte(stream, rank) || rank > 1)
-    kolvo::throwKolvoError("StorageReadError", path);
-  hasRank = rank != 0;
+  bool read = kolvo::readU32(stream, tag) && (tag == kolvo::linksTag || tag == kolvo::linksExtentTag) &&
+              kolvo::readByte(stream, rank) && rank <= 1;
+  section.hasExtent = tag == kolvo::linksExtentTag;
+  if (read && section.hasExtent)
+    read = kolvo::readU32(stream, section.extent.used) && kolvo::readU32(stream, section.extent.total) &&
+           section.extent.used >= headerSize && section.extent.used <= section.extent.total;
+  if (!read) kolvo::throwKolvoError("StorageReadError", path);
+  section.hasRank = rank != 0;
+  return section;
 }
 
+CFileLinks::CFileLinks(const std::string& path, std::FILE* stream) : CFileLinks(path, readSection(path, stream)) {}
+
+CFileLinks::CFileLinks(const std::string& path, const Section& section)
+    : CFileMemory(path, section.hasExtent ? &section.extent : nullptr), hasRank(section.hasRank) {}
+
 bool CFileLinks::store(std::FILE* stream) const {
-  return kolvo::writeU32(stream, kolvo::linksTag) && kolvo::writeByte(stream, hasRank ? 1 : 0);
+  Extent mine = extent(), header = headerExtent();
+  // While the header still describes this build, the section is the one every version
+  // of the program reads.
+  if (!shared() || (mine.used == header.used && mine.total == header.total))
+    return kolvo::writeU32(stream, kolvo::linksTag) && kolvo::writeByte(stream, hasRank ? 1 : 0);
+  return kolvo::writeU32(stream, kolvo::linksExtentTag) && kolvo::writeByte(stream, hasRank ? 1 : 0) &&
+         kolvo::writeU32(stream, mine.used) && kolvo::writeU32(stream, mine.total);
 }
 
 void CFileLinks::addFile(uint32_t offset, uint32_t fileNumber, uint8_t rank) {

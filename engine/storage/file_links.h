@@ -1,6 +1,8 @@
 // CFileLinks: the links table ("links"), one block of file numbers per word per link
 // compression, each block chained to the word's previous one so that an update adds
 // blocks without rewriting old ones. Searching reads a word's files block by block.
+// An existing table is opened shared: an update appends to the file the builds before
+// it use, and its "hash" section records the extent it reached.
 #pragma once
 
 #include <cstdint>
@@ -15,7 +17,8 @@
 class CFileLinks : public CFileMemory {
  public:
   CFileLinks(const std::string& path, uint32_t initialSize, uint32_t growIncrement, bool hasRank);
-  // An existing links file, read-only, with its section of the open "hash" stream.
+  // An existing links file, read-only and shared, with its section of the open "hash"
+  // stream.
   CFileLinks(const std::string& path, std::FILE* stream);
 
   bool store(std::FILE* stream) const;
@@ -30,5 +33,14 @@ class CFileLinks : public CFileMemory {
   uint32_t recordSize() const { return hasRank ? 5 : 4; }
 
  private:
+  // What a "hash" section says of the table.
+  struct Section {
+    bool hasRank = false;
+    bool hasExtent = false;
+    Extent extent;
+  };
+  static Section readSection(const std::string& path, std::FILE* stream);
+  CFileLinks(const std::string& path, const Section& section);
+
   bool hasRank;
 };

@@ -16,6 +16,9 @@ namespace kolvo {
 inline constexpr uint32_t bucketTag = 12340001;
 inline constexpr uint32_t wordTableTag = 12350001;
 inline constexpr uint32_t linksTag = 12360001;
+// A links section that also holds the table's extent: its build appended to a file
+// that earlier builds share, so the file's header does not describe it.
+inline constexpr uint32_t linksExtentTag = 12360002;
 inline constexpr uint32_t fileTableTag = 12370001;
 
 bool writeU32(std::FILE* stream, uint32_t value);

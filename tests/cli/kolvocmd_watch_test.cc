@@ -107,6 +107,13 @@ class KolvocmdWatchTest : public ::testing::Test {
   int currentBuild() const {
     return std::stoi(runner.folder().read("kolvo/indexes/default/current_build"));
   }
+  // The numbered build folders of the index.
+  std::vector<std::string> buildFolders() const {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(runner.kolvoDirectory() + "/indexes/default"))
+      if (entry.path().filename().string().rfind("build_", 0) == 0) names.push_back(entry.path().filename().string());
+    return names;
+  }
   // Polls until holds answers true, within the bound.
   template <typename Holds>
   static bool eventually(Holds holds) {
@@ -168,6 +175,10 @@ TEST_F(KolvocmdWatchTest, EachChangeIsFoundAfterItsUpdateLine) {
     // A change made of several steps may be taken by more than one update.
     for (const auto& [word, count] : step.expected)
       EXPECT_TRUE(eventually([&, word = word, count = count] { return found(word) == count; })) << word;
+    // The build before goes once the update is told.
+    EXPECT_TRUE(eventually([&] {
+      return buildFolders() == std::vector<std::string>{"build_" + std::to_string(currentBuild())};
+    }));
   }
   std::string rest;
   EXPECT_EQ(watch.stop(rest), 0);
@@ -195,6 +206,7 @@ TEST_F(KolvocmdWatchTest, SigtermDuringAnUpdateEndsAfterItWithACompleteBuild) {
   EXPECT_NE((watch.all + rest).find("updated " + doc("many")), std::string::npos) << watch.all << rest;
   EXPECT_NE(rest.find("watch ended"), std::string::npos) << rest;
   EXPECT_EQ(currentBuild(), before + 1);
+  EXPECT_EQ(buildFolders(), std::vector<std::string>{"build_" + std::to_string(before + 1)});
   EXPECT_TRUE(sound());
   EXPECT_EQ(found("heron"), files);
 }

@@ -2,10 +2,12 @@
 // engine's platform seam failing (ENOSPC, then EIO) until the command succeeds. After
 // every failure the command has reported an error, the previous build still opens and
 // answers as before, "current_build" names a whole build, and nothing temporary is left.
-// An update, failed or not, never writes a byte of the previous build's files.
+// An update, failed or not, never writes a byte of the previous build's files that the
+// build uses: a table builds share is appended to, past the extent the build recorded.
 #include <gtest/gtest.h>
 
 #include <sys/mman.h>
+#include <sys/stat.h>
 
 #include <atomic>
 #include <cerrno>
@@ -20,6 +22,7 @@
 #include "app/commands/command_interface.h"
 #include "app/index/kolvo_index.h"
 #include "engine/filememory/posix_seam.h"
+#include "engine/index/kolvo_index.h"
 #include "tests/support/index_fixture.h"
 
 namespace fs = std::filesystem;
@@ -175,7 +178,8 @@ TEST_F(IoFailureTest, EveryFailingCallKeepsThePreviousBuild) {
 
 // Every file of the build "current_build" names, hard-linked below snapshot with the
 // bytes it holds now: what is later written to those files shows through the links,
-// even once the build's folder is gone.
+// even once the build's folder is gone. Of the links table, which later builds append
+// to, the bytes the build uses.
 std::map<std::string, std::string> linkCurrentBuild(const std::string& base, const std::string& snapshot) {
   std::ifstream number(base + "current_build");
   std::string n;
@@ -192,6 +196,10 @@ std::map<std::string, std::string> linkCurrentBuild(const std::string& base, con
     text << in.rdbuf();
     bytes[linked.string()] = text.str();
   }
+  CKolvoIndex stored(false, snapshot + "/");
+  std::string& links = bytes[snapshot + "/links"];
+  EXPECT_GE(links.size(), stored.fileLinks->used());
+  links.resize(stored.fileLinks->used());
   return bytes;
 }
 
@@ -200,8 +208,16 @@ void expectUnchanged(const std::map<std::string, std::string>& bytes, const std:
     std::ifstream in(path, std::ios::binary);
     std::stringstream text;
     text << in.rdbuf();
-    EXPECT_TRUE(text.str() == before) << context << ": " << path << " was written to";
+    std::string now = text.str();
+    if (fs::path(path).filename() == "links") now.resize(std::min(now.size(), before.size()));
+    EXPECT_TRUE(now == before) << context << ": " << path << " was written to";
   }
+}
+
+// The inode of a file, to tell a shared file from a copy.
+ino_t inodeOf(const std::string& path) {
+  struct stat status {};
+  return stat(path.c_str(), &status) == 0 ? status.st_ino : 0;
 }
 
 TEST_F(IoFailureTest, UpdatesNeverWriteToThePreviousBuild) {
@@ -235,6 +251,14 @@ TEST_F(IoFailureTest, UpdatesNeverWriteToThePreviousBuild) {
     }
     run("update");
     expectUnchanged(bytes, "round " + std::to_string(round) + " done");
+    // The update appended to the links the previous build used instead of copying them,
+    // and removing that build left the file to the new one: its links are the current
+    // build's and each round's snapshot's.
+    std::ifstream number(base() + "current_build");
+    std::string n;
+    number >> n;
+    EXPECT_EQ(inodeOf(base() + "build_" + n + "/links"), inodeOf(snapshot + "/links")) << round;
+    EXPECT_EQ(fs::hard_link_count(snapshot + "/links"), static_cast<uintmax_t>(round) + 1) << round;
     EXPECT_EQ(readerSearches(), readerBefore) << round;
   }
   QvResults found = run("find kiwi");

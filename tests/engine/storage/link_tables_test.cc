@@ -1,7 +1,10 @@
 // The temporary link table and the links table: record sizes, group layout, blocks and
 // their next-block words, and the "hash" section of the links table.
+#include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -28,6 +31,55 @@ class LinkTablesTest : public ::testing::Test {
  protected:
   TempDir dir;
   EngineErrors errors;
+};
+
+// A links table as builds keep it: the file, and the "hash" section each build stored.
+class SharedLinksTest : public LinkTablesTest {
+ protected:
+  std::string links = dir.slashed() + "links";
+
+  // Stores the table's section as the hash of build n.
+  void storeSection(const CFileLinks& table, int n) {
+    std::FILE* out = std::fopen(hashOf(n).c_str(), "wb");
+    ASSERT_TRUE(out);
+    EXPECT_TRUE(table.store(out));
+    std::fclose(out);
+  }
+  std::string hashOf(int n) const { return dir.slashed() + "hash" + std::to_string(n); }
+  std::unique_ptr<CFileLinks> open(int n) {
+    std::FILE* in = std::fopen(hashOf(n).c_str(), "rb");
+    EXPECT_TRUE(in);
+    auto table = std::make_unique<CFileLinks>(links, in);
+    std::fclose(in);
+    return table;
+  }
+  // A block of one link to file, chained to next; where its record is.
+  static uint32_t addBlock(CFileLinks& table, uint32_t file, uint32_t next) {
+    uint32_t r = table.recordSize();
+    uint32_t start = table.getSpace(2 * r + 4);
+    table.addFile(start, file, 7);
+    table.setNextList(start + 2 * r, next);
+    return start;
+  }
+  static std::vector<uint32_t> chainFiles(const CFileLinks& table, uint32_t head) {
+    std::vector<uint32_t> found;
+    while (head != 0) {
+      uint32_t at = head;
+      uint8_t rank = 0;
+      for (uint32_t file; (file = table.getFile(at, rank)) != 0;) found.push_back(file);
+      head = table.getNextList(at);
+    }
+    return found;
+  }
+  // Build 1, made fresh: one block for file 11.
+  uint32_t firstBuild() {
+    CFileLinks table(links, 65535, 1048575, true);
+    table.getSpace(4);
+    uint32_t head = addBlock(table, 11, 0);
+    table.disableWrite();
+    storeSection(table, 1);
+    return head;
+  }
 };
 
 TEST_F(LinkTablesTest, TemporaryTableGroupsLinksByFileWithEndRecordsBetween) {
@@ -140,6 +192,90 @@ TEST_F(LinkTablesTest, BadLinksSectionIsAReadError) {
     EXPECT_FALSE(opened);
   }
   EXPECT_EQ(errors.codes(), std::vector<std::string>(3, "StorageReadError"));
+}
+
+TEST_F(SharedLinksTest, AnAppendLeavesEveryByteEarlierBuildsUseAndRecordsItsOwnExtent) {
+  uint32_t first = firstBuild();
+  EXPECT_EQ(dir.read("hash1").size(), 5u);  // a fresh build's section, as older versions read it
+  const std::string before = dir.read("links");
+  std::unique_ptr<CFileLinks> old = open(1);
+  const CFileMemory::Extent oldExtent = old->extent();
+  ASSERT_TRUE(old->shared());
+
+  // Builds 2 and 3 append, each from the extent the one before recorded.
+  uint32_t heads[4] = {0, first, 0, 0};
+  for (int n = 2; n <= 3; ++n) {
+    std::unique_ptr<CFileLinks> table = open(n - 1);
+    ASSERT_TRUE(table->enableWrite());
+    heads[n] = addBlock(*table, static_cast<uint32_t>(10 + n * 11), heads[n - 1]);
+    table->disableWrite();
+    storeSection(*table, n);
+    std::string hash = dir.read("hash" + std::to_string(n));
+    ASSERT_EQ(hash.size(), 13u);
+    EXPECT_EQ(kolvo::loadU32(hash.data()), 12360002u);
+    EXPECT_EQ(kolvo::loadU32(hash.data() + 5), table->used());
+  }
+  const std::string after = dir.read("links");
+  ASSERT_GT(after.size(), oldExtent.used);
+  EXPECT_EQ(after.substr(0, oldExtent.used), before.substr(0, oldExtent.used));
+
+  // Each build reads its own chain at its own extent; the first still sees its own.
+  for (int n = 1; n <= 3; ++n) {
+    std::unique_ptr<CFileLinks> table = open(n);
+    std::vector<uint32_t> expected;
+    for (int k = n; k >= 2; --k) expected.push_back(static_cast<uint32_t>(10 + k * 11));
+    expected.push_back(11);
+    EXPECT_EQ(chainFiles(*table, heads[n]), expected) << n;
+    if (n < 3) {
+      EXPECT_FALSE(table->inUse(heads[3])) << n;
+    }
+  }
+  EXPECT_EQ(chainFiles(*old, first), std::vector<uint32_t>{11});
+  EXPECT_EQ(old->used(), oldExtent.used);
+  EXPECT_TRUE(errors.codes().empty());
+}
+
+TEST_F(SharedLinksTest, WhatAFailedAppendLeftIsClearedAndReused) {
+  firstBuild();
+  uint32_t garbage;
+  {
+    // An update that wrote blocks and died before it stored its section.
+    std::unique_ptr<CFileLinks> failed = open(1);
+    ASSERT_TRUE(failed->enableWrite());
+    garbage = failed->used();
+    for (int i = 0; i < 10000; ++i) addBlock(*failed, 999, 12345);
+    // Past the first build's slack: the file itself grew.
+    ASSERT_GT(std::filesystem::file_size(links), 65535u);
+  }
+  std::unique_ptr<CFileLinks> again = open(1);
+  EXPECT_EQ(again->used(), garbage);
+  ASSERT_TRUE(again->enableWrite());
+  // The space handed out again reads as zero, up to and past the first build's size.
+  uint32_t start = again->getSpace(200000);
+  ASSERT_EQ(start, garbage);
+  const unsigned char* bytes = again->getPointer(start, 200000);
+  ASSERT_TRUE(bytes);
+  EXPECT_EQ(std::count(bytes, bytes + 200000, 0), 200000);
+  EXPECT_TRUE(errors.codes().empty());
+}
+
+TEST_F(SharedLinksTest, AnExtentTheFileCannotHoldIsAReadError) {
+  firstBuild();
+  const auto length = static_cast<uint32_t>(std::filesystem::file_size(links));
+  struct Case {
+    uint32_t used, total;
+  };
+  for (Case bad : {Case{8, 100}, Case{200, 100}, Case{16, length + 1}, Case{length + 1, length + 1}}) {
+    std::string section(13, '\0');
+    kolvo::storeU32(section.data(), 12360002);
+    section[4] = 1;
+    kolvo::storeU32(section.data() + 5, bad.used);
+    kolvo::storeU32(section.data() + 9, bad.total);
+    dir.write("hash9", section);
+    bool opened = kolvo::guardEntry<bool>(false, [&] { return open(9)->mapped(); });
+    EXPECT_FALSE(opened) << bad.used << " " << bad.total;
+  }
+  EXPECT_EQ(errors.codes(), std::vector<std::string>(4, "StorageReadError"));
 }
 
 }  // namespace
