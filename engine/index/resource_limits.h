@@ -83,6 +83,10 @@ inline constexpr size_t fileChainWalksAtOnce = 16;
 // accelerator's own cost) before the accelerator is built.
 inline constexpr uint32_t fileChainBytesPerStep = 32;
 
+// A walk of the word table for the words of a prefix looks at this many words a call,
+// so that its caller can look for a halt between calls.
+inline constexpr uint32_t prefixWalkSteps = 65536;
+
 // The integrity check describes at most this many damages one by one.
 inline constexpr int checkDamageLines = 100;
 

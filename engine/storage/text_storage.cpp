@@ -223,6 +223,34 @@ uint32_t CTextStorage::getNext(uint32_t word) const {
   return next < used() ? static_cast<uint32_t>(next) : 0;
 }
 
+uint32_t CTextStorage::findPrefixed(std::string_view prefix, uint32_t& cursor, uint32_t* words, uint32_t capacity,
+                                    uint32_t steps) const {
+  uint32_t word = cursor == 0 ? getFirst() : cursor;
+  uint32_t found = 0;
+  // The entries lie one after another: each text's NUL is followed by the next one's
+  // prefix. The used space is read in place, each text's end found within it.
+  const char* all = reinterpret_cast<const char*>(base());
+  while (word != 0 && found < capacity && steps-- > 0) {
+    if (!isEntry(word)) {
+      word = 0;
+      break;
+    }
+    const char* text = all + word;
+    const void* nul = std::memchr(text, 0, used() - word);
+    // A text that runs to the end of the used space ends the table.
+    if (!nul) {
+      word = 0;
+      break;
+    }
+    std::size_t length = static_cast<std::size_t>(static_cast<const char*>(nul) - text);
+    if (length >= prefix.size() && std::memcmp(text, prefix.data(), prefix.size()) == 0) words[found++] = word;
+    uint64_t next = static_cast<uint64_t>(word) + length + 1 + prefixSize;
+    word = next < used() ? static_cast<uint32_t>(next) : 0;
+  }
+  cursor = word;
+  return found;
+}
+
 const char* CTextStorage::getText(uint32_t word) const {
   if (!isEntry(word)) return nullptr;
   return reinterpret_cast<const char*>(getPointer(word));
