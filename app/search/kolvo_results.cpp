@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <limits>
 #include <cmath>
+#include <cstring>
 
 #include "app/commands/text_tools.h"
 #include "app/index/kolvo_index.h"
@@ -19,31 +20,48 @@ int32_t raised(int32_t rank, int32_t by) {
 
 }  // namespace
 
-void qvAppendDecimal(std::string& out, double value) {
-  char text[32];
-  char* end;
+namespace {
+
+// The time's text at out, which has room for 32 bytes.
+char* writeDecimal(char* out, double value) {
   // A whole number of fewer than 17 digits is written as the integer it is; the file
   // times of a listing are all such.
-  if (value == std::trunc(value) && std::fabs(value) < 1e16 && value != 0) {
-    end = std::to_chars(text, text + sizeof text, static_cast<int64_t>(value)).ptr;
-  } else {
-    end = std::to_chars(text, text + sizeof text, value, std::chars_format::general, 17).ptr;
-  }
-  out.append(text, end);
+  if (value == std::trunc(value) && std::fabs(value) < 1e16 && value != 0)
+    return std::to_chars(out, out + 32, static_cast<int64_t>(value)).ptr;
+  return std::to_chars(out, out + 32, value, std::chars_format::general, 17).ptr;
+}
+
+char* writeText(char* out, std::string_view text) {
+  if (!text.empty()) std::memcpy(out, text.data(), text.size());
+  return out + text.size();
+}
+
+}  // namespace
+
+void qvAppendDecimal(std::string& out, double value) {
+  char text[32];
+  out.append(text, writeDecimal(text, value));
+}
+
+char* qvWriteResultFields(char* out, std::string_view name, std::string_view parentPath, int32_t rank,
+                          double timeLastWritten, std::string_view size) {
+  out = writeText(out, name);
+  *out++ = '\t';
+  out = writeText(out, parentPath);
+  *out++ = '\t';
+  out = std::to_chars(out, out + 16, rank).ptr;
+  *out++ = '\t';
+  out = writeDecimal(out, timeLastWritten);
+  *out++ = '\t';
+  return writeText(out, size);
 }
 
 void qvAppendResultFields(std::string& line, std::string_view name, std::string_view parentPath, int32_t rank,
                           double timeLastWritten, std::string_view size) {
-  char number[16];
-  line.append(name);
-  line += '\t';
-  line.append(parentPath);
-  line += '\t';
-  line.append(number, std::to_chars(number, number + sizeof number, rank).ptr);
-  line += '\t';
-  qvAppendDecimal(line, timeLastWritten);
-  line += '\t';
-  line.append(size);
+  std::size_t at = line.size();
+  line.resize(at + name.size() + parentPath.size() + size.size() + kResultFieldsSlack);
+  line.resize(static_cast<std::size_t>(qvWriteResultFields(line.data() + at, name, parentPath, rank, timeLastWritten, size) -
+                                       line.data()));
 }
 
 bool qvIsLocalKey(const std::string& key, kulong* file) {
@@ -240,6 +258,15 @@ std::vector<kulong> QvKolvoResults::localFiles() {
   return files;
 }
 
+void QvKolvoResults::keepLocal(const std::vector<char>& kept) {
+  changed();
+  normalise();
+  std::size_t at = 0;
+  for (std::size_t i = 0; i < mLocal.size(); ++i)
+    if (i < kept.size() && kept[i]) mLocal[at++] = mLocal[i];
+  mLocal.resize(at);
+}
+
 const std::vector<QvKolvoResults::Entry>& QvKolvoResults::ranked() {
   if (mRankedValid) return mRanked;
   normalise();
@@ -247,7 +274,8 @@ const std::vector<QvKolvoResults::Entry>& QvKolvoResults::ranked() {
   // stable sort by rank leaves ties in ascending key.
   mRanked.clear();
   mRanked.reserve(size());
-  for (const Local& local : mLocal) mRanked.push_back({std::to_string(local.file), local.rank, local.file});
+  // A local file's key is made only when asked for (keyText): a listing writes the number.
+  for (const Local& local : mLocal) mRanked.push_back({local.file != 0 ? std::string() : "0", local.rank, local.file});
   for (const auto& [key, result] : mRemote) mRanked.push_back({key, result.mRank});
   if (mAll) mRanked.push_back({kAllKey, 0});
   auto better = [](const Entry& a, const Entry& b) { return a.rank > b.rank; };

@@ -13,7 +13,7 @@ using Ranks = std::vector<std::pair<std::string, int32_t>>;
 
 Ranks ranksOf(QvKolvoResults& results) {
   Ranks ranks;
-  for (const auto& entry : results.ranked()) ranks.emplace_back(entry.key, entry.rank);
+  for (const auto& entry : results.ranked()) ranks.emplace_back(entry.keyText(), entry.rank);
   std::sort(ranks.begin(), ranks.end());
   return ranks;
 }
@@ -94,11 +94,11 @@ TEST(KolvoResultsTest, RankedIsBestFirstWithTiesInAscendingKey) {
   QvKolvoResults results = setOf({{300, 2}, {20, 9}, {100, 2}, {7, 0}});
   results.addResult(std::string("ref|1"), 2);
   std::vector<std::string> keys;
-  for (const auto& entry : results.ranked()) keys.push_back(entry.key);
+  for (const auto& entry : results.ranked()) keys.push_back(entry.keyText());
   EXPECT_EQ(keys, (std::vector<std::string>{"20", "100", "300", "ref|1", "7"}));
   // The order follows every change of the set.
   results.addResult(kulong{7}, 20);
-  EXPECT_EQ(results.ranked().front().key, "7");
+  EXPECT_EQ(results.ranked().front().keyText(), "7");
   QvKolvoResults other = setOf({{20, 0}});
   results.notResults(other);
   EXPECT_EQ(results.ranked().size(), 4u);
