@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cstdlib>
 #include <limits>
+#include <utility>
 #include <cmath>
 #include <cstring>
 
@@ -16,6 +17,31 @@ namespace {
 int32_t raised(int32_t rank, int32_t by) {
   int64_t sum = static_cast<int64_t>(rank) + by + 1;
   return static_cast<int32_t>(std::min<int64_t>(sum, std::numeric_limits<int32_t>::max()));
+}
+
+// Sets as large as a common word's files are sorted a digit at a time; the sort is
+// stable either way, so files met twice keep the order they came in.
+constexpr std::size_t kRadixSortFrom = 1024;
+
+template <typename Item>
+void sortByFile(std::vector<Item>& items) {
+  auto byFile = [](const Item& a, const Item& b) { return a.file < b.file; };
+  if (items.size() < kRadixSortFrom) {
+    std::stable_sort(items.begin(), items.end(), byFile);
+    return;
+  }
+  constexpr int kDigitBits = 11;
+  constexpr std::size_t kDigits = std::size_t{1} << kDigitBits;
+  std::vector<Item> other(items.size());
+  std::vector<std::size_t> starts(kDigits);
+  for (int shift = 0; shift < 32; shift += kDigitBits) {
+    std::fill(starts.begin(), starts.end(), 0);
+    for (const Item& item : items) ++starts[(item.file >> shift) & (kDigits - 1)];
+    std::size_t at = 0;
+    for (std::size_t& start : starts) at += std::exchange(start, at);
+    for (const Item& item : items) other[starts[(item.file >> shift) & (kDigits - 1)]++] = item;
+    items.swap(other);
+  }
 }
 
 }  // namespace
@@ -143,7 +169,7 @@ void QvKolvoResults::removeResult(kulong file) {
 
 void QvKolvoResults::normalise() {
   if (mSorted) return;
-  std::stable_sort(mLocal.begin(), mLocal.end(), [](const Local& a, const Local& b) { return a.file < b.file; });
+  sortByFile(mLocal);
   std::size_t kept = 0;
   for (std::size_t i = 0; i < mLocal.size(); ++i) {
     if (kept > 0 && mLocal[kept - 1].file == mLocal[i].file) {

@@ -4,6 +4,9 @@
 
 #include <cstdio>
 #include <limits>
+#include <map>
+#include <random>
+#include <vector>
 
 #include "app/search/kolvo_results.h"
 
@@ -34,6 +37,35 @@ TEST(KolvoResultsTest, AddingAKnownKeyRaisesItsRankByRankPlusOne) {
   EXPECT_EQ(results.size(), 2u);
   EXPECT_EQ(results.occurrences(), 1 + 9);
   EXPECT_EQ(results.localFiles(), (std::vector<kulong>{10, 30}));
+}
+
+TEST(KolvoResultsTest, LargeSetsInAnyOrderMergeAsSmallOnesDo) {
+  // Sizes on both sides of where the sort changes its way, numbers over the whole
+  // range, some met several times, some with ranks near the top.
+  for (std::size_t size : {10u, 1023u, 1024u, 5000u, 60000u}) {
+    std::mt19937 random(static_cast<unsigned>(size));
+    std::uniform_int_distribution<kulong> number(1, size < 2000 ? 3000 : std::numeric_limits<kulong>::max());
+    std::uniform_int_distribution<int32_t> rank(0, 255);
+    QvKolvoResults results;
+    std::map<kulong, int64_t> expected;
+    std::vector<kulong> added;
+    for (std::size_t i = 0; i < size; ++i) {
+      kulong file = i % 7 == 3 && !added.empty() ? added[i / 2] : number(random);
+      int32_t r = i % 101 == 0 ? std::numeric_limits<int32_t>::max() - 1 : rank(random);
+      added.push_back(file);
+      results.addResult(file, r);
+      auto [at, isNew] = expected.try_emplace(file, r);
+      if (!isNew) at->second = std::min<int64_t>(at->second + r + 1, std::numeric_limits<int32_t>::max());
+    }
+    std::vector<kulong> files;
+    int64_t occurrences = 0;
+    for (const auto& [file, r] : expected) {
+      files.push_back(file);
+      occurrences += r + 1;
+    }
+    EXPECT_EQ(results.localFiles(), files) << size;
+    EXPECT_EQ(results.occurrences(), occurrences) << size;
+  }
 }
 
 TEST(KolvoResultsTest, AndOrNotCombineKeysAndRanks) {
