@@ -52,8 +52,12 @@ namespace {
 char* writeDecimal(char* out, double value) {
   // A whole number of fewer than 17 digits is written as the integer it is; the file
   // times of a listing are all such.
-  if (value == std::trunc(value) && std::fabs(value) < 1e16 && value != 0)
+  if (value == std::trunc(value) && std::fabs(value) < 1e16 && value != 0) {
+    // Times until 2040 fit 32 bits, whose digits come quicker.
+    if (value > 0 && value <= std::numeric_limits<uint32_t>::max())
+      return std::to_chars(out, out + 32, static_cast<uint32_t>(value)).ptr;
     return std::to_chars(out, out + 32, static_cast<int64_t>(value)).ptr;
+  }
   return std::to_chars(out, out + 32, value, std::chars_format::general, 17).ptr;
 }
 

@@ -151,7 +151,8 @@ TEST(KolvoResultsTest, RemovingAndClearing) {
 // of what a file table holds and beyond (a referral's answer may say anything).
 TEST(KolvoResultsTest, TimesAreListedAsSeventeenSignificantDigits) {
   const double cases[] = {0.0, -0.0, 1.0, -1.0, 3500000000.0, 2082844800.0 + 2147483647.0, 2082844800.0 - 2147483648.0,
-                          -64638848.0, 0.1, 3.5e9 + 0.25, 1e15 - 1, 1e16, 1e16 + 2, 123456789012345678.0, -1e17, 1e300,
+                          -64638848.0, 4294967295.0, 4294967296.0, 4294967294.5, 0.1, 3.5e9 + 0.25, 1e15 - 1, 1e16,
+                          1e16 + 2, 123456789012345678.0, -1e17, 1e300,
                           5e-324, std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity(),
                           std::numeric_limits<double>::quiet_NaN()};
   for (double value : cases) {
