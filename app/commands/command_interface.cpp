@@ -1,5 +1,7 @@
 #include "app/commands/command_interface.h"
 
+#include <iterator>
+
 #include "app/commands/command_exception.h"
 #include "app/commands/command_parent.h"
 #include "app/commands/script.h"
@@ -83,7 +85,7 @@ void QvCommandInterface::processCommand(const std::string& line, QvResults& resu
   } catch (...) {
     // What was answered before the failure (the commands of a "read" file before the
     // failing one) is still shown, ahead of the error.
-    for (std::string& text : output) results.push_back(std::move(text));
+    results.insert(results.end(), std::make_move_iterator(output.begin()), std::make_move_iterator(output.end()));
     throw;
   }
   if (mOutputTee) {
@@ -91,10 +93,13 @@ void QvCommandInterface::processCommand(const std::string& line, QvResults& resu
     mOutputTee->flush();
     if (!*mOutputTee) throw QvCommandException(qvciCmdNotTeeTo, std::vector<std::string>{mOutputTeePath});
   }
-  for (std::string& text : output) {
-    results.push_back(std::move(text));
-    letEventsRun();
+  // The lines are handed on whole: a listing may hold a hundred thousand of them.
+  if (results.empty()) {
+    results.swap(output);
+  } else {
+    results.insert(results.end(), std::make_move_iterator(output.begin()), std::make_move_iterator(output.end()));
   }
+  letEventsRun();
 }
 
 void QvCommandInterface::processCommand(const std::string& line) {

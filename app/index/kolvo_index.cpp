@@ -951,7 +951,7 @@ std::string QvKolvoIndex::getValue(const std::string& name) {
     long i = std::strtol(number.c_str(), &end, 10);
     if (number.empty() || *end != '\0' || i < 0 || static_cast<std::size_t>(i) >= ranked.size())
       throw QvCommandException(qvkiNoSuchResult, Arguments{number, std::to_string(ranked.size())});
-    const std::string& resultKey = ranked[static_cast<std::size_t>(i)].key;
+    const std::string resultKey = ranked[static_cast<std::size_t>(i)].keyText();
     return mResults.resultOf(resultKey).asString() + "\t" + resultKey;
   }
   if (key == "timebase") {

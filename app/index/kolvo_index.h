@@ -70,8 +70,11 @@ class QvKolvoIndex : public QvCommandParent {
   void addWordFiles(kulong word, QvKolvoResults& results);
   void addWordList(kulong list, QvKolvoResults& results);
   // Adds the files (with their ranks) that are live entries and pass the criteria; the
-  // records of all are read in one call.
+  // records of all are read in one call. During a search that checks at its end, adds
+  // them unchecked.
   void addToResults(const std::vector<kulong>& files, const std::vector<int32_t>& ranks, QvKolvoResults& results);
+  // Drops the local files of results that are no live entries or fail the criteria.
+  void keepListable(QvKolvoResults& results);
   // The phrase as the engine's hit patterns read it: quoted words and near operators
   // become near terms.
   std::string parseSearchPhrase(const std::string& phrase) const;
@@ -264,6 +267,8 @@ class QvKolvoIndex : public QvCommandParent {
   std::string mSkippedWords;
   std::string mLastSearchPhrase = "*";
   int mSearchCount = 0;
+  // Whether the search under way checks its files once at its end.
+  bool mCheckAtEnd = false;
   bool mLastCheckSound = false;
   // The watch's timing, for this session only; a watch's updates make no reports.
   int mWatchQuiet, mWatchLongest, mWatchFallback;

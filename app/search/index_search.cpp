@@ -199,7 +199,22 @@ void QvKolvoIndex::find(const std::string& phrase, QvKolvoResults& results) {
     addAll(results);
     return;
   }
-  findPhrase(text, results, true);
+  // A search into an empty set checks its files against the table and the criteria
+  // once, at its end, when an AND of common words has left the fewest: the check keeps
+  // the same files whether it comes before or after the sets are combined. A search
+  // that adds to earlier results checks as it goes, leaving those as they were.
+  bool checkAtEnd = results.empty();
+  mCheckAtEnd = checkAtEnd;
+  try {
+    findPhrase(text, results, true);
+  } catch (...) {
+    // A halted search keeps what it had found, checked.
+    mCheckAtEnd = false;
+    if (checkAtEnd) keepListable(results);
+    throw;
+  }
+  mCheckAtEnd = false;
+  if (checkAtEnd) keepListable(results);
   if (results.hasAllKey()) addAll(results);
   if (hasContentsCondition(text)) checkContents(text, results);
 }
@@ -377,8 +392,7 @@ void QvKolvoIndex::findToken(const std::string& token, QvKolvoResults& results, 
     auto u = static_cast<unsigned char>(c);
     return u < 0x80 && !(c >= 'A' && c <= 'Z');
   });
-  static const auto first = klib(ktsGetFirst);
-  static const auto next = klib(ktsGetNext);
+  static const auto prefixed = klib(ktsGetPrefixed);
   static const auto text = klib(ktsGetText);
   static const auto wordMatch = klib(kidxDoesWordMatch);
   // The files of the matching words are added all at once, or when a halt stops the
@@ -389,22 +403,24 @@ void QvKolvoIndex::findToken(const std::string& token, QvKolvoResults& results, 
     met = FilesMet();
   };
   CFileLinks* links = kGetLinks(index);
-  int walked = 0;
-  for (kulong word = first(words); word != 0; word = next(words, word)) {
-    if (++walked % kHaltCheckInterval == 0 && qvHaltRequested()) {
+  // The engine walks the table and answers the words of the prefix a batch at a time;
+  // a halt is looked for between batches.
+  const std::string walked = plainPrefix ? prefix : std::string();
+  std::vector<kulong> batch(kHaltCheckInterval);
+  kulong cursor = 0;
+  do {
+    if (qvHaltRequested()) {
       addMet();
       checkHalt();
     }
-    const char* stored = text(words, word);
-    if (!stored) continue;
-    bool matches = false;
-    if (expression) {
-      matches = expression->foundIn(stored);
-    } else if (!plainPrefix || std::strncmp(stored, prefix.c_str(), prefix.size()) == 0) {
-      matches = wordMatch(index, stored, term.c_str()) != 0;
+    kulong count = prefixed(words, walked.c_str(), &cursor, batch.data(), static_cast<kulong>(batch.size()));
+    for (kulong i = 0; i < count; ++i) {
+      const char* stored = text(words, batch[i]);
+      if (!stored) continue;
+      bool matches = expression ? expression->foundIn(stored) : wordMatch(index, stored, term.c_str()) != 0;
+      if (matches) qvForEachWordFile(words, links, batch[i], [&](kulong file, kulong rank) { met(file, rank); });
     }
-    if (matches) qvForEachWordFile(words, links, word, [&](kulong file, kulong rank) { met(file, rank); });
-  }
+  } while (cursor != 0);
   addMet();
 }
 
@@ -424,10 +440,25 @@ void QvKolvoIndex::addWordList(kulong list, QvKolvoResults& results) {
 void QvKolvoIndex::addToResults(const std::vector<kulong>& files, const std::vector<int32_t>& ranks,
                                 QvKolvoResults& results) {
   if (files.empty()) return;
+  if (mCheckAtEnd) {
+    for (std::size_t i = 0; i < files.size(); ++i)
+      if (files[i] >= 1) results.addResult(files[i], ranks[i]);
+    return;
+  }
   QvResultListing listing(kGetFiles(engineIndex()));
   std::vector<KolvoFileRecord> records = listing.records(files);
   for (std::size_t i = 0; i < files.size(); ++i)
     if (files[i] >= 1 && records[i].name && doesCriteriaMatch(records[i], listing)) results.addResult(files[i], ranks[i]);
+}
+
+void QvKolvoIndex::keepListable(QvKolvoResults& results) {
+  std::vector<kulong> files = results.localFiles();
+  if (files.empty()) return;
+  QvResultListing listing(kGetFiles(engineIndex()));
+  std::vector<KolvoFileRecord> records = listing.records(files);
+  std::vector<char> kept(files.size());
+  for (std::size_t i = 0; i < files.size(); ++i) kept[i] = records[i].name && doesCriteriaMatch(records[i], listing);
+  results.keepLocal(kept);
 }
 
 bool QvKolvoIndex::doesCriteriaMatch(const KolvoFileRecord& record, QvResultListing& listing) {
@@ -539,6 +570,7 @@ void QvKolvoIndex::createResultsList(int count, QvResults& lines, bool json) {
   std::size_t shown = count < 0 ? ranked.size() : std::min<std::size_t>(ranked.size(), static_cast<std::size_t>(count));
   // The local files shown are described in one call, their folders' paths made once.
   std::vector<kulong> files;
+  files.reserve(shown);
   for (std::size_t i = 0; i < shown; ++i)
     if (ranked[i].file != 0) files.push_back(ranked[i].file);
   lines.reserve(lines.size() + shown + 2);
@@ -549,23 +581,30 @@ void QvKolvoIndex::createResultsList(int count, QvResults& lines, bool json) {
     listing.emplace(kGetFiles(engineIndex()));
     records = listing->records(files);
   }
-  auto list = [&](const std::string& key, std::string_view name, std::string_view path, int32_t rank, double time,
-                  std::string_view size) {
+  // Each line is written in place and copied once into a string of its own size.
+  std::string scratch;
+  auto list = [&](const QvKolvoResults::Entry& entry, std::string_view name, std::string_view path, int32_t rank,
+                  double time, std::string_view size) {
     if (json) {
       QvKolvoResult result(rank);
       result.mFileName = name;
       result.mParentPath = path;
       result.mTimeLastWritten = time;
       result.mSize = size;
-      lines.push_back(qvResultJson(result, key));
+      lines.push_back(qvResultJson(result, entry.keyText()));
       return;
     }
-    std::string line;
-    line.reserve(name.size() + path.size() + key.size() + 40);
-    qvAppendResultFields(line, name, path, rank, time, size);
-    line += '\t';
-    line += key;
-    lines.push_back(std::move(line));
+    std::size_t room = name.size() + path.size() + size.size() + entry.key.size() + kResultFieldsSlack + 16;
+    if (scratch.size() < room) scratch.resize(room);
+    char* end = qvWriteResultFields(scratch.data(), name, path, rank, time, size);
+    *end++ = '\t';
+    if (entry.file != 0) {
+      end = std::to_chars(end, end + 16, entry.file).ptr;
+    } else {
+      std::memcpy(end, entry.key.data(), entry.key.size());
+      end += entry.key.size();
+    }
+    lines.emplace_back(scratch.data(), static_cast<std::size_t>(end - scratch.data()));
   };
   std::size_t nextRecord = 0;
   for (std::size_t i = 0; i < shown; ++i) {
@@ -575,7 +614,7 @@ void QvKolvoIndex::createResultsList(int count, QvResults& lines, bool json) {
       const QvKolvoResult* remote = mResults.remoteResult(entry.key);
       QvKolvoResult none;
       const QvKolvoResult& result = remote ? *remote : none;
-      list(entry.key, result.mFileName, result.mParentPath, result.mRank, result.mTimeLastWritten, result.mSize);
+      list(entry, result.mFileName, result.mParentPath, result.mRank, result.mTimeLastWritten, result.mSize);
       continue;
     }
     const KolvoFileRecord& record = records[nextRecord++];
@@ -584,7 +623,7 @@ void QvKolvoIndex::createResultsList(int count, QvResults& lines, bool json) {
     std::string_view path = record.name ? std::string_view(listing->parentPath(entry.file, record.parent)) : "";
     char size[16];
     std::string_view sizeText(size, static_cast<std::size_t>(std::to_chars(size, size + sizeof size, record.size).ptr - size));
-    list(entry.key, name, path, entry.rank, record.timeLastWritten, sizeText);
+    list(entry, name, path, entry.rank, record.timeLastWritten, sizeText);
   }
   if (!json) lines.push_back("</RESULTS>");
 }

@@ -4,7 +4,9 @@
 #include <charconv>
 #include <cstdlib>
 #include <limits>
+#include <utility>
 #include <cmath>
+#include <cstring>
 
 #include "app/commands/text_tools.h"
 #include "app/index/kolvo_index.h"
@@ -17,33 +19,79 @@ int32_t raised(int32_t rank, int32_t by) {
   return static_cast<int32_t>(std::min<int64_t>(sum, std::numeric_limits<int32_t>::max()));
 }
 
+// Sets as large as a common word's files are sorted a digit at a time; the sort is
+// stable either way, so files met twice keep the order they came in.
+constexpr std::size_t kRadixSortFrom = 1024;
+
+template <typename Item>
+void sortByFile(std::vector<Item>& items) {
+  auto byFile = [](const Item& a, const Item& b) { return a.file < b.file; };
+  if (items.size() < kRadixSortFrom) {
+    std::stable_sort(items.begin(), items.end(), byFile);
+    return;
+  }
+  constexpr int kDigitBits = 11;
+  constexpr std::size_t kDigits = std::size_t{1} << kDigitBits;
+  std::vector<Item> other(items.size());
+  std::vector<std::size_t> starts(kDigits);
+  for (int shift = 0; shift < 32; shift += kDigitBits) {
+    std::fill(starts.begin(), starts.end(), 0);
+    for (const Item& item : items) ++starts[(item.file >> shift) & (kDigits - 1)];
+    std::size_t at = 0;
+    for (std::size_t& start : starts) at += std::exchange(start, at);
+    for (const Item& item : items) other[starts[(item.file >> shift) & (kDigits - 1)]++] = item;
+    items.swap(other);
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// The time's text at out, which has room for 32 bytes.
+char* writeDecimal(char* out, double value) {
+  // A whole number of fewer than 17 digits is written as the integer it is; the file
+  // times of a listing are all such.
+  if (value == std::trunc(value) && std::fabs(value) < 1e16 && value != 0) {
+    // Times until 2040 fit 32 bits, whose digits come quicker.
+    if (value > 0 && value <= std::numeric_limits<uint32_t>::max())
+      return std::to_chars(out, out + 32, static_cast<uint32_t>(value)).ptr;
+    return std::to_chars(out, out + 32, static_cast<int64_t>(value)).ptr;
+  }
+  return std::to_chars(out, out + 32, value, std::chars_format::general, 17).ptr;
+}
+
+char* writeText(char* out, std::string_view text) {
+  if (!text.empty()) std::memcpy(out, text.data(), text.size());
+  return out + text.size();
+}
+
 }  // namespace
 
 void qvAppendDecimal(std::string& out, double value) {
   char text[32];
-  char* end;
-  // A whole number of fewer than 17 digits is written as the integer it is; the file
-  // times of a listing are all such.
-  if (value == std::trunc(value) && std::fabs(value) < 1e16 && value != 0) {
-    end = std::to_chars(text, text + sizeof text, static_cast<int64_t>(value)).ptr;
-  } else {
-    end = std::to_chars(text, text + sizeof text, value, std::chars_format::general, 17).ptr;
-  }
-  out.append(text, end);
+  out.append(text, writeDecimal(text, value));
+}
+
+char* qvWriteResultFields(char* out, std::string_view name, std::string_view parentPath, int32_t rank,
+                          double timeLastWritten, std::string_view size) {
+  out = writeText(out, name);
+  *out++ = '\t';
+  out = writeText(out, parentPath);
+  *out++ = '\t';
+  out = std::to_chars(out, out + 16, rank).ptr;
+  *out++ = '\t';
+  out = writeDecimal(out, timeLastWritten);
+  *out++ = '\t';
+  return writeText(out, size);
 }
 
 void qvAppendResultFields(std::string& line, std::string_view name, std::string_view parentPath, int32_t rank,
                           double timeLastWritten, std::string_view size) {
-  char number[16];
-  line.append(name);
-  line += '\t';
-  line.append(parentPath);
-  line += '\t';
-  line.append(number, std::to_chars(number, number + sizeof number, rank).ptr);
-  line += '\t';
-  qvAppendDecimal(line, timeLastWritten);
-  line += '\t';
-  line.append(size);
+  std::size_t at = line.size();
+  line.resize(at + name.size() + parentPath.size() + size.size() + kResultFieldsSlack);
+  line.resize(static_cast<std::size_t>(qvWriteResultFields(line.data() + at, name, parentPath, rank, timeLastWritten, size) -
+                                       line.data()));
 }
 
 bool qvIsLocalKey(const std::string& key, kulong* file) {
@@ -125,7 +173,7 @@ void QvKolvoResults::removeResult(kulong file) {
 
 void QvKolvoResults::normalise() {
   if (mSorted) return;
-  std::stable_sort(mLocal.begin(), mLocal.end(), [](const Local& a, const Local& b) { return a.file < b.file; });
+  sortByFile(mLocal);
   std::size_t kept = 0;
   for (std::size_t i = 0; i < mLocal.size(); ++i) {
     if (kept > 0 && mLocal[kept - 1].file == mLocal[i].file) {
@@ -240,6 +288,15 @@ std::vector<kulong> QvKolvoResults::localFiles() {
   return files;
 }
 
+void QvKolvoResults::keepLocal(const std::vector<char>& kept) {
+  changed();
+  normalise();
+  std::size_t at = 0;
+  for (std::size_t i = 0; i < mLocal.size(); ++i)
+    if (i < kept.size() && kept[i]) mLocal[at++] = mLocal[i];
+  mLocal.resize(at);
+}
+
 const std::vector<QvKolvoResults::Entry>& QvKolvoResults::ranked() {
   if (mRankedValid) return mRanked;
   normalise();
@@ -247,7 +304,8 @@ const std::vector<QvKolvoResults::Entry>& QvKolvoResults::ranked() {
   // stable sort by rank leaves ties in ascending key.
   mRanked.clear();
   mRanked.reserve(size());
-  for (const Local& local : mLocal) mRanked.push_back({std::to_string(local.file), local.rank, local.file});
+  // A local file's key is made only when asked for (keyText): a listing writes the number.
+  for (const Local& local : mLocal) mRanked.push_back({local.file != 0 ? std::string() : "0", local.rank, local.file});
   for (const auto& [key, result] : mRemote) mRanked.push_back({key, result.mRank});
   if (mAll) mRanked.push_back({kAllKey, 0});
   auto better = [](const Entry& a, const Entry& b) { return a.rank > b.rank; };

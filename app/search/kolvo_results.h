@@ -37,10 +37,12 @@ class QvKolvoResults {
  public:
   // What a key is in the listing order.
   struct Entry {
+    // A referral's key; empty for a local file, whose key is its number (keyText).
     std::string key;
     int32_t rank;
     // The local file of the key; 0 for any other key.
     kulong file = 0;
+    std::string keyText() const { return file != 0 ? std::to_string(file) : key; }
   };
 
   static constexpr const char* kAllKey = "__all__";
@@ -71,6 +73,8 @@ class QvKolvoResults {
   void clear();
   // The local file numbers, in ascending order.
   std::vector<kulong> localFiles();
+  // Keeps the local files whose place in localFiles() is marked non-zero in kept.
+  void keepLocal(const std::vector<char>& kept);
 
   // Best first: descending rank, ties in ascending key (local files by number first).
   // Kept until the set changes, so reading "result." + i for every i stays linear.
@@ -104,6 +108,12 @@ class QvKolvoResults {
 // A time as results list it: printf's "%.17g", enough digits to read back the same
 // number.
 void qvAppendDecimal(std::string& out, double value);
+// The most bytes qvWriteResultFields adds to its three texts.
+constexpr std::size_t kResultFieldsSlack = 64;
+// Writes name TAB parent path TAB rank TAB time TAB size at out, which has room for the
+// three texts and kResultFieldsSlack bytes more; answers where the text ends.
+char* qvWriteResultFields(char* out, std::string_view name, std::string_view parentPath, int32_t rank,
+                          double timeLastWritten, std::string_view size);
 // A result's fields as listed: name TAB parent path TAB rank TAB time TAB size.
 void qvAppendResultFields(std::string& line, std::string_view name, std::string_view parentPath, int32_t rank,
                           double timeLastWritten, std::string_view size);

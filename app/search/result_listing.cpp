@@ -26,7 +26,12 @@ KolvoFileRecord QvResultListing::record(kulong file) const {
 const std::string& QvResultListing::parentPath(kulong file, kulong parent) {
   static const std::string kNone;
   if (parent == 0) return kNone;
-  if (auto known = mPaths.find(parent); known != mPaths.end()) return known->second;
+  if (parent == mLastParent && mLastPath) return *mLastPath;
+  if (auto known = mPaths.find(parent); known != mPaths.end()) {
+    mLastParent = parent;
+    mLastPath = &known->second;
+    return known->second;
+  }
   // Up from parent to a folder whose path is known, a folder of no parent, a number
   // that is no entry, or one met before (a damaged table's loop, the file included).
   std::vector<std::pair<kulong, std::string>> chain;
@@ -57,6 +62,10 @@ const std::string& QvResultListing::parentPath(kulong file, kulong parent) {
   for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
     path += it->second + "/";
     made = &(mPaths[it->first] = path);
+  }
+  if (!chain.empty() && chain.front().first == parent) {
+    mLastParent = parent;
+    mLastPath = made;
   }
   return *made;
 }

@@ -31,4 +31,7 @@ class QvResultListing {
   std::unordered_map<kulong, std::string> mPaths;
   // The path of a folder met in a loop of parents, which depends on the file listed.
   std::string mLoopPath;
+  // The folder asked for last and its path in mPaths: files of one folder come together.
+  kulong mLastParent = 0;
+  const std::string* mLastPath = nullptr;
 };

@@ -33,8 +33,19 @@ void QvKolvoApplication::refreshRoot() {
 }
 
 void QvKolvoApplication::writeResults(const QvResults& results) {
+  // Written a piece at a time: a listing of a hundred thousand lines needs no copy of
+  // its whole size, whose fresh pages would cost more than the copy.
+  constexpr std::size_t kPieceBytes = 256 * 1024;
   std::string text;
-  qvAppendLines(text, results);
+  text.reserve(kPieceBytes);
+  for (const std::string& line : results) {
+    text += line;
+    text += '\n';
+    if (text.size() >= kPieceBytes) {
+      writeRaw(text);
+      text.clear();
+    }
+  }
   if (!text.empty()) writeRaw(text);
 }
 

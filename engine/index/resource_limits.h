@@ -78,13 +78,20 @@ inline constexpr size_t linkSpillBufferBytes = 64 * 1024;
 // A file with more parents than this (folders and archives) has a damaged chain.
 inline constexpr int fileAncestors = 99;
 
-// Checking many file numbers at once walks this many bucket chains side by side.
+// Checking many file numbers at once walks this many bucket chains side by side; with
+// at least one number for this many bytes of the table, it walks the entries in order.
+inline constexpr uint32_t fileWalkBytesPerNumber = 512;
+// Bucket chains walked side by side when the numbers are fewer.
 inline constexpr size_t fileChainWalksAtOnce = 16;
 // An opened file table answers its first name lookups by walking the stored chains, so
 // that an update of a few paths does not build the name accelerator over every entry:
 // the walks may visit one entry for each this many bytes of the table (about the
 // accelerator's own cost) before the accelerator is built.
 inline constexpr uint32_t fileChainBytesPerStep = 32;
+
+// A walk of the word table for the words of a prefix looks at this many words a call,
+// so that its caller can look for a halt between calls.
+inline constexpr uint32_t prefixWalkSteps = 65536;
 
 // The integrity check describes at most this many damages one by one.
 inline constexpr int checkDamageLines = 100;

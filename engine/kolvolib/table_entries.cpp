@@ -6,6 +6,7 @@
 
 #include "engine/filememory/le_fields.h"
 #include "engine/filememory/mapping_registry.h"
+#include "engine/index/resource_limits.h"
 #include "engine/kolvolib/entry_guard.h"
 #include "engine/kolvolib/time_conversion.h"
 #include "engine/storage/file_links.h"
@@ -49,6 +50,14 @@ KOLVO_EXPORT kulong ktsLookup(CTextStorage* table, const char* text) {
 
 KOLVO_EXPORT const char* ktsGetText(CTextStorage* table, kulong word) {
   return guardEntry<const char*>(nullptr, [&] { return table ? table->getText(word) : nullptr; });
+}
+
+KOLVO_EXPORT kulong ktsGetPrefixed(CTextStorage* table, const char* prefix, kulong* cursor, kulong* words,
+                                   kulong capacity) {
+  return guardEntry<kulong>(0, [&]() -> kulong {
+    if (!table || !prefix || !cursor || !words) return 0;
+    return table->findPrefixed(prefix, *cursor, words, capacity, kolvo::limits::prefixWalkSteps);
+  });
 }
 
 KOLVO_EXPORT void* ktsGetData(CTextStorage* table, kulong word) {

@@ -286,6 +286,20 @@ std::optional<bool> CFileStorage::knownFromConfirmed(uint32_t file) {
 }
 
 void CFileStorage::checkFileNumbers(const uint32_t* files, size_t count, unsigned char* isFile) {
+  // Numbers as dense as a search's answer are settled by one walk of the entries in
+  // table order, each following the one before: no name is hashed.
+  if (!indexed && count > 0 && used() / count <= kolvo::limits::fileWalkBytesPerNumber) {
+    std::vector<size_t> order(count);
+    for (size_t i = 0; i < count; ++i) order[i] = i;
+    if (!std::is_sorted(files, files + count))
+      std::sort(order.begin(), order.end(), [files](size_t a, size_t b) { return files[a] < files[b]; });
+    uint32_t entry = getFirst();
+    for (size_t i : order) {
+      while (entry != 0 && entry < files[i]) entry = getNext(entry);
+      isFile[i] = entry != 0 && entry == files[i] ? 1 : 0;
+    }
+    return;
+  }
   // Until a bucket's chain would be walked several times over, one by one is cheaper.
   if (indexed || count <= 2 * buckets.size()) {
     for (size_t i = 0; i < count; ++i) isFile[i] = isFileNumber(files[i]) ? 1 : 0;

@@ -1,5 +1,6 @@
 #include "engine/storage/text_storage.h"
 
+#include <bit>
 #include <cstring>
 
 #include "engine/filememory/le_fields.h"
@@ -221,6 +222,57 @@ uint32_t CTextStorage::getNext(uint32_t word) const {
   if (!text) return 0;
   uint64_t next = static_cast<uint64_t>(word) + std::strlen(text) + 1 + prefixSize;
   return next < used() ? static_cast<uint32_t>(next) : 0;
+}
+
+namespace {
+
+// The length of the text at text, whose NUL lies before end; npos when none does. Words
+// are short: eight bytes are looked at together before the library's search is called.
+std::size_t textLength(const char* text, const char* end) {
+  const char* at = text;
+  if constexpr (std::endian::native == std::endian::little) {
+    constexpr uint64_t ones = 0x0101010101010101ULL, highs = 0x8080808080808080ULL;
+    while (end - at >= 8) {
+      uint64_t bytes;
+      std::memcpy(&bytes, at, 8);
+      if (uint64_t zero = (bytes - ones) & ~bytes & highs)
+        return static_cast<std::size_t>(at - text) + static_cast<std::size_t>(__builtin_ctzll(zero) >> 3);
+      at += 8;
+    }
+  }
+  const void* nul = std::memchr(at, 0, static_cast<std::size_t>(end - at));
+  return nul ? static_cast<std::size_t>(static_cast<const char*>(nul) - text) : std::string_view::npos;
+}
+
+}  // namespace
+
+uint32_t CTextStorage::findPrefixed(std::string_view prefix, uint32_t& cursor, uint32_t* words, uint32_t capacity,
+                                    uint32_t steps) const {
+  uint32_t word = cursor == 0 ? getFirst() : cursor;
+  uint32_t found = 0;
+  // The entries lie one after another: each text's NUL is followed by the next one's
+  // prefix. The used space is read in place, each text's end found within it.
+  const char* all = reinterpret_cast<const char*>(base());
+  while (word != 0 && found < capacity && steps-- > 0) {
+    if (!isEntry(word)) {
+      word = 0;
+      break;
+    }
+    const char* text = all + word;
+    std::size_t length = textLength(text, all + used());
+    // A text that runs to the end of the used space ends the table.
+    if (length == std::string_view::npos) {
+      word = 0;
+      break;
+    }
+    if (length >= prefix.size() && (prefix.empty() || text[0] == prefix[0]) &&
+        std::memcmp(text, prefix.data(), prefix.size()) == 0)
+      words[found++] = word;
+    uint64_t next = static_cast<uint64_t>(word) + length + 1 + prefixSize;
+    word = next < used() ? static_cast<uint32_t>(next) : 0;
+  }
+  cursor = word;
+  return found;
 }
 
 const char* CTextStorage::getText(uint32_t word) const {

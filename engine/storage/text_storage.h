@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "engine/filememory/file_memory.h"
@@ -70,6 +71,12 @@ class CTextStorage : public CFileMemory {
   void prefetchFirstInBucket(uint32_t bucket) const;
   uint32_t getFirst() const;
   uint32_t getNext(uint32_t word) const;
+  // The words from cursor on (0: the first) whose text begins with prefix, byte for
+  // byte, in table order: at most capacity of them are written to words, at most
+  // steps entries are looked at, and cursor is left on the entry to go on from (0 at
+  // the table's end). Returns how many were written.
+  uint32_t findPrefixed(std::string_view prefix, uint32_t& cursor, uint32_t* words, uint32_t capacity,
+                        uint32_t steps) const;
   // The text of an entry; null when word is no entry of the used space.
   const char* getText(uint32_t word) const;
   // The caller data in front of an entry; null when word is no entry.

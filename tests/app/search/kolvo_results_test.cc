@@ -4,6 +4,9 @@
 
 #include <cstdio>
 #include <limits>
+#include <map>
+#include <random>
+#include <vector>
 
 #include "app/search/kolvo_results.h"
 
@@ -13,7 +16,7 @@ using Ranks = std::vector<std::pair<std::string, int32_t>>;
 
 Ranks ranksOf(QvKolvoResults& results) {
   Ranks ranks;
-  for (const auto& entry : results.ranked()) ranks.emplace_back(entry.key, entry.rank);
+  for (const auto& entry : results.ranked()) ranks.emplace_back(entry.keyText(), entry.rank);
   std::sort(ranks.begin(), ranks.end());
   return ranks;
 }
@@ -34,6 +37,35 @@ TEST(KolvoResultsTest, AddingAKnownKeyRaisesItsRankByRankPlusOne) {
   EXPECT_EQ(results.size(), 2u);
   EXPECT_EQ(results.occurrences(), 1 + 9);
   EXPECT_EQ(results.localFiles(), (std::vector<kulong>{10, 30}));
+}
+
+TEST(KolvoResultsTest, LargeSetsInAnyOrderMergeAsSmallOnesDo) {
+  // Sizes on both sides of where the sort changes its way, numbers over the whole
+  // range, some met several times, some with ranks near the top.
+  for (std::size_t size : {10u, 1023u, 1024u, 5000u, 60000u}) {
+    std::mt19937 random(static_cast<unsigned>(size));
+    std::uniform_int_distribution<kulong> number(1, size < 2000 ? 3000 : std::numeric_limits<kulong>::max());
+    std::uniform_int_distribution<int32_t> rank(0, 255);
+    QvKolvoResults results;
+    std::map<kulong, int64_t> expected;
+    std::vector<kulong> added;
+    for (std::size_t i = 0; i < size; ++i) {
+      kulong file = i % 7 == 3 && !added.empty() ? added[i / 2] : number(random);
+      int32_t r = i % 101 == 0 ? std::numeric_limits<int32_t>::max() - 1 : rank(random);
+      added.push_back(file);
+      results.addResult(file, r);
+      auto [at, isNew] = expected.try_emplace(file, r);
+      if (!isNew) at->second = std::min<int64_t>(at->second + r + 1, std::numeric_limits<int32_t>::max());
+    }
+    std::vector<kulong> files;
+    int64_t occurrences = 0;
+    for (const auto& [file, r] : expected) {
+      files.push_back(file);
+      occurrences += r + 1;
+    }
+    EXPECT_EQ(results.localFiles(), files) << size;
+    EXPECT_EQ(results.occurrences(), occurrences) << size;
+  }
 }
 
 TEST(KolvoResultsTest, AndOrNotCombineKeysAndRanks) {
@@ -94,11 +126,11 @@ TEST(KolvoResultsTest, RankedIsBestFirstWithTiesInAscendingKey) {
   QvKolvoResults results = setOf({{300, 2}, {20, 9}, {100, 2}, {7, 0}});
   results.addResult(std::string("ref|1"), 2);
   std::vector<std::string> keys;
-  for (const auto& entry : results.ranked()) keys.push_back(entry.key);
+  for (const auto& entry : results.ranked()) keys.push_back(entry.keyText());
   EXPECT_EQ(keys, (std::vector<std::string>{"20", "100", "300", "ref|1", "7"}));
   // The order follows every change of the set.
   results.addResult(kulong{7}, 20);
-  EXPECT_EQ(results.ranked().front().key, "7");
+  EXPECT_EQ(results.ranked().front().keyText(), "7");
   QvKolvoResults other = setOf({{20, 0}});
   results.notResults(other);
   EXPECT_EQ(results.ranked().size(), 4u);
@@ -119,7 +151,8 @@ TEST(KolvoResultsTest, RemovingAndClearing) {
 // of what a file table holds and beyond (a referral's answer may say anything).
 TEST(KolvoResultsTest, TimesAreListedAsSeventeenSignificantDigits) {
   const double cases[] = {0.0, -0.0, 1.0, -1.0, 3500000000.0, 2082844800.0 + 2147483647.0, 2082844800.0 - 2147483648.0,
-                          -64638848.0, 0.1, 3.5e9 + 0.25, 1e15 - 1, 1e16, 1e16 + 2, 123456789012345678.0, -1e17, 1e300,
+                          -64638848.0, 4294967295.0, 4294967296.0, 4294967294.5, 0.1, 3.5e9 + 0.25, 1e15 - 1, 1e16,
+                          1e16 + 2, 123456789012345678.0, -1e17, 1e300,
                           5e-324, std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity(),
                           std::numeric_limits<double>::quiet_NaN()};
   for (double value : cases) {

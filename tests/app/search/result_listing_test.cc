@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <map>
 #include <optional>
+#include <set>
 
 #include "app/commands/command_interface.h"
 #include "app/commands/text_tools.h"
@@ -58,6 +59,14 @@ class ResultListingTest : public ::testing::Test {
            std::to_string(status.st_mtime + kUnixEpochSince1904) + "\t" + std::to_string(status.st_size);
   }
   fs::path docs() const { return temp.path() / "docs"; }
+  // An index of docs/: its text files and its zip archives.
+  void buildDocs() {
+    index = QvKolvoIndex::create("default", commands);
+    run("addroot " + docs().string());
+    run("addinclude *.txt");
+    run("addinclude *.zip zip");
+    run("build");
+  }
   // The listed lines by name, each split into its text before the key and the key.
   std::map<std::string, std::pair<std::string, std::string>> listedByName() {
     QvResults listed = run("listresults");
@@ -110,11 +119,7 @@ TEST_F(ResultListingTest, ListedLinesAreTheFilesAsTheyWereBuilt) {
   expected["inner.txt"] = "inner.txt\t" + (docs() / "pack.zip").string() + "/\t0\t" +
                           std::to_string(kolvotest::zipEntrySeconds(member) + kUnixEpochSince1904) + "\t12";
 
-  index = QvKolvoIndex::create("default", commands);
-  run("addroot " + docs().string());
-  run("addinclude *.txt");
-  run("addinclude *.zip zip");
-  run("build");
+  buildDocs();
   // Deleted since the build, a file is still listed as the index knows it.
   fs::remove(docs() / "gone.txt");
   EXPECT_EQ(run("find zebra").back(), "Found 13 Occurrences: 16");
@@ -139,6 +144,47 @@ TEST_F(ResultListingTest, ListedLinesAreTheFilesAsTheyWereBuilt) {
   std::string json = run("listresults -j").at(0);
   EXPECT_NE(json.find("\"name\":\"empty.txt\""), std::string::npos) << json;
   EXPECT_NE(json.find("\"size\":0,"), std::string::npos) << json;
+}
+
+TEST_F(ResultListingTest, EachQueryListsItsFilesAsTheyAreDescribed) {
+  temp.write("docs/one.txt", "aardvark harbour lantern quilla\n");
+  temp.write("docs/two words & more.txt", "harbour quillb quillc\n");
+  temp.write("docs/deep/a/b/c/d/three.txt", "lantern quellx zymurgy\n");
+  temp.write("docs/four.txt", "harbour harbour lantern\n");
+  temp.write("docs/gone.txt", "harbour quilld\n");
+  kolvotest::writeZip((docs() / "pack.zip").string(), {kolvotest::ZipEntry{"inner.txt", "harbour quillz lantern"}});
+  buildDocs();
+  fs::remove(docs() / "gone.txt");
+  using Names = std::set<std::string>;
+  // Every file, the archive and its member too; folders are no results.
+  const Names every = {"one.txt", "two words & more.txt", "three.txt", "four.txt", "gone.txt", "pack.zip", "inner.txt"};
+  struct Case {
+    const char* query;
+    Names names;
+  } cases[] = {
+      {"harbour", {"one.txt", "two words & more.txt", "four.txt", "gone.txt", "inner.txt"}},
+      {"harbour lantern", {"one.txt", "four.txt", "inner.txt"}},
+      {"lantern & harbour", {"one.txt", "four.txt", "inner.txt"}},
+      {"quill*", {"one.txt", "two words & more.txt", "gone.txt", "inner.txt"}},
+      {"q*ll?", {"one.txt", "two words & more.txt", "three.txt", "gone.txt", "inner.txt"}},
+      {"qu?llz", {"inner.txt"}},
+      {"lantern quill*", {"one.txt", "inner.txt"}},
+      {"aard*", {"one.txt"}},
+      {"zymurg*", {"three.txt"}},
+      {"zz*", {}},
+      {"*", every},
+      {"harbour | zymurgy", {"one.txt", "two words & more.txt", "three.txt", "four.txt", "gone.txt", "inner.txt"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.query);
+    QvResults found = run(std::string("find ") + c.query);
+    ASSERT_FALSE(found.empty());
+    EXPECT_EQ(found.back().rfind("Found " + std::to_string(c.names.size()) + " ", 0), 0u) << found.back();
+    auto listed = listedByName();
+    Names names;
+    for (const auto& entry : listed) names.insert(entry.first);
+    EXPECT_EQ(names, c.names);
+  }
 }
 
 }  // namespace

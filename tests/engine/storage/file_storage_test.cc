@@ -38,10 +38,10 @@ class FileStorageTest : public ::testing::Test {
     std::fclose(out);
   }
   // count entries "child0", "child1", ... under parent.
-  std::vector<uint32_t> addChildren(uint32_t parent, int count) {
+  std::vector<uint32_t> addChildren(uint32_t parent, int count, const std::string& stem = "child") {
     std::vector<uint32_t> children;
     for (int i = 0; i < count; ++i) {
-      uint32_t f = files.addFile(("child" + std::to_string(i)).c_str());
+      uint32_t f = files.addFile((stem + std::to_string(i)).c_str());
       files.setParent(f, parent);
       children.push_back(f);
     }
@@ -317,6 +317,32 @@ TEST_F(FileStorageTest, ManyNumbersAtOnceAreToldAsOneByOne) {
     std::vector<unsigned char> fewTold(few.size(), 9);
     batch->checkFileNumbers(few.data(), few.size(), fewTold.data());
     EXPECT_EQ(fewTold, (std::vector<unsigned char>{1, 0, 1, 1}));
+  }
+  EXPECT_TRUE(errors.codes().empty());
+}
+
+// Numbers spread thinly over a large table are settled by the bucket chains, numbers
+// as dense as a search's answer by one walk of the entries: both as one by one.
+TEST_F(FileStorageTest, SparseAndDenseNumbersAreToldAsOneByOne) {
+  uint32_t root = files.addFile("/r");
+  std::vector<uint32_t> children = addChildren(root, 40000, "a-child-with-a-rather-longer-name-");
+  files.markObsolete(children[26]);
+  store(files);
+  for (std::size_t step : {13u, 2u}) {
+    std::vector<uint32_t> numbers;
+    for (std::size_t i = 0; i < children.size(); i += step) numbers.push_back(children[i] + (i % 3 == 1 ? 1 : 0));
+    std::shuffle(numbers.begin(), numbers.end(), std::mt19937(static_cast<unsigned>(step)));
+    auto single = reopen();
+    ASSERT_NE(single, nullptr);
+    std::vector<unsigned char> expected;
+    for (uint32_t at : numbers) expected.push_back(single->isFileNumber(at) ? 1 : 0);
+    auto batch = reopen();
+    ASSERT_NE(batch, nullptr);
+    std::vector<unsigned char> told(numbers.size(), 9);
+    batch->checkFileNumbers(numbers.data(), numbers.size(), told.data());
+    EXPECT_EQ(told, expected) << step;
+    EXPECT_GT(std::count(told.begin(), told.end(), 1), 0);
+    EXPECT_GT(std::count(told.begin(), told.end(), 0), 0);
   }
   EXPECT_TRUE(errors.codes().empty());
 }

@@ -3,6 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
 
 #include "engine/filememory/le_fields.h"
 #include "engine/storage/file_links.h"
@@ -173,6 +178,82 @@ TEST_F(TableEntriesTest, WordTableThroughTheInterface) {
   EXPECT_EQ(ktsGetText(&words, 3), nullptr);
   EXPECT_EQ(ktsLookup(nullptr, "x"), 0u);
   EXPECT_EQ(ktsLookup(&words, nullptr), 0u);
+}
+
+// The words of a prefix as the one-at-a-time walk finds them.
+std::vector<kulong> walkedWithPrefix(CTextStorage& table, const std::string& prefix) {
+  std::vector<kulong> found;
+  for (kulong word = ktsGetFirst(&table); word != 0; word = ktsGetNext(&table, word))
+    if (std::strncmp(ktsGetText(&table, word), prefix.c_str(), prefix.size()) == 0) found.push_back(word);
+  return found;
+}
+
+// The same through the batch entry, capacity numbers a call.
+std::vector<kulong> batchedWithPrefix(CTextStorage& table, const std::string& prefix, kulong capacity) {
+  std::vector<kulong> found, batch(capacity);
+  kulong cursor = 0;
+  int calls = 0;
+  do {
+    kulong count = ktsGetPrefixed(&table, prefix.c_str(), &cursor, batch.data(), capacity);
+    EXPECT_LE(count, capacity);
+    found.insert(found.end(), batch.begin(), batch.begin() + count);
+    // Every call moves on, so the walk ends.
+    if (++calls > 1000000) break;
+  } while (cursor != 0);
+  return found;
+}
+
+TEST_F(TableEntriesTest, PrefixBatchesFindWhatTheWalkFinds) {
+  std::mt19937 random(20261209);
+  std::uniform_int_distribution<int> length(1, 9), letter('a', 'e');
+  std::set<std::string> added;
+  std::vector<std::string> inOrder;
+  while (added.size() < 3000) {
+    std::string word;
+    for (int i = length(random); i > 0; --i) word += static_cast<char>(letter(random));
+    if (added.insert(word).second) {
+      words.addText(word.c_str());
+      inOrder.push_back(word);
+    }
+  }
+  // Every prefix of the first and the last word (the table's edges) and of a few
+  // others, none at all, and prefixes that begin no word.
+  std::vector<std::string> prefixes = {"", "z", "abcdeabcdea", "\xe9"};
+  for (const std::string& word : {inOrder.front(), inOrder.back(), inOrder[17], inOrder[1500], inOrder[2998]})
+    for (std::size_t n = 1; n <= word.size(); ++n) prefixes.push_back(word.substr(0, n));
+  for (const std::string& prefix : prefixes) {
+    std::vector<kulong> expected = walkedWithPrefix(words, prefix);
+    for (kulong capacity : {1u, 2u, 7u, 200u, 5000u})
+      EXPECT_EQ(batchedWithPrefix(words, prefix, capacity), expected) << "'" << prefix << "' by " << capacity;
+  }
+  EXPECT_EQ(batchedWithPrefix(words, "", 64).size(), inOrder.size());
+  EXPECT_EQ(batchedWithPrefix(words, inOrder.back(), 64), std::vector<kulong>{ktsLookup(&words, inOrder.back().c_str())});
+  EXPECT_TRUE(errors.errors().empty());
+}
+
+TEST_F(TableEntriesTest, PrefixWalkOfALargeTableGoesOnAfterCallsThatFindNothing) {
+  // More words than one call looks at; only the last has the prefix.
+  for (int i = 0; i < 70000; ++i) words.addText(("w" + std::to_string(i)).c_str());
+  kulong last = words.addText("zzlast");
+  kulong cursor = 0, batch[4] = {};
+  EXPECT_EQ(ktsGetPrefixed(&words, "zz", &cursor, batch, 4), 0u);
+  EXPECT_NE(cursor, 0u);
+  EXPECT_EQ(batchedWithPrefix(words, "zz", 4), std::vector<kulong>{last});
+  EXPECT_EQ(batchedWithPrefix(words, "w6999", 8).size(), 11u);
+}
+
+TEST_F(TableEntriesTest, PrefixWalkRefusesNullsAndEndsAtAnEmptyTable) {
+  kulong cursor = 0, batch[4] = {};
+  EXPECT_EQ(ktsGetPrefixed(&words, "a", &cursor, batch, 4), 0u);
+  EXPECT_EQ(cursor, 0u);
+  words.addText("abc");
+  EXPECT_EQ(ktsGetPrefixed(nullptr, "a", &cursor, batch, 4), 0u);
+  EXPECT_EQ(ktsGetPrefixed(&words, nullptr, &cursor, batch, 4), 0u);
+  EXPECT_EQ(ktsGetPrefixed(&words, "a", nullptr, batch, 4), 0u);
+  EXPECT_EQ(ktsGetPrefixed(&words, "a", &cursor, nullptr, 4), 0u);
+  EXPECT_EQ(ktsGetPrefixed(&words, "a", &cursor, batch, 0), 0u);
+  EXPECT_EQ(ktsGetPrefixed(&words, "a", &cursor, batch, 4), 1u);
+  EXPECT_EQ(cursor, 0u);
 }
 
 TEST_F(TableEntriesTest, LinkChainsThroughTheInterface) {
