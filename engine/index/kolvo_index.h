@@ -127,6 +127,9 @@ class CKolvoIndex {
   // A build's walk reads and splits files on a second thread while this one fills the
   // tables; off, it does both in turn.
   bool walkReadsAhead = true;
+  // Threads besides this one that take an update's statuses ahead of its visit; with
+  // none, the visit takes them itself, a window at a time. Either way the same update.
+  unsigned updateStatusThreads = kolvo::limits::updateStatusThreads;
   std::string temporaryDirectory;
   // Carries an unfinished word or markup fragment from one chunk to the next.
   std::string pendingText;

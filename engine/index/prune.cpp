@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <memory>
@@ -79,14 +80,17 @@ class FolderHandle {
   size_t openFolder = noFolder;
 };
 
-// The statuses of the next window of entries, taken on a second thread while the update
-// goes through the window before, which is where its indexing is done: one lstat per
-// stored entry is most of an update's time when little has changed. The update's thread
-// joins in for what is left when it comes to the window, so neither waits long for the
-// other. Both threads only take statuses into memory made beforehand.
+// The statuses of the next window of entries, taken by a few threads while the update
+// goes through the window before, which is where its indexing is done: one status call
+// per stored entry is most of an update's time when little has changed, and with a cold
+// inode cache each call waits on the disk, so several calls in flight help. The update's
+// thread joins in for what is left when it comes to the window, so neither waits long
+// for the others. Every thread only fills the slots of entries it took from one shared
+// cursor, in memory made beforehand: what the visit reads is the same however many
+// threads took it.
 class StatusesAhead {
  public:
-  StatusesAhead() = default;
+  explicit StatusesAhead(unsigned helpers) : helpers(helpers) {}
   ~StatusesAhead() { wait(); }
   StatusesAhead(const StatusesAhead&) = delete;
   StatusesAhead& operator=(const StatusesAhead&) = delete;
@@ -98,10 +102,14 @@ class StatusesAhead {
     started = !window.entries.empty();
     if (!started) return;
     first = window.entries.front().entry;
-    try {
-      taker = std::thread(&StatusesAhead::takeStatuses, this);
-    } catch (const std::system_error&) {
-      // No second thread: take() takes them all.
+    // No more threads than a share of the window worth the start of one.
+    size_t wanted = std::min<size_t>(helpers, window.entries.size() / kolvo::limits::statusesPerThread);
+    for (size_t i = 0; i < wanted; ++i) {
+      try {
+        takers.emplace_back(&StatusesAhead::takeStatuses, this);
+      } catch (const std::system_error&) {
+        break;  // fewer threads, or none: take() takes what is left
+      }
     }
   }
   bool pending() const { return started; }
@@ -129,14 +137,16 @@ class StatusesAhead {
     }
   }
   void wait() {
-    if (taker.joinable()) taker.join();
+    for (std::thread& taker : takers) taker.join();
+    takers.clear();
   }
 
+  const unsigned helpers;
   StatusWindow window;
   std::atomic<size_t> cursor{0};
   bool started = false;
   uint32_t first = 0;
-  std::thread taker;
+  std::vector<std::thread> takers;
 };
 
 }  // namespace
@@ -156,8 +166,6 @@ void CKolvoIndex::prune() {
   // visit will stat; any other entry the visit meets is taken there. The first window is
   // small, as the visit waits for it; every later one is taken while the visit goes
   // through the one before.
-  constexpr size_t firstWindow = 2048;
-  constexpr size_t window = 16384;
   StatusWindow ahead;
   size_t next = 0;
   uint32_t collected = files->getFirst();
@@ -181,10 +189,10 @@ void CKolvoIndex::prune() {
     }
     return paths;
   };
-  StatusesAhead coming;
-  coming.start(collect(firstWindow));
+  StatusesAhead coming(updateStatusThreads);
+  coming.start(collect(kolvo::limits::statusFirstWindow));
   ahead = coming.take();
-  coming.start(collect(window));
+  coming.start(collect(kolvo::limits::statusWindow));
   uint32_t count = 0;
   for (uint32_t entry = files->getFirst(); entry && entry < limit; entry = files->getNext(entry)) {
     ++count;
@@ -204,7 +212,7 @@ void CKolvoIndex::prune() {
     if (next >= ahead.entries.size() && coming.pending() && coming.firstEntry() <= entry) {
       ahead = coming.take();
       next = 0;
-      coming.start(collect(window));
+      coming.start(collect(kolvo::limits::statusWindow));
     }
     while (next < ahead.entries.size() && ahead.entries[next].entry < entry) ++next;
     EntryStatus status;
