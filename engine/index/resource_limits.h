@@ -83,6 +83,10 @@ inline constexpr unsigned updateStatusThreads = 4;
 // A thread taking statuses is started for each this many entries of a window at most.
 inline constexpr size_t statusesPerThread = 256;
 
+// An update compares a modified folder's listing with its stored entries in table order,
+// passing over at most this many obsolete entries at a time before it looks a name up.
+inline constexpr size_t listingObsoleteSkipped = 64;
+
 // A file with more parents than this (folders and archives) has a damaged chain.
 inline constexpr int fileAncestors = 99;
 

@@ -253,6 +253,43 @@ TEST(PruneOnThreads, RandomChangesGiveTheSameIndexOnOneThreadAndOnMany) {
   }
 }
 
+// A modified folder's listing is matched with its stored entries in table order: files
+// read again in earlier updates, now stored far from the rest, files added between known
+// ones and a subfolder gone and back are each known once, recorded once and read as a
+// fresh build reads them.
+TEST(PruneListingOrder, RepeatedUpdatesRecordEachFileOnce) {
+  IndexFixture built;
+  const std::string root = built.tree.path().string() + "/root";
+  std::vector<std::string> paths;
+  for (int file = 0; file < 300; ++file) paths.push_back(built.tree.write("root/f" + std::to_string(file) + ".txt", "plain words"));
+  built.tree.write("root/sub/inner.txt", "inner words");
+  kolvotest::ageTree(root, buildTime - 100);
+  built.buildTree(root);
+  for (int round = 1; round <= 4; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    for (size_t i = static_cast<size_t>(round); i < paths.size(); i += 3 + static_cast<size_t>(round))
+      std::ofstream(paths[i]) << "changed words round";
+    std::ofstream(root + "/new" + std::to_string(round) + ".txt") << "added words";
+    if (round == 2) std::filesystem::remove_all(root + "/sub");
+    if (round == 3) built.tree.write("root/sub/again.txt", "inner words again");
+    built.updateTree(buildTime);
+    // Every live file path has one live entry.
+    size_t live = 0;
+    const CKolvoIndex& index = *built.index;
+    for (uint32_t entry = index.files->getFirst(); entry; entry = index.files->getNext(entry)) {
+      uint32_t parent = index.files->getParent(entry);
+      live += !index.files->isObsolete(entry) && !(parent && index.files->isObsolete(parent));
+    }
+    auto paths = kolvotest::livePaths(index);
+    EXPECT_EQ(live, paths.size());
+    IndexFixture fresh;
+    fresh.buildTree(root);
+    EXPECT_EQ(paths, kolvotest::livePaths(*fresh.index));
+    EXPECT_EQ(kolvotest::liveWordFiles(index), kolvotest::liveWordFiles(*fresh.index));
+    kolvotest::ageTree(root, buildTime - 100);
+  }
+}
+
 // A halt at the first report, while the other threads take the statuses of the next
 // window: they are waited for, and the index keeps what it had.
 TEST(PruneOnThreads, AHaltWhileStatusesAreTakenStopsCleanly) {
