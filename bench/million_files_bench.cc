@@ -16,6 +16,7 @@
 // stamp is missing or differs is written again. The million takes a few minutes to
 // write and about 4 GB of disk. Updates change the tree; it is put back afterwards, and
 // a run that stops halfway leaves no stamp, so the next one writes the tree again.
+#include <stdlib.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -86,6 +87,13 @@ std::string dataFolder() {
   return named && *named ? named : "/var/tmp/kolvo-bench";
 }
 
+// The load average of the last minute, which the wall times depend on: on a shared
+// machine the CPU times are the figures to compare.
+double loadAverage() {
+  double load[1] = {0};
+  return getloadavg(load, 1) == 1 ? load[0] : -1;
+}
+
 struct Figures {
   int files = 0;
   Timing build, update;
@@ -102,8 +110,8 @@ Figures measure(const Options& options, int fileCount, const std::vector<Planted
   kolvobench::KolvocmdRuns kolvo(options.kolvocmd, scratch + "kolvo-" + std::to_string(fileCount));
   for (int run = 0; run < options.buildRuns; ++run) {
     kolvobench::ProcessRun built = figures.build.add(kolvo.build(tree.root(), {"*.txt"}));
-    std::printf("%d files: build %.2f s (cpu %.2f), peak RSS %.0f MiB\n", fileCount, built.wallSeconds,
-                built.cpuSeconds, built.peakMiB);
+    std::printf("%d files: build %.2f s (cpu %.2f), peak RSS %.0f MiB, load %.1f\n", fileCount, built.wallSeconds,
+                built.cpuSeconds, built.peakMiB, loadAverage());
     std::fflush(stdout);
   }
   figures.indexBytes = kolvo.indexBytes();
@@ -121,9 +129,9 @@ Figures measure(const Options& options, int fileCount, const std::vector<Planted
     tree.change();
     sync();
     kolvobench::ProcessRun updated = figures.update.add(kolvo.update());
-    std::printf("%d files: update %d (%d changed, %d added, %d deleted so far) %.2f s (cpu %.2f)\n", fileCount,
-                run + 1, tree.changedFiles(), tree.addedFiles(), tree.deletedFiles(), updated.wallSeconds,
-                updated.cpuSeconds);
+    std::printf("%d files: update %d (%d changed, %d added, %d deleted so far) %.2f s (cpu %.2f), load %.1f\n",
+                fileCount, run + 1, tree.changedFiles(), tree.addedFiles(), tree.deletedFiles(), updated.wallSeconds,
+                updated.cpuSeconds, loadAverage());
     std::fflush(stdout);
   }
   tree.restore();
@@ -167,7 +175,8 @@ void printTable(const std::vector<Figures>& all, const std::vector<PlantedQuery>
     auto found = [q](const Figures& f) { return static_cast<double>(f.found[q]); };
     row("  files found", found, " %16.0f", " %10.2fx", grows, "");
   }
-  std::printf("(medians; wall time on a shared machine, CPU time the steadier figure)\n");
+  std::printf("(medians; wall time on a shared machine, CPU time the steadier figure; load now %.1f)\n",
+              loadAverage());
 }
 
 int benchmark(const Options& options) {

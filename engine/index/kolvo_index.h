@@ -127,6 +127,9 @@ class CKolvoIndex {
   // A build's walk reads and splits files on a second thread while this one fills the
   // tables; off, it does both in turn.
   bool walkReadsAhead = true;
+  // Threads besides this one that take an update's statuses ahead of its visit; with
+  // none, the visit takes them itself, a window at a time. Either way the same update.
+  unsigned updateStatusThreads = kolvo::limits::updateStatusThreads;
   std::string temporaryDirectory;
   // Carries an unfinished word or markup fragment from one chunk to the next.
   std::string pendingText;
@@ -183,8 +186,9 @@ class CKolvoIndex {
   void walkDirectory(const std::string& path, uint32_t dirId, int depth);
   void updateDirectory(const std::string& path, uint32_t dirId);
   // A new entry of a folder (as its listing names it; type DT_UNKNOWN when not known):
-  // recorded, and read or walked whole, unless it is known, excluded or a link.
-  void addNewEntry(const std::string& path, uint32_t dirId, const std::string& name, unsigned char type);
+  // recorded, and read or walked whole, unless it is known, excluded or a link. Answers
+  // the stored entry of a name found known, else 0.
+  uint32_t addNewEntry(const std::string& path, uint32_t dirId, const std::string& name, unsigned char type);
   // A stored file found modified: its record takes the new status, and when an analyzer
   // takes it, it is read again under a new entry and the old one marked obsolete (true).
   bool refreshFile(uint32_t entry, uint32_t parent, const std::string& path, const kolvo::EntryStatus& status);

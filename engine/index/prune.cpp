@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <memory>
@@ -79,14 +80,17 @@ class FolderHandle {
   size_t openFolder = noFolder;
 };
 
-// The statuses of the next window of entries, taken on a second thread while the update
-// goes through the window before, which is where its indexing is done: one lstat per
-// stored entry is most of an update's time when little has changed. The update's thread
-// joins in for what is left when it comes to the window, so neither waits long for the
-// other. Both threads only take statuses into memory made beforehand.
+// The statuses of the next window of entries, taken by a few threads while the update
+// goes through the window before, which is where its indexing is done: one status call
+// per stored entry is most of an update's time when little has changed, and with a cold
+// inode cache each call waits on the disk, so several calls in flight help. The update's
+// thread joins in for what is left when it comes to the window, so neither waits long
+// for the others. Every thread only fills the slots of entries it took from one shared
+// cursor, in memory made beforehand: what the visit reads is the same however many
+// threads took it.
 class StatusesAhead {
  public:
-  StatusesAhead() = default;
+  explicit StatusesAhead(unsigned helpers) : helpers(helpers) {}
   ~StatusesAhead() { wait(); }
   StatusesAhead(const StatusesAhead&) = delete;
   StatusesAhead& operator=(const StatusesAhead&) = delete;
@@ -98,10 +102,14 @@ class StatusesAhead {
     started = !window.entries.empty();
     if (!started) return;
     first = window.entries.front().entry;
-    try {
-      taker = std::thread(&StatusesAhead::takeStatuses, this);
-    } catch (const std::system_error&) {
-      // No second thread: take() takes them all.
+    // No more threads than a share of the window worth the start of one.
+    size_t wanted = std::min<size_t>(helpers, window.entries.size() / kolvo::limits::statusesPerThread);
+    for (size_t i = 0; i < wanted; ++i) {
+      try {
+        takers.emplace_back(&StatusesAhead::takeStatuses, this);
+      } catch (const std::system_error&) {
+        break;  // fewer threads, or none: take() takes what is left
+      }
     }
   }
   bool pending() const { return started; }
@@ -129,14 +137,16 @@ class StatusesAhead {
     }
   }
   void wait() {
-    if (taker.joinable()) taker.join();
+    for (std::thread& taker : takers) taker.join();
+    takers.clear();
   }
 
+  const unsigned helpers;
   StatusWindow window;
   std::atomic<size_t> cursor{0};
   bool started = false;
   uint32_t first = 0;
-  std::thread taker;
+  std::vector<std::thread> takers;
 };
 
 }  // namespace
@@ -156,8 +166,6 @@ void CKolvoIndex::prune() {
   // visit will stat; any other entry the visit meets is taken there. The first window is
   // small, as the visit waits for it; every later one is taken while the visit goes
   // through the one before.
-  constexpr size_t firstWindow = 2048;
-  constexpr size_t window = 16384;
   StatusWindow ahead;
   size_t next = 0;
   uint32_t collected = files->getFirst();
@@ -181,10 +189,10 @@ void CKolvoIndex::prune() {
     }
     return paths;
   };
-  StatusesAhead coming;
-  coming.start(collect(firstWindow));
+  StatusesAhead coming(updateStatusThreads);
+  coming.start(collect(kolvo::limits::statusFirstWindow));
   ahead = coming.take();
-  coming.start(collect(window));
+  coming.start(collect(kolvo::limits::statusWindow));
   uint32_t count = 0;
   for (uint32_t entry = files->getFirst(); entry && entry < limit; entry = files->getNext(entry)) {
     ++count;
@@ -204,7 +212,7 @@ void CKolvoIndex::prune() {
     if (next >= ahead.entries.size() && coming.pending() && coming.firstEntry() <= entry) {
       ahead = coming.take();
       next = 0;
-      coming.start(collect(window));
+      coming.start(collect(kolvo::limits::statusWindow));
     }
     while (next < ahead.entries.size() && ahead.entries[next].entry < entry) ++next;
     EntryStatus status;
@@ -256,40 +264,67 @@ void CKolvoIndex::updateDirectory(const std::string& path, uint32_t dirId) {
   std::vector<std::string> names;
   std::vector<unsigned char> types;
   if (!kolvo::listDirectory(path, names, types)) return;
-  for (size_t i = 0; i < names.size(); ++i) addNewEntry(path, dirId, names[i], types[i]);
+  // A folder lists its files in the order the walk recorded them, and an update adds
+  // the files it reads again in the order of the listing too: a listed file that is the
+  // next stored entry of the folder in one of two places of the table, where the last
+  // known name was found or where the last one looked up was, is known without a lookup
+  // by name, which in a large index would first have every name of the table indexed.
+  // Any other name is looked up; the lookup finds the same entries, only slower.
+  uint32_t expected = files->getNext(dirId), late = 0;
+  auto storedAt = [&](uint32_t at, const std::string& name) -> uint32_t {
+    for (size_t skipped = 0; at && files->isObsolete(at); at = files->getNext(at))
+      if (++skipped > kolvo::limits::listingObsoleteSkipped) return 0;
+    return at && files->getParent(at) == dirId && name == files->getText(at) ? at : 0;
+  };
+  for (size_t i = 0; i < names.size(); ++i) {
+    if (types[i] == DT_REG) {
+      if (uint32_t known = storedAt(expected, names[i])) {
+        expected = files->getNext(known);
+        continue;
+      }
+      if (uint32_t known = late ? storedAt(late, names[i]) : 0) {
+        late = files->getNext(known);
+        continue;
+      }
+    }
+    uint32_t known = addNewEntry(path, dirId, names[i], types[i]);
+    if (known && files->getParent(known) == dirId && names[i] == files->getText(known)) late = files->getNext(known);
+  }
 }
 
-void CKolvoIndex::addNewEntry(const std::string& path, uint32_t dirId, const std::string& name, unsigned char type) {
+uint32_t CKolvoIndex::addNewEntry(const std::string& path, uint32_t dirId, const std::string& name, unsigned char type) {
   std::string full = kolvo::joinPath(path, name);
   struct stat status {};
   // The listing tells most entries' kind: only new ones, and those of a file system
   // that does not tell, need their status.
   bool statusTaken = false;
   if (type == DT_UNKNOWN) {
-    if (lstat(full.c_str(), &status) != 0) return;
+    if (lstat(full.c_str(), &status) != 0) return 0;
     statusTaken = true;
   }
   bool isDirectory = statusTaken ? S_ISDIR(status.st_mode) : type == DT_DIR;
   bool isFile = statusTaken ? S_ISREG(status.st_mode) : type == DT_REG;
-  if (!isDirectory && !isFile) return;  // links and special files
+  if (!isDirectory && !isFile) return 0;  // links and special files
   uint32_t known = isDirectory ? files->lookupFile(full.c_str(), 0) : files->lookupFile(name.c_str(), dirId);
-  if (isExcluded(full.c_str()) || known) return;
+  if (known) return known;
+  if (isExcluded(full.c_str())) return 0;
   if (!statusTaken) {
     // Taken without following a link: what became one since the listing is passed over.
-    if (lstat(full.c_str(), &status) != 0) return;
-    if (isDirectory ? !S_ISDIR(status.st_mode) : !S_ISREG(status.st_mode)) return;
+    if (lstat(full.c_str(), &status) != 0) return 0;
+    if (isDirectory ? !S_ISDIR(status.st_mode) : !S_ISREG(status.st_mode)) return 0;
   }
   auto modified = static_cast<int32_t>(status.st_mtime);
   if (isDirectory) {
     // The walk counts the folder itself among the directories read.
     walkDirectory(full, recordDirectory(full, modified), 1);
-    return;
+    return 0;
   }
   CFileAnalyzer* analyzer = includedAnalyzer(full.c_str());
-  if (!trackAll && !analyzer) return;
+  if (!trackAll && !analyzer) return 0;
   uint32_t entry = recordFile(name.c_str(), dirId, modified, static_cast<uint32_t>(status.st_size));
   if (analyzer) {
     if (reportDue()) reportProgress("IndexingFile", full + "\t" + std::to_string(directoriesRead));
     analyzer->indexFile(full.c_str(), entry);
   }
+  return 0;
 }

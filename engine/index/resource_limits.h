@@ -75,6 +75,21 @@ inline constexpr unsigned linkFillThreads = 2;
 inline constexpr uint32_t linkReadReleaseBytes = 8 * MiB;
 inline constexpr size_t linkSpillBufferBytes = 64 * 1024;
 
+// An update takes the statuses of its stored entries ahead of its visit, a window of
+// entries at a time: a small first window, which the visit waits for, then larger ones,
+// each taken on this many threads besides the visit's own while the visit goes through
+// the window before. Status calls mostly wait on the disk when the inode cache is cold,
+// so there are more threads than cores.
+inline constexpr size_t statusFirstWindow = 2048;
+inline constexpr size_t statusWindow = 16384;
+inline constexpr unsigned updateStatusThreads = 4;
+// A thread taking statuses is started for each this many entries of a window at most.
+inline constexpr size_t statusesPerThread = 256;
+
+// An update compares a modified folder's listing with its stored entries in table order,
+// passing over at most this many obsolete entries at a time before it looks a name up.
+inline constexpr size_t listingObsoleteSkipped = 64;
+
 // A file with more parents than this (folders and archives) has a damaged chain.
 inline constexpr int fileAncestors = 99;
 

@@ -114,6 +114,7 @@ void IndexFixture::reopenAndStore(int32_t timeBase, void (*work)(CKolvoIndex&, c
     index->setExcludePattern(0, excludePattern.c_str());
   }
   index->timeBase = timeBase;
+  index->updateStatusThreads = statusThreads;
   work(*index, paths);
   index->compressLinks();
   index->storeStorage(store.slashed());

@@ -72,6 +72,8 @@ class IndexFixture {
   WordsOfLetters* analyzer = nullptr;
   std::string includePattern = "*";
   std::string excludePattern;  // none when empty
+  // Threads the update takes statuses on besides its own.
+  unsigned statusThreads = kolvo::limits::updateStatusThreads;
 
  private:
   // Reopens the stored index as an update does, runs work, and stores it.

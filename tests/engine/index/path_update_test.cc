@@ -3,11 +3,9 @@
 // back, and symbolic links, each followed by both updates of the same build, which must
 // agree on every live entry and every word's files.
 #include <sys/stat.h>
-#include <sys/time.h>
 
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -17,137 +15,22 @@
 #include "engine/kolvolib/entry_guard.h"
 #include "include/kolvolib.h"
 #include "tests/engine/index/index_fixture.h"
+#include "tests/engine/index/tree_changer.h"
 #include "tests/support/engine_errors.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using kolvotest::IndexFixture;
+using kolvotest::TreeChanger;
 
 constexpr int32_t buildTime = 1600000000;  // every file of a round's starting tree is older
-
-const std::vector<std::string> vocabulary = {"apple", "brook",  "cedar", "delta", "ember", "fjord", "grove",
-                                             "heron", "inlet",  "juniper", "kelp", "larch", "maple", "nectar",
-                                             "orchid", "pebble", "quartz", "raven", "sorrel", "thistle"};
-
-// Every entry of the tree, links included, set back before the time base: what a round
-// changes afterwards is newer than it.
-void ageTree(const std::string& root) {
-  struct timeval times[2] = {{buildTime - 100, 0}, {buildTime - 100, 0}};
-  for (const fs::directory_entry& entry : fs::recursive_directory_iterator(root))
-    lutimes(entry.path().c_str(), times);
-  lutimes(root.c_str(), times);
-}
-
-// Random changes to a tree, each telling the paths a watcher of the tree would name.
-class TreeChanger {
- public:
-  TreeChanger(std::string root, std::string outside, unsigned seed)
-      : root(std::move(root)), outside(std::move(outside)), random(seed) {}
-
-  std::string text() {
-    std::string words;
-    for (int i = pick(6) + 1; i > 0; --i) words += vocabulary[pick(vocabulary.size())] + " ";
-    return words;
-  }
-  void write(const std::string& path, const std::string& contents) {
-    fs::create_directories(fs::path(path).parent_path());
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << contents;
-  }
-  void populate(int files) {
-    for (int i = 0; i < files; ++i) write(root + "/" + randomRelative(i), text());
-  }
-
-  // One random change; the paths it names.
-  std::vector<std::string> change(int serial) {
-    std::vector<std::string> files, folders;
-    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(root)) {
-      if (entry.is_symlink()) continue;
-      (entry.is_directory() ? folders : files).push_back(entry.path().string());
-    }
-    folders.push_back(root);
-    const std::string fresh = "n" + std::to_string(serial);
-    const std::string folder = folders[pick(folders.size())];
-    switch (files.empty() ? 0 : pick(11)) {
-      case 0: {  // a new file
-        std::string path = folder + "/" + fresh + ".txt";
-        write(path, text());
-        return {path};
-      }
-      case 1: {  // a file deleted
-        std::string path = files[pick(files.size())];
-        fs::remove(path);
-        return {path};
-      }
-      case 2:
-      case 3: {  // a file written again
-        std::string path = files[pick(files.size())];
-        write(path, text() + "revised");
-        return {path};
-      }
-      case 4: {  // a file moved to another folder or name
-        std::string from = files[pick(files.size())], to = folder + "/" + fresh + ".txt";
-        fs::rename(from, to);
-        return {from, to};
-      }
-      case 5: {  // a new folder with subfolders: only its top is named
-        std::string top = folder + "/" + fresh;
-        write(top + "/a/b/deep.txt", text());
-        write(top + "/a/mid.txt", text());
-        write(top + "/top.txt", text());
-        return {top};
-      }
-      case 6: {  // a folder removed with all it holds
-        if (folder == root) return {};
-        fs::remove_all(folder);
-        return {folder};
-      }
-      case 7: {  // a folder moved
-        if (folder == root) return {};
-        std::string to = root + "/" + fresh;
-        fs::rename(folder, to);
-        return {folder, to};
-      }
-      case 8: {  // a file replaced by a folder
-        std::string path = files[pick(files.size())];
-        fs::remove(path);
-        write(path + "/inside.txt", text());
-        return {path};
-      }
-      case 9: {  // a folder replaced by a file
-        if (folder == root) return {};
-        fs::remove_all(folder);
-        write(folder, text());
-        return {folder};
-      }
-      default: {  // symbolic links to a file, to a folder of the tree, to one outside it
-        std::string toFile = folder + "/" + fresh + "f", toFolder = folder + "/" + fresh + "d",
-                    away = folder + "/" + fresh + "o";
-        fs::create_symlink(files[pick(files.size())], toFile);
-        fs::create_directory_symlink(root, toFolder);
-        fs::create_directory_symlink(outside, away);
-        return {toFile, toFolder, away};
-      }
-    }
-  }
-
- private:
-  size_t pick(size_t n) { return std::uniform_int_distribution<size_t>(0, n - 1)(random); }
-  std::string randomRelative(int i) {
-    std::string path;
-    for (int depth = static_cast<int>(pick(3)); depth > 0; --depth) path += "d" + std::to_string(pick(4)) + "/";
-    return path + "f" + std::to_string(i) + ".txt";
-  }
-
-  std::string root, outside;
-  std::mt19937 random;
-};
 
 class PathUpdateTest : public ::testing::Test {
  protected:
   // Both indexes start from the same build of the tree.
   void buildBoth() {
-    ageTree(root);
+    kolvotest::ageTree(root, buildTime - 100);
     full.buildTree(root);
     named.buildTree(root);
   }
@@ -183,7 +66,7 @@ TEST_F(PathUpdateTest, RandomRoundsAgreeWithTheFullUpdate) {
         EXPECT_EQ(path.rfind(root, 0), 0u) << path;
         EXPECT_FALSE(fs::is_symlink(path)) << path;
       }
-      ageTree(root);
+      kolvotest::ageTree(root, buildTime - 100);
     }
   }
   EXPECT_TRUE(errors.codes().empty());

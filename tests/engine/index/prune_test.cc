@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -14,12 +16,14 @@
 #include "engine/index/kolvo_index.h"
 #include "engine/kolvolib/entry_guard.h"
 #include "tests/engine/index/index_fixture.h"
+#include "tests/engine/index/tree_changer.h"
 #include "tests/support/engine_errors.h"
 
 namespace {
 
 using kolvotest::EngineErrors;
 using kolvotest::IndexFixture;
+using kolvotest::TreeChanger;
 
 constexpr int32_t buildTime = 1600000000;  // the time base: every file of the build is older
 
@@ -192,6 +196,123 @@ TEST(PruneManyEntries, StatusesTakenAheadGiveTheSameUpdate) {
   IndexFixture fresh;
   fresh.buildTree(root);
   EXPECT_EQ(updated, kolvotest::liveWordFiles(*fresh.index));
+}
+
+// Every entry of the file table as stored, obsolete ones too: number, name, parent, state,
+// time and size; and every word with the numbers of its files. Two updates that agree on
+// both made the same index, file numbers included.
+using StoredEntry = std::tuple<uint32_t, std::string, uint32_t, bool, int32_t, uint32_t>;
+std::vector<StoredEntry> storedEntries(const CKolvoIndex& index) {
+  std::vector<StoredEntry> entries;
+  for (uint32_t entry = index.files->getFirst(); entry; entry = index.files->getNext(entry))
+    entries.emplace_back(entry, index.files->getText(entry), index.files->getParent(entry),
+                         index.files->isObsolete(entry), index.files->getTime(entry), index.files->getSize(entry));
+  return entries;
+}
+std::map<std::string, std::vector<uint32_t>> wordFileNumbers(const CKolvoIndex& index) {
+  std::map<std::string, std::vector<uint32_t>> all;
+  for (uint32_t word = index.words->getFirst(); word; word = index.words->getNext(word))
+    all[index.words->getText(word)] = kolvotest::filesOfWord(index, word);
+  return all;
+}
+
+// More entries than the first window of statuses taken ahead, so that every thread takes
+// some of them, changed at random between updates: the update whose statuses are taken on
+// many threads makes the same index as the one whose visit takes them all itself.
+TEST(PruneOnThreads, RandomChangesGiveTheSameIndexOnOneThreadAndOnMany) {
+  static_assert(kolvo::limits::updateStatusThreads > 1);
+  for (unsigned seed : {1u, 2u}) {
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    IndexFixture alone, many;
+    alone.statusThreads = 0;
+    const std::string root = alone.tree.path().string() + "/root", outside = alone.tree.path().string() + "/outside";
+    TreeChanger changer(root, outside, seed);
+    changer.populate(static_cast<int>(kolvo::limits::statusFirstWindow + kolvo::limits::statusFirstWindow / 2));
+    changer.write(outside + "/far.txt", "faraway words");
+    kolvotest::ageTree(root, buildTime - 100);
+    alone.buildTree(root);
+    many.buildTree(root);
+    ASSERT_EQ(storedEntries(*alone.index), storedEntries(*many.index));
+    int serial = 0;
+    for (int round = 0; round < 3; ++round) {
+      SCOPED_TRACE("round " + std::to_string(round));
+      for (int step = 0; step < 30; ++step) changer.change(serial++);
+      alone.updateTree(buildTime);
+      many.updateTree(buildTime);
+      auto entries = storedEntries(*many.index);
+      EXPECT_EQ(storedEntries(*alone.index), entries);
+      EXPECT_EQ(wordFileNumbers(*alone.index), wordFileNumbers(*many.index));
+      // The changes reached the index: entries were added and some made obsolete.
+      EXPECT_TRUE(std::any_of(entries.begin(), entries.end(), [](const StoredEntry& e) { return std::get<3>(e); }));
+      kolvotest::ageTree(root, buildTime - 100);
+    }
+    // And the updated index reads like a fresh build of the tree.
+    IndexFixture fresh;
+    fresh.buildTree(root);
+    EXPECT_EQ(kolvotest::liveWordFiles(*many.index), kolvotest::liveWordFiles(*fresh.index));
+  }
+}
+
+// A modified folder's listing is matched with its stored entries in table order: files
+// read again in earlier updates, now stored far from the rest, files added between known
+// ones and a subfolder gone and back are each known once, recorded once and read as a
+// fresh build reads them.
+TEST(PruneListingOrder, RepeatedUpdatesRecordEachFileOnce) {
+  IndexFixture built;
+  const std::string root = built.tree.path().string() + "/root";
+  std::vector<std::string> paths;
+  for (int file = 0; file < 300; ++file) paths.push_back(built.tree.write("root/f" + std::to_string(file) + ".txt", "plain words"));
+  built.tree.write("root/sub/inner.txt", "inner words");
+  kolvotest::ageTree(root, buildTime - 100);
+  built.buildTree(root);
+  for (int round = 1; round <= 4; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    for (size_t i = static_cast<size_t>(round); i < paths.size(); i += 3 + static_cast<size_t>(round))
+      std::ofstream(paths[i]) << "changed words round";
+    std::ofstream(root + "/new" + std::to_string(round) + ".txt") << "added words";
+    if (round == 2) std::filesystem::remove_all(root + "/sub");
+    if (round == 3) built.tree.write("root/sub/again.txt", "inner words again");
+    built.updateTree(buildTime);
+    // Every live file path has one live entry.
+    size_t live = 0;
+    const CKolvoIndex& index = *built.index;
+    for (uint32_t entry = index.files->getFirst(); entry; entry = index.files->getNext(entry)) {
+      uint32_t parent = index.files->getParent(entry);
+      live += !index.files->isObsolete(entry) && !(parent && index.files->isObsolete(parent));
+    }
+    auto paths = kolvotest::livePaths(index);
+    EXPECT_EQ(live, paths.size());
+    IndexFixture fresh;
+    fresh.buildTree(root);
+    EXPECT_EQ(paths, kolvotest::livePaths(*fresh.index));
+    EXPECT_EQ(kolvotest::liveWordFiles(index), kolvotest::liveWordFiles(*fresh.index));
+    kolvotest::ageTree(root, buildTime - 100);
+  }
+}
+
+// A halt at the first report, while the other threads take the statuses of the next
+// window: they are waited for, and the index keeps what it had.
+TEST(PruneOnThreads, AHaltWhileStatusesAreTakenStopsCleanly) {
+  EngineErrors errors;
+  IndexFixture built;
+  const std::string root = built.tree.path().string() + "/root";
+  TreeChanger changer(root, built.tree.path().string() + "/outside", 7);
+  changer.populate(static_cast<int>(kolvo::limits::statusFirstWindow * 2));
+  kolvotest::ageTree(root, buildTime - 100);
+  built.buildTree(root);
+  auto before = kolvotest::liveWordFiles(*built.index);
+  built.index = std::make_unique<CKolvoIndex>(false, built.store.slashed());
+  CKolvoIndex& index = *built.index;
+  index.statusLevel = 1;
+  index.lastStatusTime = 0;
+  index.timeBase = buildTime;
+  kSetStatusCallBack([](const char*, const char*, int) -> kbool { return 0; });
+  kolvo::guardEntry([&] { index.prune(); });
+  kSetStatusCallBack(nullptr);
+  EXPECT_EQ(errors.codes(), std::vector<std::string>{"HaltRequested"});
+  kolvo::guardEntry([&] { index.compressLinks(); });
+  EXPECT_EQ(errors.codes(), std::vector<std::string>{"HaltRequested"});
+  EXPECT_EQ(kolvotest::liveWordFiles(index), before);
 }
 
 TEST_F(PruneTest, AFileThatBecameASymbolicLinkHasVanished) {
