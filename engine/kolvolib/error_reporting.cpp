@@ -10,7 +10,9 @@ namespace {
 KolvoErrorCallback throwSlot = nullptr;
 KolvoErrorCallback warningSlot = nullptr;
 KolvoStatusCallback statusSlot = nullptr;
-thread_local bool reportsHeld = false;
+// In the static block of each thread: a program may unload the library while its threads
+// live on, and a dynamic block freed by the unload is still walked by leak checkers at exit.
+__attribute__((tls_model("initial-exec"))) thread_local bool reportsHeld = false;
 
 }  // namespace
 
