@@ -24,6 +24,7 @@
 #include "app/index/watch_limits.h"
 #include "app/platform/file_copy.h"
 #include "app/platform/file_lock.h"
+#include "app/platform/halt_request.h"
 #include "app/platform/progress_line.h"
 #include "app/referrals/referrals.h"
 #include "app/search/search_criteria.h"
@@ -79,6 +80,14 @@ bool isSharedTable(const std::string& name) { return name == "links"; }
 
 // Held by whoever makes a build of the index.
 constexpr const char* updateLockName = "update.lock";
+
+// Waits for the lock on an index's builds; the user's Ctrl-C ends the wait with a halt.
+std::unique_ptr<QvFileLock> takeUpdateLock(const std::string& basePath) {
+  auto lock =
+      std::make_unique<QvFileLock>(basePath + updateLockName, qvHaltRequested, kolvo::limits::lockPollMilliseconds);
+  if (lock->gaveUp()) throw QvCommandException(QvKolvoIndex::qvkiHaltRequested);
+  return lock;
+}
 
 }  // namespace
 
@@ -519,7 +528,7 @@ void QvKolvoIndex::build() {
   mIsUpdate = false;
   makeDirectoriesTo(mIndexDirectory);
   makeDirectoriesTo(mBasePath);
-  QvFileLock lock(mBasePath + updateLockName);
+  auto lock = takeUpdateLock(mBasePath);
   int n = getBuildNumber(mBasePath);
   deleteOtherBuilds(n);
   std::string oldIndexPath = mIndexPath, oldTemporary = mTemporaryDirectory;
@@ -576,7 +585,7 @@ void QvKolvoIndex::restoreAfterFailure(int n, const std::string& oldIndexPath, c
 void QvKolvoIndex::continueFromCopy(const std::function<void(int next)>& work) {
   // Another program's update may be making the next build from this one: wait for it,
   // then start from the build it made.
-  QvFileLock lock(mBasePath + updateLockName);
+  auto lock = takeUpdateLock(mBasePath);
   int n = getBuildNumber(mBasePath);
   deleteOtherBuilds(n);
   std::string oldIndexPath = mIndexPath, oldTemporary = mTemporaryDirectory;

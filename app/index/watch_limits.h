@@ -1,6 +1,7 @@
 // Every bound the program puts on watching an index's trees: how long it lets the tree
 // settle before an update, how long a busy tree may put one off, and how often folders
-// it cannot watch are brought up to date by a full update. The "watch" command uses them.
+// it cannot watch are brought up to date by a full update. The "watch" command uses them,
+// and builds and updates waiting for one another.
 #pragma once
 
 #include <cstddef>
@@ -18,6 +19,10 @@ inline constexpr int watchFallbackSeconds = 300;
 inline constexpr int watchPollMilliseconds = 250;
 // The line of an update names at most this many of its paths.
 inline constexpr std::size_t watchLinePaths = 3;
+
+// A build or update waiting for another program's looks this often whether the user
+// asked it to stop.
+inline constexpr int lockPollMilliseconds = 100;
 
 // Opening an index tries again this many times in all when a watch replaced the build it
 // was about to open.

@@ -31,6 +31,13 @@ class IndexFixture : public ::testing::Test {
   std::string docs() const { return (temp.path() / "docs").string(); }
   // Builds the index over the documents folder, of the files the pattern takes.
   void buildDocs(const std::string& include = "*.txt");
+  // Runs a command string on the index's command interface; its output lines.
+  QvResults run(const std::string& line) {
+    QvResults results;
+    commands.processCommandString(line, results);
+    return results;
+  }
+  int currentBuild() const { return QvKolvoIndex::getBuildNumber(index->basePath()); }
 
   TempDir temp;
   QvCommandInterface commands;

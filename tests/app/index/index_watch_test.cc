@@ -46,12 +46,6 @@ class IndexWatchTest : public kolvotest::IndexFixture {
     QvWatchCalls::replaceStandard(nullptr);
     IndexFixture::TearDown();
   }
-  QvResults run(const std::string& line) {
-    QvResults results;
-    commands.processCommandString(line, results);
-    return results;
-  }
-  int currentBuild() const { return QvKolvoIndex::getBuildNumber(index->basePath()); }
   // Waits (bounded) until the build number passes from.
   bool buildPasses(int from) const {
     Clock::time_point deadline = Clock::now() + std::chrono::seconds(60);

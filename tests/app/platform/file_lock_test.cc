@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/lock_holder.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -47,6 +48,36 @@ TEST(FileLockTest, NothingIsHeldWhereTheFileCannotBeMade) {
   kolvotest::TempDir dir;
   QvFileLock lock(dir.slashed() + "missing/update.lock");
   EXPECT_FALSE(lock.held());
+}
+
+// A wait told when to give up: it asks while the other program holds the lock, ends
+// holding nothing once told to, and takes the lock as soon as it is let go.
+TEST(FileLockTest, AWaitThatMayGiveUpAsksUntilToldOrTheLockIsLetGo) {
+  kolvotest::TempDir dir;
+  const std::string path = dir.slashed() + "update.lock";
+  kolvotest::LockHolder other(path);
+  ASSERT_TRUE(other.holding());
+
+  int asked = 0;
+  QvFileLock abandoned(path, [&] { return ++asked == 3; }, 1);
+  EXPECT_TRUE(abandoned.gaveUp());
+  EXPECT_FALSE(abandoned.held());
+  EXPECT_EQ(asked, 3);
+
+  asked = 0;
+  QvFileLock taken(path, [&] {
+    if (++asked == 2) other.release();
+    return false;
+  }, 1);
+  EXPECT_FALSE(taken.gaveUp());
+  EXPECT_TRUE(taken.held());
+  EXPECT_GE(asked, 2);
+  EXPECT_FALSE(anotherProcessGetsIt(path));
+
+  // A lock nobody holds is taken without asking.
+  QvFileLock elsewhere(dir.slashed() + "other.lock", [] { return true; }, 1);
+  EXPECT_TRUE(elsewhere.held());
+  EXPECT_FALSE(elsewhere.gaveUp());
 }
 
 }  // namespace
