@@ -230,7 +230,7 @@ static inline kulong kwdChainHead(const void* data) { return kwdField(data, 8, 4
 
 /* Adds an entry (no check for an existing one); 0 when the addition failed. */
 KOLVO_EXPORT kulong kfsAddFile(CFileStorage* table, const char* name);
-/* Finds name (case-insensitively) under the parent file number; 0 when absent. */
+/* Finds the entry of exactly this name (letter case included) under the parent file number; 0 when absent. */
 KOLVO_EXPORT kulong kfsLookupFile(CFileStorage* table, const char* name, kulong parent);
 KOLVO_EXPORT kulong kfsGetFirst(CFileStorage* table);
 KOLVO_EXPORT kulong kfsGetNext(CFileStorage* table, kulong file);

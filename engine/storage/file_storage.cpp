@@ -149,7 +149,7 @@ uint32_t CFileStorage::lookupFile(const char* name, uint32_t parentId) {
   if (walkChainsInstead()) return lookupFileByChain(name, parentId);
   ensureIndexed();
   return names.find(kolvo::textHash(name), parentId, [&](uint32_t file) {
-    return kolvo::sameTextIgnoringCase(getText(file), name) && getParent(file) == parentId;
+    return std::strcmp(getText(file), name) == 0 && getParent(file) == parentId;
   });
 }
 
@@ -159,7 +159,7 @@ uint32_t CFileStorage::lookupFileByChain(const char* name, uint32_t parentId) co
   kolvo::kolvoCheck(isEntry(file), "file bucket");
   for (; file != 0; file = nextInChain(file)) {
     ++chainSteps;
-    if (kolvo::sameTextIgnoringCase(getText(file), name) && getParent(file) == parentId) return file;
+    if (std::strcmp(getText(file), name) == 0 && getParent(file) == parentId) return file;
   }
   return 0;
 }

@@ -29,6 +29,9 @@ class CFileStorage : public CFileMemory {
 
   // Always adds a new entry with a zero information record.
   uint32_t addFile(const char* name);
+  // The first live entry of exactly this name under parentId. Names are hashed ignoring
+  // letter case, as the stored chains were made, but compared byte for byte: "F7.txt"
+  // and "f7.txt" are two files on this system, and each needs its own entry.
   uint32_t lookupFile(const char* name, uint32_t parentId);
   uint32_t getFirst() const;
   uint32_t getNext(uint32_t file) const;

@@ -6,6 +6,8 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -124,6 +126,38 @@ TEST_F(PathUpdateTest, EachKindOfChangeAgreesWithTheFullUpdate) {
     named.updatePaths(buildTime, paths);
     expectAgreement(test.what);
   }
+  EXPECT_TRUE(errors.codes().empty());
+}
+
+// Names that differ only in letter case are different files and folders on this system:
+// a build, a full update and a path update each keep both, with their own words.
+TEST_F(PathUpdateTest, NamesDifferingOnlyInCaseAreKeptApart) {
+  TreeChanger changer(root, outside, 8);
+  changer.write(root + "/f7.txt", "apple");
+  changer.write(root + "/F7.txt", "brook");
+  changer.write(root + "/d/in.txt", "cedar");
+  changer.write(root + "/D/in.txt", "delta");
+  buildBoth();
+  using Words = std::map<std::string, std::set<std::string>>;
+  const Words built = {{"apple", {root + "/f7.txt"}},
+                       {"brook", {root + "/F7.txt"}},
+                       {"cedar", {root + "/d/in.txt"}},
+                       {"delta", {root + "/D/in.txt"}}};
+  EXPECT_EQ(kolvotest::liveWordFiles(*full.index), built);
+
+  // One twin changed, a third spelling added beside it, and a file renamed to another case.
+  changer.write(root + "/F7.txt", "ember");
+  changer.write(root + "/f7.TXT", "fjord");
+  fs::rename(root + "/D/in.txt", root + "/D/IN.txt");
+  full.updateTree(buildTime);
+  named.updatePaths(buildTime, {root + "/F7.txt", root + "/f7.TXT", root + "/D"});
+  const Words updated = {{"apple", {root + "/f7.txt"}},
+                         {"ember", {root + "/F7.txt"}},
+                         {"fjord", {root + "/f7.TXT"}},
+                         {"cedar", {root + "/d/in.txt"}},
+                         {"delta", {root + "/D/IN.txt"}}};
+  EXPECT_EQ(kolvotest::liveWordFiles(*full.index), updated);
+  expectAgreement("after the updates");
   EXPECT_TRUE(errors.codes().empty());
 }
 

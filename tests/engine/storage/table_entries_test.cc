@@ -38,7 +38,8 @@ TEST_F(TableEntriesTest, FileRecordsThroughTheInterface) {
   kfiSetFileParentID(info, folder);
   kfiSetFileSize(info, 1234);
   kfiSetFileAttributes(info, 5);
-  EXPECT_EQ(kfsLookupFile(&files, "NOTES.TXT", folder), file);
+  EXPECT_EQ(kfsLookupFile(&files, "notes.txt", folder), file);
+  EXPECT_EQ(kfsLookupFile(&files, "NOTES.TXT", folder), 0u) << "another file on this system";
   EXPECT_EQ(kfiGetFileParentID(info), folder);
   EXPECT_EQ(kfiGetFileSize(info), 1234u);
   EXPECT_EQ(kfiGetFileAttributes(info), 5u);
