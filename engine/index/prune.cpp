@@ -40,16 +40,24 @@ using kolvo::statusOf;
 struct PathStatus {
   uint32_t entry = 0;
   size_t folder = 0;  // index into the window's folders; noFolder for a folder entry
-  std::string name;
+  size_t name = 0;    // where its name starts in the window's names
   EntryStatus status;
 };
 
 constexpr size_t noFolder = static_cast<size_t>(-1);
 
-// The entries of a window and the paths of the folders their files lie in.
+// The entries of a window, their names one after another, each ended by a NUL (copied:
+// the table may move while the window's statuses are taken), and the paths of the
+// folders their files lie in.
 struct StatusWindow {
   std::vector<PathStatus> entries;
+  std::string names;
   std::vector<std::string> folders;
+  const char* nameOf(const PathStatus& taken) const { return names.c_str() + taken.name; }
+  void add(uint32_t entry, size_t folder, const char* name) {
+    entries.push_back(PathStatus{entry, folder, names.size(), {}});
+    names.append(name).push_back('\0');
+  }
 };
 
 // A folder opened only to take its files' statuses relative to it, which spares the
@@ -126,13 +134,14 @@ class StatusesAhead {
     FolderHandle handle;
     for (size_t i = cursor.fetch_add(1); i < window.entries.size(); i = cursor.fetch_add(1)) {
       PathStatus& taken = window.entries[i];
+      const char* name = window.nameOf(taken);
       if (taken.folder == noFolder) {
-        taken.status = statusOf(AT_FDCWD, taken.name.c_str());
+        taken.status = statusOf(AT_FDCWD, name);
       } else if (int folder = handle.open(window.folders, taken.folder); folder >= 0) {
-        taken.status = statusOf(folder, taken.name.c_str());
+        taken.status = statusOf(folder, name);
       } else {
         // A folder that cannot be opened (no descriptor left, say) is still asked by path.
-        taken.status = statusOf(AT_FDCWD, (window.folders[taken.folder] + "/" + taken.name).c_str());
+        taken.status = statusOf(AT_FDCWD, (window.folders[taken.folder] + "/" + name).c_str());
       }
     }
   }
@@ -171,21 +180,22 @@ void CKolvoIndex::prune() {
   uint32_t collected = files->getFirst();
   auto collect = [&](size_t size) {
     StatusWindow paths;
+    paths.entries.reserve(size);
     uint32_t lastFolder = 0;
     for (; collected && collected < limit && paths.entries.size() < size; collected = files->getNext(collected)) {
       if (files->isObsolete(collected)) continue;
       uint32_t parent = files->getParent(collected);
       if (parent == 0) {
-        paths.entries.push_back(PathStatus{collected, noFolder, files->getText(collected), {}});
+        paths.add(collected, noFolder, files->getText(collected));
         continue;
       }
-      if (!files->isEntry(parent) || files->getParent(parent) != 0) continue;
       // The files of a folder lie together in the table, so each folder comes once a run.
       if (parent != lastFolder) {
+        if (!files->isEntry(parent) || files->getParent(parent) != 0) continue;
         paths.folders.emplace_back(files->getText(parent));
         lastFolder = parent;
       }
-      paths.entries.push_back(PathStatus{collected, paths.folders.size() - 1, files->getText(collected), {}});
+      paths.add(collected, paths.folders.size() - 1, files->getText(collected));
     }
     return paths;
   };

@@ -98,6 +98,9 @@ inline constexpr int fileAncestors = 99;
 inline constexpr uint32_t fileWalkBytesPerNumber = 512;
 // Bucket chains walked side by side when the numbers are fewer.
 inline constexpr size_t fileChainWalksAtOnce = 16;
+// Additions to an opened file table that walk their bucket's chain for its tail; the
+// next takes every chain's tail in one walk.
+inline constexpr size_t fileChainTailWalks = 64;
 // An opened file table answers its first name lookups by walking the stored chains, so
 // that an update of a few paths does not build the name accelerator over every entry:
 // the walks may visit one entry for each this many bytes of the table (about the

@@ -44,6 +44,45 @@ uint32_t CFileStorage::nextInChain(uint32_t file) const {
   return next;
 }
 
+void CFileStorage::ensureTails() {
+  if (tailsKnown) return;
+  // Every chain is walked to its end, several side by side, each link fetched ahead
+  // while the others step: one walk after another would wait for memory at every link.
+  tails.assign(buckets.size(), 0);
+  chained = chainedSum = 0;
+  std::vector<uint32_t> walking;  // the buckets whose walk goes on; tails[b] is where it stands
+  walking.reserve(buckets.size());
+  for (size_t bucket = 0; bucket < buckets.size(); ++bucket) {
+    uint32_t file = buckets[bucket];
+    if (file == 0) continue;
+    kolvo::kolvoCheck(isEntry(file), "file bucket");
+    tails[bucket] = file;
+    ++chained;
+    chainedSum += file;
+    prefetch(file - prefixSize, false);
+    walking.push_back(static_cast<uint32_t>(bucket));
+  }
+  while (!walking.empty()) {
+    for (size_t w = 0; w < walking.size();) {
+      uint32_t& file = tails[walking[w]];
+      uint32_t next = nextInChain(file);
+      if (next == 0) {
+        walking[w] = walking.back();
+        walking.pop_back();
+        continue;
+      }
+      file = next;
+      ++chained;
+      chainedSum += next;
+      prefetch(next - prefixSize, false);
+      ++w;
+    }
+  }
+  // The walk counts like the walks of lookups: the accelerator costs no more from here.
+  chainSteps += chained;
+  tailsKnown = true;
+}
+
 void CFileStorage::ensureIndexed() {
   if (indexed) {
     if (notYetIndexed) {
@@ -57,18 +96,7 @@ void CFileStorage::ensureIndexed() {
   notYetIndexed = 0;
   // The tails come from the stored chains, which alone know the bucket of an obsolete
   // entry; they also tell which entries a lookup can reach.
-  tails.assign(buckets.size(), 0);
-  uint64_t chained = 0, chainedSum = 0;
-  for (size_t bucket = 0; bucket < buckets.size(); ++bucket) {
-    uint32_t file = buckets[bucket];
-    if (file == 0) continue;
-    kolvo::kolvoCheck(isEntry(file), "file bucket");
-    for (; file != 0; file = nextInChain(file)) {
-      tails[bucket] = file;
-      ++chained;
-      chainedSum += file;
-    }
-  }
+  ensureTails();
   // The names go in in table order, where a folder's files lie together, so that each
   // folder's group is filled while it is in the cache. A damaged table, whose chains do
   // not hold every entry once, has them taken from the chains instead.
@@ -114,6 +142,8 @@ void CFileStorage::releaseAccelerator() {
   names = kolvo::FileNameIndex();
   tails = std::vector<uint32_t>();
   indexed = false;
+  tailsKnown = false;
+  tailWalks = 0;
   notYetIndexed = 0;
   releasePagesBelow(used());
 }
@@ -125,11 +155,16 @@ uint32_t CFileStorage::addFile(const char* name) {
     std::string copy(name);
     return addFile(copy.c_str());
   }
-  const bool byChains = walkChainsInstead();
-  if (!byChains) ensureIndexed();
+  // A few additions walk their own bucket's chain; more take every chain's tail in one
+  // walk, which is all an addition needs: the accelerator waits for a name lookup.
+  const bool byChains = !indexed && !tailsKnown && tailWalks < kolvo::limits::fileChainTailWalks &&
+                        walkChainsInstead();
+  if (indexed) ensureIndexed();
+  else if (!byChains) ensureTails();
   size_t length = std::strlen(name);
   if (length + 1 + prefixSize > increment()) throwKolvoError("GetHugeSpace", std::to_string(length + 1 + prefixSize));
   uint32_t bucket = getHash(name);
+  if (byChains) ++tailWalks;
   uint32_t tail = byChains ? chainTail(bucket) : tails[bucket];
   uint32_t entry = getNewSpace(static_cast<uint32_t>(prefixSize + length + 1));
   uint32_t file = entry + prefixSize;
@@ -138,10 +173,13 @@ uint32_t CFileStorage::addFile(const char* name) {
     buckets.writable(bucket) = file;
   else
     kolvo::storeU32(getWritablePointer(tail - prefixSize, 4), file);
-  // Without the accelerator, the chains are all there is: it is built from them later.
+  // Without the tails, the chains are all there is: they are walked again later.
   if (byChains) return file;
   tails[bucket] = file;
-  notYetIndexed = file;
+  ++chained;
+  chainedSum += file;
+  // Without the accelerator, its later build takes the entry from the table.
+  if (indexed) notYetIndexed = file;
   return file;
 }
 
@@ -386,6 +424,7 @@ bool CFileStorage::read(std::FILE* stream) {
       prefix != prefixSize)
     return false;
   indexed = false;
+  tailsKnown = false;
   confirmed.clear();
   return kolvo::readHashEntries(stream, buckets);
 }
@@ -393,4 +432,5 @@ bool CFileStorage::read(std::FILE* stream) {
 void CFileStorage::clearAll() {
   CFileMemory::clearAll();
   confirmed.clear();
+  tailsKnown = false;
 }

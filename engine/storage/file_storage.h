@@ -90,6 +90,9 @@ class CFileStorage : public CFileMemory {
   // Builds the accelerator and the chain tails from the stored chains, and brings the
   // accelerator up to date with the entry added last.
   void ensureIndexed();
+  // Takes the tail of every chain, and their count and sum of entries, from the stored
+  // chains, unless they are known.
+  void ensureTails();
   // Whether the stored chains still answer for the accelerator not built yet: true while
   // the entries the walks visited stay within their share of the table.
   bool walkChainsInstead();
@@ -97,7 +100,13 @@ class CFileStorage : public CFileMemory {
   uint32_t chainTail(uint32_t bucket);
 
   kolvo::BucketArray buckets;
-  std::vector<uint32_t> tails;  // last entry of each bucket's chain, once indexed
+  std::vector<uint32_t> tails;  // last entry of each bucket's chain, once tailsKnown
+  bool tailsKnown = false;
+  // What the chains hold, entries and the sum of their numbers, once tailsKnown: the
+  // accelerator's build checks the table against them.
+  uint64_t chained = 0, chainedSum = 0;
+  // Additions that walked their bucket's chain for its tail.
+  size_t tailWalks = 0;
   kolvo::FileNameIndex names;
   bool indexed = false;
   // The entry added last is entered in the accelerator only when something asks: the

@@ -290,6 +290,52 @@ TEST(PruneListingOrder, RepeatedUpdatesRecordEachFileOnce) {
   }
 }
 
+// An update that reads many more files again than a reopened file table walks single
+// chains for, and adds new ones besides, joins every new entry to the end of its stored
+// chain: each live entry is found by its chain and by the accelerator, and the next
+// update of the unchanged tree adds no entry.
+TEST(PruneManyAdditions, EveryNewEntryJoinsItsChain) {
+  IndexFixture built;
+  const std::string root = built.tree.path().string() + "/root";
+  const int count = static_cast<int>(kolvo::limits::fileChainTailWalks) * 3;
+  std::vector<std::string> paths;
+  for (int file = 0; file < count; ++file)
+    paths.push_back(built.tree.write("root/d" + std::to_string(file % 5) + "/f" + std::to_string(file) + ".txt",
+                                     "first words"));
+  kolvotest::ageTree(root, buildTime - 100);
+  built.buildTree(root);
+  for (int file = 0; file < count; file += 2) std::ofstream(paths[file]) << "second words";
+  for (int file = 0; file < count / 4; ++file)
+    std::ofstream(root + "/d" + std::to_string(file % 5) + "/new" + std::to_string(file) + ".txt") << "added words";
+  built.updateTree(buildTime);
+  auto entriesAfter = [&] {
+    size_t entries = 0;
+    const CFileStorage& files = *built.index->files;
+    for (uint32_t entry = files.getFirst(); entry; entry = files.getNext(entry)) ++entries;
+    return entries;
+  };
+  size_t entries = entriesAfter();
+  CFileStorage& files = *built.index->files;
+  size_t live = 0;
+  for (uint32_t entry = files.getFirst(); entry; entry = files.getNext(entry)) {
+    if (files.isObsolete(entry)) continue;
+    ++live;
+    const std::string name = files.getText(entry);
+    uint32_t parent = files.getParent(entry);
+    ASSERT_EQ(files.lookupFileByChain(name.c_str(), parent), entry) << name;
+    ASSERT_EQ(files.lookupFile(name.c_str(), parent), entry) << name;
+  }
+  auto livePaths = kolvotest::livePaths(*built.index);
+  EXPECT_EQ(live, livePaths.size());
+  IndexFixture fresh;
+  fresh.buildTree(root);
+  EXPECT_EQ(livePaths, kolvotest::livePaths(*fresh.index));
+  EXPECT_EQ(kolvotest::liveWordFiles(*built.index), kolvotest::liveWordFiles(*fresh.index));
+  kolvotest::ageTree(root, buildTime - 100);
+  built.updateTree(buildTime);
+  EXPECT_EQ(entriesAfter(), entries);
+}
+
 // A halt at the first report, while the other threads take the statuses of the next
 // window: they are waited for, and the index keeps what it had.
 TEST(PruneOnThreads, AHaltWhileStatusesAreTakenStopsCleanly) {

@@ -47,6 +47,31 @@ class FileStorageTest : public ::testing::Test {
     }
     return children;
   }
+  // First live entry by name and parent.
+  using Model = std::map<std::pair<std::string, uint32_t>, uint32_t>;
+  // 3,000 entries "n0", "n1", ... under root, every otherEvery-th under other, stored,
+  // reopened and writable again; model says where each is.
+  std::unique_ptr<CFileStorage> storedWithModel(Model& model, uint32_t& root, uint32_t& other, int otherEvery) {
+    root = files.addFile("/r");
+    other = files.addFile("/o");
+    for (int i = 0; i < 3000; ++i) {
+      uint32_t parent = i % otherEvery ? root : other;
+      std::string name = "n" + std::to_string(i);
+      uint32_t f = files.addFile(name.c_str());
+      files.setParent(f, parent);
+      model.emplace(std::make_pair(name, parent), f);
+    }
+    store(files);
+    auto table = reopen();
+    if (table && !table->enableWrite()) table.reset();
+    return table;
+  }
+  // A name "n<below a span>" under root or other, drawn from random.
+  static std::pair<std::string, uint32_t> randomKey(std::mt19937& random, unsigned span, uint32_t root,
+                                                    uint32_t other) {
+    std::string name = "n" + std::to_string(random() % span);
+    return {name, random() % 2 ? root : other};
+  }
   TempDir dir;
   EngineErrors errors;
   CFileStorage files{dir.slashed() + "files", 1000};
@@ -423,24 +448,14 @@ TEST_F(FileStorageTest, LoopedChainIsDetectedWhenIndexing) {
 // accelerator only once those walks have cost as much; across that switch, additions,
 // moves and obsolete marks are found exactly as a model of them says.
 TEST_F(FileStorageTest, ChainWalksThenTheAcceleratorAgreeWithAModel) {
-  std::map<std::pair<std::string, uint32_t>, uint32_t> model;  // first live entry by name and parent
-  uint32_t root = files.addFile("/r"), other = files.addFile("/o");
-  for (int i = 0; i < 3000; ++i) {
-    uint32_t parent = i % 3 ? root : other;
-    std::string name = "n" + std::to_string(i);
-    uint32_t f = files.addFile(name.c_str());
-    files.setParent(f, parent);
-    model.emplace(std::make_pair(name, parent), f);
-  }
-  store(files);
-  auto table = reopen();
+  Model model;
+  uint32_t root = 0, other = 0;
+  auto table = storedWithModel(model, root, other, 3);
   ASSERT_NE(table, nullptr);
-  ASSERT_TRUE(table->enableWrite());
   std::mt19937 random(5);
   for (int step = 0; step < 4000; ++step) {
-    std::string name = "n" + std::to_string(random() % 3500);
-    uint32_t parent = random() % 2 ? root : other;
-    auto key = std::make_pair(name, parent);
+    auto key = randomKey(random, 3500, root, other);
+    const auto& [name, parent] = key;
     uint32_t expected = model.count(key) ? model[key] : 0;
     ASSERT_EQ(table->lookupFile(name.c_str(), parent), expected) << step << " " << name;
     switch (random() % 4) {
@@ -504,6 +519,72 @@ TEST_F(FileStorageTest, AReleasedAcceleratorIsBuiltAgainForTheNextLookupOrAdditi
   EXPECT_EQ(files.lookupFileByChain("later", folder), later);
   EXPECT_TRUE(files.isFileNumber(late));
   EXPECT_TRUE(errors.errors().empty());
+}
+
+}  // namespace
+
+namespace {
+
+// Many additions to a reopened table, beyond those that walk their own chain, take the
+// chains' tails from one walk of them all: every entry joins the end of its chain, as
+// lookups before and after the accelerator, and a reopening, tell.
+TEST_F(FileStorageTest, ManyAdditionsToAReopenedTableJoinTheEndsOfTheStoredChains) {
+  Model model;
+  uint32_t root = 0, other = 0;
+  auto table = storedWithModel(model, root, other, 4);
+  ASSERT_NE(table, nullptr);
+  std::mt19937 random(3);
+  for (int step = 0; step < 1500; ++step) {
+    auto key = randomKey(random, 4000, root, other);
+    const auto& [name, parent] = key;
+    // An update's way: the old entry obsolete, the new one added after it.
+    if (auto known = model.find(key); known != model.end() && random() % 2) {
+      table->markObsolete(known->second);
+      model.erase(known);
+    }
+    if (model.count(key)) continue;
+    uint32_t added = table->addFile(name.c_str());
+    table->setParent(added, parent);
+    model.emplace(key, added);
+  }
+  auto agree = [&](CFileStorage& checked) {
+    for (const auto& [key, entry] : model) {
+      ASSERT_EQ(checked.lookupFileByChain(key.first.c_str(), key.second), entry) << key.first;
+      ASSERT_EQ(checked.lookupFile(key.first.c_str(), key.second), entry) << key.first;
+    }
+  };
+  agree(*table);
+  store(*table);
+  table.reset();
+  auto again = reopen();
+  ASSERT_NE(again, nullptr);
+  agree(*again);
+  EXPECT_TRUE(errors.codes().empty());
+}
+
+// A looped chain met by the walk for every tail is reported, not walked for ever.
+TEST_F(FileStorageTest, LoopedChainIsDetectedWhenTakingEveryTail) {
+  std::vector<uint32_t> same;
+  for (int i = 0; i < 3; ++i) same.push_back(files.addFile("same"));
+  for (int i = 0; i < 200; ++i) files.addFile(("n" + std::to_string(i)).c_str());
+  store(files);
+  {
+    std::FILE* f = std::fopen((dir.slashed() + "files").c_str(), "r+b");
+    unsigned char link[4];
+    kolvo::storeU32(link, same[0]);
+    std::fseek(f, static_cast<long>(same[1] - 20), SEEK_SET);
+    std::fwrite(link, 1, 4, f);
+    std::fclose(f);
+  }
+  auto reopened = reopen();
+  ASSERT_NE(reopened, nullptr);
+  ASSERT_TRUE(reopened->enableWrite());
+  // Additions with names of other chains, until one takes every tail.
+  uint32_t added = 1;
+  for (int i = 0; i < 200 && added != 0; ++i)
+    added = kolvo::guardEntry<uint32_t>(0, [&] { return reopened->addFile(("m" + std::to_string(i)).c_str()); });
+  EXPECT_EQ(added, 0u);
+  EXPECT_EQ(errors.codes(), std::vector<std::string>{"AssertionFailed"});
 }
 
 }  // namespace
