@@ -27,6 +27,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/platform/file_copy.h"
 #include "bench/bench_tree.h"
 #include "bench/engine_build.h"
 #include "bench/table_bench_support.h"
@@ -168,7 +169,7 @@ struct EngineUpdate {
 };
 
 // One update through the engine, as kolvocmd makes it: a new build at "at" started from
-// the one at "from" (the links linked, the rest copied), the named path only or the full
+// the one at "from" (the links linked, the rest copied as kolvocmd copies them), the named path only or the full
 // update since timeBase, link compression, store, and the build removed again as the
 // previous build is after an update.
 EngineUpdate engineUpdate(const std::string& from, const std::string& at, const std::string* path, double timeBase) {
@@ -181,6 +182,8 @@ EngineUpdate engineUpdate(const std::string& from, const std::string& at, const 
     fs::path target = fs::path(at) / entry.path().filename();
     if (entry.path().filename() == "links")
       fs::create_hard_link(entry.path(), target);
+    else if (entry.is_regular_file())
+      qvCopyFileContents(entry.path().string(), target.string());
     else
       fs::copy(entry.path(), target, fs::copy_options::recursive);
   }
