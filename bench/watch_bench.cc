@@ -7,6 +7,9 @@
 // by step. KOLVO_WATCH_BENCH_KEPT names a tree kept between runs (the million files in
 // /var/tmp/kolvo-bench) that the index takes as a second root and that is only read:
 // the changes are made in the generated tree, the cost of each update is the index's.
+// KOLVO_WATCH_BENCH_DIR names a folder that keeps the generated tree and its index for
+// the next run, which then starts from them instead of building again; with
+// KOLVO_WATCH_BENCH_CHANGES=0 the run measures the engine's updates only.
 #include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -24,6 +27,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/platform/file_copy.h"
 #include "bench/bench_tree.h"
 #include "bench/engine_build.h"
 #include "bench/table_bench_support.h"
@@ -149,24 +153,37 @@ double lineSeconds(const std::string& line) {
   return in == std::string::npos ? 0 : std::atof(line.c_str() + in + 4);
 }
 
+double cpuOfSelf() {
+  struct rusage self {};
+  getrusage(RUSAGE_SELF, &self);
+  return static_cast<double>(self.ru_utime.tv_sec + self.ru_stime.tv_sec) +
+         static_cast<double>(self.ru_utime.tv_usec + self.ru_stime.tv_usec) / 1e6;
+}
+
+// The steps of one update; cpu is the CPU time to the stored build.
 struct EngineUpdate {
-  double start = 0, open = 0, pass = 0, compress = 0, store = 0, remove = 0;
-  double total() const { return start + open + pass + compress + store + remove; }
+  double start = 0, open = 0, pass = 0, compress = 0, store = 0, remove = 0, cpu = 0;
+  // Until the new build is the index: the removal of the build before comes after,
+  // where watch does it once it has told the update, and nobody waits for it.
+  double total() const { return start + open + pass + compress + store; }
 };
 
 // One update through the engine, as kolvocmd makes it: a new build at "at" started from
-// the one at "from" (the links linked, the rest copied), the named path only or the full
+// the one at "from" (the links linked, the rest copied as kolvocmd copies them), the named path only or the full
 // update since timeBase, link compression, store, and the build removed again as the
 // previous build is after an update.
 EngineUpdate engineUpdate(const std::string& from, const std::string& at, const std::string* path, double timeBase) {
   fs::remove_all(at);
   EngineUpdate times;
+  double cpu = cpuOfSelf();
   Clock::time_point step = Clock::now();
   fs::create_directories(at);
   for (const fs::directory_entry& entry : fs::directory_iterator(from)) {
     fs::path target = fs::path(at) / entry.path().filename();
     if (entry.path().filename() == "links")
       fs::create_hard_link(entry.path(), target);
+    else if (entry.is_regular_file())
+      qvCopyFileContents(entry.path().string(), target.string());
     else
       fs::copy(entry.path(), target, fs::copy_options::recursive);
   }
@@ -191,17 +208,11 @@ EngineUpdate engineUpdate(const std::string& from, const std::string& at, const 
   kidxStoreStorage(index, at.c_str());
   kidxClearIndex(index);
   times.store = kolvobench::secondsSince(step);
+  times.cpu = cpuOfSelf() - cpu;
   step = Clock::now();
   fs::remove_all(at);
   times.remove = kolvobench::secondsSince(step);
   return times;
-}
-
-double cpuOfSelf() {
-  struct rusage self {};
-  getrusage(RUSAGE_SELF, &self);
-  return static_cast<double>(self.ru_utime.tv_sec + self.ru_stime.tv_sec) +
-         static_cast<double>(self.ru_utime.tv_usec + self.ru_stime.tv_usec) / 1e6;
 }
 
 // One run of kolvocmd with the arguments and the input given; what it printed.
@@ -215,52 +226,11 @@ std::string runKolvocmd(const std::string& kolvo, const std::string& home, const
   return std::string((std::istreambuf_iterator<char>(output)), std::istreambuf_iterator<char>());
 }
 
-void onError(const char* code, const char* detail) { std::fprintf(stderr, "engine: %s %s\n", code, detail); }
-
-}  // namespace
-
-int main() {
-  const int fileCount = fromEnvironment("KOLVO_WATCH_BENCH_FILES", 100000);
-  const int changes = fromEnvironment("KOLVO_WATCH_BENCH_CHANGES", 100);
-  const int quietMs = fromEnvironment("KOLVO_WATCH_BENCH_QUIET_MS", 2000);
-  kSetThrowCallBack(onError);
-  kSetWarningCallBack(onError);
-  kolvobench::ScratchDir scratch;
-  const std::string home = scratch.slashed() + "home", kolvo = scratch.slashed() + "kolvo";
-  const std::string root = scratch.slashed() + "tree";
-  fs::create_directories(home);
-  fs::create_directories(kolvo);
-  std::ofstream(kolvo + "/skipfile.txt") << "";
-  std::ofstream(home + "/settings") << "setvalue watchQuiet " << quietMs << "\n";
-  const char* kept = std::getenv("KOLVO_WATCH_BENCH_KEPT");
-  std::string keptRoot = kept && *kept ? kept : "";
-  if (!keptRoot.empty() && !fs::is_directory(keptRoot)) {
-    std::fprintf(stderr, "no tree at %s\n", keptRoot.c_str());
-    return 1;
-  }
-
-  kolvobench::BenchTree tree(root, fileCount);
-  Clock::time_point start = Clock::now();
-  tree.generate();
-  sync();
-  tree.warm();
-  std::printf("tree: %d files, %.1f MB of text, made in %.1f s\n", fileCount, tree.textBytes() / 1e6,
-              kolvobench::secondsSince(start));
-  start = Clock::now();
-  std::string roots = "addroot " + root + "\n";
-  if (!keptRoot.empty()) roots += "addroot " + keptRoot + "\n";
-  runKolvocmd(kolvo, home, "", "new bench\n" + roots + "addinclude *.txt\nbuild\nquit\n");
-  std::printf("kolvocmd build%s%s: %.1f s wall\n", keptRoot.empty() ? "" : " with the kept tree ",
-              keptRoot.c_str(), kolvobench::secondsSince(start));
-  {
-    std::string base = kolvo + "/indexes/bench/", build;
-    std::ifstream(base + "current_build") >> build;
-    std::uintmax_t bytes = 0;
-    for (const auto& entry : fs::recursive_directory_iterator(base + "build_" + build))
-      if (entry.is_regular_file()) bytes += entry.file_size();
-    std::printf("index: %.1f MB\n", static_cast<double>(bytes) / 1e6);
-  }
-
+// The watch over the index: its idle memory and CPU, then changes made one at a time,
+// each waited for until a new kolvocmd finds its word.
+void watchChanges(const kolvobench::BenchTree& tree, const std::string& kolvo, const std::string& home, int changes,
+                  int quietMs) {
+  const int fileCount = tree.fileCount();
   WatchProcess watch(kolvo, home, home + "/settings");
   std::string started = watch.waitFor("watching ", 600);
   std::string first = watch.waitFor("full update (start)", 600);
@@ -302,6 +272,63 @@ int main() {
   std::printf("  watch CPU %.2f s over %.1f s wall; watch peak resident %.1f MiB\n", watchCpu, changesWall,
               statusMiB(watch.pid, "VmHWM:"));
   watch.stop();
+}
+
+void onError(const char* code, const char* detail) { std::fprintf(stderr, "engine: %s %s\n", code, detail); }
+
+}  // namespace
+
+int main() {
+  const int fileCount = fromEnvironment("KOLVO_WATCH_BENCH_FILES", 100000);
+  const int changes = fromEnvironment("KOLVO_WATCH_BENCH_CHANGES", 100);
+  const int quietMs = fromEnvironment("KOLVO_WATCH_BENCH_QUIET_MS", 2000);
+  kSetThrowCallBack(onError);
+  kSetWarningCallBack(onError);
+  kolvobench::ScratchDir scratch;
+  const char* keptDir = std::getenv("KOLVO_WATCH_BENCH_DIR");
+  const std::string work = keptDir && *keptDir ? std::string(keptDir) + "/" : scratch.slashed();
+  const std::string home = work + "home", kolvo = work + "kolvo";
+  const std::string root = work + "tree";
+  const bool reused = fs::exists(kolvo + "/indexes/bench/current_build") && fs::is_directory(root);
+  fs::create_directories(home);
+  fs::create_directories(kolvo);
+  std::ofstream(kolvo + "/skipfile.txt") << "";
+  std::ofstream(home + "/settings") << "setvalue watchQuiet " << quietMs << "\n";
+  const char* kept = std::getenv("KOLVO_WATCH_BENCH_KEPT");
+  std::string keptRoot = kept && *kept ? kept : "";
+  if (!keptRoot.empty() && !fs::is_directory(keptRoot)) {
+    std::fprintf(stderr, "no tree at %s\n", keptRoot.c_str());
+    return 1;
+  }
+
+  kolvobench::BenchTree tree(root, fileCount);
+  Clock::time_point start = Clock::now();
+  if (reused) {
+    std::printf("tree and index kept in %s: no build\n", work.c_str());
+  } else {
+    tree.generate();
+    sync();
+    tree.warm();
+    std::printf("tree: %d files, %.1f MB of text, made in %.1f s\n", fileCount, tree.textBytes() / 1e6,
+                kolvobench::secondsSince(start));
+    start = Clock::now();
+    std::string roots = "addroot " + root + "\n";
+    if (!keptRoot.empty()) roots += "addroot " + keptRoot + "\n";
+    runKolvocmd(kolvo, home, "", "new bench\n" + roots + "addinclude *.txt\nbuild\nquit\n");
+    std::printf("kolvocmd build%s%s: %.1f s wall\n", keptRoot.empty() ? "" : " with the kept tree ",
+                keptRoot.c_str(), kolvobench::secondsSince(start));
+  }
+  {
+    std::string base = kolvo + "/indexes/bench/", build;
+    std::ifstream(base + "current_build") >> build;
+    std::uintmax_t bytes = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(base + "build_" + build))
+      if (entry.is_regular_file()) bytes += entry.file_size();
+    std::printf("index: %.1f MB\n", static_cast<double>(bytes) / 1e6);
+  }
+
+  if (changes > 0) watchChanges(tree, kolvo, home, changes, quietMs);
+
 
   // The engine alone, on copies of the last build: one changed file by its path against
   // the full update since just before the change.
@@ -310,19 +337,14 @@ int main() {
   std::ifstream(base + "current_build") >> build;
   const std::string from = base + "build_" + build + "/";
   std::vector<EngineUpdate> named, full;
-  double namedCpu = 0, fullCpu = 0;
   const int rounds = fromEnvironment("KOLVO_WATCH_BENCH_ROUNDS", 3);
   for (int round = 0; round < rounds; ++round) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1100));
     double before = static_cast<double>(std::time(nullptr)) - 1;
     std::string file = tree.fileName(static_cast<int>((round * 104729LL + 5) % fileCount));
     std::ofstream(file, std::ios::binary | std::ios::trunc) << "an engine change " << markWord(10000 + round) << "\n";
-    double cpu = cpuOfSelf();
     named.push_back(engineUpdate(from, scratch.slashed() + "named/", &file, before));
-    namedCpu += cpuOfSelf() - cpu;
-    cpu = cpuOfSelf();
     full.push_back(engineUpdate(from, scratch.slashed() + "full/", nullptr, before));
-    fullCpu += cpuOfSelf() - cpu;
   }
   auto median = [](const std::vector<EngineUpdate>& runs, auto&& value) {
     std::vector<double> values;
@@ -333,7 +355,7 @@ int main() {
   const std::pair<const char*, double EngineUpdate::*> steps[] = {
       {"new build (link + copy)", &EngineUpdate::start}, {"open", &EngineUpdate::open},
       {"pass", &EngineUpdate::pass},  {"link compression", &EngineUpdate::compress},
-      {"store", &EngineUpdate::store}, {"remove a build", &EngineUpdate::remove}};
+      {"store", &EngineUpdate::store}, {"(after) remove a build", &EngineUpdate::remove}};
   for (const auto& [name, step] : steps) {
     auto of = [step](const EngineUpdate& run) { return run.*step; };
     std::printf("  %-24s %10.4f %10.4f\n", name, median(named, of), median(full, of));
@@ -344,7 +366,9 @@ int main() {
   std::printf("  %-24s %10.4f %10.4f: the path update %.1fx cheaper (pass alone %.1fx)\n", "whole", pathMedian,
               fullMedian, pathMedian > 0 ? fullMedian / pathMedian : 0,
               median(named, pass) > 0 ? median(full, pass) / median(named, pass) : 0);
-  std::printf("  CPU of the engine updates: path %.2f s, full %.2f s over %d rounds\n", namedCpu, fullCpu, rounds);
+  auto cpu = [](const EngineUpdate& run) { return run.cpu; };
+  std::printf("  whole is the time until the new build is the index; the removal after is not in it\n");
+  std::printf("  CPU to the stored build, median: path %.4f s, full %.4f s\n", median(named, cpu), median(full, cpu));
   struct rusage children {};
   getrusage(RUSAGE_CHILDREN, &children);
   std::printf("CPU: this program %.1f s (engine updates, tree), its children %.1f s\n", cpuOfSelf(),

@@ -488,17 +488,11 @@ void QvKolvoIndex::enterBuildDirectory(int n) {
 }
 
 void QvKolvoIndex::putBuildNumber(int n) {
-  // Written beside and renamed into place: the old number stands until the new one is whole.
-  std::string target = mBasePath + "current_build", temporary = target + ".new";
-  {
-    std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
-    file << n;
-    file.flush();
-    if (!file) throw QvCommandException(QvCommandInterface::qvciCmdCannotOpenFile, Arguments{temporary});
-  }
-  std::error_code error;
-  fs::rename(temporary, target, error);
-  if (error) throw QvCommandException(QvCommandInterface::qvciCmdCannotOpenFile, Arguments{target});
+  // The old number stands until the new one is whole and on the disk, after the build's
+  // tables and "hash": a crash never leaves it empty or naming a build not yet written.
+  std::string target = mBasePath + "current_build";
+  if (!qvReplaceFileDurably(target, std::to_string(n), 0644))
+    throw QvCommandException(QvCommandInterface::qvciCmdCannotOpenFile, Arguments{target});
 }
 
 void QvKolvoIndex::saveBuild(int n) {

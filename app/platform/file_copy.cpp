@@ -89,3 +89,27 @@ bool qvCopyFileContents(const std::string& from, const std::string& to) {
   }
   return out.close();
 }
+
+bool qvReplaceFileDurably(const std::string& path, const std::string& text, unsigned mode) {
+  std::string temporary = path + ".new";
+  bool written = false;
+  {
+    Descriptor out(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode & 07777));
+    if (out.get() < 0) return false;
+    written = fchmod(out.get(), mode & 07777) == 0;
+    for (size_t done = 0; written && done < text.size();) {
+      ssize_t wrote = ::write(out.get(), text.data() + done, text.size() - done);
+      if (wrote < 0 && errno == EINTR) continue;
+      if (wrote == 0) errno = ENOSPC;
+      written = wrote > 0;
+      if (written) done += static_cast<size_t>(wrote);
+    }
+    written = written && fsync(out.get()) == 0;
+    written = out.close() && written;
+  }
+  if (written && ::rename(temporary.c_str(), path.c_str()) == 0) return true;
+  int kept = errno;
+  ::unlink(temporary.c_str());
+  errno = kept;
+  return false;
+}

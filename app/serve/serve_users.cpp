@@ -12,6 +12,7 @@
 
 #include "app/commands/command_exception.h"
 #include "app/commands/text_tools.h"
+#include "app/platform/file_copy.h"
 #include "app/referrals/referral_commands.h"
 #include "app/referrals/referral_limits.h"
 #include "app/serve/login_cache.h"
@@ -95,15 +96,7 @@ void QvServeUsers::save(const std::string& path) const {
     }
     text += "\n";
   }
-  std::string temporary = path + ".new";
-  int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  bool written = fd >= 0 && fchmod(fd, 0600) == 0 &&
-                 write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) && fsync(fd) == 0;
-  if (fd >= 0) written = close(fd) == 0 && written;
-  if (!written || rename(temporary.c_str(), path.c_str()) != 0) {
-    unlink(temporary.c_str());
-    throw QvCommandException(qvsuNotWritten, Arguments{path});
-  }
+  if (!qvReplaceFileDurably(path, text, 0600)) throw QvCommandException(qvsuNotWritten, Arguments{path});
 }
 
 void QvServeUsers::setUser(const std::string& name, const std::string& password,

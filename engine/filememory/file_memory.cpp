@@ -207,6 +207,10 @@ void CFileMemory::unmap() {
 
 bool CFileMemory::sync() const { return isOpen && kolvo::posixCalls().fsync(fileDescriptor) == 0; }
 
+void CFileMemory::startSync() const {
+  if (isOpen) sync_file_range(fileDescriptor, 0, 0, SYNC_FILE_RANGE_WRITE);
+}
+
 void CFileMemory::closeDescriptor() {
   if (isOpen) ::close(fileDescriptor);
   isOpen = false;

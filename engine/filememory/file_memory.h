@@ -76,6 +76,10 @@ class CFileMemory {
 
   // Brings the file's bytes to the disk; false when the system reports a failure.
   bool sync() const;
+  // Starts writing the file's changed bytes to the disk and returns at once, so that the
+  // writing of several files overlaps before each is synced; only a hint, whose
+  // failures the sync that must follow reports.
+  void startSync() const;
   // Whether the table is shared between builds (see above), and the extent it has now.
   bool shared() const { return isShared; }
   Extent extent() const { return Extent{usedSize, totalSize}; }

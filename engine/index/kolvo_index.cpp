@@ -177,7 +177,9 @@ void CKolvoIndex::storeStorage(const std::string& directory) {
       {files, "files"}, {words, "words"}, {skippedWords, "skipped"}, {fileLinks, "links"}};
   for (const auto& [table, name] : tables)
     if (!table) throwKolvoError("MemFileOpenFail", directory + name);
-  // The tables reach the disk before the "hash" that describes them.
+  // The tables reach the disk before the "hash" that describes them. All are started
+  // before the first is waited for, so the disk writes them together.
+  for (const auto& [table, name] : tables) table->startSync();
   for (const auto& [table, name] : tables)
     if (!table->sync()) throwKolvoError("StorageReadError", table->getStoragePath());
   // "hash" is made whole in memory and replaced at once, so an interrupted or failed

@@ -25,6 +25,8 @@ struct CKolvoIndex::PathPass {
   // The first entry marked obsolete here: what lived under it comes after it.
   uint32_t firstGone = 0;
   std::set<std::string> goneFolders;
+  // The files marked obsolete here, whose members go with them.
+  std::vector<uint32_t> goneFiles;
   // The known entries of every folder, by the folder's entry: made at the first named
   // folder, from one pass over the table.
   bool childrenListed = false;
@@ -147,12 +149,30 @@ void CKolvoIndex::refreshFolder(const std::string& path, uint32_t dirId, PathPas
 void CKolvoIndex::markGone(uint32_t entry, const std::string& path, bool isFolder, PathPass& pass) {
   files->markObsolete(entry);
   if (pass.firstGone == 0 || entry < pass.firstGone) pass.firstGone = entry;
-  if (isFolder) pass.goneFolders.insert(path);
+  if (isFolder)
+    pass.goneFolders.insert(path);
+  else
+    pass.goneFiles.push_back(entry);
 }
 
 void CKolvoIndex::sweepGone(PathPass& pass) {
-  // What lived in a folder or a container that is gone is gone with it: its files and
-  // members, its subfolders and theirs. Each comes after what holds it in the table.
+  // A file's members (archive members, mail messages, and theirs) are recorded while the
+  // file is read, right after its entry: they are the live entries that follow it
+  // directly and hang from it or from one another. Only they need a look, so a changed
+  // file costs the same in any size of table.
+  if (pass.goneFolders.empty()) {
+    for (uint32_t gone : pass.goneFiles) {
+      for (uint32_t entry = files->getNext(gone); entry && entry < pass.limit; entry = files->getNext(entry)) {
+        if (files->isObsolete(entry)) break;
+        uint32_t parent = files->getParent(entry);
+        if (parent == 0 || !files->isEntry(parent) || !files->isObsolete(parent)) break;
+        files->markObsolete(entry);
+      }
+    }
+    return;
+  }
+  // What lived in a folder that is gone is gone with it: its files and their members,
+  // its subfolders and theirs. Each comes after what holds it in the table.
   for (uint32_t entry = pass.firstGone; entry && entry < pass.limit; entry = files->getNext(entry)) {
     if (files->isObsolete(entry)) continue;
     uint32_t parent = files->getParent(entry);
@@ -160,7 +180,6 @@ void CKolvoIndex::sweepGone(PathPass& pass) {
       if (files->isEntry(parent) && files->isObsolete(parent)) files->markObsolete(entry);
       continue;
     }
-    if (pass.goneFolders.empty()) continue;
     std::string name = files->getText(entry);
     for (std::string above = folderOf(name); !above.empty(); above = folderOf(above)) {
       if (pass.goneFolders.count(above) == 0) continue;

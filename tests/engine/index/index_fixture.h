@@ -17,7 +17,10 @@
 
 namespace kolvotest {
 
-// Indexes the lower-case letter runs of a file, and remembers which files it read.
+// Indexes the lower-case letter runs of a file, and remembers which files it read. A
+// file whose name ends in ".box" is a container instead: each line is a member named by
+// its first word and holding the rest, and a member whose name ends in "box" holds one
+// member of its own with the same words, as an archive inside an archive.
 class WordsOfLetters : public CFileAnalyzer {
  public:
   explicit WordsOfLetters(CKolvoIndex* owner) : CFileAnalyzer(owner) {}
@@ -27,8 +30,30 @@ class WordsOfLetters : public CFileAnalyzer {
     if (!in) return false;
     std::stringstream text;
     text << in.rdbuf();
+    std::string name = path;
+    if (name.size() > 4 && name.compare(name.size() - 4, 4, ".box") == 0) {
+      for (std::string line; std::getline(text, line);) {
+        std::istringstream fields(line);
+        std::string member, rest;
+        if (!(fields >> member)) continue;
+        std::getline(fields, rest);
+        uint32_t entry = index->recordFile(member.c_str(), fileId, 0, static_cast<uint32_t>(rest.size()));
+        indexWords(rest, entry);
+        if (member.size() > 3 && member.compare(member.size() - 3, 3, "box") == 0)
+          indexWords(rest, index->recordFile("inner", entry, 0, static_cast<uint32_t>(rest.size())));
+      }
+    } else {
+      indexWords(text.str(), fileId);
+    }
+    ++index->contentsIndexed;
+    return true;
+  }
+  std::vector<std::string> read;
+
+ private:
+  void indexWords(const std::string& text, uint32_t fileId) {
     std::string word;
-    for (char c : text.str() + " ") {
+    for (char c : text + " ") {
       if (c >= 'a' && c <= 'z') {
         word += c;
       } else if (!word.empty()) {
@@ -36,10 +61,7 @@ class WordsOfLetters : public CFileAnalyzer {
         word.clear();
       }
     }
-    ++index->contentsIndexed;
-    return true;
   }
-  std::vector<std::string> read;
 };
 
 // A word's files as the C interface reads them: currentFile, then the blocks.

@@ -1,6 +1,7 @@
 // The index object: its kolvo directory, character references, masks and file set.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -8,6 +9,11 @@
 #include <vector>
 #include <stdexcept>
 
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "engine/filememory/posix_seam.h"
 #include "engine/index/kolvo_index.h"
 #include "tests/engine/index/index_fixture.h"
 #include "tests/support/engine_errors.h"
@@ -86,6 +92,69 @@ TEST(KolvoIndexTest, FailedStoreLeavesThePreviousHash) {
   std::filesystem::create_directory(dir.path() / "hash.new");
   EXPECT_ANY_THROW(index.storeStorage(dir.slashed()));
   EXPECT_EQ(dir.read("hash"), before);
+}
+
+// The syncs and renames of a store, by the name of the file each concerns, and the
+// table whose sync fails ("" for none).
+std::vector<std::string> storeCalls;
+std::string failingTable;
+
+std::string fileOf(int fd) {
+  std::vector<char> target(4096);
+  ssize_t length = readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), target.data(), target.size() - 1);
+  if (length <= 0) return "?";
+  std::string path(target.data(), static_cast<size_t>(length));
+  return path.substr(path.rfind('/') + 1);
+}
+int recordingFsync(int fd) {
+  std::string name = fileOf(fd);
+  storeCalls.push_back("sync " + name);
+  if (name == failingTable) return errno = EIO, -1;
+  return ::fsync(fd);
+}
+int recordingRename(const char* from, const char* to) {
+  std::string name = to;
+  storeCalls.push_back("rename " + name.substr(name.rfind('/') + 1));
+  return std::rename(from, to);
+}
+
+TEST(KolvoIndexTest, StoreSyncsEveryTableBeforeReplacingHashAndReportsAFailedSync) {
+  for (const char* failing : {"", "files", "words", "skipped", "links", "hash.new"}) {
+    SCOPED_TRACE(std::string("failing sync: ") + failing);
+    kolvotest::TempDir dir;
+    CKolvoIndex index(true, dir.slashed());
+    index.newFileLinks();
+    index.files->addFile("/first");
+    index.storeStorage(dir.slashed());
+    const std::string before = dir.read("hash");
+    index.enableWrite(true);
+    index.files->addFile("/second");
+    storeCalls.clear();
+    failingTable = failing;
+    kolvo::posixCalls().fsync = recordingFsync;
+    kolvo::posixCalls().rename = recordingRename;
+    bool stored = true;
+    try {
+      index.storeStorage(dir.slashed());
+    } catch (...) {
+      stored = false;
+    }
+    kolvo::resetPosixCalls();
+    EXPECT_EQ(stored, failingTable.empty());
+    if (!stored) {
+      EXPECT_EQ(dir.read("hash"), before);
+      EXPECT_FALSE(std::filesystem::exists(dir.path() / "hash.new"));
+      continue;
+    }
+    ASSERT_EQ(storeCalls.size(), 6u);
+    // Every table's sync comes before the new "hash" is synced and renamed into place.
+    std::vector<std::string> tables(storeCalls.begin(), storeCalls.end() - 2);
+    std::sort(tables.begin(), tables.end());
+    EXPECT_EQ(tables, (std::vector<std::string>{"sync files", "sync links", "sync skipped", "sync words"}));
+    EXPECT_EQ(std::vector<std::string>(storeCalls.end() - 2, storeCalls.end()),
+              (std::vector<std::string>{"sync hash.new", "rename hash"}));
+    EXPECT_NE(dir.read("hash"), before);
+  }
 }
 
 TEST(KolvoIndexTest, EmptyIndexHasNoLinksTableUntilOneIsMade) {
