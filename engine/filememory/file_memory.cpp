@@ -18,13 +18,15 @@ using kolvo::throwKolvoError;
 
 namespace {
 
-// Reads the first stored word of a file: its recorded length. False when it is shorter.
-bool readRecordedSize(int fd, uint32_t& size) {
-  unsigned char bytes[4];
-  ssize_t got = pread(fd, bytes, sizeof bytes, 0);
-  if (got != static_cast<ssize_t>(sizeof bytes)) return false;
-  size = kolvo::loadU32(bytes);
-  return true;
+// Reads the header of a file into header (zeros where the file is shorter): false unless
+// it holds at least the first stored word, its recorded length. Read rather than taken
+// from the mapping, so that opening a large table maps none of its pages.
+bool readStoredHeader(int fd, unsigned char (&header)[CFileMemory::headerSize]) {
+  std::memset(header, 0, sizeof header);
+  ssize_t got;
+  do got = pread(fd, header, sizeof header, 0);
+  while (got < 0 && errno == EINTR);
+  return got >= 4;
 }
 
 }  // namespace
@@ -44,18 +46,18 @@ CFileMemory::CFileMemory(const std::string& filePath, uint32_t initial, uint32_t
 
 CFileMemory::CFileMemory(const std::string& filePath) : path(filePath) {
   if (!openForRead()) return;
-  initialSize = kolvo::loadU32(mapBase + 8);
-  growIncrement = kolvo::loadU32(mapBase + 12);
-  usedSize = kolvo::loadU32(mapBase + 4);
+  initialSize = kolvo::loadU32(storedHeader + 8);
+  growIncrement = kolvo::loadU32(storedHeader + 12);
+  usedSize = kolvo::loadU32(storedHeader + 4);
   checkHeader();
 }
 
 CFileMemory::CFileMemory(const std::string& filePath, const Extent* kept) : isShared(true), path(filePath) {
   if (kept) sharedExtent = *kept;
   if (!openForRead()) return;
-  initialSize = kolvo::loadU32(mapBase + 8);
-  growIncrement = kolvo::loadU32(mapBase + 12);
-  if (!kept) usedSize = kolvo::loadU32(mapBase + 4);
+  initialSize = kolvo::loadU32(storedHeader + 8);
+  growIncrement = kolvo::loadU32(storedHeader + 12);
+  if (!kept) usedSize = kolvo::loadU32(storedHeader + 4);
   checkHeader();
   sharedExtent = Extent{usedSize, totalSize};
 }
@@ -180,6 +182,20 @@ void CFileMemory::releasePagesBetween(uint32_t begin, uint32_t end) {
   if (to > from) madvise(mapBase + from, to - from, MADV_DONTNEED);
 }
 
+bool CFileMemory::lastUsedByteIsNul() const {
+  unsigned char last = 1;
+  return readBytes(usedSize - 1, &last, 1) ? last == 0 : getPointer(usedSize - 1) && *getPointer(usedSize - 1) == 0;
+}
+
+bool CFileMemory::readBytes(uint32_t offset, void* into, uint32_t length) const {
+  if (!isOpen || !inUse(offset, length)) return false;
+  // The mapping is shared: the file reads the same bytes, writes made through it included.
+  ssize_t got;
+  do got = ::pread(fileDescriptor, into, length, static_cast<off_t>(offset));
+  while (got < 0 && errno == EINTR);
+  return got == static_cast<ssize_t>(length);
+}
+
 void CFileMemory::writeHeader() {
   if (!isMapped || !isWritable || totalSize < headerSize) return;
   if (isShared) {
@@ -238,11 +254,11 @@ bool CFileMemory::mapExisting(bool forWrite) {
   if (fileDescriptor < 0) return false;
   isOpen = true;
   const bool atExtent = isShared && sharedExtent.total != 0;
-  uint32_t recorded = atExtent ? sharedExtent.total : 0;
-  if (!atExtent && !readRecordedSize(fileDescriptor, recorded)) {
+  if (!readStoredHeader(fileDescriptor, storedHeader) && !atExtent) {
     closeDescriptor();
     return false;
   }
+  uint32_t recorded = atExtent ? sharedExtent.total : kolvo::loadU32(storedHeader);
   struct stat status {};
   // Mapping past the end of the file would fault at the first read; a writable table
   // must also still hold everything it has handed out.

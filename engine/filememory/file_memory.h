@@ -64,6 +64,14 @@ class CFileMemory {
   void releasePagesBelow(uint32_t offset) { releasePagesBetween(0, offset); }
   // The same for the whole pages from begin (rounded down) to end.
   void releasePagesBetween(uint32_t begin, uint32_t end);
+  // Copies length bytes at offset through the file rather than the mapping: a read of a
+  // few scattered bytes then maps no page (each page fault maps a whole run of pages,
+  // which costs far more than a read). False, copying nothing, unless the whole range
+  // lies in the used space and the read succeeds.
+  bool readBytes(uint32_t offset, void* into, uint32_t length) const;
+  // Whether the last used byte is a NUL, as the last text of a sound table ends; false
+  // for a table with nothing used.
+  bool lastUsedByteIsNul() const;
   // Starts fetching the bytes at offset ahead of their use; a hint that does nothing
   // for an offset outside the used space.
   void prefetch(uint32_t offset, bool forWrite) const {
@@ -135,6 +143,8 @@ class CFileMemory {
   uint32_t totalSize = 0;
   uint32_t usedSize = 0;
   unsigned char* mapBase = nullptr;
+  // The header as the last opening read it from the file.
+  unsigned char storedHeader[headerSize] = {};
   unsigned char* header = nullptr;
   std::string path;
 };

@@ -27,7 +27,7 @@ CFileStorage::CFileStorage(const std::string& path, uint32_t bucketCount)
 
 CFileStorage::CFileStorage(const std::string& path, std::FILE* stream) : CFileMemory(path) {
   if (!read(stream)) throwKolvoError("StorageReadError", path);
-  if (mapped() && used() > headerSize && *getPointer(used() - 1) != 0) throwKolvoError("StorageReadError", path);
+  if (mapped() && used() > headerSize && !lastUsedByteIsNul()) throwKolvoError("StorageReadError", path);
 }
 
 uint32_t CFileStorage::getHash(const char* name) const {
@@ -81,6 +81,14 @@ void CFileStorage::ensureTails() {
   // The walk counts like the walks of lookups: the accelerator costs no more from here.
   chainSteps += chained;
   tailsKnown = true;
+}
+
+uint32_t CFileStorage::nextInChainRead(uint32_t file) const {
+  unsigned char link[4];
+  if (file < prefixSize || !readBytes(file - prefixSize, link, sizeof link)) return nextInChain(file);
+  uint32_t next = kolvo::loadU32(link);
+  kolvo::kolvoCheck(next == 0 || (next > file && isEntry(next)), "file chain");
+  return next;
 }
 
 void CFileStorage::ensureIndexed() {
@@ -296,7 +304,8 @@ bool CFileStorage::isFileNumber(uint32_t file) {
   // hashes to its chain, is left to the accelerator.
   if (!indexed) {
     if (std::optional<bool> known = knownFromConfirmed(file)) return *known;
-    for (uint32_t entry = buckets[getHash(name)]; entry != 0 && entry <= file && isEntry(entry); entry = nextInChain(entry)) {
+    for (uint32_t entry = buckets[getHash(name)]; entry != 0 && entry <= file && isEntry(entry);
+         entry = nextInChainRead(entry)) {
       // Every entry of the chain is one: each becomes a place to walk on from.
       if (confirmed.size() < kolvo::limits::confirmedFileNumbers) confirmed.insert(entry);
       if (entry == file) return true;
@@ -339,8 +348,14 @@ void CFileStorage::checkFileNumbers(const uint32_t* files, size_t count, unsigne
     return;
   }
   // Until a bucket's chain would be walked several times over, one by one is cheaper.
+  // Without the accelerator the largest number goes first: its chain's walk spans the
+  // table below it and leaves known entries all along, from which each smaller number
+  // is a short step rather than a walk of its own.
   if (indexed || count <= 2 * buckets.size()) {
-    for (size_t i = 0; i < count; ++i) isFile[i] = isFileNumber(files[i]) ? 1 : 0;
+    std::vector<size_t> order(count);
+    for (size_t i = 0; i < count; ++i) order[i] = i;
+    if (!indexed) std::sort(order.begin(), order.end(), [files](size_t a, size_t b) { return files[a] > files[b]; });
+    for (size_t i : order) isFile[i] = isFileNumber(files[i]) ? 1 : 0;
     return;
   }
   // The numbers grouped by bucket (a counting sort), ascending within each group as

@@ -82,6 +82,10 @@ class CFileStorage : public CFileMemory {
 
  private:
   uint32_t nextInChain(uint32_t file) const;
+  // The same read through the file, for a walk of a table that has no accelerator yet:
+  // a chain's links lie all over the table, and a page fault for each would map most
+  // of it.
+  uint32_t nextInChainRead(uint32_t file) const;
   // Whether file is an entry, told by stepping from the nearest confirmed entry before
   // it; nothing when there is none close enough.
   std::optional<bool> knownFromConfirmed(uint32_t file);

@@ -30,7 +30,7 @@ CTextStorage::CTextStorage(const std::string& path, std::FILE* stream) : CFileMe
   if (!read(stream)) throwKolvoError("StorageReadError", path);
   // Every text must end inside the used space; the last used byte of a sound table is
   // the NUL of its last entry.
-  if (mapped() && used() > headerSize && *getPointer(used() - 1) != 0)
+  if (mapped() && used() > headerSize && !lastUsedByteIsNul())
     throwKolvoError("StorageReadError", path);
   // Each entry takes at least its prefix and a NUL: a larger count is damage.
   if (entryCount > used() / (prefixSize + 1)) throwKolvoError("StorageReadError", path);

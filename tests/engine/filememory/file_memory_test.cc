@@ -6,7 +6,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <vector>
@@ -93,6 +95,38 @@ TEST_F(FileMemoryTest, NewSpaceIsZeroAndPointersStopAtTheUsedSpace) {
   EXPECT_NE(memory.getPointer(memory.used() - 1), nullptr);
   EXPECT_EQ(memory.getPointer(memory.used() - 2, 4), nullptr);
   EXPECT_EQ(memory.getPointer(UINT32_MAX, 4), nullptr);
+}
+
+// A read through the file gives the bytes the mapping holds, those just written through
+// it included, and refuses any range that leaves the used space.
+TEST_F(FileMemoryTest, ReadsThroughTheFileGiveTheMappedBytes) {
+  CFileMemory memory(path, 64, 8192);
+  uint32_t at = memory.getNewSpace(5000);
+  unsigned char* bytes = memory.getWritablePointer(at, 5000);
+  for (uint32_t i = 0; i < 5000; ++i) bytes[i] = static_cast<unsigned char>(i * 7 + 1);
+  struct Case {
+    uint32_t offset, length;
+    bool read;
+  };
+  const uint32_t used = memory.used();
+  for (const Case& c : {Case{at, 5000, true}, Case{at + 4093, 4, true}, Case{0, 16, false}, Case{used - 1, 1, true},
+                        Case{used - 2, 4, false}, Case{used, 1, false}, Case{UINT32_MAX, 4, false},
+                        Case{at + 5000, 64, false}}) {
+    std::vector<unsigned char> into(std::max<uint32_t>(c.length, 1), 0xEE);
+    ASSERT_EQ(memory.readBytes(c.offset, into.data(), c.length), c.read) << c.offset << "+" << c.length;
+    if (c.read)
+      EXPECT_EQ(0, std::memcmp(into.data(), memory.getPointer(c.offset, c.length), c.length)) << c.offset;
+    else
+      EXPECT_EQ(into[0], 0xEE) << c.offset;
+  }
+  ASSERT_TRUE(memory.disableWrite());
+  CFileMemory reopened(path);
+  unsigned char four[4];
+  ASSERT_TRUE(reopened.readBytes(at + 100, four, 4));
+  EXPECT_EQ(0, std::memcmp(four, reopened.getPointer(at + 100, 4), 4));
+  EXPECT_EQ(four[0], static_cast<unsigned char>(100 * 7 + 1));
+  CFileMemory missing(dir.slashed() + "absent");
+  EXPECT_FALSE(missing.readBytes(16, four, 4));
 }
 
 TEST_F(FileMemoryTest, ReadOnlySwitchWritesHeaderAndReopeningKeepsUsedSize) {

@@ -223,6 +223,32 @@ TEST_F(StoredIndexTest, ReopenedIndexGivesTheSameNumbersLookupsAndLinks) {
   kidxClearIndex(opened.index);
 }
 
+// A freshly opened index reads its tables' headers and the file numbers of an answer
+// from the files, mapping no page for them: a listing's numbers, a search, a name lookup
+// and an addition after it give what they gave before.
+TEST_F(StoredIndexTest, AFreshlyOpenedIndexListsSearchesLooksUpAndAddsAsBefore) {
+  OpenResult opened = open();
+  ASSERT_NE(opened.index, nullptr);
+  CKolvoIndex& index = *opened.index;
+  EXPECT_EQ(index.files->used(), index.files->extent().used);
+  const std::vector<uint32_t> asked{fileA, fileB + 1, fileB, fileA - 1, 0};
+  std::vector<unsigned char> told(asked.size(), 9);
+  index.files->checkFileNumbers(asked.data(), asked.size(), told.data());
+  EXPECT_EQ(told, (std::vector<unsigned char>{1, 0, 1, 0, 0}));
+  EXPECT_EQ(kolvotest::filesOfWord(index, "word"), (std::vector<uint32_t>{fileB, fileA}));
+  EXPECT_EQ(index.files->lookupFile("b", 0), fileB);
+  ASSERT_TRUE(index.files->enableWrite());
+  uint32_t c = index.files->addFile("c");
+  EXPECT_GT(c, fileB);
+  EXPECT_EQ(index.files->lookupFile("C", 0), c);
+  EXPECT_EQ(index.files->lookupFile("a", 0), fileA);
+  unsigned char last = 1;
+  ASSERT_TRUE(index.files->readBytes(index.files->used() - 1, &last, 1));
+  EXPECT_EQ(last, 0);
+  EXPECT_TRUE(index.files->lastUsedByteIsNul());
+  kidxClearIndex(opened.index);
+}
+
 TEST_F(StoredIndexTest, ClearRestoresDefaultsAndKeepsCountersAndMasks) {
   CKolvoIndex index(false, dir.slashed());
   index.minWordLength = 1;

@@ -402,6 +402,44 @@ TEST_F(FileStorageTest, SparseAndDenseNumbersAreToldAsOneByOne) {
   EXPECT_TRUE(errors.codes().empty());
 }
 
+// A freshly opened table asked a few numbers walks its stored chains (through the file,
+// the largest number first): whatever their order, the answers are those of the
+// accelerator, and a name lookup afterwards finds its entry.
+TEST_F(FileStorageTest, FewNumbersOfAFreshTableAreToldAsTheAcceleratorTellsThem) {
+  uint32_t root = files.addFile("/r");
+  std::vector<uint32_t> children = addChildren(root, 20000, "a-child-with-a-rather-longer-name-");
+  files.markObsolete(children[77]);
+  store(files);
+  const std::vector<std::vector<uint32_t>> asked{
+      {children[19999], children[3], root},
+      {children[5], children[12000], children[12000] + 1, children[19000] - 1},
+      {children[77], children[40], children[18000] + 3, children[9000], children[9001]},
+      {root + 1, children[0] - 20, UINT32_MAX, children[15000]},
+  };
+  auto model = reopen();
+  ASSERT_NE(model, nullptr);
+  EXPECT_EQ(model->lookupFile("no-such-name", root), 0u);  // builds the model's accelerator
+  for (const std::vector<uint32_t>& numbers : asked) {
+    std::vector<unsigned char> expected;
+    for (uint32_t at : numbers) expected.push_back(model->isFileNumber(at) ? 1 : 0);
+    for (bool reversed : {false, true}) {
+      std::vector<uint32_t> order = numbers;
+      std::vector<unsigned char> want = expected;
+      if (reversed) {
+        std::reverse(order.begin(), order.end());
+        std::reverse(want.begin(), want.end());
+      }
+      auto fresh = reopen();
+      ASSERT_NE(fresh, nullptr);
+      std::vector<unsigned char> told(order.size(), 9);
+      fresh->checkFileNumbers(order.data(), order.size(), told.data());
+      EXPECT_EQ(told, want) << numbers.front() << (reversed ? " reversed" : "");
+      EXPECT_EQ(fresh->lookupFile("a-child-with-a-rather-longer-name-123", root), children[123]);
+    }
+  }
+  EXPECT_TRUE(errors.codes().empty());
+}
+
 TEST_F(FileStorageTest, HashSectionHasTagPrefixAndBuckets) {
   store(files);
   std::string bytes = dir.read("hash");
