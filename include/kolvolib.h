@@ -196,12 +196,14 @@ KOLVO_EXPORT kulong ktsLookup(CTextStorage* table, const char* text);
 /* The word's text, owned by the table. */
 KOLVO_EXPORT const char* ktsGetText(CTextStorage* table, kulong word);
 /* The words whose text begins with prefix (compared byte for byte; the word table
- * keeps its words lower case), many in one call, in the order of ktsGetNext. Start
- * with cursor[0] = 0; each call looks at a bounded number of words from cursor[0] on,
+ * keeps its words lower case), many in one call, each once. An index stored with its
+ * words sorted gives those words first, in byte order of their texts, then the words
+ * added since, in the order of ktsGetNext; any other table gives all in the order of
+ * ktsGetNext. Start with cursor[0] = 0; each call looks at a bounded number of words,
  * writes up to capacity word numbers to words and leaves cursor[0] where the next call
- * goes on, 0 once the whole table has been looked at. A call may find none and still
- * leave more to look at. Returns how many numbers it wrote. An empty prefix matches
- * every word. */
+ * goes on (a value to hand back unchanged), 0 once every word has been looked at. A
+ * call may find none and still leave more to look at. Returns how many numbers it
+ * wrote. An empty prefix matches every word. */
 KOLVO_EXPORT kulong ktsGetPrefixed(CTextStorage* table, const char* prefix, kulong* cursor, kulong* words,
                                    kulong capacity);
 /* The caller data in front of the word; for the word table the 16-byte word-data
