@@ -38,7 +38,9 @@ class WordOrder {
   uint32_t count() const { return wordCount; }
   uint32_t coveredUsed() const { return usedWhenMade; }
   // The word at position (below count()), as stored: callers check it.
-  uint32_t at(uint32_t position) const { return loadU32(words + static_cast<size_t>(position) * 4); }
+  uint32_t at(uint32_t position) const { return loadU32(bytesAt(position)); }
+  // Where the word at position is stored, for callers that read many at once.
+  const unsigned char* bytesAt(uint32_t position) const { return words + static_cast<size_t>(position) * 4; }
 
   // Runs check once, the first time it is asked, and answers what it answered then:
   // the table checks the file only when a search first needs it.
