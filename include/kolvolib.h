@@ -274,6 +274,11 @@ KOLVO_EXPORT void kfiMarkFileObsolete(KolvoFileInfo* info);
  * cursor and advances it by one record; 0 at a block's terminator or past the end.
  * At a terminator the cursor then stands on the block's next-block word. */
 KOLVO_EXPORT kulong kflGetFile(CFileLinks* links, kulong* cursor);
+/* As kflGetFile called until it answers 0 or capacity times, in one call: the file
+ * numbers to files and their ranks to ranks. cursor[0] moves as those calls would move
+ * it, so a call that writes fewer than capacity has passed the block's terminator (or
+ * the end) and stands on the next-block word. Returns how many it wrote. */
+KOLVO_EXPORT kulong kflGetFiles(CFileLinks* links, kulong* cursor, kulong* files, kulong* ranks, kulong capacity);
 /* The next-block word at offset: where the word's previous block begins, or 0. */
 KOLVO_EXPORT kulong kflGetNextList(CFileLinks* links, kulong offset);
 
