@@ -196,12 +196,14 @@ KOLVO_EXPORT kulong ktsLookup(CTextStorage* table, const char* text);
 /* The word's text, owned by the table. */
 KOLVO_EXPORT const char* ktsGetText(CTextStorage* table, kulong word);
 /* The words whose text begins with prefix (compared byte for byte; the word table
- * keeps its words lower case), many in one call, in the order of ktsGetNext. Start
- * with cursor[0] = 0; each call looks at a bounded number of words from cursor[0] on,
+ * keeps its words lower case), many in one call, each once. An index stored with its
+ * words sorted gives those words first, in byte order of their texts, then the words
+ * added since, in the order of ktsGetNext; any other table gives all in the order of
+ * ktsGetNext. Start with cursor[0] = 0; each call looks at a bounded number of words,
  * writes up to capacity word numbers to words and leaves cursor[0] where the next call
- * goes on, 0 once the whole table has been looked at. A call may find none and still
- * leave more to look at. Returns how many numbers it wrote. An empty prefix matches
- * every word. */
+ * goes on (a value to hand back unchanged), 0 once every word has been looked at. A
+ * call may find none and still leave more to look at. Returns how many numbers it
+ * wrote. An empty prefix matches every word. */
 KOLVO_EXPORT kulong ktsGetPrefixed(CTextStorage* table, const char* prefix, kulong* cursor, kulong* words,
                                    kulong capacity);
 /* The caller data in front of the word; for the word table the 16-byte word-data
@@ -272,6 +274,11 @@ KOLVO_EXPORT void kfiMarkFileObsolete(KolvoFileInfo* info);
  * cursor and advances it by one record; 0 at a block's terminator or past the end.
  * At a terminator the cursor then stands on the block's next-block word. */
 KOLVO_EXPORT kulong kflGetFile(CFileLinks* links, kulong* cursor);
+/* As kflGetFile called until it answers 0 or capacity times, in one call: the file
+ * numbers to files and their ranks to ranks. cursor[0] moves as those calls would move
+ * it, so a call that writes fewer than capacity has passed the block's terminator (or
+ * the end) and stands on the next-block word. Returns how many it wrote. */
+KOLVO_EXPORT kulong kflGetFiles(CFileLinks* links, kulong* cursor, kulong* files, kulong* ranks, kulong capacity);
 /* The next-block word at offset: where the word's previous block begins, or 0. */
 KOLVO_EXPORT kulong kflGetNextList(CFileLinks* links, kulong offset);
 

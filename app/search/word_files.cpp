@@ -19,13 +19,20 @@ void qvForEachWordFile(CTextStorage* words, CFileLinks* links, kulong word, cons
 }
 
 void qvForEachListFile(CFileLinks* links, kulong list, const QvFileVisit& visit) {
-  static const auto getFile = klib(kflGetFile);
+  static const auto getFiles = klib(kflGetFiles);
   static const auto getNextList = klib(kflGetNextList);
+  // A block's records are taken many at a time: a word of a prefix or a common word
+  // has thousands of files.
+  constexpr kulong batchSize = 256;
+  kulong files[batchSize], ranks[batchSize];
   kulong block = list;
   std::unordered_set<kulong> seenBlocks;
   while (links && block != 0 && seenBlocks.insert(block).second) {
-    kulong cursor[2] = {block, 0};
-    for (kulong file = getFile(links, cursor); file != 0; file = getFile(links, cursor)) visit(file, cursor[1]);
-    block = getNextList(links, cursor[0]);
+    kulong cursor = block, count = 0;
+    do {
+      count = getFiles(links, &cursor, files, ranks, batchSize);
+      for (kulong i = 0; i < count; ++i) visit(files[i], ranks[i]);
+    } while (count == batchSize);
+    block = getNextList(links, cursor);
   }
 }

@@ -23,6 +23,8 @@ constexpr uint32_t fileBuckets = 1000;
 constexpr uint32_t wordsInitial = 131071, wordsIncrement = 1048575, wordData = 16, wordBuckets = 40000;
 constexpr uint32_t skipInitial = 32767, skipIncrement = 65535, skipBuckets = 1000;
 constexpr uint32_t linksInitial = 65535, linksIncrement = 1048575;
+// The file beside "words" with its words sorted by text, for prefix searches.
+constexpr const char* wordOrderName = "wordorder";
 
 struct StreamCloser {
   void operator()(std::FILE* stream) const { std::fclose(stream); }
@@ -97,6 +99,7 @@ void CKolvoIndex::openStoredTables() {
   mustBeMapped(*files, indexPath + "files");
   words = new CTextStorage(indexPath + "words", hash.get());
   mustBeMapped(*words, indexPath + "words");
+  words->attachOrder(indexPath + wordOrderName);
   skippedWords = new CTextStorage(indexPath + "skipped", hash.get());
   mustBeMapped(*skippedWords, indexPath + "skipped");
   fileLinks = new CFileLinks(indexPath + "links", hash.get());
@@ -182,6 +185,9 @@ void CKolvoIndex::storeStorage(const std::string& directory) {
   for (const auto& [table, name] : tables) table->startSync();
   for (const auto& [table, name] : tables)
     if (!table->sync()) throwKolvoError("StorageReadError", table->getStoragePath());
+  // The sorted words, which the next open trusts only as far as the table agrees.
+  if (!words->storeOrder(directory + wordOrderName, directory == indexPath))
+    throwKolvoError("StorageReadError", directory + wordOrderName);
   // "hash" is made whole in memory and replaced at once, so an interrupted or failed
   // store never leaves a half-written "hash" behind.
   char* buffer = nullptr;

@@ -110,6 +110,10 @@ inline constexpr uint32_t fileChainBytesPerStep = 32;
 // A walk of the word table for the words of a prefix looks at this many words a call,
 // so that its caller can look for a halt between calls.
 inline constexpr uint32_t prefixWalkSteps = 65536;
+// The sorted order of the words is made anew when a store finds more entries added
+// after it than its own count divided by this: the walk of those entries a prefix
+// search still makes stays a small part of what the order spares.
+inline constexpr uint32_t wordOrderTailDivisor = 32;
 
 // The integrity check describes at most this many damages one by one.
 inline constexpr int checkDamageLines = 100;

@@ -1,9 +1,13 @@
 #include "engine/storage/text_storage.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
+#include <utility>
 
 #include "engine/filememory/le_fields.h"
+#include "engine/filememory/posix_seam.h"
+#include "engine/index/resource_limits.h"
 #include "engine/kolvolib/error_reporting.h"
 #include "engine/storage/hash_stream.h"
 #include "engine/storage/table_hash.h"
@@ -77,6 +81,7 @@ void CTextStorage::clearAll() {
   fast.reset();
   partial = false;
   copiesAhead = false;
+  order.reset();
 }
 
 CTextStorage::Entry CTextStorage::findEntry(const Key& key, const char* text) {
@@ -246,7 +251,7 @@ std::size_t textLength(const char* text, const char* end) {
 
 }  // namespace
 
-uint32_t CTextStorage::findPrefixed(std::string_view prefix, uint32_t& cursor, uint32_t* words, uint32_t capacity,
+uint32_t CTextStorage::walkPrefixed(std::string_view prefix, uint32_t& cursor, uint32_t* words, uint32_t capacity,
                                     uint32_t steps) const {
   uint32_t word = cursor == 0 ? getFirst() : cursor;
   uint32_t found = 0;
@@ -273,6 +278,153 @@ uint32_t CTextStorage::findPrefixed(std::string_view prefix, uint32_t& cursor, u
   }
   cursor = word;
   return found;
+}
+
+uint32_t CTextStorage::findPrefixed(std::string_view prefix, uint32_t& cursor, uint32_t* words, uint32_t capacity,
+                                    uint32_t steps) const {
+  const kolvo::WordOrder* sorted = soundOrder();
+  if (!sorted) return walkPrefixed(prefix, cursor, words, capacity, steps);
+  // A cursor from 1 to the order's count is a position in it (plus one); the tail's
+  // word numbers all lie above, since every covered entry takes more than one byte.
+  const uint32_t count = sorted->count();
+  uint32_t found = 0;
+  if (cursor <= count) {
+    uint32_t position = cursor - 1;
+    if (cursor == 0) {
+      uint32_t low = 0, high = count;
+      while (low < high) {
+        uint32_t middle = low + (high - low) / 2;
+        if (sortsBefore(sorted->at(middle), prefix))
+          low = middle + 1;
+        else
+          high = middle;
+      }
+      position = low;
+    }
+    for (; position < count && found < capacity && steps > 0; ++position, --steps) {
+      uint32_t word = sorted->at(position);
+      if (!beginsWith(word, prefix)) {
+        position = count;
+        break;
+      }
+      words[found++] = word;
+    }
+    if (position < count) {
+      cursor = position + 1;
+      return found;
+    }
+    uint64_t tail = static_cast<uint64_t>(sorted->coveredUsed()) + prefixSize;
+    cursor = tail < used() ? static_cast<uint32_t>(tail) : 0;
+    if (cursor == 0 || found == capacity || steps == 0) return found;
+  }
+  return found + walkPrefixed(prefix, cursor, words + found, capacity - found, steps);
+}
+
+bool CTextStorage::beginsWith(uint32_t word, std::string_view prefix) const {
+  // Checked words lie below the covered size, whose last byte is a NUL.
+  const char* text = reinterpret_cast<const char*>(base()) + word;
+  return std::strncmp(text, prefix.data(), prefix.size()) == 0;
+}
+
+bool CTextStorage::sortsBefore(uint32_t word, std::string_view prefix) const {
+  const char* text = reinterpret_cast<const char*>(base()) + word;
+  return std::strncmp(text, prefix.data(), prefix.size()) < 0;
+}
+
+void CTextStorage::attachOrder(const std::string& path) { order = kolvo::WordOrder::map(path); }
+
+const kolvo::WordOrder* CTextStorage::soundOrder() const {
+  if (!order || !mapped()) return nullptr;
+  return order->sound([this](const kolvo::WordOrder& sorted) { return checkOrder(sorted); }) ? order.get() : nullptr;
+}
+
+bool CTextStorage::checkOrder(const kolvo::WordOrder& sorted) const {
+  const uint64_t covered = sorted.coveredUsed(), count = sorted.count();
+  // The covered space is a run of whole entries at the table's start: it ends with a
+  // text's NUL, and the tail, if any, begins with an entry.
+  if (covered < headerSize || covered > used() || count > entryCount) return false;
+  if (count * (prefixSize + 1) > covered - headerSize) return false;
+  if (covered > headerSize && *getPointer(static_cast<uint32_t>(covered - 1)) != 0) return false;
+  if (covered < used() && !isEntry(static_cast<uint32_t>(covered + prefixSize))) return false;
+  if ((count == 0) != (covered == headerSize)) return false;
+  // Every word an entry of the covered space. The numbers are looked at in blocks of a
+  // fixed size, which the compiler checks several at a time: the pass costs little
+  // beside the walk of the table it spares.
+  const uint32_t least = headerSize + prefixSize;
+  const uint32_t span = static_cast<uint32_t>(covered) - least;
+  constexpr uint32_t block = 64;
+  uint32_t position = 0;
+  uint32_t outside = 0;
+  for (; position + block <= count; position += block) {
+    uint32_t numbers[block];
+    std::memcpy(numbers, sorted.bytesAt(position), sizeof numbers);
+    for (uint32_t i = 0; i < block; ++i) outside |= static_cast<uint32_t>(numbers[i] - least >= span);
+    if (outside) return false;
+  }
+  for (; position < count; ++position) outside |= static_cast<uint32_t>(sorted.at(position) - least >= span);
+  return outside == 0;
+}
+
+namespace {
+
+// The first eight bytes of a text as a number that sorts as the bytes do; a shorter
+// text is padded with zeros, which sort first, as its end does.
+uint64_t sortKey(const char* text) {
+  uint64_t key = 0;
+  int i = 0;
+  for (; i < 8 && text[i] != 0; ++i) key = (key << 8) | static_cast<unsigned char>(text[i]);
+  return key << (8 * (8 - i));
+}
+
+}  // namespace
+
+std::vector<uint32_t> CTextStorage::sortedWords(uint32_t from) const {
+  struct Keyed {
+    uint64_t key;
+    uint32_t word;
+  };
+  std::vector<Keyed> keyed;
+  if (from == 0) keyed.reserve(entryCount);
+  for (uint32_t word = from == 0 ? getFirst() : from; word != 0 && isEntry(word); word = getNext(word))
+    keyed.push_back(Keyed{sortKey(getText(word)), word});
+  const char* all = reinterpret_cast<const char*>(base());
+  // Most words differ in their first eight bytes; only texts that share them and go on
+  // are compared further.
+  std::sort(keyed.begin(), keyed.end(), [all](const Keyed& a, const Keyed& b) {
+    if (a.key != b.key) return a.key < b.key;
+    if ((a.key & 0xFF) == 0) return false;
+    return std::strcmp(all + a.word + 8, all + b.word + 8) < 0;
+  });
+  std::vector<uint32_t> words(keyed.size());
+  for (size_t i = 0; i < keyed.size(); ++i) words[i] = keyed[i].word;
+  return words;
+}
+
+bool CTextStorage::storeOrder(const std::string& path, bool keepAttached) const {
+  const kolvo::WordOrder* sorted = soundOrder();
+  uint32_t count = sorted ? sorted->count() : 0;
+  uint32_t tail = entryCount - count;
+  if (sorted && keepAttached && static_cast<uint64_t>(tail) * kolvo::limits::wordOrderTailDivisor <= count)
+    return true;
+  std::vector<uint32_t> words;
+  if (!sorted) {
+    words = sortedWords(0);
+  } else {
+    // The covered words are sorted already: only the tail is, and then merged in.
+    uint64_t first = static_cast<uint64_t>(sorted->coveredUsed()) + prefixSize;
+    std::vector<uint32_t> added = first < used() ? sortedWords(static_cast<uint32_t>(first)) : std::vector<uint32_t>();
+    words.resize(count + added.size());
+    const char* all = reinterpret_cast<const char*>(base());
+    auto before = [all](uint32_t a, uint32_t b) { return std::strcmp(all + a, all + b) < 0; };
+    size_t at = 0, next = 0;
+    for (uint32_t position = 0; position < count; ++position) {
+      uint32_t word = sorted->at(position);
+      while (next < added.size() && before(added[next], word)) words[at++] = added[next++];
+      words[at++] = word;
+    }
+    while (next < added.size()) words[at++] = added[next++];
+  }
+  return kolvo::replaceFileDurably(path, kolvo::WordOrder::encode(words, used()));
 }
 
 const char* CTextStorage::getText(uint32_t word) const {

@@ -14,6 +14,7 @@
 #include "engine/filememory/le_fields.h"
 #include "engine/storage/hash_stream.h"
 #include "engine/storage/text_lookup_index.h"
+#include "engine/storage/word_order.h"
 
 // An entry at offset R: nextInBucket (u32), caller data (prefixSize - 4 bytes), the
 // text and its NUL at R + prefixSize, which is the entry's word number. Chains run in
@@ -72,11 +73,27 @@ class CTextStorage : public CFileMemory {
   uint32_t getFirst() const;
   uint32_t getNext(uint32_t word) const;
   // The words from cursor on (0: the first) whose text begins with prefix, byte for
-  // byte, in table order: at most capacity of them are written to words, at most
-  // steps entries are looked at, and cursor is left on the entry to go on from (0 at
-  // the table's end). Returns how many were written.
+  // byte: at most capacity of them are written to words, at most steps entries are
+  // looked at, and cursor is left where the next call goes on (0 once all have been
+  // looked at). Returns how many were written. With a sound order (attachOrder) the
+  // words it covers come first, sorted by text and found by a binary search, then the
+  // entries added after it in table order; without one, every entry in table order.
   uint32_t findPrefixed(std::string_view prefix, uint32_t& cursor, uint32_t* words, uint32_t capacity,
                         uint32_t steps) const;
+  // Takes the sorted order of the words from the file at path for findPrefixed. It is
+  // checked against the table when first used; a file that is missing, short, damaged
+  // or made for another table is never used, and findPrefixed walks the table.
+  void attachOrder(const std::string& path);
+  // Whether findPrefixed finds the words through a sound order (for tests).
+  bool hasSoundOrder() const { return soundOrder() != nullptr; }
+  // Writes the sorted order of all the words to path, under a new inode (an older
+  // build may share the file it replaces). With keepAttached, an attached sound order
+  // whose tail is still small (limits::wordOrderTailDivisor) is kept as it is: the
+  // caller says the file at path is that order's. False when the file cannot be written.
+  bool storeOrder(const std::string& path, bool keepAttached) const;
+  // The word numbers of the entries from word on (a word number, or 0 for all), sorted
+  // by their text byte for byte.
+  std::vector<uint32_t> sortedWords(uint32_t from) const;
   // The text of an entry; null when word is no entry of the used space.
   const char* getText(uint32_t word) const;
   // The caller data in front of an entry; null when word is no entry.
@@ -125,6 +142,16 @@ class CTextStorage : public CFileMemory {
   uint32_t lookupInChains(const char* text) const;
   // Writes every slot's data to its entry; from then on the entries hold the data.
   void writeBackCopies();
+  // The attached order once it proved sound against this table; null otherwise.
+  const kolvo::WordOrder* soundOrder() const;
+  bool checkOrder(const kolvo::WordOrder& sorted) const;
+  // findPrefixed's walk of the entries in table order from cursor on.
+  uint32_t walkPrefixed(std::string_view prefix, uint32_t& cursor, uint32_t* words, uint32_t capacity,
+                        uint32_t steps) const;
+  // Whether the text of word, an entry checked against the order, begins with prefix,
+  // and whether it sorts before prefix.
+  bool beginsWith(uint32_t word, std::string_view prefix) const;
+  bool sortsBefore(uint32_t word, std::string_view prefix) const;
 
   uint32_t prefixSize = 4;
   kolvo::BucketArray buckets;
@@ -135,4 +162,5 @@ class CTextStorage : public CFileMemory {
   bool partial = false;
   // Whether the slots hold the data and the entries may be behind.
   bool copiesAhead = false;
+  std::unique_ptr<kolvo::WordOrder> order;
 };

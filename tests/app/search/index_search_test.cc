@@ -287,6 +287,38 @@ TEST_F(IndexSearchTest, ListingIsBestFirstAndStopsAtTheCount) {
   EXPECT_EQ(run("find | fox").back(), "Found 3 Occurrences: 4");
 }
 
+TEST_F(IndexSearchTest, WildcardsAfterUpdatesAnswerAsAFreshBuild) {
+  // Each update adds files of new words, some of them sharing prefixes with the old.
+  const std::vector<std::string> phrases = {"q*", "qu*", "quick*", "cat*", "b*", "zz*", "*", "la?y", "fox* | doz*"};
+  // File numbers differ between an updated index and a fresh one: the answers are the
+  // counts and each listed file's name, folder and rank.
+  auto answers = [&] {
+    std::vector<std::string> all;
+    for (const std::string& phrase : phrases) {
+      all.push_back(run("find " + phrase).back());
+      std::multiset<std::string> files;
+      for (const std::string& line : run("listresults 100")) {
+        std::size_t third = line.find('\t', line.find('\t', line.find('\t') + 1) + 1);
+        files.insert(line.substr(0, third));
+      }
+      all.insert(all.end(), files.begin(), files.end());
+    }
+    return all;
+  };
+  for (int round = 0; round < 4; ++round) {
+    std::string words;
+    for (int i = 0; i < 40; ++i)
+      words += std::string(i % 2 ? "qu" : "doz") + std::string(1, static_cast<char>('a' + round)) +
+               std::string(1, static_cast<char>('a' + i % 26)) + "x ";
+    temp.write("docs/round" + std::to_string(round) + ".txt", words + "quickest catnap\n");
+    run("update");
+  }
+  std::vector<std::string> updated = answers();
+  EXPECT_EQ(run("find doz*").back(), "Found 4 Occurrences: 80");
+  run("build");
+  EXPECT_EQ(answers(), updated);
+}
+
 TEST_F(IndexSearchTest, HaltStopsAWildcardSearch) {
   // Enough words that the walk reaches its next look at the request.
   std::string words;

@@ -289,4 +289,45 @@ TEST_F(TableEntriesTest, LinkChainsThroughTheInterface) {
   EXPECT_EQ(past[1], 0u);
 }
 
+TEST_F(TableEntriesTest, LinkBatchesReadWhatOneAtATimeReads) {
+  CFileLinks links(dir.slashed() + "links", 65535, 1048575, true);
+  links.getSpace(4);
+  // Blocks of 0, 1, 5 and 9 records, each with its terminator and next-block word.
+  std::vector<uint32_t> blocks;
+  for (uint32_t size : {0u, 1u, 5u, 9u}) {
+    uint32_t block = links.getSpace((size + 1) * 5 + 4);
+    for (uint32_t i = 0; i < size; ++i) links.addFile(block + i * 5, 100 * size + i, static_cast<uint8_t>(i * 7));
+    blocks.push_back(block);
+  }
+  for (uint32_t block : blocks) {
+    std::vector<kulong> oneFiles, oneRanks;
+    kulong one[2] = {block, 0};
+    for (kulong f = kflGetFile(&links, one); f != 0; f = kflGetFile(&links, one)) {
+      oneFiles.push_back(f);
+      oneRanks.push_back(one[1]);
+    }
+    for (kulong capacity : {1u, 2u, 5u, 64u}) {
+      std::vector<kulong> files, ranks, batchFiles(capacity), batchRanks(capacity);
+      kulong cursor = block, count = 0;
+      do {
+        count = kflGetFiles(&links, &cursor, batchFiles.data(), batchRanks.data(), capacity);
+        ASSERT_LE(count, capacity);
+        files.insert(files.end(), batchFiles.begin(), batchFiles.begin() + count);
+        ranks.insert(ranks.end(), batchRanks.begin(), batchRanks.begin() + count);
+      } while (count == capacity);
+      EXPECT_EQ(files, oneFiles) << block << " by " << capacity;
+      EXPECT_EQ(ranks, oneRanks) << block << " by " << capacity;
+      // Both stand on the next-block word.
+      EXPECT_EQ(cursor, one[0]) << block << " by " << capacity;
+    }
+  }
+  kulong cursor = links.used(), files[4], ranks[4];
+  EXPECT_EQ(kflGetFiles(&links, &cursor, files, ranks, 4), 0u);
+  EXPECT_EQ(kflGetFiles(nullptr, &cursor, files, ranks, 4), 0u);
+  EXPECT_EQ(kflGetFiles(&links, nullptr, files, ranks, 4), 0u);
+  EXPECT_EQ(kflGetFiles(&links, &cursor, nullptr, ranks, 4), 0u);
+  EXPECT_EQ(kflGetFiles(&links, &cursor, files, nullptr, 4), 0u);
+  EXPECT_TRUE(errors.codes().empty());
+}
+
 }  // namespace
