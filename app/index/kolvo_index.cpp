@@ -75,8 +75,9 @@ bool isPathPrefix(const std::string& prefix, const std::string& path) {
 }
 
 // The engine appends to "links" past the extent each build records in its "hash", and
-// never writes a byte an earlier build uses: consecutive builds can share the file.
-bool isSharedTable(const std::string& name) { return name == "links"; }
+// never writes a byte an earlier build uses; "wordorder" it only ever replaces whole,
+// under a new name renamed over the old. Consecutive builds can share both files.
+bool isSharedTable(const std::string& name) { return name == "links" || name == "wordorder"; }
 
 // Held by whoever makes a build of the index.
 constexpr const char* updateLockName = "update.lock";
