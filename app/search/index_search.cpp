@@ -573,7 +573,6 @@ void QvKolvoIndex::createResultsList(int count, QvResults& lines, bool json) {
   files.reserve(shown);
   for (std::size_t i = 0; i < shown; ++i)
     if (ranked[i].file != 0) files.push_back(ranked[i].file);
-  lines.reserve(lines.size() + shown + 2);
   if (!json) lines.push_back("<RESULTS>");
   std::optional<QvResultListing> listing;
   std::vector<KolvoFileRecord> records;
@@ -581,8 +580,7 @@ void QvKolvoIndex::createResultsList(int count, QvResults& lines, bool json) {
     listing.emplace(kGetFiles(engineIndex()));
     records = listing->records(files);
   }
-  // Each line is written in place and copied once into a string of its own size.
-  std::string scratch;
+  // Each line is written in place, straight into the answer's text.
   auto list = [&](const QvKolvoResults::Entry& entry, std::string_view name, std::string_view path, int32_t rank,
                   double time, std::string_view size) {
     if (json) {
@@ -595,8 +593,8 @@ void QvKolvoIndex::createResultsList(int count, QvResults& lines, bool json) {
       return;
     }
     std::size_t room = name.size() + path.size() + size.size() + entry.key.size() + kResultFieldsSlack + 16;
-    if (scratch.size() < room) scratch.resize(room);
-    char* end = qvWriteResultFields(scratch.data(), name, path, rank, time, size);
+    char* start = lines.lineRoom(room);
+    char* end = qvWriteResultFields(start, name, path, rank, time, size);
     *end++ = '\t';
     if (entry.file != 0) {
       end = std::to_chars(end, end + 16, entry.file).ptr;
@@ -604,7 +602,7 @@ void QvKolvoIndex::createResultsList(int count, QvResults& lines, bool json) {
       std::memcpy(end, entry.key.data(), entry.key.size());
       end += entry.key.size();
     }
-    lines.emplace_back(scratch.data(), static_cast<std::size_t>(end - scratch.data()));
+    lines.keepLine(static_cast<std::size_t>(end - start));
   };
   std::size_t nextRecord = 0;
   for (std::size_t i = 0; i < shown; ++i) {

@@ -75,8 +75,8 @@ class ResultListingTest : public ::testing::Test {
     std::map<std::string, std::pair<std::string, std::string>> byName;
     for (std::size_t i = 1; i + 1 < listed.size(); ++i) {
       std::size_t lastTab = listed[i].rfind('\t');
-      std::string name = listed[i].substr(0, listed[i].find('\t'));
-      byName[name] = {listed[i].substr(0, lastTab), listed[i].substr(lastTab + 1)};
+      std::string name(listed[i].substr(0, listed[i].find('\t')));
+      byName[name] = {std::string(listed[i].substr(0, lastTab)), std::string(listed[i].substr(lastTab + 1))};
       // Each line is what the result's own description gives.
       EXPECT_EQ(run("getvalue result." + std::to_string(i - 1)), QvResults{listed[i]});
     }
@@ -141,7 +141,7 @@ TEST_F(ResultListingTest, ListedLinesAreTheFilesAsTheyWereBuilt) {
   listed = listedByName();
   ASSERT_EQ(listed.size(), 1u);
   EXPECT_EQ(run("listresults").at(1), expectedLine("empty.txt", 0) + "\t" + listed["empty.txt"].second);
-  std::string json = run("listresults -j").at(0);
+  std::string json(run("listresults -j").at(0));
   EXPECT_NE(json.find("\"name\":\"empty.txt\""), std::string::npos) << json;
   EXPECT_NE(json.find("\"size\":0,"), std::string::npos) << json;
 }
