@@ -835,6 +835,10 @@ void QvKolvoIndex::performCommand(const std::string& command, const std::string&
   auto self = shared_from_this();
   std::string word = qvLower(command);
   std::string argument = qvUnquoted(qvTrim(arguments));
+  if (word != "listresults") {
+    std::vector<kulong>().swap(mCheckedFiles);
+    std::vector<KolvoFileRecord>().swap(mCheckedRecords);
+  }
   auto elapsedSince = [](std::chrono::steady_clock::time_point start) {
     return decimal(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
   };

@@ -459,6 +459,26 @@ void QvKolvoIndex::keepListable(QvKolvoResults& results) {
   std::vector<char> kept(files.size());
   for (std::size_t i = 0; i < files.size(); ++i) kept[i] = records[i].name && doesCriteriaMatch(records[i], listing);
   results.keepLocal(kept);
+  mCheckedFiles = std::move(files);
+  mCheckedRecords = std::move(records);
+}
+
+bool QvKolvoIndex::checkedRecords(const std::vector<kulong>& files, std::vector<KolvoFileRecord>& records) const {
+  if (mCheckedFiles.empty()) return false;
+  records.resize(files.size());
+  // Files listed in number order are found one after another; others by halving.
+  std::size_t next = 0;
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    std::size_t at = next;
+    if (at >= mCheckedFiles.size() || mCheckedFiles[at] != files[i]) {
+      auto found = std::lower_bound(mCheckedFiles.begin(), mCheckedFiles.end(), files[i]);
+      if (found == mCheckedFiles.end() || *found != files[i]) return false;
+      at = static_cast<std::size_t>(found - mCheckedFiles.begin());
+    }
+    records[i] = mCheckedRecords[at];
+    next = at + 1;
+  }
+  return true;
 }
 
 bool QvKolvoIndex::doesCriteriaMatch(const KolvoFileRecord& record, QvResultListing& listing) {
@@ -578,7 +598,7 @@ void QvKolvoIndex::createResultsList(int count, QvResults& lines, bool json) {
   std::vector<KolvoFileRecord> records;
   if (!files.empty()) {
     listing.emplace(kGetFiles(engineIndex()));
-    records = listing->records(files);
+    if (!checkedRecords(files, records)) records = listing->records(files);
   }
   // Each line is written in place, straight into the answer's text.
   auto list = [&](const QvKolvoResults::Entry& entry, std::string_view name, std::string_view path, int32_t rank,
