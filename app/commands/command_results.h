@@ -38,6 +38,8 @@ class QvResults {
   // keepLine; nothing else may be added in between.
   char* lineRoom(std::size_t most);
   void keepLine(std::size_t length);
+  // Room in the table of lines for count more, for an answer whose length is known.
+  void reserveLines(std::size_t count) { mLines.reserve(mLines.size() + count); }
   void clear();
   void swap(QvResults& other) noexcept;
 

@@ -593,6 +593,7 @@ void QvKolvoIndex::createResultsList(int count, QvResults& lines, bool json) {
   files.reserve(shown);
   for (std::size_t i = 0; i < shown; ++i)
     if (ranked[i].file != 0) files.push_back(ranked[i].file);
+  lines.reserveLines(shown + 2);
   if (!json) lines.push_back("<RESULTS>");
   std::optional<QvResultListing> listing;
   std::vector<KolvoFileRecord> records;
