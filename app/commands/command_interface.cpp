@@ -1,6 +1,6 @@
 #include "app/commands/command_interface.h"
 
-#include <iterator>
+#include <string_view>
 
 #include "app/commands/command_exception.h"
 #include "app/commands/command_parent.h"
@@ -85,20 +85,16 @@ void QvCommandInterface::processCommand(const std::string& line, QvResults& resu
   } catch (...) {
     // What was answered before the failure (the commands of a "read" file before the
     // failing one) is still shown, ahead of the error.
-    results.insert(results.end(), std::make_move_iterator(output.begin()), std::make_move_iterator(output.end()));
+    results.append(std::move(output));
     throw;
   }
   if (mOutputTee) {
-    for (const std::string& text : output) *mOutputTee << text << '\n';
+    for (std::string_view text : output.texts()) mOutputTee->write(text.data(), static_cast<std::streamsize>(text.size()));
     mOutputTee->flush();
     if (!*mOutputTee) throw QvCommandException(qvciCmdNotTeeTo, std::vector<std::string>{mOutputTeePath});
   }
   // The lines are handed on whole: a listing may hold a hundred thousand of them.
-  if (results.empty()) {
-    results.swap(output);
-  } else {
-    results.insert(results.end(), std::make_move_iterator(output.begin()), std::make_move_iterator(output.end()));
-  }
+  results.append(std::move(output));
   letEventsRun();
 }
 

@@ -11,13 +11,13 @@
 #include <utility>
 #include <vector>
 
+#include "app/commands/command_results.h"
 #include "app/commands/message.h"
 #include "app/commands/undo_command.h"
 #include "app/platform/folder_item.h"
 
 class QvCommandObject;
 class QvCommandParent;
-using QvResults = std::vector<std::string>;
 
 class QvCommandInterface {
  public:

@@ -98,12 +98,7 @@ void QvCommandObject::commandSetValue(const std::string& arguments, QvResults& r
 }
 
 void QvCommandObject::commandSave(const std::string& path, QvResults& results) {
-  QvResults lines = xmlDocument();
-  std::string text;
-  for (std::size_t i = 0; i < lines.size(); ++i) {
-    if (i > 0) text += '\n';
-    text += lines[i];
-  }
+  std::string text = xmlDocument().joined();
   auto item = QvCommandInterface::folderItemFromPath(path);
   if (!item || item->isDirectory() || !item->writeAll(text)) {
     throw QvCommandException(QvCommandInterface::qvciCmdCannotOpenFile, Arguments{path});

@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/commands/command_results.h"
 #include "app/commands/message.h"
 #include "app/commands/text_tools.h"
 
@@ -17,8 +18,6 @@ class QvCommandInterface;
 class QvCommandParent;
 class QvFolderItem;
 
-// The text lines a command answers with; commands append, only the console prints.
-using QvResults = std::vector<std::string>;
 using QvXmlAttributes = std::map<std::string, std::string>;
 // A processing instruction of an XML document: target and data.
 using QvProcessingInstruction = std::pair<std::string, std::string>;

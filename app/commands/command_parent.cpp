@@ -106,11 +106,13 @@ std::shared_ptr<QvCommandObject> QvCommandParent::childNamed(const std::string& 
 void QvCommandParent::listChildNames(const std::string& pattern, QvResults& results) const {
   std::optional<QvRegex> filter;
   if (!pattern.empty()) filter.emplace(pattern);
+  std::vector<std::string> names;
   for (const auto& entry : mChildren) {
-    if (!filter || filter->foundIn(entry.first)) results.push_back(entry.first);
+    if (!filter || filter->foundIn(entry.first)) names.push_back(entry.first);
     QvEventPump::instance().runPending();
   }
-  std::stable_sort(results.begin(), results.end(), QvCaseless());
+  std::stable_sort(names.begin(), names.end(), QvCaseless());
+  for (const std::string& name : names) results.push_back(name);
 }
 
 std::shared_ptr<QvCommandObject> QvCommandParent::createChild(const std::string& className, const std::string& name) {

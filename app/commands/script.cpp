@@ -19,7 +19,7 @@ constexpr const char* kChunkName = "=rbscript";
 
 struct ScriptState {
   QvCommandInterface* context;
-  std::vector<std::string>* results;
+  QvResults* results;
   int errorLine;
 };
 
@@ -28,7 +28,7 @@ ScriptState& stateOf(lua_State* lua) { return **static_cast<ScriptState**>(lua_g
 // Appends one line; false when memory ran out.
 bool appendLine(lua_State* lua, const char* text, std::size_t length) noexcept {
   try {
-    stateOf(lua).results->emplace_back(text, length);
+    stateOf(lua).results->push_back(std::string_view(text, length));
     return true;
   } catch (...) {
     return false;
@@ -56,7 +56,7 @@ int luaPrint(lua_State* lua) {
 bool runCommands(lua_State* lua, const char* text, bool several) noexcept {
   std::string failure;
   try {
-    std::vector<std::string> output;
+    QvResults output;
     QvCommandInterface& context = *stateOf(lua).context;
     if (several) {
       context.processCommandString(text, output);
@@ -125,7 +125,7 @@ int splitPosition(std::string& message) {
 
 }  // namespace
 
-QvScript::QvScript(QvCommandInterface& context, std::string source, std::vector<std::string>& results)
+QvScript::QvScript(QvCommandInterface& context, std::string source, QvResults& results)
     : context(context), source(std::move(source)), results(results) {}
 
 int QvScript::compileErrorNumber() { return LUA_ERRSYNTAX; }

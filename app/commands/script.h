@@ -7,11 +7,13 @@
 #include <string>
 #include <vector>
 
+#include "app/commands/command_results.h"
+
 class QvCommandInterface;
 
 class QvScript {
  public:
-  QvScript(QvCommandInterface& context, std::string source, std::vector<std::string>& results);
+  QvScript(QvCommandInterface& context, std::string source, QvResults& results);
 
   void run();
 
@@ -24,5 +26,5 @@ class QvScript {
 
   QvCommandInterface& context;
   std::string source;
-  std::vector<std::string>& results;
+  QvResults& results;
 };

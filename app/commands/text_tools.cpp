@@ -49,17 +49,6 @@ bool qvEndsWith(std::string_view text, std::string_view suffix) {
   return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
 }
 
-void qvAppendLines(std::string& text, const std::vector<std::string>& lines) {
-  // One allocation however many lines: a listing can hold a hundred thousand.
-  std::size_t size = text.size();
-  for (const std::string& line : lines) size += line.size() + 1;
-  text.reserve(size);
-  for (const std::string& line : lines) {
-    text += line;
-    text += '\n';
-  }
-}
-
 std::vector<std::string> qvSplit(std::string_view text, char separator) {
   std::vector<std::string> pieces;
   std::size_t at = 0;

@@ -16,7 +16,6 @@ bool qvStartsWith(std::string_view text, std::string_view prefix);
 bool qvEndsWith(std::string_view text, std::string_view suffix);
 std::vector<std::string> qvSplit(std::string_view text, char separator);
 // The lines appended to text, each ended by a line feed: a command's answers as printed.
-void qvAppendLines(std::string& text, const std::vector<std::string>& lines);
 // UTF-8 to Windows Latin-1, the index's own character set; what Latin-1 cannot hold,
 // and bytes that are no UTF-8, stay as they are.
 std::string qvToLatin1(std::string_view text);

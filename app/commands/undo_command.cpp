@@ -2,6 +2,6 @@
 
 #include "app/commands/command_interface.h"
 
-void QvUndoCommand::doUsingInterface(QvCommandInterface& commandInterface, std::vector<std::string>& results) const {
+void QvUndoCommand::doUsingInterface(QvCommandInterface& commandInterface, QvResults& results) const {
   commandInterface.processCommand(mUndoCommand, results);
 }

@@ -7,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+#include "app/commands/command_results.h"
+
 class QvCommandInterface;
 
 class QvUndoCommand {
@@ -14,7 +16,7 @@ class QvUndoCommand {
   QvUndoCommand(std::string description, std::string command)
       : mUndoCommand(std::move(command)), mDescription(std::move(description)) {}
 
-  void doUsingInterface(QvCommandInterface& commandInterface, std::vector<std::string>& results) const;
+  void doUsingInterface(QvCommandInterface& commandInterface, QvResults& results) const;
 
   std::string mUndoCommand;
   std::string mDescription;

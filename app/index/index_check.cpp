@@ -47,7 +47,7 @@ void QvKolvoIndex::cmdCheck(QvResults& results) {
     std::unique_ptr<char, EngineText> text(klib(kidxCheckIndex)(checked.get()));
     if (text) {
       for (std::string& line : qvSplit(text.get(), '\n'))
-        if (!line.empty()) damage.push_back(std::move(line));
+        if (!line.empty()) damage.push_back(line);
     }
   }
   if (damage.empty()) {
@@ -55,5 +55,5 @@ void QvKolvoIndex::cmdCheck(QvResults& results) {
     results.push_back(qvkiIndexSound.text({name()}));
     return;
   }
-  results.insert(results.end(), damage.begin(), damage.end());
+  results.append(std::move(damage));
 }

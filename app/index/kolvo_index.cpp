@@ -503,9 +503,7 @@ void QvKolvoIndex::saveBuild(int n) {
     if (attempt > 0) std::this_thread::sleep_for(std::chrono::milliseconds(100));
     fs::remove(document, error);
   }
-  QvResults lines = xmlDocument();
-  std::string text;
-  for (std::size_t i = 0; i < lines.size(); ++i) text += (i ? "\n" : "") + lines[i];
+  std::string text = xmlDocument().joined();
   {
     std::ofstream file(document, std::ios::binary | std::ios::trunc);
     file << text;
@@ -841,6 +839,10 @@ void QvKolvoIndex::performCommand(const std::string& command, const std::string&
   auto self = shared_from_this();
   std::string word = qvLower(command);
   std::string argument = qvUnquoted(qvTrim(arguments));
+  if (word != "listresults") {
+    std::vector<kulong>().swap(mCheckedFiles);
+    std::vector<KolvoFileRecord>().swap(mCheckedRecords);
+  }
   auto elapsedSince = [](std::chrono::steady_clock::time_point start) {
     return decimal(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
   };
@@ -881,11 +883,11 @@ void QvKolvoIndex::performCommand(const std::string& command, const std::string&
   } else if (word == "saveas") {
     results.push_back(cmdSaveAs(argument));
   } else if (word == "showincludes") {
-    results.insert(results.end(), mIncludePatterns.begin(), mIncludePatterns.end());
+    results.addLines(mIncludePatterns);
   } else if (word == "showexcludes") {
-    results.insert(results.end(), mExcludePatterns.begin(), mExcludePatterns.end());
+    results.addLines(mExcludePatterns);
   } else if (word == "showroots") {
-    results.insert(results.end(), mRootDirectories.begin(), mRootDirectories.end());
+    results.addLines(mRootDirectories);
   } else if (word == "test") {
     results.push_back(qvkiNoTest.text());
   } else if (word == "update") {
@@ -899,9 +901,9 @@ void QvKolvoIndex::performCommand(const std::string& command, const std::string&
   } else if (word == "check") {
     cmdCheck(results);
   } else if (word == "find") {
-    QvResults referralLines = qvSplit(cmdFind(arguments), '\n');
+    std::vector<std::string> referralLines = qvSplit(cmdFind(arguments), '\n');
     if (!referralLines.empty() && referralLines.back().empty()) referralLines.pop_back();
-    results.insert(results.end(), referralLines.begin(), referralLines.end());
+    results.addLines(referralLines);
     std::string found = qvkiFound.text() + std::to_string(mResults.size()) + qvkiOccurrences.text() +
                         std::to_string(mResults.occurrences());
     // Each skipped term keeps its leading blank: programs and other indexes reading the

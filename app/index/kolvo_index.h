@@ -75,6 +75,9 @@ class QvKolvoIndex : public QvCommandParent {
   void addToResults(const std::vector<kulong>& files, const std::vector<int32_t>& ranks, QvKolvoResults& results);
   // Drops the local files of results that are no live entries or fail the criteria.
   void keepListable(QvKolvoResults& results);
+  // The records of files (in their order) as the last search's final check read them,
+  // or false if it read not all of them.
+  bool checkedRecords(const std::vector<kulong>& files, std::vector<KolvoFileRecord>& records) const;
   // The phrase as the engine's hit patterns read it: quoted words and near operators
   // become near terms.
   std::string parseSearchPhrase(const std::string& phrase) const;
@@ -269,6 +272,11 @@ class QvKolvoIndex : public QvCommandParent {
   int mSearchCount = 0;
   // Whether the search under way checks its files once at its end.
   bool mCheckAtEnd = false;
+  // The records the last search's final check read, by ascending file number, so the
+  // listing after it reads the table only once. Every other command drops them, as it
+  // may change the table they point into.
+  std::vector<kulong> mCheckedFiles;
+  std::vector<KolvoFileRecord> mCheckedRecords;
   bool mLastCheckSound = false;
   // The watch's timing, for this session only; a watch's updates make no reports.
   int mWatchQuiet, mWatchLongest, mWatchFallback;

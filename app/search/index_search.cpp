@@ -459,6 +459,26 @@ void QvKolvoIndex::keepListable(QvKolvoResults& results) {
   std::vector<char> kept(files.size());
   for (std::size_t i = 0; i < files.size(); ++i) kept[i] = records[i].name && doesCriteriaMatch(records[i], listing);
   results.keepLocal(kept);
+  mCheckedFiles = std::move(files);
+  mCheckedRecords = std::move(records);
+}
+
+bool QvKolvoIndex::checkedRecords(const std::vector<kulong>& files, std::vector<KolvoFileRecord>& records) const {
+  if (mCheckedFiles.empty()) return false;
+  records.resize(files.size());
+  // Files listed in number order are found one after another; others by halving.
+  std::size_t next = 0;
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    std::size_t at = next;
+    if (at >= mCheckedFiles.size() || mCheckedFiles[at] != files[i]) {
+      auto found = std::lower_bound(mCheckedFiles.begin(), mCheckedFiles.end(), files[i]);
+      if (found == mCheckedFiles.end() || *found != files[i]) return false;
+      at = static_cast<std::size_t>(found - mCheckedFiles.begin());
+    }
+    records[i] = mCheckedRecords[at];
+    next = at + 1;
+  }
+  return true;
 }
 
 bool QvKolvoIndex::doesCriteriaMatch(const KolvoFileRecord& record, QvResultListing& listing) {
@@ -573,16 +593,15 @@ void QvKolvoIndex::createResultsList(int count, QvResults& lines, bool json) {
   files.reserve(shown);
   for (std::size_t i = 0; i < shown; ++i)
     if (ranked[i].file != 0) files.push_back(ranked[i].file);
-  lines.reserve(lines.size() + shown + 2);
+  lines.reserveLines(shown + 2);
   if (!json) lines.push_back("<RESULTS>");
   std::optional<QvResultListing> listing;
   std::vector<KolvoFileRecord> records;
   if (!files.empty()) {
     listing.emplace(kGetFiles(engineIndex()));
-    records = listing->records(files);
+    if (!checkedRecords(files, records)) records = listing->records(files);
   }
-  // Each line is written in place and copied once into a string of its own size.
-  std::string scratch;
+  // Each line is written in place, straight into the answer's text.
   auto list = [&](const QvKolvoResults::Entry& entry, std::string_view name, std::string_view path, int32_t rank,
                   double time, std::string_view size) {
     if (json) {
@@ -595,8 +614,8 @@ void QvKolvoIndex::createResultsList(int count, QvResults& lines, bool json) {
       return;
     }
     std::size_t room = name.size() + path.size() + size.size() + entry.key.size() + kResultFieldsSlack + 16;
-    if (scratch.size() < room) scratch.resize(room);
-    char* end = qvWriteResultFields(scratch.data(), name, path, rank, time, size);
+    char* start = lines.lineRoom(room);
+    char* end = qvWriteResultFields(start, name, path, rank, time, size);
     *end++ = '\t';
     if (entry.file != 0) {
       end = std::to_chars(end, end + 16, entry.file).ptr;
@@ -604,7 +623,7 @@ void QvKolvoIndex::createResultsList(int count, QvResults& lines, bool json) {
       std::memcpy(end, entry.key.data(), entry.key.size());
       end += entry.key.size();
     }
-    lines.emplace_back(scratch.data(), static_cast<std::size_t>(end - scratch.data()));
+    lines.keepLine(static_cast<std::size_t>(end - start));
   };
   std::size_t nextRecord = 0;
   for (std::size_t i = 0; i < shown; ++i) {

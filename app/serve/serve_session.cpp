@@ -126,7 +126,7 @@ std::string qvRunReferralCommands(const std::string& index, const std::string& c
       own.processCommand("open " + index, answers);
       if (!opened("open " + index)) {
         own.cleanup();
-        qvAppendLines(said, answers);
+        answers.appendTextTo(said);
         return printed.take() + said;
       }
     }
@@ -152,7 +152,7 @@ std::string qvRunReferralCommands(const std::string& index, const std::string& c
       }
       QvEventPump::instance().runPending();
       output += printed.take();
-      qvAppendLines(output, results);
+      results.appendTextTo(output);
       output += failure;
       if (isOpen(line) && (!failure.empty() || !opened(line))) break;
     }

@@ -91,7 +91,7 @@ void QvWarmIndexes::open(const std::string& name, Kept& kept) {
     return;
   }
   kept.index.openAnswer = printed.take();
-  for (const std::string& result : results) kept.index.openAnswer += result + "\n";
+  results.appendTextTo(kept.index.openAnswer);
   kept.index.interpreter = std::move(interpreter);
   kept.opened = true;
 }

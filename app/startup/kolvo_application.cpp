@@ -11,19 +11,19 @@
 #include "app/platform/halt_request.h"
 #include "app/startup/command_line.h"
 
-void QvKolvoApplication::writeRaw(const std::string& text) {
+void QvKolvoApplication::writeRaw(const char* text) {
   std::cout.flush();
   size_t written = 0;
   try {
-    int n = klib(kRawStdoutWrite)(text.c_str());
+    int n = klib(kRawStdoutWrite)(text);
     if (n > 0) written = static_cast<size_t>(n);
   } catch (const QvCommandException&) {
     // Without the library the text still reaches the console.
   }
-  const size_t length = std::strlen(text.c_str());
+  const size_t length = std::strlen(text);
   if (written >= length) return;
   // Only what the raw write did not take goes the buffered way, so nothing is written twice.
-  std::fwrite(text.data() + written, 1, length - written, stdout);
+  std::fwrite(text + written, 1, length - written, stdout);
   std::fflush(stdout);
 }
 
@@ -33,20 +33,9 @@ void QvKolvoApplication::refreshRoot() {
 }
 
 void QvKolvoApplication::writeResults(const QvResults& results) {
-  // Written a piece at a time: a listing of a hundred thousand lines needs no copy of
-  // its whole size, whose fresh pages would cost more than the copy.
-  constexpr std::size_t kPieceBytes = 256 * 1024;
-  std::string text;
-  text.reserve(kPieceBytes);
-  for (const std::string& line : results) {
-    text += line;
-    text += '\n';
-    if (text.size() >= kPieceBytes) {
-      writeRaw(text);
-      text.clear();
-    }
-  }
-  if (!text.empty()) writeRaw(text);
+  // The lines already lie in a few large pieces with their line ends: each is written
+  // as it stands, with no copy of the whole answer.
+  for (std::string_view text : results.texts()) writeRaw(text.data());
 }
 
 void QvKolvoApplication::execute(const std::string& commandText, bool print) {
@@ -184,11 +173,11 @@ void QvKolvoApplication::consoleLoop(std::istream& input) {
       writeResults(results);
       refreshRoot();
       bool open = mKolvoIndex && mKolvoIndex->hasEngineIndex();
-      writeRaw((open ? qvNilObjectException : qvNoIndexLoaded).text() + "\n");
+      writeRaw(((open ? qvNilObjectException : qvNoIndexLoaded).text() + "\n").c_str());
     } catch (const std::exception& error) {
       writeResults(results);
       refreshRoot();
-      writeRaw("ERROR " + std::string(error.what()) + "\n");
+      writeRaw(("ERROR " + std::string(error.what()) + "\n").c_str());
     }
     QvEventPump::instance().runPending();
   }

@@ -28,7 +28,7 @@ class QvKolvoApplication {
   // Searches the open index for the phrase and prints its results as JSON Lines only.
   void printJsonResults(const std::string& phrase);
   void refreshRoot();
-  static void writeRaw(const std::string& text);
+  static void writeRaw(const char* text);
   // Each line followed by a line feed; nothing for no lines.
   static void writeResults(const QvResults& results);
 

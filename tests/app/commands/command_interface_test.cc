@@ -43,7 +43,7 @@ TEST_F(CommandString, BlankAndCommentLinesDoNothing) {
   EXPECT_TRUE(run("    ").empty());
   EXPECT_TRUE(run("# echo nothing").empty());
   EXPECT_TRUE(run("   # indented comment").empty());
-  EXPECT_TRUE(run("echo a\n\n   \n# c\necho b") == (Lines{"a", "b"}));
+  EXPECT_EQ(run("echo a\n\n   \n# c\necho b"), (Lines{"a", "b"}));
   EXPECT_EQ(root->seen, (Lines{"a", "b"}));
 }
 

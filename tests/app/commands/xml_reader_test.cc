@@ -12,12 +12,6 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-std::string joined(const QvResults& lines) {
-  std::string text;
-  for (std::size_t i = 0; i < lines.size(); ++i) text += (i ? "\n" : "") + lines[i];
-  return text;
-}
-
 using XmlForm = InterpreterTest;
 
 const char* const kAwkwardValues[] = {
@@ -60,7 +54,7 @@ TEST_F(XmlForm, SubtreeRoundTripsByteForByte) {
     ++j;
   }
   EXPECT_EQ(other.getObjectFromPath("/.box.in ner")->getValue("_only"), "<inner>");
-  EXPECT_EQ(joined(otherBox->xmlDocument()), saved);
+  EXPECT_EQ(otherBox->xmlDocument().joined(), saved);
   other.cleanup();
 }
 
@@ -73,7 +67,7 @@ TEST_F(XmlForm, WholeTreeRoundTripsAndRestoresVariables) {
   QvxmlReader(otherRoot).parse(saved);
   EXPECT_EQ(otherRoot->getValue("_note"), "hello");
   EXPECT_EQ(other.getObjectFromPath("/.a.b")->getValue("_deep"), "1<2");
-  EXPECT_EQ(joined(otherRoot->xmlDocument()), saved);
+  EXPECT_EQ(otherRoot->xmlDocument().joined(), saved);
   other.cleanup();
 }
 
@@ -83,7 +77,7 @@ TEST_F(XmlForm, ProcessingInstructionsAreWrittenAndIgnored) {
   EXPECT_EQ(document[0], "<?xml version=\"1.0\" encoding=\"UTF-8\"?>");
   EXPECT_EQ(document[1], "<?kolvo version=\"1\"?>");
   EXPECT_EQ(document[2], "<QvXmlDocument>");
-  QvxmlReader(root).parse(joined(document));
+  QvxmlReader(root).parse(document.joined());
   EXPECT_EQ(run("ls"), Lines{});
 }
 
@@ -153,7 +147,7 @@ TEST(XmlReferences, PendingReferencesAreSetWhenTheTargetEnds) {
   EXPECT_EQ(first->target.lock(), second);
   EXPECT_EQ(second->target.lock(), first);
   EXPECT_EQ(second->getValue("_v"), "2");
-  EXPECT_EQ(joined(root->xmlDocument()), document);
+  EXPECT_EQ(root->xmlDocument().joined(), document);
   commands.cleanup();
 }
 

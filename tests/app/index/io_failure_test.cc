@@ -97,7 +97,7 @@ class IoFailureTest : public kolvotest::IndexFixture {
   QvResults searches() {
     QvResults answers;
     for (const char* line : {"find brown", "listresults", "find quick | owl*", "listresults", "find fox & dog"})
-      for (std::string& text : run(line)) answers.push_back(std::move(text));
+      answers.append(run(line));
     return answers;
   }
   void arm(long failAt, int error) {

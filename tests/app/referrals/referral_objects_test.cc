@@ -112,9 +112,9 @@ class ReferralObjectsTest : public kolvotest::IndexFixture {
     IndexFixture::TearDown();
   }
   std::vector<std::string> run(const std::string& text) {
-    std::vector<std::string> results;
+    QvResults results;
     commands.processCommandString(text, results);
-    return results;
+    return results.lines();
   }
   // An index of one small folder, so that "find" has something to search.
   void buildSmallIndex() {

@@ -68,7 +68,7 @@ class IndexSearchTest : public kolvotest::IndexFixture {
     }
     return results;
   }
-  std::string findLine(const std::string& phrase) { return run("find " + phrase).back(); }
+  std::string findLine(const std::string& phrase) { return std::string(run("find " + phrase).back()); }
   Names found(const std::string& phrase) {
     QvKolvoResults results(index.get());
     index->find(phrase, results);
@@ -356,7 +356,7 @@ TEST_F(IndexSearchTest, FileContentsGivesHitsAndTheOutline) {
   run("find zebra");
   EXPECT_EQ(run("filecontents " + std::to_string(fox)).at(0), "{{SPLIT}}{{SPLIT}}{{SPLIT}}");
   run("setvalue outline false");
-  std::string whole = run("filecontents " + std::to_string(fox)).at(0);
+  std::string whole(run("filecontents " + std::to_string(fox)).at(0));
   EXPECT_NE(whole.find("lazy dog"), std::string::npos);
   EXPECT_EQ(run("filecontents 999999").back(), "999999 is not the key of a file in this index");
 }

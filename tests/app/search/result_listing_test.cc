@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
@@ -75,8 +76,8 @@ class ResultListingTest : public ::testing::Test {
     std::map<std::string, std::pair<std::string, std::string>> byName;
     for (std::size_t i = 1; i + 1 < listed.size(); ++i) {
       std::size_t lastTab = listed[i].rfind('\t');
-      std::string name = listed[i].substr(0, listed[i].find('\t'));
-      byName[name] = {listed[i].substr(0, lastTab), listed[i].substr(lastTab + 1)};
+      std::string name(listed[i].substr(0, listed[i].find('\t')));
+      byName[name] = {std::string(listed[i].substr(0, lastTab)), std::string(listed[i].substr(lastTab + 1))};
       // Each line is what the result's own description gives.
       EXPECT_EQ(run("getvalue result." + std::to_string(i - 1)), QvResults{listed[i]});
     }
@@ -141,9 +142,33 @@ TEST_F(ResultListingTest, ListedLinesAreTheFilesAsTheyWereBuilt) {
   listed = listedByName();
   ASSERT_EQ(listed.size(), 1u);
   EXPECT_EQ(run("listresults").at(1), expectedLine("empty.txt", 0) + "\t" + listed["empty.txt"].second);
-  std::string json = run("listresults -j").at(0);
+  std::string json(run("listresults -j").at(0));
   EXPECT_NE(json.find("\"name\":\"empty.txt\""), std::string::npos) << json;
   EXPECT_NE(json.find("\"size\":0,"), std::string::npos) << json;
+}
+
+TEST_F(ResultListingTest, AListingAfterAChangeOfTheTableShowsTheTableAsItIsNow) {
+  temp.write("docs/kept.txt", "zebra\n");
+  temp.write("docs/gone.txt", "zebra\n");
+  buildDocs();
+  EXPECT_EQ(run("find zebra").back(), "Found 2 Occurrences: 2");
+  QvResults first = run("listresults");
+  EXPECT_EQ(run("listresults"), first);
+  ASSERT_EQ(first.size(), 4u);
+  auto naming = [](const QvResults& lines, const std::string& name) {
+    return std::count_if(lines.begin(), lines.end(), [&](std::string_view line) { return line.substr(0, name.size()) == name; });
+  };
+  EXPECT_EQ(naming(first, "gone.txt"), 1);
+  fs::remove(docs() / "gone.txt");
+  run("update");
+  // An update leaves no results to list, and a new search only the file still there.
+  EXPECT_EQ(run("listresults"), (QvResults{"<RESULTS>", "</RESULTS>"}));
+  EXPECT_EQ(run("find zebra").back(), "Found 1 Occurrences: 1");
+  QvResults after = run("listresults");
+  ASSERT_EQ(after.size(), 3u);
+  // The same description; the update may have given the file another number (the key).
+  std::string_view keptBefore = first[1].substr(0, 4) == "kept" ? first[1] : first[2];
+  EXPECT_EQ(after[1].substr(0, after[1].rfind('\t')), keptBefore.substr(0, keptBefore.rfind('\t')));
 }
 
 TEST_F(ResultListingTest, EachQueryListsItsFilesAsTheyAreDescribed) {
