@@ -295,11 +295,11 @@ TEST_F(IndexSearchTest, WildcardsAfterUpdatesAnswerAsAFreshBuild) {
   auto answers = [&] {
     std::vector<std::string> all;
     for (const std::string& phrase : phrases) {
-      all.push_back(run("find " + phrase).back());
+      all.emplace_back(run("find " + phrase).back());
       std::multiset<std::string> files;
-      for (const std::string& line : run("listresults 100")) {
+      for (std::string_view line : run("listresults 100")) {
         std::size_t third = line.find('\t', line.find('\t', line.find('\t') + 1) + 1);
-        files.insert(line.substr(0, third));
+        files.emplace(line.substr(0, third));
       }
       all.insert(all.end(), files.begin(), files.end());
     }

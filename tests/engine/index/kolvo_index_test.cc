@@ -119,7 +119,7 @@ int recordingRename(const char* from, const char* to) {
 }
 
 TEST(KolvoIndexTest, StoreSyncsEveryTableBeforeReplacingHashAndReportsAFailedSync) {
-  for (const char* failing : {"", "files", "words", "skipped", "links", "hash.new"}) {
+  for (const char* failing : {"", "files", "words", "skipped", "links", "wordorder.new", "hash.new"}) {
     SCOPED_TRACE(std::string("failing sync: ") + failing);
     kolvotest::TempDir dir;
     CKolvoIndex index(true, dir.slashed());
@@ -146,13 +146,14 @@ TEST(KolvoIndexTest, StoreSyncsEveryTableBeforeReplacingHashAndReportsAFailedSyn
       EXPECT_FALSE(std::filesystem::exists(dir.path() / "hash.new"));
       continue;
     }
-    ASSERT_EQ(storeCalls.size(), 6u);
-    // Every table's sync comes before the new "hash" is synced and renamed into place.
-    std::vector<std::string> tables(storeCalls.begin(), storeCalls.end() - 2);
+    ASSERT_EQ(storeCalls.size(), 8u);
+    // Every table's sync comes before the word order and then the new "hash" are synced
+    // and renamed into place.
+    std::vector<std::string> tables(storeCalls.begin(), storeCalls.end() - 4);
     std::sort(tables.begin(), tables.end());
     EXPECT_EQ(tables, (std::vector<std::string>{"sync files", "sync links", "sync skipped", "sync words"}));
-    EXPECT_EQ(std::vector<std::string>(storeCalls.end() - 2, storeCalls.end()),
-              (std::vector<std::string>{"sync hash.new", "rename hash"}));
+    EXPECT_EQ(std::vector<std::string>(storeCalls.end() - 4, storeCalls.end()),
+              (std::vector<std::string>{"sync wordorder.new", "rename wordorder", "sync hash.new", "rename hash"}));
     EXPECT_NE(dir.read("hash"), before);
   }
 }
@@ -214,7 +215,7 @@ TEST_F(StoredIndexTest, ReopenedIndexGivesTheSameNumbersLookupsAndLinks) {
   OpenResult opened = open();
   ASSERT_NE(opened.index, nullptr);
   CKolvoIndex& index = *opened.index;
-  EXPECT_EQ(index.files->lookupFile("A", 0), fileA);
+  EXPECT_EQ(index.files->lookupFile("a", 0), fileA);
   EXPECT_EQ(index.words->lookup("word"), 36u);
   EXPECT_EQ(kolvotest::filesOfWord(index, "word"), (std::vector<uint32_t>{fileB, fileA}));
   EXPECT_FALSE(index.words->writable());
@@ -240,7 +241,7 @@ TEST_F(StoredIndexTest, AFreshlyOpenedIndexListsSearchesLooksUpAndAddsAsBefore) 
   ASSERT_TRUE(index.files->enableWrite());
   uint32_t c = index.files->addFile("c");
   EXPECT_GT(c, fileB);
-  EXPECT_EQ(index.files->lookupFile("C", 0), c);
+  EXPECT_EQ(index.files->lookupFile("c", 0), c);
   EXPECT_EQ(index.files->lookupFile("a", 0), fileA);
   unsigned char last = 1;
   ASSERT_TRUE(index.files->readBytes(index.files->used() - 1, &last, 1));

@@ -127,7 +127,7 @@ int main(void) {
   CHECK(index != NULL);
   CHECK(errorCount == 0);
   files = p_kidxGetFiles(index);
-  CHECK(p_kfsLookupFile(files, "TWO.TXT", folderId) == second);
+  CHECK(p_kfsLookupFile(files, "two.txt", folderId) == second && p_kfsLookupFile(files, "TWO.TXT", folderId) == 0);
   KolvoFileInfo* info = p_kfsGetInfo(files, second);
   CHECK(p_kfiGetFileSize(info) == 4321);
   CHECK(p_kfiGetFileParentID(info) == folderId);
