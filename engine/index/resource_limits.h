@@ -107,6 +107,10 @@ inline constexpr size_t fileChainTailWalks = 64;
 // accelerator's own cost) before the accelerator is built.
 inline constexpr uint32_t fileChainBytesPerStep = 32;
 
+// The first records of each batch of a word's files are read through the file, this many
+// at most: a search in a fresh process touches the short blocks of thousands of words
+// spread over the links, and a read costs far less than mapping a page for each.
+inline constexpr uint32_t linkRecordsARead = 32;
 // A walk of the word table for the words of a prefix looks at this many words a call,
 // so that its caller can look for a halt between calls.
 inline constexpr uint32_t prefixWalkSteps = 65536;

@@ -165,15 +165,7 @@ KOLVO_EXPORT kulong kflGetFile(CFileLinks* links, kulong* cursor) {
 KOLVO_EXPORT kulong kflGetFiles(CFileLinks* links, kulong* cursor, kulong* files, kulong* ranks, kulong capacity) {
   return guardEntry<kulong>(0, [&]() -> kulong {
     if (!links || !cursor || !files || !ranks) return 0;
-    kulong count = 0;
-    while (count < capacity) {
-      uint8_t rank = 0;
-      uint32_t file = links->getFile(cursor[0], rank);
-      if (file == 0) break;
-      files[count] = file;
-      ranks[count++] = rank;
-    }
-    return count;
+    return links->getFiles(*cursor, files, ranks, capacity);
   });
 }
 

@@ -1,6 +1,9 @@
 #include "engine/storage/file_links.h"
 
+#include <algorithm>
+
 #include "engine/filememory/le_fields.h"
+#include "engine/index/resource_limits.h"
 #include "engine/kolvolib/error_reporting.h"
 #include "engine/storage/hash_stream.h"
 #include "engine/storage/link_record.h"
@@ -51,11 +54,43 @@ void CFileLinks::setNextList(uint32_t offset, uint32_t value) {
 
 uint32_t CFileLinks::getNextList(uint32_t offset) const {
   kolvo::kolvoCheck(inUse(offset, 4), "next-block word");
-  return kolvo::loadU32(getPointer(offset, 4));
+  // Read through the file, as a search reads the blocks: the page it lies on is likely
+  // mapped by nothing else.
+  unsigned char word[4];
+  return kolvo::loadU32(readBytes(offset, word, sizeof word) ? word : getPointer(offset, 4));
 }
 
 uint32_t CFileLinks::getFile(uint32_t& offset, uint8_t& rank) const {
   const unsigned char* at = inUse(offset, recordSize()) ? getPointer(offset, recordSize()) : nullptr;
   offset += recordSize();
   return kolvo::readLinkRecord(at, hasRank, rank);
+}
+
+uint32_t CFileLinks::getFiles(uint32_t& offset, uint32_t* files, uint32_t* ranks, uint32_t capacity) const {
+  const uint32_t size = recordSize();
+  uint32_t count = 0;
+  // The first records are read through the file: most words' blocks are short and lie
+  // apart, one page each. What a longer block holds beyond them is read in place, where
+  // each page mapped serves many records.
+  unsigned char records[kolvo::limits::linkRecordsARead * (sizeof(uint32_t) + 1)];
+  uint64_t whole = used() > offset ? (used() - offset) / size : 0;
+  uint64_t first = std::min<uint64_t>({capacity, kolvo::limits::linkRecordsARead, whole});
+  if (first > 0 && readBytes(offset, records, static_cast<uint32_t>(first * size))) {
+    for (uint64_t i = 0; i < first; ++i) {
+      uint8_t rank = 0;
+      uint32_t file = kolvo::readLinkRecord(records + i * size, hasRank, rank);
+      offset += size;
+      if (file == 0) return count;
+      files[count] = file;
+      ranks[count++] = rank;
+    }
+  }
+  while (count < capacity) {
+    uint8_t rank = 0;
+    uint32_t file = getFile(offset, rank);
+    if (file == 0) break;
+    files[count] = file;
+    ranks[count++] = rank;
+  }
+  return count;
 }

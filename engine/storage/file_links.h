@@ -28,6 +28,10 @@ class CFileLinks : public CFileMemory {
   uint32_t getNextList(uint32_t offset) const;
   // As CWordLinks::getWord, on this table.
   uint32_t getFile(uint32_t& offset, uint8_t& rank) const;
+  // getFile for up to capacity records, read through the file rather than the mapping;
+  // the count of files, offset left where getFile one at a time would leave it (past
+  // the terminator when the block ended).
+  uint32_t getFiles(uint32_t& offset, uint32_t* files, uint32_t* ranks, uint32_t capacity) const;
 
   bool ranked() const { return hasRank; }
   uint32_t recordSize() const { return hasRank ? 5 : 4; }

@@ -299,6 +299,15 @@ TEST_F(TableEntriesTest, LinkBatchesReadWhatOneAtATimeReads) {
     for (uint32_t i = 0; i < size; ++i) links.addFile(block + i * 5, 100 * size + i, static_cast<uint8_t>(i * 7));
     blocks.push_back(block);
   }
+  // A block larger than one read, taken in several; and last a block the used space
+  // cuts off before its terminator, which the end of the space ends.
+  uint32_t large = links.getSpace(601 * 5 + 4);
+  for (uint32_t i = 0; i < 600; ++i) links.addFile(large + i * 5, 1000 + i, static_cast<uint8_t>(i));
+  blocks.push_back(large);
+  uint32_t cut = links.getSpace(3 * 5);
+  for (uint32_t i = 0; i < 3; ++i) links.addFile(cut + i * 5, 700 + i, 1);
+  blocks.push_back(cut);
+  ASSERT_EQ(links.used(), cut + 3 * 5);
   for (uint32_t block : blocks) {
     std::vector<kulong> oneFiles, oneRanks;
     kulong one[2] = {block, 0};
@@ -306,7 +315,7 @@ TEST_F(TableEntriesTest, LinkBatchesReadWhatOneAtATimeReads) {
       oneFiles.push_back(f);
       oneRanks.push_back(one[1]);
     }
-    for (kulong capacity : {1u, 2u, 5u, 64u}) {
+    for (kulong capacity : {1u, 2u, 5u, 64u, 257u, 1000u}) {
       std::vector<kulong> files, ranks, batchFiles(capacity), batchRanks(capacity);
       kulong cursor = block, count = 0;
       do {
