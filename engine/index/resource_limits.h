@@ -111,6 +111,10 @@ inline constexpr uint32_t fileChainBytesPerStep = 32;
 // at most: a search in a fresh process touches the short blocks of thousands of words
 // spread over the links, and a read costs far less than mapping a page for each.
 inline constexpr uint32_t linkRecordsARead = 32;
+// A page of an opened links table is read through the file this many times, and mapped
+// after that: a process that searches again and again reads its pages in place.
+inline constexpr uint8_t linkPageFileReads = 4;
+inline constexpr size_t linkPageBytes = 4096;
 // A walk of the word table for the words of a prefix looks at this many words a call,
 // so that its caller can look for a halt between calls.
 inline constexpr uint32_t prefixWalkSteps = 65536;

@@ -29,7 +29,20 @@ CFileLinks::Section CFileLinks::readSection(const std::string& path, std::FILE* 
 CFileLinks::CFileLinks(const std::string& path, std::FILE* stream) : CFileLinks(path, readSection(path, stream)) {}
 
 CFileLinks::CFileLinks(const std::string& path, const Section& section)
-    : CFileMemory(path, section.hasExtent ? &section.extent : nullptr), hasRank(section.hasRank) {}
+    : CFileMemory(path, section.hasExtent ? &section.extent : nullptr), hasRank(section.hasRank) {
+  pageCount = (static_cast<size_t>(used()) + kolvo::limits::linkPageBytes - 1) / kolvo::limits::linkPageBytes;
+  pageReads = std::make_unique<std::atomic<uint8_t>[]>(pageCount);
+}
+
+bool CFileLinks::readThroughFile(uint32_t offset) const {
+  size_t page = offset / kolvo::limits::linkPageBytes;
+  if (page >= pageCount) return false;
+  // Two threads reading the same page at once at worst read it through the file once more.
+  uint8_t reads = pageReads[page].load(std::memory_order_relaxed);
+  if (reads >= kolvo::limits::linkPageFileReads) return false;
+  pageReads[page].store(static_cast<uint8_t>(reads + 1), std::memory_order_relaxed);
+  return true;
+}
 
 bool CFileLinks::store(std::FILE* stream) const {
   Extent mine = extent(), header = headerExtent();
@@ -54,10 +67,9 @@ void CFileLinks::setNextList(uint32_t offset, uint32_t value) {
 
 uint32_t CFileLinks::getNextList(uint32_t offset) const {
   kolvo::kolvoCheck(inUse(offset, 4), "next-block word");
-  // Read through the file, as a search reads the blocks: the page it lies on is likely
-  // mapped by nothing else.
+  // Read through the file, as a search reads the blocks, while its page is met seldom.
   unsigned char word[4];
-  return kolvo::loadU32(readBytes(offset, word, sizeof word) ? word : getPointer(offset, 4));
+  return kolvo::loadU32(readThroughFile(offset) && readBytes(offset, word, sizeof word) ? word : getPointer(offset, 4));
 }
 
 uint32_t CFileLinks::getFile(uint32_t& offset, uint8_t& rank) const {
@@ -69,13 +81,13 @@ uint32_t CFileLinks::getFile(uint32_t& offset, uint8_t& rank) const {
 uint32_t CFileLinks::getFiles(uint32_t& offset, uint32_t* files, uint32_t* ranks, uint32_t capacity) const {
   const uint32_t size = recordSize();
   uint32_t count = 0;
-  // The first records are read through the file: most words' blocks are short and lie
-  // apart, one page each. What a longer block holds beyond them is read in place, where
-  // each page mapped serves many records.
+  // The first records may be read through the file: most words' blocks are short and
+  // lie apart, one page each. What a longer block holds beyond them is read in place,
+  // where each page mapped serves many records.
   unsigned char records[kolvo::limits::linkRecordsARead * (sizeof(uint32_t) + 1)];
   uint64_t whole = used() > offset ? (used() - offset) / size : 0;
   uint64_t first = std::min<uint64_t>({capacity, kolvo::limits::linkRecordsARead, whole});
-  if (first > 0 && readBytes(offset, records, static_cast<uint32_t>(first * size))) {
+  if (first > 0 && readThroughFile(offset) && readBytes(offset, records, static_cast<uint32_t>(first * size))) {
     for (uint64_t i = 0; i < first; ++i) {
       uint8_t rank = 0;
       uint32_t file = kolvo::readLinkRecord(records + i * size, hasRank, rank);

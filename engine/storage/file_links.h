@@ -5,8 +5,10 @@
 // it use, and its "hash" section records the extent it reached.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "engine/filememory/file_memory.h"
@@ -46,5 +48,14 @@ class CFileLinks : public CFileMemory {
   static Section readSection(const std::string& path, std::FILE* stream);
   CFileLinks(const std::string& path, const Section& section);
 
+  // Whether a read at offset goes through the file: in a table opened from its file, the
+  // first few reads of each page do, so a search in a fresh process maps no page for the
+  // short blocks it meets once, while a page read again and again is mapped and then
+  // read in place. A table being made is always read in place.
+  bool readThroughFile(uint32_t offset) const;
+
   bool hasRank;
+  // The reads each page of the opened table has had through the file, up to the limit.
+  std::unique_ptr<std::atomic<uint8_t>[]> pageReads;
+  size_t pageCount = 0;
 };

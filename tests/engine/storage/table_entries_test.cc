@@ -290,46 +290,72 @@ TEST_F(TableEntriesTest, LinkChainsThroughTheInterface) {
 }
 
 TEST_F(TableEntriesTest, LinkBatchesReadWhatOneAtATimeReads) {
-  CFileLinks links(dir.slashed() + "links", 65535, 1048575, true);
+  const std::string path = dir.slashed() + "links";
+  CFileLinks links(path, 65535, 1048575, true);
   links.getSpace(4);
-  // Blocks of 0, 1, 5 and 9 records, each with its terminator and next-block word.
-  std::vector<uint32_t> blocks;
-  for (uint32_t size : {0u, 1u, 5u, 9u}) {
+  // Blocks of 0, 1, 5, 9 and 600 records, each with its terminator and a next-block
+  // word naming the block before it.
+  std::vector<uint32_t> blocks, nextOf;
+  for (uint32_t size : {0u, 1u, 5u, 9u, 600u}) {
+    // Each block on pages of its own, which an opened table reads through the file at
+    // first and then in place.
+    if (uint32_t intoPage = links.used() % 4096) links.getSpace(4096 - intoPage);
     uint32_t block = links.getSpace((size + 1) * 5 + 4);
-    for (uint32_t i = 0; i < size; ++i) links.addFile(block + i * 5, 100 * size + i, static_cast<uint8_t>(i * 7));
+    for (uint32_t i = 0; i < size; ++i) links.addFile(block + i * 5, 100 * size + i + 1, static_cast<uint8_t>(i * 7));
+    nextOf.push_back(blocks.empty() ? 0 : blocks.back());
+    links.setNextList(block + (size + 1) * 5, nextOf.back());
     blocks.push_back(block);
   }
-  // A block larger than one read, taken in several; and last a block the used space
-  // cuts off before its terminator, which the end of the space ends.
-  uint32_t large = links.getSpace(601 * 5 + 4);
-  for (uint32_t i = 0; i < 600; ++i) links.addFile(large + i * 5, 1000 + i, static_cast<uint8_t>(i));
-  blocks.push_back(large);
+  // Last a block the used space cuts off before its terminator, which the end of the
+  // space ends.
   uint32_t cut = links.getSpace(3 * 5);
   for (uint32_t i = 0; i < 3; ++i) links.addFile(cut + i * 5, 700 + i, 1);
   blocks.push_back(cut);
   ASSERT_EQ(links.used(), cut + 3 * 5);
-  for (uint32_t block : blocks) {
-    std::vector<kulong> oneFiles, oneRanks;
-    kulong one[2] = {block, 0};
-    for (kulong f = kflGetFile(&links, one); f != 0; f = kflGetFile(&links, one)) {
-      oneFiles.push_back(f);
-      oneRanks.push_back(one[1]);
+
+  // Each block read in batches of every size gives what a read of one record at a time
+  // gives, and leaves the cursor where that leaves it.
+  auto expectBatchesAgree = [&](CFileLinks& table, const std::string& how) {
+    for (size_t b = 0; b < blocks.size(); ++b) {
+      std::vector<kulong> oneFiles, oneRanks;
+      kulong one[2] = {blocks[b], 0};
+      for (kulong f = kflGetFile(&table, one); f != 0; f = kflGetFile(&table, one)) {
+        oneFiles.push_back(f);
+        oneRanks.push_back(one[1]);
+      }
+      for (kulong capacity : {1000u, 257u, 64u, 5u, 2u, 1u}) {
+        std::vector<kulong> files, ranks, batchFiles(capacity), batchRanks(capacity);
+        kulong cursor = blocks[b], count = 0;
+        do {
+          count = kflGetFiles(&table, &cursor, batchFiles.data(), batchRanks.data(), capacity);
+          ASSERT_LE(count, capacity);
+          files.insert(files.end(), batchFiles.begin(), batchFiles.begin() + count);
+          ranks.insert(ranks.end(), batchRanks.begin(), batchRanks.begin() + count);
+        } while (count == capacity);
+        EXPECT_EQ(files, oneFiles) << how << blocks[b] << " by " << capacity;
+        EXPECT_EQ(ranks, oneRanks) << how << blocks[b] << " by " << capacity;
+        // Both stand on the next-block word.
+        EXPECT_EQ(cursor, one[0]) << how << blocks[b] << " by " << capacity;
+        if (b < nextOf.size()) {
+          EXPECT_EQ(kflGetNextList(&table, cursor), nextOf[b]) << how << blocks[b];
+        }
+      }
     }
-    for (kulong capacity : {1u, 2u, 5u, 64u, 257u, 1000u}) {
-      std::vector<kulong> files, ranks, batchFiles(capacity), batchRanks(capacity);
-      kulong cursor = block, count = 0;
-      do {
-        count = kflGetFiles(&links, &cursor, batchFiles.data(), batchRanks.data(), capacity);
-        ASSERT_LE(count, capacity);
-        files.insert(files.end(), batchFiles.begin(), batchFiles.begin() + count);
-        ranks.insert(ranks.end(), batchRanks.begin(), batchRanks.begin() + count);
-      } while (count == capacity);
-      EXPECT_EQ(files, oneFiles) << block << " by " << capacity;
-      EXPECT_EQ(ranks, oneRanks) << block << " by " << capacity;
-      // Both stand on the next-block word.
-      EXPECT_EQ(cursor, one[0]) << block << " by " << capacity;
-    }
-  }
+  };
+  expectBatchesAgree(links, "made: ");
+  // Opened from its file, the table's pages are read through the file at first and in
+  // place once read often: each round gives the same.
+  links.disableWrite();
+  std::FILE* out = std::fopen((dir.slashed() + "hash").c_str(), "wb");
+  ASSERT_TRUE(out);
+  ASSERT_TRUE(links.store(out));
+  std::fclose(out);
+  std::FILE* in = std::fopen((dir.slashed() + "hash").c_str(), "rb");
+  ASSERT_TRUE(in);
+  CFileLinks opened(path, in);
+  std::fclose(in);
+  for (int round = 0; round < 3; ++round) expectBatchesAgree(opened, "opened, round " + std::to_string(round) + ": ");
+
   kulong cursor = links.used(), files[4], ranks[4];
   EXPECT_EQ(kflGetFiles(&links, &cursor, files, ranks, 4), 0u);
   EXPECT_EQ(kflGetFiles(nullptr, &cursor, files, ranks, 4), 0u);
