@@ -252,7 +252,10 @@ typedef struct KolvoFileRecord {
  * The names die as record pointers do. */
 KOLVO_EXPORT kulong kfsGetRecords(CFileStorage* table, const kulong* files, kulong count, KolvoFileRecord* records);
 
-/* Accessors of an information record; a null record reads as 0 and is not written. */
+/* Accessors of an information record; a null record reads as 0 and is not written.
+ * A record keeps 32 bits of size and of Unix time: the library records a file of
+ * 4 GiB or more as 4,294,967,295 bytes, and a time after 2038-01-19 03:14:07 UTC as
+ * that second. */
 KOLVO_EXPORT kulong kfiGetFileParentID(const KolvoFileInfo* info);
 KOLVO_EXPORT void kfiSetFileParentID(KolvoFileInfo* info, kulong parent);
 KOLVO_EXPORT kulong kfiGetFileSize(const KolvoFileInfo* info);

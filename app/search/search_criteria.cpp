@@ -41,6 +41,8 @@ int32_t toInt32(const std::string& text) {
   return static_cast<int32_t>(std::strtol(qvTrim(text).c_str(), nullptr, 10));
 }
 
+int64_t toInt64(const std::string& text) { return std::strtoll(qvTrim(text).c_str(), nullptr, 10); }
+
 std::string seconds(double value) {
   std::ostringstream text;
   text.precision(17);
@@ -131,9 +133,9 @@ void QvSearchCriteria::setValue(const std::string& name, const std::string& valu
   } else if (key == "maxresults") {
     mMaxResults = toInt32(value);
   } else if (key == "maxsize") {
-    mMaxSize = toInt32(value);
+    mMaxSize = toInt64(value);
   } else if (key == "minsize") {
-    mMinSize = toInt32(value);
+    mMinSize = toInt64(value);
   } else if (key == "nearcount") {
     mNearCount = toInt32(value);
   } else if (key == "onorafter") {

@@ -35,8 +35,9 @@ class QvSearchCriteria : public QvCommandObject {
   bool admits(std::string_view name, double size, double timeLastWritten,
               const std::function<std::string()>& folderName) const;
 
-  int32_t mMinSize = 0;
-  int32_t mMaxSize = 0;
+  // Sizes of 2 GiB and more are asked for too: 64 bits, so none of them turns negative.
+  int64_t mMinSize = 0;
+  int64_t mMaxSize = 0;
   double mOnOrBefore = 0;
   std::string mFileName = "*";
   double mOnOrAfter = 0;

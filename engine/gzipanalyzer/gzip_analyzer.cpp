@@ -10,6 +10,7 @@
 #include "engine/filememory/le_fields.h"
 #include "engine/index/container_level.h"
 #include "engine/index/kolvo_index.h"
+#include "engine/storage/file_storage.h"
 
 namespace {
 
@@ -38,7 +39,10 @@ MemberReader readerOf(gzFile_s* file) {
 uint32_t memberSize(const char* path, bool compressed) {
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(std::fopen(path, "rb"), std::fclose);
   if (!in || std::fseek(in.get(), compressed ? -4 : 0, SEEK_END) != 0) return 0;
-  if (!compressed) return static_cast<uint32_t>(std::ftell(in.get()));
+  if (!compressed) {
+    long end = std::ftell(in.get());
+    return end < 0 ? 0 : CFileStorage::recordableSize(static_cast<uint64_t>(end));
+  }
   unsigned char trailer[4] = {};
   if (std::fread(trailer, 1, sizeof trailer, in.get()) != sizeof trailer) return 0;
   return kolvo::loadU32(trailer);

@@ -16,6 +16,7 @@
 #include "engine/index/read_ahead.h"
 #include "engine/index/walk_support.h"
 #include "engine/kolvolib/error_reporting.h"
+#include "engine/storage/file_storage.h"
 
 using kolvo::throwKolvoError;
 
@@ -150,13 +151,13 @@ void CKolvoIndex::walkDirectory(const std::string& path, uint32_t dirId, int dep
     if (lstat(full.c_str(), &status) != 0) continue;
     if (S_ISDIR(status.st_mode)) {
       if (isExcluded(full.c_str())) continue;
-      uint32_t entry = recordDirectory(full, static_cast<int32_t>(status.st_mtime));
+      uint32_t entry = recordDirectory(full, CFileStorage::recordableTime(status.st_mtime));
       walkDirectory(full, entry, depth + 1);
     } else if (S_ISREG(status.st_mode)) {
       CFileAnalyzer* analyzer = chooseAnalyzer(full.c_str());
       if (!trackAll && !analyzer) continue;
-      uint32_t entry = recordFile(name.c_str(), dirId, static_cast<int32_t>(status.st_mtime),
-                                  static_cast<uint32_t>(status.st_size));
+      uint32_t entry = recordFile(name.c_str(), dirId, CFileStorage::recordableTime(status.st_mtime),
+                                  CFileStorage::recordableSize(static_cast<uint64_t>(status.st_size)));
       if (!analyzer) continue;
       if (walkReader && analyzer->canReadAhead()) {
         walkReader->queue(*analyzer, full, entry);

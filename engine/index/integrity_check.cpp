@@ -53,6 +53,7 @@ class Checker {
     checkCount("skipped", *index.skippedWords, skipped);
     checkParents(files);
     checkLinks(words, files);
+    if (std::string wrong = index.words->orderDamage(); !wrong.empty()) report("wordorder: " + wrong);
     if (unreported > 0) damage.push_back("and " + std::to_string(unreported) + " more damages");
     return damage;
   }

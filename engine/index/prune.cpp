@@ -19,6 +19,7 @@
 #include "engine/index/kolvo_index.h"
 #include "engine/index/walk_support.h"
 #include "engine/kolvolib/error_reporting.h"
+#include "engine/storage/file_storage.h"
 
 void CKolvoIndex::pruneParentError(uint32_t file, uint32_t parent) {
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> dead(std::fopen("deadkolvo.txt", "w"), std::fclose);
@@ -323,7 +324,7 @@ uint32_t CKolvoIndex::addNewEntry(const std::string& path, uint32_t dirId, const
     if (lstat(full.c_str(), &status) != 0) return 0;
     if (isDirectory ? !S_ISDIR(status.st_mode) : !S_ISREG(status.st_mode)) return 0;
   }
-  auto modified = static_cast<int32_t>(status.st_mtime);
+  int32_t modified = CFileStorage::recordableTime(status.st_mtime);
   if (isDirectory) {
     // The walk counts the folder itself among the directories read.
     walkDirectory(full, recordDirectory(full, modified), 1);
@@ -331,7 +332,8 @@ uint32_t CKolvoIndex::addNewEntry(const std::string& path, uint32_t dirId, const
   }
   CFileAnalyzer* analyzer = includedAnalyzer(full.c_str());
   if (!trackAll && !analyzer) return 0;
-  uint32_t entry = recordFile(name.c_str(), dirId, modified, static_cast<uint32_t>(status.st_size));
+  uint32_t entry =
+      recordFile(name.c_str(), dirId, modified, CFileStorage::recordableSize(static_cast<uint64_t>(status.st_size)));
   if (analyzer) {
     if (reportDue()) reportProgress("IndexingFile", full + "\t" + std::to_string(directoriesRead));
     analyzer->indexFile(full.c_str(), entry);

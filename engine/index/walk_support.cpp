@@ -7,6 +7,8 @@
 #include <cstring>
 #include <memory>
 
+#include "engine/storage/file_storage.h"
+
 namespace kolvo {
 
 bool listDirectory(const std::string& path, std::vector<std::string>& names) {
@@ -34,8 +36,8 @@ bool listDirectory(const std::string& path, std::vector<std::string>& names, std
 EntryStatus statusOf(int folder, const char* name) {
   struct stat status {};
   if (fstatat(folder, name, &status, AT_SYMLINK_NOFOLLOW) != 0) return EntryStatus{};
-  return EntryStatus{true, status.st_mode, static_cast<int32_t>(status.st_mtime),
-                     static_cast<uint32_t>(status.st_size)};
+  return EntryStatus{true, status.st_mode, CFileStorage::recordableTime(status.st_mtime),
+                     CFileStorage::recordableSize(static_cast<uint64_t>(status.st_size))};
 }
 
 }  // namespace kolvo

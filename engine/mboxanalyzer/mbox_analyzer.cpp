@@ -17,6 +17,7 @@
 #include "engine/mboxanalyzer/cache_budget.h"
 #include "engine/mboxanalyzer/mail_cache.h"
 #include "engine/mboxanalyzer/mime_file_name.h"
+#include "engine/storage/file_storage.h"
 
 namespace {
 
@@ -315,7 +316,7 @@ void CMBoxAnalyzer::appendEntry(OpenEntry& entry, const char* data, size_t lengt
 
 void CMBoxAnalyzer::finishEntry(OpenEntry& entry) {
   CKolvoIndex& owner = *index;
-  owner.files->setSize(entry.fileId, static_cast<uint32_t>(std::min<uint64_t>(entry.rawBytes, UINT32_MAX)));
+  owner.files->setSize(entry.fileId, CFileStorage::recordableSize(entry.rawBytes));
   if (!entry.cache) return;
   if (entry.isAttachment) {
     entry.decoded.clear();

@@ -24,6 +24,19 @@ class CFileStorage : public CFileMemory {
   static constexpr uint32_t infoSize = 16;
   static constexpr unsigned char obsoleteMark = 0xFF;
 
+  // The size and the time a record can hold of a larger one: the nearest it can hold,
+  // so that a file of 5 GB reads as 4 GiB less a byte, still larger than any smaller
+  // file, rather than as its size modulo 4 GiB; and a time after 2038 as the last
+  // second of 2038-01-19.
+  static constexpr uint32_t recordableSize(uint64_t bytes) {
+    return bytes > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(bytes);
+  }
+  static constexpr int32_t recordableTime(int64_t unixSeconds) {
+    return unixSeconds > INT32_MAX   ? INT32_MAX
+           : unixSeconds < INT32_MIN ? INT32_MIN
+                                     : static_cast<int32_t>(unixSeconds);
+  }
+
   CFileStorage(const std::string& path, uint32_t bucketCount);
   CFileStorage(const std::string& path, std::FILE* stream);
 

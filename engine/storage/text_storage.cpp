@@ -338,6 +338,31 @@ const kolvo::WordOrder* CTextStorage::soundOrder() const {
   return order->sound([this](const kolvo::WordOrder& sorted) { return checkOrder(sorted); }) ? order.get() : nullptr;
 }
 
+std::string CTextStorage::orderDamage() const {
+  if (!order) return "";
+  const kolvo::WordOrder* sorted = soundOrder();
+  if (!sorted) return "does not fit the word table, and prefix searches walk every word";
+  // The entries it covers, in table order, which is the order of their numbers.
+  const uint32_t covered = sorted->coveredUsed();
+  std::vector<uint32_t> entries;
+  for (uint32_t word = getFirst(); word != 0 && word < covered; word = getNext(word)) entries.push_back(word);
+  const char* previous = nullptr;
+  for (uint32_t position = 0; position < sorted->count(); ++position) {
+    uint32_t word = sorted->at(position);
+    if (!std::binary_search(entries.begin(), entries.end(), word))
+      return "place " + std::to_string(position) + " holds " + std::to_string(word) + ", which is no word it covers";
+    const char* text = getText(word);
+    if (previous && std::strcmp(previous, text) >= 0)
+      return "\"" + std::string(text) + "\" at place " + std::to_string(position) + " is out of order";
+    previous = text;
+  }
+  // Distinct words in a strict order: all of them when there are as many.
+  if (sorted->count() != entries.size())
+    return "holds " + std::to_string(sorted->count()) + " words of the " + std::to_string(entries.size()) +
+           " it covers";
+  return "";
+}
+
 bool CTextStorage::checkOrder(const kolvo::WordOrder& sorted) const {
   const uint64_t covered = sorted.coveredUsed(), count = sorted.count();
   // The covered space is a run of whole entries at the table's start: it ends with a

@@ -86,6 +86,11 @@ class CTextStorage : public CFileMemory {
   void attachOrder(const std::string& path);
   // Whether findPrefixed finds the words through a sound order (for tests).
   bool hasSoundOrder() const { return soundOrder() != nullptr; }
+  // What is wrong with the attached order, in one line; empty when there is none or it
+  // is sound. Beyond the check made before first use, which a search can afford, it
+  // makes sure that the order holds every word it covers once, in byte order: a
+  // damaged order that passed the first check would make prefix searches miss words.
+  std::string orderDamage() const;
   // Writes the sorted order of all the words to path, under a new inode (an older
   // build may share the file it replaces). With keepAttached, an attached sound order
   // whose tail is still small (limits::wordOrderTailDivisor) is kept as it is: the

@@ -6,6 +6,7 @@
 
 #include "engine/index/container_level.h"
 #include "engine/index/kolvo_index.h"
+#include "engine/storage/file_storage.h"
 #include "engine/taranalyzer/tar_reader.h"
 
 namespace {
@@ -38,7 +39,7 @@ bool CTarAnalyzer::indexFile(const char* path, uint32_t fileId) {
     MemberEntry entry;
     entry.name = member.name;
     entry.modified = member.modified;
-    entry.size = static_cast<uint32_t>(std::min<uint64_t>(member.size, UINT32_MAX));
+    entry.size = CFileStorage::recordableSize(member.size);
     level.indexMember(entry, level.decide(entry), readerOf(tar));
   }
   ++index->contentsIndexed;

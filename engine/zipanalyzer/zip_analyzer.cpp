@@ -10,6 +10,7 @@
 
 #include "engine/index/container_level.h"
 #include "engine/index/kolvo_index.h"
+#include "engine/storage/file_storage.h"
 
 namespace {
 
@@ -72,7 +73,7 @@ bool CZipAnalyzer::indexFile(const char* path, uint32_t fileId) {
     MemberEntry entry;
     if (!currentEntry(zip.get(), info, entry.name)) return false;
     entry.modified = entryTime(info);
-    entry.size = static_cast<uint32_t>(std::min<ZPOS64_T>(info.uncompressed_size, UINT32_MAX));
+    entry.size = CFileStorage::recordableSize(info.uncompressed_size);
     MemberDecision decision = level.decide(entry);
     if (!decision.reads()) continue;
     // A member that cannot be opened (an unknown method, say) stays recorded, unread.

@@ -57,6 +57,18 @@ TEST_F(SearchCriteriaTest, SizeAndDateBoundsIncludeTheirValue) {
   EXPECT_TRUE(admits("a", 100));
   EXPECT_TRUE(admits("a", 200));
   EXPECT_FALSE(admits("a", 201));
+  // Bounds of 2 GiB and more: a file of 4 GiB or more is recorded as 4,294,967,295 bytes.
+  criteria->setValue("minSize", "3000000000");
+  criteria->setValue("maxSize", "5000000000");
+  EXPECT_FALSE(admits("a", 2999999999.0));
+  EXPECT_TRUE(admits("a", 3000000000.0));
+  EXPECT_TRUE(admits("a", 4294967295.0));
+  EXPECT_EQ(criteria->getValue("minSize"), "3000000000");
+  EXPECT_EQ(criteria->getValue("maxSize"), "5000000000");
+  criteria->setValue("minSize", "0");
+  criteria->setValue("maxSize", "2147483648");
+  EXPECT_TRUE(admits("a", 2147483648.0));
+  EXPECT_FALSE(admits("a", 2147483649.0));
   criteria->clear();
   criteria->setValue("onOrAfterSeconds", "1000");
   criteria->setValue("onOrBeforeSeconds", "2000");

@@ -242,4 +242,45 @@ TEST_F(DirectoryWalkTest, ATreeThreeThousandLevelsDeepIsCutWithAWarning) {
   EXPECT_EQ(index->directoriesRead, static_cast<uint32_t>(index->maxWalkDepth) + 1);
 }
 
+// A record holds 32 bits of size and of time: a larger file or a time beyond them is
+// kept at the nearest value a record holds, never wrapped around to a small one.
+TEST_F(DirectoryWalkTest, SizesAndTimesBeyondARecordAreKeptAtItsLimits) {
+  struct Case {
+    const char* name;
+    uint64_t size;
+    int64_t modified;
+    uint32_t recordedSize;
+    int32_t recordedTime;
+  };
+  constexpr uint64_t gib = 1ull << 30;
+  const Case cases[] = {
+      {"empty.bin", 0, 0, 0, 0},
+      {"largest.bin", 4 * gib - 1, 1600000000, UINT32_MAX, 1600000000},
+      {"four.bin", 4 * gib, 1600000000, UINT32_MAX, 1600000000},
+      {"five.bin", 5 * gib + 7, 1600000000, UINT32_MAX, 1600000000},
+      {"late.bin", 10, 4102444800, 10, INT32_MAX},    // 2100-01-01
+      {"last.bin", 10, INT32_MAX, 10, INT32_MAX},
+      {"before.bin", 10, -86400, 10, -86400},
+  };
+  for (const Case& c : cases) {
+    std::string path = tree.write("root/big/" + std::string(c.name), "");
+    ASSERT_EQ(truncate(path.c_str(), static_cast<off_t>(c.size)), 0) << c.name;  // sparse: no disk taken
+    struct timespec times[2] = {{static_cast<time_t>(c.modified), 0}, {static_cast<time_t>(c.modified), 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0) << c.name;
+    struct stat status {};
+    ASSERT_EQ(stat(path.c_str(), &status), 0);
+    if (status.st_mtime != c.modified) GTEST_SKIP() << "this file system cannot hold the time of " << c.name;
+  }
+  startBuild("*.txt");  // the big files are recorded, not read
+  walk();
+  uint32_t folder = index->files->lookupFile(at("/big").c_str(), 0);
+  ASSERT_NE(folder, 0u);
+  for (const Case& c : cases) {
+    uint32_t entry = index->files->lookupFile(c.name, folder);
+    ASSERT_NE(entry, 0u) << c.name;
+    EXPECT_EQ(index->files->getSize(entry), c.recordedSize) << c.name;
+    EXPECT_EQ(index->files->getTime(entry), c.recordedTime) << c.name;
+  }
+}
+
 }  // namespace

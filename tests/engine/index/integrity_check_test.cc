@@ -127,6 +127,20 @@ TEST_F(IntegrityCheckTest, EachDamageIsFound) {
       // whose next-block word follows its record and the terminator.
       {"a block chained forward", [&] { putU32("links", blockOf("fig") + 5 + 5, blockOf("fig") + 64); },
        "links: the block at"},
+      // The word order: a header of 16 bytes, then the word numbers in byte order.
+      {"two words of the order swapped",
+       [&] {
+         std::vector<unsigned char> order = bytes("wordorder");
+         putU32("wordorder", 16, kolvo::loadU32(order.data() + 20));
+         putU32("wordorder", 20, kolvo::loadU32(order.data() + 16));
+       },
+       "wordorder: \""},
+      {"a word of the order twice",
+       [&] { putU32("wordorder", 20, kolvo::loadU32(bytes("wordorder").data() + 16)); },
+       "wordorder: \""},
+      {"a place of the order inside a word",
+       [&] { putU32("wordorder", 16, kolvo::loadU32(bytes("wordorder").data() + 16) + 1); },
+       "wordorder: place 0 holds"},
       {"a word count in \"hash\" that the table does not hold",
        [&] {
          std::vector<unsigned char> hash = bytes("hash");

@@ -1,5 +1,6 @@
 // The update of a stored index: vanished, modified, excluded and new entries, links,
 // counters, and the agreement of an updated index with a fresh build of the same tree.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -153,6 +154,29 @@ TEST_F(PruneTest, UpdatedIndexReadsLikeAFreshBuild) {
   fresh.buildTree(root);
   EXPECT_EQ(updated, kolvotest::liveWordFiles(*fresh.index));
   EXPECT_EQ(updated["stable"], (std::set<std::string>{root + "/keep.txt", root + "/sub/new.txt"}));
+}
+
+// An update records what it finds as the walk does: a file larger than a record's
+// 32 bits, or written after 2038, at the nearest value a record holds.
+TEST_F(PruneTest, AnUpdateKeepsSizesAndTimesBeyondARecordAtItsLimits) {
+  includePattern = "*.txt";  // the others are recorded, never read
+  std::string big = tree.write("root/big.bin", "");
+  std::string late = tree.write("root/late.bin", "0123456789");
+  ASSERT_EQ(truncate(big.c_str(), static_cast<off_t>(5ull << 30)), 0);  // sparse
+  setTime(big, buildTime + 10);
+  struct timespec times[2] = {{4102444800, 0}, {4102444800, 0}};  // 2100-01-01
+  ASSERT_EQ(utimensat(AT_FDCWD, late.c_str(), times, 0), 0);
+  setTime(root, buildTime + 10);
+  updateTree(buildTime);
+  EXPECT_EQ(index->files->getSize(entryOf(root, "big.bin")), UINT32_MAX);
+  EXPECT_EQ(index->files->getTime(entryOf(root, "late.bin")), INT32_MAX);
+  EXPECT_EQ(index->files->getSize(entryOf(root, "late.bin")), 10u);
+  // Grown past 6 GiB and named to a path update: still the largest size a record holds.
+  ASSERT_EQ(truncate(big.c_str(), static_cast<off_t>(6ull << 30)), 0);
+  setTime(big, buildTime + 20);
+  updatePaths(buildTime + 15, {big});
+  EXPECT_EQ(index->files->getSize(entryOf(root, "big.bin")), UINT32_MAX);
+  EXPECT_EQ(index->files->getTime(entryOf(root, "big.bin")), buildTime + 20);
 }
 
 // Enough entries for the update to take their statuses ahead in several windows and on
