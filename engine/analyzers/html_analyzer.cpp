@@ -323,7 +323,7 @@ CHtmlAnalyzer::ShownWords CHtmlAnalyzer::scanShownWords(const char* page, size_t
   bool copied = false;
   bool inWord = false;
   bool holds = false;
-  auto endWord = [&] {
+  auto endWord = [&]() __attribute__((always_inline)) {
     inWord = false;
     if (!holds)
       holds = copied ? scan.take(word.data(), word.size()) : scan.take(reinterpret_cast<const char*>(begin), length);
@@ -354,10 +354,26 @@ CHtmlAnalyzer::ShownWords CHtmlAnalyzer::scanShownWords(const char* page, size_t
     return true;
   };
 
+  constexpr unsigned char kind = Rules::plain | Rules::special | Rules::blank;
   size_t at = 0;
   while (at < size) {
     unsigned char c = p[at];
     unsigned char k = kinds[c];
+    if (!inWord && (k & (kind | Rules::starts)) == (Rules::plain | Rules::starts)) {
+      // Most words stand in the page as they are shown, and end at a byte that is no
+      // hook's: they are taken from the page at once.
+      size_t from = at++;
+      while (at < size && (kinds[p[at]] & (kind | Rules::continues)) == (Rules::plain | Rules::continues)) ++at;
+      if (at == size || !(kinds[p[at]] & Rules::special)) {
+        if (!holds) holds = scan.take(page + from, at - from);
+        continue;
+      }
+      inWord = true;
+      copied = false;
+      begin = p + from;
+      length = at - from;
+      continue;
+    }
     if (k & Rules::blank) {
       // The display shows a blank as a space, or drops it after one: a plain byte that
       // parts words either way.
@@ -368,13 +384,6 @@ CHtmlAnalyzer::ShownWords CHtmlAnalyzer::scanShownWords(const char* page, size_t
     if (!(k & Rules::special)) {
       if (!give(c, p + at)) return ShownWords::unsure;
       ++at;
-      // The rest of a word that stands in the page as it is shown.
-      if (inWord && !copied)
-        while (at < size && (kinds[p[at]] & (Rules::continues | Rules::plain | Rules::special)) ==
-                                (Rules::continues | Rules::plain)) {
-          ++at;
-          ++length;
-        }
       continue;
     }
     const unsigned char* q = p + at;
