@@ -927,10 +927,11 @@ TEST_F(ContentsCheckTest, GeneratedPagesAgreeWithTheirDisplay) {
   for (size_t change = 0; change < changes.size(); ++change) {
     changes[change]();
     std::vector<std::string> pages;
-    for (int round = 0; round < 40; ++round)
+    for (int round = 0; round < 30; ++round)
       pages.push_back(pageOf(random() % 40, "", round % 2 ? pieceCount : ordinaryPieces));
     // About the end of the first chunk: read whole when shorter, else through the display.
-    for (size_t shortOf : {40, 3}) pages.push_back(pageOf(12, std::string(65'535 - shortOf, 'z'), ordinaryPieces));
+    if (change == 0)
+      for (size_t shortOf : {40, 3}) pages.push_back(pageOf(12, std::string(65'535 - shortOf, 'z'), ordinaryPieces));
     for (const std::string& page : pages) {
       uint32_t file = addFile("g" + std::to_string(++made) + ".htm", page);
       for (bool strip : {true, false})
