@@ -144,13 +144,14 @@ Sequence CHtmlAnalyzer::referenceAt(const unsigned char* p, size_t available, bo
   if (at == available) return ranOut(at, final, literal);
   size_t nameLength = at - 1;
   if (nameLength == 0 || nameLength > kolvo::limits::entityNameBytes || p[at] != ';') return literal;
-  auto found = index->entityMap.find(std::string(reinterpret_cast<const char*>(p) + 1, nameLength));
-  if (found == index->entityMap.end()) return {Sequence::separator, at + 1, 0};
+  auto found = entities.find(std::string_view(reinterpret_cast<const char*>(p) + 1, nameLength));
+  if (found == entities.end()) return {Sequence::separator, at + 1, 0};
   return {Sequence::byte, at + 1, found->second};
 }
 
 CHtmlAnalyzer::CHtmlAnalyzer(CKolvoIndex* owner) : CFileAnalyzer(owner) {
   characterHooks = true;
+  if (owner) entities.insert(owner->entityMap.begin(), owner->entityMap.end());
   // Only a reference or a UTF-8 lead byte asks more of indexing than the generic rules.
   static const std::array<unsigned char, 256> sequenceStarts = [] {
     std::array<unsigned char, 256> starts{};

@@ -5,7 +5,10 @@
 
 #include <array>
 #include <cstddef>
+#include <functional>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 
 #include "engine/analyzers/file_analyzer.h"
 #include "engine/analyzers/markup_carry.h"
@@ -65,4 +68,11 @@ class CHtmlAnalyzer : public CFileAnalyzer {
 
  private:
   MarkupCarry carry;
+  // The index's named entities, looked up by a view of the page's bytes: a page may
+  // hold a reference every few words.
+  struct NameHash {
+    using is_transparent = void;
+    size_t operator()(std::string_view name) const { return std::hash<std::string_view>{}(name); }
+  };
+  std::unordered_map<std::string, unsigned char, NameHash, std::equal_to<>> entities;
 };
