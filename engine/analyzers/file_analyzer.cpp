@@ -316,6 +316,7 @@ char* CFileAnalyzer::fillDisplayBuffer(const char* path, uint32_t /*fileId*/, ui
 void CFileAnalyzer::displayStream(const StreamReader& read, int wrapWidth, bool stripMarkup, DisplayBuffers& buffers,
                                   const DisplaySink& take) {
   StripState state;
+  if (buffers.stripped.empty()) buffers.stripped.resize(2 * size_t{chunkCapacity});
   char* chunk = buffers.chunk.data();
   bool firstChunk = true;
   uint32_t carry = 0;

@@ -115,9 +115,11 @@ class CFileAnalyzer {
   virtual uint32_t stripBuffer(char* in, uint32_t inLength, char* out, uint32_t outSize, int wrapWidth,
                                bool stripMarkup, bool firstChunk, StripState& state);
   // The buffers of displayStream, which a caller may keep from one file to the next.
+  // The text's buffer is made when a text is first made: a caller that reads most files
+  // its own way into chunk may never need it.
   struct DisplayBuffers {
     std::vector<char> chunk = std::vector<char>(chunkCapacity + 1);
-    std::vector<char> stripped = std::vector<char>(2 * size_t{chunkCapacity});
+    std::vector<char> stripped;
   };
   // Where displayStream hands each chunk's text; false stops the stream.
   using DisplaySink = std::function<bool(const char* text, size_t size)>;

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "engine/index/hit_scan.h"
 #include "engine/index/kolvo_index.h"
 #include "engine/index/resource_limits.h"
 
@@ -49,6 +50,42 @@ bool spells(const unsigned char* p, size_t available, const char* word) {
   for (size_t k = 0; k < length; ++k)
     if ((p[k + 1] | 0x20) != static_cast<unsigned char>(word[k])) return false;
   return true;
+}
+
+// The bytes after a '<' that make it open a tag rather than stand as text.
+bool opensTag(const unsigned char* p, size_t available) {
+  return available > 1 && (isLetter(p[1]) || p[1] == '/' || p[1] == '!' || p[1] == '?');
+}
+
+// A tag whose start the display turns into a line break, as a paragraph's or a row's.
+bool breaksLine(const unsigned char* p, size_t available) {
+  return (p[1] | 0x20) == 'p' || spells(p, available, "/p") || spells(p, available, "br") ||
+         spells(p, available, "tr") || spells(p, available, "li");
+}
+
+// Where a comment's text from at ends: past its first "-->", or at the end.
+size_t pastComment(const unsigned char* p, size_t size, size_t at) {
+  while (at + 2 < size) {
+    auto dash = static_cast<const unsigned char*>(std::memchr(p + at, '-', size - at - 2));
+    if (!dash) break;
+    at = static_cast<size_t>(dash - p);
+    if (p[at + 1] == '-' && p[at + 2] == '>') return at + 3;
+    ++at;
+  }
+  return size;
+}
+
+// Where a script or style from at ends: past the first '<' that spells closing (whose
+// tag then goes on to its '>'), or at the end.
+size_t pastClosing(const unsigned char* p, size_t size, size_t at, const char* closing) {
+  while (at < size) {
+    auto open = static_cast<const unsigned char*>(std::memchr(p + at, '<', size - at));
+    if (!open) break;
+    at = static_cast<size_t>(open - p);
+    if (spells(open, size - at, closing)) return at + 1 + std::strlen(closing);
+    ++at;
+  }
+  return size;
 }
 
 }  // namespace
@@ -107,13 +144,14 @@ Sequence CHtmlAnalyzer::referenceAt(const unsigned char* p, size_t available, bo
   if (at == available) return ranOut(at, final, literal);
   size_t nameLength = at - 1;
   if (nameLength == 0 || nameLength > kolvo::limits::entityNameBytes || p[at] != ';') return literal;
-  auto found = index->entityMap.find(std::string(reinterpret_cast<const char*>(p) + 1, nameLength));
-  if (found == index->entityMap.end()) return {Sequence::separator, at + 1, 0};
+  auto found = entities.find(std::string_view(reinterpret_cast<const char*>(p) + 1, nameLength));
+  if (found == entities.end()) return {Sequence::separator, at + 1, 0};
   return {Sequence::byte, at + 1, found->second};
 }
 
 CHtmlAnalyzer::CHtmlAnalyzer(CKolvoIndex* owner) : CFileAnalyzer(owner) {
   characterHooks = true;
+  if (owner) entities.insert(owner->entityMap.begin(), owner->entityMap.end());
   // Only a reference or a UTF-8 lead byte asks more of indexing than the generic rules.
   static const std::array<unsigned char, 256> sequenceStarts = [] {
     std::array<unsigned char, 256> starts{};
@@ -250,4 +288,141 @@ bool CHtmlAnalyzer::checkStripCharacter(unsigned char* c, char** read, uint32_t*
     *c = ' ';
   }
   return *c == ' ' && previousOut == ' ';
+}
+
+CHtmlAnalyzer::ShownWordRules CHtmlAnalyzer::ShownWordRules::of(const std::array<unsigned char, 256>& start,
+                                                               const std::array<unsigned char, 256>& part,
+                                                               const std::array<unsigned char, 256>& keeps) {
+  ShownWordRules rules;
+  for (int c = 0; c < 256; ++c) {
+    bool hooked = c == '<' || c == '&' || c >= 0x80;
+    bool isBlank = c == ' ' || c == TAB || c == LF || c == CR;
+    // A CR reaches the display's own rules only from a reference; there it waits on the
+    // byte after it, which this scan does not follow.
+    rules.classes[static_cast<size_t>(c)] = static_cast<unsigned char>(
+        (start[static_cast<size_t>(c)] ? starts : 0) | (part[static_cast<size_t>(c)] ? continues : 0) |
+        (keeps[static_cast<size_t>(c)] && c != CR ? plain : 0) | (hooked ? special : 0) | (isBlank ? blank : 0));
+  }
+  // Blanks and tags reach the display's rules as spaces, paragraph tags as line breaks:
+  // both must be plain bytes that are no part of a word.
+  auto separates = [&](unsigned char c) { return (rules.classes[c] & (plain | starts | continues)) == plain; };
+  rules.usable = separates(' ') && separates(LF);
+  return rules;
+}
+
+CHtmlAnalyzer::ShownWords CHtmlAnalyzer::scanShownWords(const char* page, size_t size, bool stripMarkup,
+                                                       const ShownWordRules& rules, kolvo::HitScan& scan,
+                                                       std::string& word) const {
+  using Rules = ShownWordRules;
+  if (!rules.usable) return ShownWords::unsure;
+  const unsigned char* kinds = rules.classes.data();
+  auto p = reinterpret_cast<const unsigned char*>(page);
+  // The word in hand: length bytes from begin while they stand in a row in the page,
+  // else copied into word (it holds a decoded byte, or a comment cut it).
+  const unsigned char* begin = nullptr;
+  size_t length = 0;
+  bool copied = false;
+  bool inWord = false;
+  bool holds = false;
+  auto endWord = [&]() __attribute__((always_inline)) {
+    inWord = false;
+    if (!holds)
+      holds = copied ? scan.take(word.data(), word.size()) : scan.take(reinterpret_cast<const char*>(begin), length);
+  };
+  // One byte as the display's own rules get it: from the page at from, or made by the
+  // hooks (from null). False when it is not plain.
+  auto give = [&](unsigned char c, const unsigned char* from) __attribute__((always_inline)) {
+    unsigned char k = kinds[c];
+    if (!(k & Rules::plain)) return false;
+    if (inWord && (k & Rules::continues)) {
+      if (!copied && from && from == begin + length) {
+        ++length;
+        return true;
+      }
+      if (!copied) word.assign(reinterpret_cast<const char*>(begin), length);
+      copied = true;
+      word.push_back(static_cast<char>(c));
+      return true;
+    }
+    if (inWord) endWord();
+    if (k & Rules::starts) {
+      inWord = true;
+      copied = from == nullptr;
+      if (copied) word.assign(1, static_cast<char>(c));
+      begin = from;
+      length = 1;
+    }
+    return true;
+  };
+
+  constexpr unsigned char kind = Rules::plain | Rules::special | Rules::blank;
+  size_t at = 0;
+  while (at < size) {
+    unsigned char c = p[at];
+    unsigned char k = kinds[c];
+    if (!inWord && (k & (kind | Rules::starts)) == (Rules::plain | Rules::starts)) {
+      // Most words stand in the page as they are shown, and end at a byte that is no
+      // hook's: they are taken from the page at once.
+      size_t from = at++;
+      while (at < size && (kinds[p[at]] & (kind | Rules::continues)) == (Rules::plain | Rules::continues)) ++at;
+      if (at == size || !(kinds[p[at]] & Rules::special)) {
+        if (!holds) holds = scan.take(page + from, at - from);
+        continue;
+      }
+      inWord = true;
+      copied = false;
+      begin = p + from;
+      length = at - from;
+      continue;
+    }
+    if (k & Rules::blank) {
+      // The display shows a blank as a space, or drops it after one: a plain byte that
+      // parts words either way.
+      if (inWord) endWord();
+      ++at;
+      continue;
+    }
+    if (!(k & Rules::special)) {
+      if (!give(c, p + at)) return ShownWords::unsure;
+      ++at;
+      continue;
+    }
+    const unsigned char* q = p + at;
+    size_t available = size - at;
+    if (c == '<' && stripMarkup && opensTag(q, available)) {
+      // A comment leaves nothing, not even a space: the words about it may join.
+      if (spells(q, available, "!--")) {
+        at = pastComment(p, size, at + 4);
+        continue;
+      }
+      size_t from = at + 1;
+      if (spells(q, available, "script")) {
+        from = pastClosing(p, size, at + 7, "/script");
+      } else if (spells(q, available, "style")) {
+        from = pastClosing(p, size, at + 6, "/style");
+      } else if (breaksLine(q, available) && !give(LF, nullptr)) {
+        return ShownWords::unsure;
+      }
+      // A tag ends at its first '>', quoted or not, and parts the words about it.
+      auto close = from < size ? static_cast<const unsigned char*>(std::memchr(p + from, '>', size - from)) : nullptr;
+      if (!close) break;
+      if (!give(' ', nullptr)) return ShownWords::unsure;
+      at = static_cast<size_t>(close - p) + 1;
+      continue;
+    }
+    Sequence found = c == '&' ? referenceAt(q, available, true) : c >= 0x80 ? utf8At(q, available, true) : literal;
+    bool given = true;
+    if (found.kind == Sequence::byte) {
+      given = give(found.value, nullptr);
+    } else if (found.kind == Sequence::separator) {
+      given = give(' ', nullptr);
+    } else {
+      given = give(c, q);
+      found.length = 1;
+    }
+    if (!given) return ShownWords::unsure;
+    at += found.length;
+  }
+  if (inWord) endWord();
+  return holds ? ShownWords::holds : ShownWords::lacks;
 }

@@ -3,11 +3,19 @@
 // comments and turns paragraph-like tags into line breaks. The registry creates it.
 #pragma once
 
+#include <array>
 #include <cstddef>
+#include <functional>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 
 #include "engine/analyzers/file_analyzer.h"
 #include "engine/analyzers/markup_carry.h"
+
+namespace kolvo {
+class HitScan;
+}
 
 class CHtmlAnalyzer : public CFileAnalyzer {
  public:
@@ -36,6 +44,35 @@ class CHtmlAnalyzer : public CFileAnalyzer {
   // reference, ended by ';' (optional after digits). Without a name it is the '&' itself.
   Sequence referenceAt(const unsigned char* p, size_t available, bool final) const;
 
+  // What scanShownWords needs to know of each byte: whether it begins or goes on with a
+  // word, and whether the display writes it and the words about it as they stand
+  // (plain). Made once for many pages from the index's masks.
+  struct ShownWordRules {
+    enum : unsigned char { starts = 1, continues = 2, plain = 4, special = 8, blank = 16 };
+    std::array<unsigned char, 256> classes{};
+    bool usable = false;
+    // start and part: the word bytes; plain: the bytes a generic text may hold for its
+    // words to be split from its bytes, all zero when the masks allow none.
+    static ShownWordRules of(const std::array<unsigned char, 256>& start, const std::array<unsigned char, 256>& part,
+                             const std::array<unsigned char, 256>& plain);
+  };
+  enum class ShownWords { holds, lacks, unsure };
+  // The words of the display text of a whole page (one chunk, all of it shown), handed to
+  // scan in the order the display shows them, without making the text: tags, scripts,
+  // styles and comments are passed over as the display passes them, references and
+  // UTF-8 decoded as it decodes them. unsure when some byte, as the display would write
+  // it, is not plain: then only the display can tell. word is scratch for words that
+  // hold decoded bytes.
+  ShownWords scanShownWords(const char* page, size_t size, bool stripMarkup, const ShownWordRules& rules,
+                            kolvo::HitScan& scan, std::string& word) const;
+
  private:
   MarkupCarry carry;
+  // The index's named entities, looked up by a view of the page's bytes: a page may
+  // hold a reference every few words.
+  struct NameHash {
+    using is_transparent = void;
+    size_t operator()(std::string_view name) const { return std::hash<std::string_view>{}(name); }
+  };
+  std::unordered_map<std::string, unsigned char, NameHash, std::equal_to<>> entities;
 };

@@ -1,7 +1,8 @@
 // The display text is made exactly as the analyzer's fillDisplayBuffer makes it (the
 // same chunks through the same filter, cut at maxBytes and at a NUL), but each chunk's
 // text is split into words at once and dropped; a small file whose display keeps its
-// words as they stand is split without the filter. The analyzers read on other threads
+// words as they stand is split without the filter, and so is a web page read whole,
+// its markup passed over as the display passes it. The analyzers read on other threads
 // are those whose display keeps no state outside the StripState of each file.
 #include "engine/index/contents_check.h"
 
@@ -16,9 +17,11 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <typeinfo>
 #include <vector>
 
 #include "engine/analyzers/file_analyzer.h"
+#include "engine/analyzers/html_analyzer.h"
 #include "engine/index/hit_pattern.h"
 #include "engine/index/hit_scan.h"
 #include "engine/index/kolvo_index.h"
@@ -36,6 +39,7 @@ struct Job {
   uint32_t folder;   // the entry of the file's folder
   const char* name;  // the file's name in it, in the file table
   CFileAnalyzer* analyzer;
+  const CHtmlAnalyzer* page;  // the analyzer, when it is the web pages' own
 };
 
 // Splits a stream of text, handed over in pieces, into words for a scan; a word cut by
@@ -105,32 +109,16 @@ size_t readFully(int descriptor, char* into, size_t wanted) {
   return got;
 }
 
-// The bytes whose display keeps a chunk's words as they stand, or all zero when the
-// masks allow no such byte. Word bytes must be shown as they are: not punctuation, no
-// blank or line break the filter rewrites. A file made only of such bytes holds, besides
-// words, only punctuation and shown characters (written, so they still part words) and
-// line ends (which the filter keeps apart); no byte the filter drops, which would let
-// its trimming join two words, no NUL and no byte above 127 that is not shown.
-Mask plainBytes(const CKolvoIndex& index, const Mask& start, const Mask& part) {
-  Mask plain{};
-  for (int c = 1; c < 256; ++c) {
-    bool word = start[c] || part[c];
-    bool shown = index.validViewableMask[c] != 0;
-    bool punctuation = index.nonAlphaCharMask[c] != 0;
-    bool rewritten = c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == 0xE3;
-    if (word && (!shown || punctuation || rewritten)) return Mask{};
-    plain[c] = (word || punctuation || shown || c == '\n' || c == '\r') && (c < 0x80 || shown);
-  }
-  return plain;
-}
 
 // One thread's reading: its buffers, scan and open folder serve file after file.
 class Reader {
  public:
   Reader(const CFileStorage& files, const HitPattern& pattern, const Mask& start, const Mask& part,
-         const PlainScan& plain, uint32_t maxBytes, int wrapWidth, bool stripMarkup)
+         const PlainScan& plain, const CHtmlAnalyzer::ShownWordRules& pageRules, uint32_t maxBytes, int wrapWidth,
+         bool stripMarkup)
       : table(files),
         plain(plain),
+        pageRules(pageRules),
         maxBytes(maxBytes),
         wrapWidth(wrapWidth),
         stripMarkup(stripMarkup),
@@ -166,6 +154,11 @@ class Reader {
       if (::lseek(descriptor, 0, SEEK_SET) != 0) return askContents;
       got = 0;
       whole = false;
+    } else if (job.page && whole && got <= maxBytes) {
+      // A whole page whose display cannot be cut: its words are read from its bytes.
+      CHtmlAnalyzer::ShownWords shown = job.page->scanShownWords(chunk, got, stripMarkup, pageRules, scan, word);
+      if (shown != CHtmlAnalyzer::ShownWords::unsure) return shown == CHtmlAnalyzer::ShownWords::holds ? holdsHit : lacksHit;
+      scan.restart();
     }
     // The display text chunk by chunk, cut at maxBytes and at its first NUL as the
     // contents object's text is. The chunk read above is the stream's first.
@@ -205,17 +198,37 @@ class Reader {
 
   const CFileStorage& table;
   const PlainScan& plain;
+  const CHtmlAnalyzer::ShownWordRules& pageRules;
   const uint32_t maxBytes;
   const int wrapWidth;
   const bool stripMarkup;
   HitScan scan;
   WordFeed words;
   CFileAnalyzer::DisplayBuffers buffers;
+  std::string word;  // a page's word that holds decoded bytes
   uint32_t folder = 0;
   int folderDescriptor = -1;
 };
 
 }  // namespace
+
+// Word bytes must be shown as they are: not punctuation, no blank or line break the
+// filter rewrites. A file made only of such bytes holds, besides words, only punctuation
+// and shown characters (written, so they still part words) and line ends (which the
+// filter keeps apart); no byte the filter drops, which would let its trimming join two
+// words, no NUL and no byte above 127 that is not shown.
+Mask plainDisplayBytes(const CKolvoIndex& index, const Mask& start, const Mask& part) {
+  Mask plain{};
+  for (int c = 1; c < 256; ++c) {
+    bool word = start[c] || part[c];
+    bool shown = index.validViewableMask[c] != 0;
+    bool punctuation = index.nonAlphaCharMask[c] != 0;
+    bool rewritten = c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == 0xE3;
+    if (word && (!shown || punctuation || rewritten)) return Mask{};
+    plain[c] = (word || punctuation || shown || c == '\n' || c == '\r') && (c < 0x80 || shown);
+  }
+  return plain;
+}
 
 void checkContents(CKolvoIndex& index, const uint32_t* files, size_t count, uint32_t maxBytes, int wrapWidth,
                    bool stripMarkup, int nearDistance, std::string_view pattern, unsigned threads, char* verdicts) {
@@ -225,7 +238,9 @@ void checkContents(CKolvoIndex& index, const uint32_t* files, size_t count, uint
   start[0] = 0;
   part[0] = 0;
   const HitPattern hitPattern(pattern, part, nearDistance);
-  const PlainScan plain(start, part, plainBytes(index, start, part), HitScan(hitPattern, part));
+  const Mask plainSet = plainDisplayBytes(index, start, part);
+  const PlainScan plain(start, part, plainSet, HitScan(hitPattern, part));
+  const auto pageRules = CHtmlAnalyzer::ShownWordRules::of(start, part, plainSet);
 
   // The registry is read here only; the threads see the analyzers, and read the file
   // table's names.
@@ -249,7 +264,9 @@ void checkContents(CKolvoIndex& index, const uint32_t* files, size_t count, uint
     CFileAnalyzer* analyzer = index.analyzerThatMatches(path.c_str());
     if (!analyzer) analyzer = generic;
     if (!analyzer || !analyzer->displaysStatelessly()) continue;
-    jobs.push_back(Job{i, parent, name, analyzer});
+    const CHtmlAnalyzer* page =
+        typeid(*analyzer) == typeid(CHtmlAnalyzer) ? static_cast<const CHtmlAnalyzer*>(analyzer) : nullptr;
+    jobs.push_back(Job{i, parent, name, analyzer, page});
   }
 
   if (jobs.empty()) return;
@@ -257,7 +274,7 @@ void checkContents(CKolvoIndex& index, const uint32_t* files, size_t count, uint
   size_t workers = std::min<size_t>({cores, limits::contentsCheckThreads, jobs.size()});
   std::atomic<size_t> next{0};
   auto work = [&] {
-    Reader reader(*table, hitPattern, start, part, plain, maxBytes, wrapWidth, stripMarkup);
+    Reader reader(*table, hitPattern, start, part, plain, pageRules, maxBytes, wrapWidth, stripMarkup);
     for (size_t j; (j = next.fetch_add(1)) < jobs.size();) {
       char verdict = askContents;
       try {

@@ -4,6 +4,7 @@
 // calls it through kidxCheckContents before it would make a file's contents object.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -25,5 +26,11 @@ enum ContentsVerdict : char {
 // so the answer is the same for any number of threads. Reports nothing to the callbacks.
 void checkContents(CKolvoIndex& index, const uint32_t* files, size_t count, uint32_t maxBytes, int wrapWidth,
                    bool stripMarkup, int nearDistance, std::string_view pattern, unsigned threads, char* verdicts);
+
+// The bytes whose display keeps a text's words as they stand, given the bytes that begin
+// (start) and go on with (part) a word; all zero when the index's masks allow no such
+// byte. The check reads the words of files made of them straight from their bytes.
+std::array<unsigned char, 256> plainDisplayBytes(const CKolvoIndex& index, const std::array<unsigned char, 256>& start,
+                                                 const std::array<unsigned char, 256>& part);
 
 }  // namespace kolvo

@@ -5,18 +5,23 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <functional>
 #include <fstream>
 #include <memory>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "engine/analyzers/file_analyzer.h"
+#include "engine/analyzers/html_analyzer.h"
 #include "engine/index/contents_check.h"
+#include "engine/index/hit_pattern.h"
+#include "engine/index/hit_scan.h"
 #include "engine/index/kolvo_index.h"
 #include "engine/kolvolib/error_reporting.h"
 #include "include/kolvolib.h"
@@ -547,18 +552,29 @@ class ContentsCheckTest : public FileContentsTest {
   }
 
   std::vector<int> verdictsOf(const std::vector<uint32_t>& files, const std::string& pattern, int nearDistance = 5,
-                              unsigned threads = 1, uint32_t maxBytes = 1'000'000) {
+                              unsigned threads = 1, uint32_t maxBytes = 1'000'000, bool strip = false,
+                              int wrapWidth = 0) {
     std::vector<char> verdicts(files.size(), 7);
-    kolvo::checkContents(*index, files.data(), files.size(), maxBytes, 0, false, nearDistance, pattern, threads,
-                         verdicts.data());
+    kolvo::checkContents(*index, files.data(), files.size(), maxBytes, wrapWidth, strip, nearDistance, pattern,
+                         threads, verdicts.data());
     return std::vector<int>(verdicts.begin(), verdicts.end());
   }
   int verdictOf(uint32_t file, const std::string& pattern, int nearDistance = 5, uint32_t maxBytes = 1'000'000) {
     return verdictsOf({file}, pattern, nearDistance, 1, maxBytes)[0];
   }
-  bool objectHolds(uint32_t file, const std::string& pattern, int nearDistance = 5, uint32_t maxBytes = 1'000'000) {
-    CFileContents contents(index.get(), file, maxBytes, 0, false, nearDistance);
+  bool objectHolds(uint32_t file, const std::string& pattern, int nearDistance = 5, uint32_t maxBytes = 1'000'000,
+                   bool strip = false, int wrapWidth = 0) {
+    CFileContents contents(index.get(), file, maxBytes, wrapWidth, strip, nearDistance);
     return contents.containsHit(pattern);
+  }
+  // The check's verdict on a page, with markup stripped or shown, against the contents
+  // object's; a page is never left to the contents object.
+  void expectPageAgrees(uint32_t file, const std::string& pattern, bool strip, const std::string& page,
+                        uint32_t maxBytes = 1'000'000, int wrapWidth = 0) {
+    int verdict = verdictsOf({file}, pattern, 5, 1, maxBytes, strip, wrapWidth)[0];
+    EXPECT_NE(verdict, 2) << page.substr(0, 60);
+    EXPECT_EQ(verdict, objectHolds(file, pattern, 5, maxBytes, strip, wrapWidth) ? 1 : 0)
+        << pattern << (strip ? " stripped" : " shown") << " in " << page.substr(0, 120);
   }
 };
 
@@ -781,6 +797,150 @@ TEST_F(ContentsCheckTest, WebPagesAgreeOnRandomMarkup) {
       int verdict = verdictOf(file, pattern);
       EXPECT_NE(verdict, 2) << page.substr(0, 60);
       EXPECT_EQ(verdict, objectHolds(file, pattern) ? 1 : 0) << pattern << " in " << page.substr(0, 80);
+    }
+  }
+}
+
+// A whole page's words are read from its bytes where its display keeps them as they
+// stand; every way the display passes over markup, decodes a reference or a character
+// and breaks lines must give the same verdicts, markup stripped or shown.
+TEST_F(ContentsCheckTest, PagesAgreeWithTheirDisplay) {
+  index->setIncludeCount(1);
+  index->setIncludePattern(0, "*.htm", "html");
+  const std::string chunkEnd(65'535 - 12, 'x');
+  const std::vector<std::string> pages = {
+      "<a href=\"x>y\">quick</a> brown",  // a '>' inside quotes ends the tag
+      "<a title='quick brown'>x</a>",
+      "qu<!-- x -->ick brown",  // a comment leaves nothing between the words
+      "qu<!---->ick brown",
+      "quick<!-->brown-->x",
+      "quick <!-- never closed brown",
+      "quick <b never closed brown",
+      "<script>if (a > b) quick brown</script>brown quick",
+      "<SCRIPT type=x>quick brown</SCRIPT >quick</script> brown",
+      "<style>quick{brown}</style>quick brown",
+      "<scripted>quick brown",
+      "<script>quick brown",
+      "quick<p>brown", "quick<br/>brown", "quick</p>brown", "<li>quick<li>brown", "quick<tr>brown", "quick<pre>brown",
+      "quick<b>brown", "quick</b>brown", "<?xml version=\"1.0\"?>quick brown", "<!DOCTYPE html>quick brown",
+      "a < b quick brown", "a <5 quick brown", "quick > brown", "quick<", "quick&",
+      "quick&nbsp;brown", "quick&#32;brown", "quick&#x20;brown", "&#113;uick brown", "qu&#105;ck brown",
+      "qu&#X69;ck brown", "quick&bogus;brown", "quick&amp brown", "quick&amp;brown", "quick&#0;brown",
+      "quick&#10;brown", "quick&#13;brown", "quick&#13;\nbrown", "quick&#9;brown", "quick&#300;brown", "quick&#;brown",
+      "quick &lt;b&gt; brown", "caf&eacute; noir", "caf\xC3\xA9 noir", "caf\xE9 noir", "quick\xE2\x80\x94" "brown",
+      "quick\xFF" "brown", "quick\xC3" "brown", "QUICK Brown", "quick\r\nbrown", "quick\rbrown", "quick\tbrown",
+      "<p>quick</p>\n\n<p>brown</p>", std::string("quick\0 brown", 12), std::string("<b\0>quick brown", 15),
+      "quick.brown", "quick. brown", "-quick- -brown-", ".quick<br>.brown", "quick-<p>-brown",
+      std::string(300, 'q') + " quick brown", "quick " + std::string(300, 'b') + " brown",
+      chunkEnd + "quick brown",  // the page ends a byte short of a chunk: read whole
+      chunkEnd + "qu<b>ick brown", chunkEnd + "xxx quick brown", chunkEnd + "xx <!-- quick --> brown",
+      chunkEnd + "xx quick &amp; brown", kolvotest::acrossChunkEnd("quick &am", "p; brown"),
+      kolvotest::acrossChunkEnd("quick <scr", "ipt>x</script> brown"),
+  };
+  const char* const patterns[] = {"( quick <1 brown )", "( brown <1 quick )", "quickbrown", "( qu* <1 br?wn )",
+                                  "( caf\xe9 <1 noir )", "( quick <2 brown )", "+quick brown", "y", "quick"};
+  for (const std::string& page : pages) {
+    uint32_t file = addFile("d" + std::to_string(++made) + ".htm", page);
+    for (bool strip : {true, false})
+      for (const char* pattern : patterns) expectPageAgrees(file, pattern, strip, page);
+  }
+}
+
+// The pages of everyday markup are read from their bytes, not shown first; those with a
+// byte whose display the scan does not follow are left to the display.
+TEST_F(ContentsCheckTest, EverydayPagesAreReadFromTheirBytes) {
+  index->setIncludeCount(1);
+  index->setIncludePattern(0, "*.htm", "html");
+  auto* page = dynamic_cast<CHtmlAnalyzer*>(index->analyzerMap["html"].get());
+  ASSERT_NE(page, nullptr);
+  std::array<unsigned char, 256> start = index->validCharMask, part = index->validTrailingMask;
+  start[0] = part[0] = 0;
+  const auto rules = CHtmlAnalyzer::ShownWordRules::of(start, part, kolvo::plainDisplayBytes(*index, start, part));
+  const kolvo::HitPattern pattern("( quick <1 brown )", part, 5);
+  kolvo::HitScan scan(pattern, part);
+  std::string word;
+  struct Case {
+    std::string page;
+    int verdict;  // 1 holds, 0 lacks, 2 left to the display
+  };
+  const std::vector<Case> cases = {
+      {"<html><head><title>x</title></head>\n<body>\n<p>a <em>quick</em> brown<br>\nfox</p></body></html>\n", 1},
+      {"<p>&quot;quick&quot; &amp; brown</p>", 1},
+      {"<p>&quot;quick&quot; fox &amp; brown</p>", 0},
+      {"<p>quick&nbsp;brown</p>", 1},
+      {"<p>qu&#105;ck <!-- x --> brown</p>", 1},
+      {"<script>var a = '<b>';</script><p>cafe quick brown</p>", 1},
+      {"<style>p > b { x: y }</style><p>brown quick</p>", 0},
+      {"<p>quick</p><p>brown</p>", 1},
+      {"<p>caf\xC3\xA9 quick brown</p>", 2},  // a letter the display does not show here
+      {"<p>quick\x01 brown</p>", 2},
+      {"<p>quick&#13;brown</p>", 2},
+      {std::string("<p>quick\0brown</p>", 18), 2},
+  };
+  for (const Case& test : cases) {
+    scan.restart();
+    auto shown = page->scanShownWords(test.page.data(), test.page.size(), true, rules, scan, word);
+    int verdict = shown == CHtmlAnalyzer::ShownWords::holds ? 1 : shown == CHtmlAnalyzer::ShownWords::lacks ? 0 : 2;
+    EXPECT_EQ(verdict, test.verdict) << test.page;
+    uint32_t file = addFile("v" + std::to_string(++made) + ".htm", test.page);
+    expectPageAgrees(file, "( quick <1 brown )", true, test.page);
+  }
+}
+
+// Generated pages from a fixed seed: random tags (quoted '>' among their attributes),
+// references good and bad, comments, scripts and styles closed or not, long words, UTF-8,
+// under several word characters, wrapped or not, cut by the bytes shown or not.
+TEST_F(ContentsCheckTest, GeneratedPagesAgreeWithTheirDisplay) {
+  index->setIncludeCount(1);
+  index->setIncludePattern(0, "*.htm", "html");
+  const char* const pieces[] = {"quick", "Brown", "QUICK", "brown", "qu", "ick", " ", " ", "\n", "\t", "\r\n",
+                                "<b>", "</b>", "<p>", "</p>", "<br>", "<li>", "<a title=\"x>quick\">",
+                                "<img alt='brown'>", "<!-- quick brown -->", "<!--", "-->", "<script>quick</script>",
+                                "<style>p{brown}</style>", "<script>", "</script>", "&amp;", "&#113;", "&#x62;",
+                                "&bogus;", "&#0;", "&#10;", "&", "<", ">", ";", ".", "-", "\xE2\x80\x94", "7",
+                                "quick7", "quickquickquickquickquickquickquickquickquickquickquickquickbrown",
+                                // Bytes the display may drop or not show, which the scan leaves to it.
+                                "&#13;", "\xFF", "x\x01y", "\xC3\xA9", "caf\xC3\xA9", "&eacute;"};
+  constexpr int pieceCount = sizeof pieces / sizeof *pieces;
+  constexpr int ordinaryPieces = pieceCount - 6;
+  const char* const patterns[] = {"( quick <1 brown )", "( brown <1 quick )", "( qu* <2 b?own )", "caf\xe9",
+                                  "( quick <2 quick )", "quick7", "( x <1 y )"};
+  const std::vector<std::function<void()>> changes = {
+      [] {},
+      [&] {
+        index->setValidCharMask(0xE9, true);
+        index->setValidTrailingMask(0xE9, true);
+        index->setValidViewableMask(0xE9, true);
+      },
+      [&] {
+        for (int c = '0'; c <= '9'; ++c) index->setValidCharMask(c, true);
+        index->setValidCharMask('-', true);
+        index->setValidTrailingMask('-', true);
+      },
+      [&] { index->setValidViewableMask(' ', true); },
+  };
+  std::mt19937 random(2026);
+  auto pageOf = [&](size_t pieceTotal, std::string page, int kinds) {
+    for (size_t i = 0; i < pieceTotal; ++i) page += pieces[random() % static_cast<unsigned>(kinds)];
+    return page;
+  };
+  for (size_t change = 0; change < changes.size(); ++change) {
+    changes[change]();
+    std::vector<std::string> pages;
+    for (int round = 0; round < 30; ++round)
+      pages.push_back(pageOf(random() % 40, "", round % 2 ? pieceCount : ordinaryPieces));
+    // About the end of the first chunk: read whole when shorter, else through the display.
+    if (change == 0)
+      for (size_t shortOf : {40, 3}) pages.push_back(pageOf(12, std::string(65'535 - shortOf, 'z'), ordinaryPieces));
+    for (const std::string& page : pages) {
+      uint32_t file = addFile("g" + std::to_string(++made) + ".htm", page);
+      for (bool strip : {true, false})
+        for (const char* pattern : patterns) {
+          SCOPED_TRACE("change " + std::to_string(change));
+          expectPageAgrees(file, pattern, strip, page);
+        }
+      expectPageAgrees(file, "( quick <1 brown )", true, page, 1'000'000, 9);
+      expectPageAgrees(file, "( quick <1 brown )", true, page, static_cast<uint32_t>(page.size() / 2));
     }
   }
 }
