@@ -6,12 +6,11 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <filesystem>
 #include <set>
-#include <thread>
 
 #include "tests/cli/kolvocmd_runner.h"
+#include "tests/support/slow_reader.h"
 
 namespace fs = std::filesystem;
 using kolvotest::KolvocmdRun;
@@ -154,14 +153,7 @@ TEST_F(KolvocmdSearchTest, ALongListingReachesASlowReaderOfAPipeWholeAndInOrder)
   int output = -1;
   int child = runner.start({"-r", script}, &output);
   ASSERT_GT(child, 0);
-  std::string slow;
-  char buffer[3000];
-  for (int reads = 0;; ++reads) {
-    ssize_t n = read(output, buffer, sizeof buffer);
-    if (n <= 0) break;
-    slow.append(buffer, static_cast<std::size_t>(n));
-    if (reads % 16 == 0) std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
+  std::string slow = kolvotest::readToEnd(output, true);
   close(output);
   int status = 0;
   ASSERT_EQ(waitpid(child, &status, 0), child);

@@ -6,7 +6,6 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <csignal>
 #include <fstream>
 #include <string>
@@ -15,6 +14,8 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+
+#include "tests/support/slow_reader.h"
 
 namespace {
 
@@ -36,19 +37,6 @@ std::string pieceText(std::size_t i) {
   std::string text = std::to_string(i) + ":";
   text.append(i % 97 * 41 % 3001, static_cast<char>('a' + i % 26));
   return text + "\n";
-}
-
-// Reads everything from in, pausing now and then as a busy reader would.
-std::string readAll(int in, bool slow) {
-  std::string text;
-  char buffer[4096];
-  for (int reads = 0;; ++reads) {
-    ssize_t n = read(in, buffer, sizeof buffer);
-    if (n <= 0) break;
-    text.append(buffer, static_cast<std::size_t>(n));
-    if (slow && reads % 64 == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return text;
 }
 
 struct WriteCase {
@@ -80,7 +68,7 @@ TEST(QvConsoleOutputTest, EveryPieceArrivesWholeAndInOrder) {
     Pipe pipe;
     if (c.nonBlocking) fcntl(pipe.ends[1], F_SETFL, fcntl(pipe.ends[1], F_GETFL) | O_NONBLOCK);
     std::string received;
-    std::thread reader([&] { received = readAll(pipe.ends[0], c.slowReader); });
+    std::thread reader([&] { received = kolvotest::readToEnd(pipe.ends[0], c.slowReader); });
     EXPECT_TRUE(qvWriteOutput(pipe.ends[1], pieces));
     pipe.closeEnd(1);
     reader.join();
@@ -98,7 +86,7 @@ TEST(QvConsoleOutputTest, ALongAnswerEnlargesThePipeAndAShortOneDoesNot) {
     const int before = fcntl(pipe.ends[1], F_GETPIPE_SZ);
     std::string text(bytes, 'x');
     std::string received;
-    std::thread reader([&] { received = readAll(pipe.ends[0], false); });
+    std::thread reader([&] { received = kolvotest::readToEnd(pipe.ends[0], false); });
     EXPECT_TRUE(qvWriteOutput(pipe.ends[1], {text}));
     const int after = fcntl(pipe.ends[1], F_GETPIPE_SZ);
     pipe.closeEnd(1);
