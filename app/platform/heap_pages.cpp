@@ -15,10 +15,11 @@ constexpr std::uintptr_t kLargePageBytes = std::uintptr_t{2} << 20;
 
 void qvPrepareHeap() {
   using namespace kolvo::limits;
-  // Each growth of the heap takes the whole stretch at once, and memory freed at its top
-  // stays for the next answer instead of going back to the system to be faulted in again.
+  // Each growth of the heap takes the whole stretch at once, and up to a stretch of memory
+  // freed at its top stays for the next answer instead of going back to the system to be
+  // faulted in again (no more than the allocator keeps of its own accord).
   if (mallopt(M_MMAP_THRESHOLD, static_cast<int>(heapMappedBlockBytes)) == 0) return;
-  mallopt(M_TRIM_THRESHOLD, static_cast<int>(2 * heapLargePagesBytes));
+  mallopt(M_TRIM_THRESHOLD, static_cast<int>(heapLargePagesBytes));
   mallopt(M_TOP_PAD, static_cast<int>(heapLargePagesBytes));
   // A block larger than the heap's free top grows it by the stretch; freed, it leaves the
   // stretch as free top. (Its size is asked so that the block is really made.)
