@@ -27,8 +27,9 @@ void qvPrepareHeap() {
   void* probe = std::malloc(kLargePageBytes);
   if (!probe) return;
   const bool grown = malloc_usable_size(probe) >= kLargePageBytes;
-  auto to = reinterpret_cast<std::uintptr_t>(sbrk(0));
   std::free(probe);
+  // The free may have given back what lay beyond the stretch: the heap's end is read after it.
+  auto to = reinterpret_cast<std::uintptr_t>(sbrk(0));
   if (!grown || from == static_cast<std::uintptr_t>(-1) || to == static_cast<std::uintptr_t>(-1)) return;
   // Large pages are whole aligned stretches inside the heap.
   const std::uintptr_t first = (from + kLargePageBytes - 1) & ~(kLargePageBytes - 1);
