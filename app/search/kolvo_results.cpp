@@ -50,15 +50,32 @@ namespace {
 
 // The time's text at out, which has room for 32 bytes.
 char* writeDecimal(char* out, double value) {
+  // The files of a listing mostly share a few times (a tree copied or unpacked at once):
+  // the text of the time written last is copied rather than made again.
+  thread_local double lastValue = 0;
+  thread_local char lastText[32] = {'0'};
+  thread_local std::size_t lastLength = 1;
+  if (value == lastValue && !std::signbit(value) == !std::signbit(lastValue)) {
+    std::memcpy(out, lastText, lastLength);
+    return out + lastLength;
+  }
+  char* end = nullptr;
   // A whole number of fewer than 17 digits is written as the integer it is; the file
   // times of a listing are all such.
   if (value == std::trunc(value) && std::fabs(value) < 1e16 && value != 0) {
     // Times until 2040 fit 32 bits, whose digits come quicker.
     if (value > 0 && value <= std::numeric_limits<uint32_t>::max())
-      return std::to_chars(out, out + 32, static_cast<uint32_t>(value)).ptr;
-    return std::to_chars(out, out + 32, static_cast<int64_t>(value)).ptr;
+      end = std::to_chars(out, out + 32, static_cast<uint32_t>(value)).ptr;
+    else
+      end = std::to_chars(out, out + 32, static_cast<int64_t>(value)).ptr;
+  } else {
+    end = std::to_chars(out, out + 32, value, std::chars_format::general, 17).ptr;
   }
-  return std::to_chars(out, out + 32, value, std::chars_format::general, 17).ptr;
+  // A NaN equals nothing, so it is never taken from here.
+  lastValue = value;
+  lastLength = static_cast<std::size_t>(end - out);
+  std::memcpy(lastText, out, lastLength);
+  return end;
 }
 
 char* writeText(char* out, std::string_view text) {

@@ -1,6 +1,6 @@
 #include "app/search/word_files.h"
 
-#include <unordered_set>
+#include <algorithm>
 
 #include "app/index/kolvo_lib.h"
 
@@ -9,6 +9,16 @@ kulong kiGetLastFile(const void* data) { return kwdCurrentFile(data); }
 kulong kiGetLastRank(const void* data) { return kwdCurrentCount(data); }
 
 kulong kiGetFiles(const void* data) { return kwdChainHead(data); }
+
+bool QvBlocksMet::firstMeeting(kulong block) {
+  if (mCount < kLookedThrough) {
+    if (std::find(mRecent, mRecent + mCount, block) != mRecent + mCount) return false;
+    mRecent[mCount++] = block;
+    return true;
+  }
+  if (mHashed.empty()) mHashed.insert(mRecent, mRecent + mCount);
+  return mHashed.insert(block).second;
+}
 
 void qvForEachWordFile(CTextStorage* words, CFileLinks* links, kulong word, const QvFileVisit& visit) {
   static const auto getData = klib(ktsGetData);
@@ -26,8 +36,8 @@ void qvForEachListFile(CFileLinks* links, kulong list, const QvFileVisit& visit)
   constexpr kulong batchSize = 256;
   kulong files[batchSize], ranks[batchSize];
   kulong block = list;
-  std::unordered_set<kulong> seenBlocks;
-  while (links && block != 0 && seenBlocks.insert(block).second) {
+  QvBlocksMet met;
+  while (links && block != 0 && met.firstMeeting(block)) {
     kulong cursor = block, count = 0;
     do {
       count = getFiles(links, &cursor, files, ranks, batchSize);

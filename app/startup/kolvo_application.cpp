@@ -7,6 +7,7 @@
 #include "app/commands/command_exception.h"
 #include "app/commands/text_tools.h"
 #include "app/index/kolvo_lib.h"
+#include "app/platform/console_output.h"
 #include "app/platform/event_pump.h"
 #include "app/platform/halt_request.h"
 #include "app/startup/command_line.h"
@@ -33,9 +34,10 @@ void QvKolvoApplication::refreshRoot() {
 }
 
 void QvKolvoApplication::writeResults(const QvResults& results) {
-  // The lines already lie in a few large pieces with their line ends: each is written
-  // as it stands, with no copy of the whole answer.
-  for (std::string_view text : results.texts()) writeRaw(text.data());
+  // The lines already lie in a few large pieces with their line ends: they are written
+  // as they stand, with no copy of the whole answer.
+  std::cout.flush();
+  qvWriteOutput(1, results.texts());
 }
 
 void QvKolvoApplication::execute(const std::string& commandText, bool print) {

@@ -96,6 +96,8 @@ inline constexpr int fileAncestors = 99;
 // Checking many file numbers at once walks this many bucket chains side by side; with
 // at least one number for this many bytes of the table, it walks the entries in order.
 inline constexpr uint32_t fileWalkBytesPerNumber = 512;
+// Entries such a walk keeps in order, to tell later numbers by halving (4 bytes each).
+inline constexpr size_t walkedFileNumbers = size_t{1} << 22;
 // Bucket chains walked side by side when the numbers are fewer.
 inline constexpr size_t fileChainWalksAtOnce = 16;
 // Additions to an opened file table that walk their bucket's chain for its tail; the

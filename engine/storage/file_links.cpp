@@ -1,6 +1,8 @@
 #include "engine/storage/file_links.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cstring>
 
 #include "engine/filememory/le_fields.h"
 #include "engine/index/resource_limits.h"
@@ -8,8 +10,25 @@
 #include "engine/storage/hash_stream.h"
 #include "engine/storage/link_record.h"
 
+namespace {
+
+std::atomic<uint64_t> linkTablesMade{0};
+
+// The records a batch read last through the file on this thread, with the next-block
+// word that follows them: a short block ends within them, and the word that leads to
+// the word's next block is then taken from here rather than read once more.
+struct LastRead {
+  uint64_t table = 0;  // the serial of the table read; 0 for nothing
+  uint32_t from = 0;
+  uint32_t length = 0;
+  unsigned char bytes[kolvo::limits::linkRecordsARead * (sizeof(uint32_t) + 1) + sizeof(uint32_t)];
+};
+thread_local LastRead lastRead;
+
+}  // namespace
+
 CFileLinks::CFileLinks(const std::string& path, uint32_t initialSize, uint32_t growIncrement, bool rank)
-    : CFileMemory(path, initialSize, growIncrement), hasRank(rank) {}
+    : CFileMemory(path, initialSize, growIncrement), hasRank(rank), serial(++linkTablesMade) {}
 
 CFileLinks::Section CFileLinks::readSection(const std::string& path, std::FILE* stream) {
   Section section;
@@ -29,7 +48,8 @@ CFileLinks::Section CFileLinks::readSection(const std::string& path, std::FILE* 
 CFileLinks::CFileLinks(const std::string& path, std::FILE* stream) : CFileLinks(path, readSection(path, stream)) {}
 
 CFileLinks::CFileLinks(const std::string& path, const Section& section)
-    : CFileMemory(path, section.hasExtent ? &section.extent : nullptr), hasRank(section.hasRank) {
+    : CFileMemory(path, section.hasExtent ? &section.extent : nullptr), hasRank(section.hasRank),
+      serial(++linkTablesMade) {
   pageCount = (static_cast<size_t>(used()) + kolvo::limits::linkPageBytes - 1) / kolvo::limits::linkPageBytes;
   pageReads = std::make_unique<std::atomic<uint8_t>[]>(pageCount);
 }
@@ -54,19 +74,35 @@ bool CFileLinks::store(std::FILE* stream) const {
          kolvo::writeU32(stream, mine.used) && kolvo::writeU32(stream, mine.total);
 }
 
+std::optional<uint32_t> CFileLinks::takeReadWord(uint32_t offset) const {
+  LastRead& last = lastRead;
+  if (last.table != serial || offset < last.from || offset - last.from > last.length ||
+      last.length - (offset - last.from) < sizeof(uint32_t))
+    return std::nullopt;
+  last.table = 0;
+  return kolvo::loadU32(last.bytes + (offset - last.from));
+}
+
+void CFileLinks::forgetRead() const {
+  if (lastRead.table == serial) lastRead.table = 0;
+}
+
 void CFileLinks::addFile(uint32_t offset, uint32_t fileNumber, uint8_t rank) {
+  forgetRead();
   kolvo::kolvoCheck(inUse(offset, recordSize()), "link record");
   unsigned char* at = getWritablePointer(offset, recordSize());
   kolvo::writeLinkRecord(at, hasRank, fileNumber, rank);
 }
 
 void CFileLinks::setNextList(uint32_t offset, uint32_t value) {
+  forgetRead();
   kolvo::kolvoCheck(inUse(offset, 4), "next-block word");
   kolvo::storeU32(getWritablePointer(offset, 4), value);
 }
 
 uint32_t CFileLinks::getNextList(uint32_t offset) const {
   kolvo::kolvoCheck(inUse(offset, 4), "next-block word");
+  if (std::optional<uint32_t> known = takeReadWord(offset)) return *known;
   // Read through the file, as a search reads the blocks, while its page is met seldom.
   unsigned char word[4];
   return kolvo::loadU32(readThroughFile(offset) && readBytes(offset, word, sizeof word) ? word : getPointer(offset, 4));
@@ -84,10 +120,19 @@ uint32_t CFileLinks::getFiles(uint32_t& offset, uint32_t* files, uint32_t* ranks
   // The first records may be read through the file: most words' blocks are short and
   // lie apart, one page each. What a longer block holds beyond them is read in place,
   // where each page mapped serves many records.
-  unsigned char records[kolvo::limits::linkRecordsARead * (sizeof(uint32_t) + 1)];
   uint64_t whole = used() > offset ? (used() - offset) / size : 0;
   uint64_t first = std::min<uint64_t>({capacity, kolvo::limits::linkRecordsARead, whole});
-  if (first > 0 && readThroughFile(offset) && readBytes(offset, records, static_cast<uint32_t>(first * size))) {
+  // The read takes the word after the records too, where a block that ends among them
+  // keeps the way to its next block.
+  const uint32_t length =
+      static_cast<uint32_t>(std::min<uint64_t>(first * size + sizeof(uint32_t), used() > offset ? used() - offset : 0));
+  LastRead& last = lastRead;
+  last.table = 0;
+  if (first > 0 && readThroughFile(offset) && readBytes(offset, last.bytes, length)) {
+    last.table = serial;
+    last.from = offset;
+    last.length = length;
+    const unsigned char* records = last.bytes;
     for (uint64_t i = 0; i < first; ++i) {
       uint8_t rank = 0;
       uint32_t file = kolvo::readLinkRecord(records + i * size, hasRank, rank);

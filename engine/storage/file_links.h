@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "engine/filememory/file_memory.h"
@@ -54,8 +55,16 @@ class CFileLinks : public CFileMemory {
   // read in place. A table being made is always read in place.
   bool readThroughFile(uint32_t offset) const;
 
+  // The next-block word at offset if the last records read through the file on this
+  // thread, from this table, hold it; the word is taken once and the bytes forgotten.
+  std::optional<uint32_t> takeReadWord(uint32_t offset) const;
+  // Forgets the bytes read last on this thread, once the table changes.
+  void forgetRead() const;
+
   bool hasRank;
   // The reads each page of the opened table has had through the file, up to the limit.
   std::unique_ptr<std::atomic<uint8_t>[]> pageReads;
   size_t pageCount = 0;
+  // Tells this table's bytes read last from those of a table since made at the same place.
+  uint64_t serial;
 };

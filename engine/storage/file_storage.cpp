@@ -297,6 +297,7 @@ uint32_t CFileStorage::fileOfInfo(const void* pointer) {
 
 bool CFileStorage::isFileNumber(uint32_t file) {
   if (!isEntry(file)) return false;
+  if (!walked.empty() && file <= walked.back()) return std::binary_search(walked.begin(), walked.end(), file);
   const char* name = getText(file);
   // Until a name lookup needs the accelerator, a search of a freshly opened index must
   // not build it: entries known from earlier answers, or else the stored chain of the
@@ -341,10 +342,21 @@ void CFileStorage::checkFileNumbers(const uint32_t* files, size_t count, unsigne
     if (!std::is_sorted(files, files + count))
       std::sort(order.begin(), order.end(), [files](size_t a, size_t b) { return files[a] < files[b]; });
     uint32_t entry = getFirst();
+    // The entries passed are kept, for the numbers asked one by one after (folders).
+    walked.clear();
+    bool keep = true;
     for (size_t i : order) {
-      while (entry != 0 && entry < files[i]) entry = getNext(entry);
+      while (entry != 0 && entry < files[i]) {
+        if (keep) walked.push_back(entry);
+        entry = getNext(entry);
+      }
       isFile[i] = entry != 0 && entry == files[i] ? 1 : 0;
+      if (keep && walked.size() >= kolvo::limits::walkedFileNumbers) {
+        std::vector<uint32_t>().swap(walked);
+        keep = false;
+      }
     }
+    if (keep && entry != 0) walked.push_back(entry);
     return;
   }
   // Until a bucket's chain would be walked several times over, one by one is cheaper.
@@ -441,11 +453,13 @@ bool CFileStorage::read(std::FILE* stream) {
   indexed = false;
   tailsKnown = false;
   confirmed.clear();
+  walked.clear();
   return kolvo::readHashEntries(stream, buckets);
 }
 
 void CFileStorage::clearAll() {
   CFileMemory::clearAll();
   confirmed.clear();
+  walked.clear();
   tailsKnown = false;
 }

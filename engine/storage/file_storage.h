@@ -135,6 +135,11 @@ class CFileStorage : public CFileMemory {
   // a known entry to the next stays in the same pages. At most
   // limits::confirmedFileNumbers are kept.
   std::set<uint32_t> confirmed;
+  // Every entry from the first up to the last one met, in order, as the last walk of the
+  // entries in order met them (empty when it would pass limits::walkedFileNumbers): the
+  // folders of a listing are then told by halving rather than by steps from a confirmed
+  // entry. Entries are only ever added after the last one, so the list stays true.
+  std::vector<uint32_t> walked;
   // Entries visited by chain walks since the table was opened.
   mutable uint64_t chainSteps = 0;
 };

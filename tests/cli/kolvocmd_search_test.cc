@@ -2,9 +2,15 @@
 // listresults, filecontents and criteria answers are compared line by line.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <filesystem>
+#include <set>
 
 #include "tests/cli/kolvocmd_runner.h"
+#include "tests/support/slow_reader.h"
 
 namespace fs = std::filesystem;
 using kolvotest::KolvocmdRun;
@@ -120,6 +126,58 @@ TEST_F(KolvocmdSearchTest, AnIndexOpenedInANewProcessAnswersAndUpdatesAsTheBuilt
   ASSERT_EQ(again.size(), 5u) << reopened.out;
   EXPECT_EQ(again[2], Lines{"Found 4 Occurrences: 4"});
   EXPECT_EQ(again[3], Lines{"Found 1 Occurrences: 1"});
+}
+
+// A listing of more than twice what a pipe holds read through one by a reader slower than the
+// program: every line arrives whole and in order, as a run into a file prints it, and
+// each file once with its description.
+TEST_F(KolvocmdSearchTest, ALongListingReachesASlowReaderOfAPipeWholeAndInOrder) {
+  const int files = 900;
+  std::set<std::string> names;
+  for (int i = 0; i < files; ++i) {
+    std::string name = "listed file " + std::to_string(i) + " with a name long enough to fill a line " +
+                       std::string(static_cast<std::size_t>(i % 90), 'n') + ".txt";
+    names.insert(name);
+    std::string text = "harbour\n";
+    for (int more = 0; more < i % 4; ++more) text += "harbour again\n";
+    runner.folder().write("docs/deep/er/folder" + std::to_string(i % 7) + "/" + name, text);
+  }
+  auto built = afterBuild("find harbour\n");
+  ASSERT_EQ(built.size(), 1u);
+  runner.folder().write("list.cmd", "open default\nfind harbour\nlistresults\n");
+  const std::string script = (runner.folder().path() / "list.cmd").string();
+  KolvocmdRun fast = runner.run("", {"-r", script});
+  ASSERT_EQ(fast.status, 0) << fast.err;
+  ASSERT_GT(fast.out.size(), std::size_t{128} << 10);
+
+  int output = -1;
+  int child = runner.start({"-r", script}, &output);
+  ASSERT_GT(child, 0);
+  std::string slow = kolvotest::readToEnd(output, true);
+  close(output);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(slow.size(), fast.out.size());
+  EXPECT_TRUE(slow == fast.out);
+
+  // Each file once, under its own folder, with its size; best ranked first.
+  Lines listed = kolvotest::lines(slow);
+  auto start = std::find(listed.begin(), listed.end(), "<RESULTS>");
+  ASSERT_NE(start, listed.end());
+  std::set<std::string> seen;
+  int lastRank = 1 << 30;
+  for (auto line = start + 1; line != listed.end() && *line != "</RESULTS>"; ++line) {
+    Lines fields = fieldsOf(*line);
+    ASSERT_EQ(fields.size(), 6u) << *line;
+    EXPECT_TRUE(names.count(fields[0])) << fields[0];
+    EXPECT_TRUE(seen.insert(fields[0]).second) << fields[0];
+    EXPECT_EQ(fields[4], std::to_string(fs::file_size(fs::path(fields[1]) / fields[0]))) << *line;
+    int rank = std::stoi(fields[2]);
+    EXPECT_LE(rank, lastRank);
+    lastRank = rank;
+  }
+  EXPECT_EQ(seen.size(), names.size());
 }
 
 }  // namespace

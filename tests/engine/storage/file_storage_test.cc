@@ -402,6 +402,46 @@ TEST_F(FileStorageTest, SparseAndDenseNumbersAreToldAsOneByOne) {
   EXPECT_TRUE(errors.codes().empty());
 }
 
+// After a walk of the entries in order, the folders of the files walked (and numbers
+// inside names, past the walk, and of entries added since) are told as the accelerator
+// tells them.
+TEST_F(FileStorageTest, NumbersAskedAfterAWalkInOrderAreToldAsTheAcceleratorTellsThem) {
+  uint32_t root = files.addFile("/r");
+  std::vector<uint32_t> folders, children;
+  for (int f = 0; f < 30; ++f) {
+    folders.push_back(files.addFile(("folder" + std::to_string(f)).c_str()));
+    files.setParent(folders.back(), root);
+    std::vector<uint32_t> some = addChildren(folders.back(), 400, "f" + std::to_string(f) + "-a-longer-child-name-");
+    children.insert(children.end(), some.begin(), some.end());
+  }
+  files.markObsolete(children[1234]);
+  store(files);
+  // Every fifth file of the first two thirds: the walk stops well before the end.
+  std::vector<uint32_t> listed;
+  for (std::size_t i = 0; i < children.size() * 2 / 3; i += 5) listed.push_back(children[i]);
+  std::vector<uint32_t> asked = folders;
+  for (uint32_t folder : folders) asked.push_back(folder + 3);
+  asked.insert(asked.end(), {root, root + 1, children[1234], children[7000], children[11999], children[11999] + 2,
+                             children[5], children[5] - 1, UINT32_MAX});
+  auto model = reopen();
+  ASSERT_NE(model, nullptr);
+  EXPECT_EQ(model->lookupFile("no-such-name", root), 0u);  // builds the model's accelerator
+  auto table = reopen();
+  ASSERT_NE(table, nullptr);
+  std::vector<unsigned char> told(listed.size(), 9);
+  table->checkFileNumbers(listed.data(), listed.size(), told.data());
+  EXPECT_EQ(std::count(told.begin(), told.end(), 1), static_cast<long>(listed.size()));
+  for (uint32_t at : asked) EXPECT_EQ(table->isFileNumber(at), model->isFileNumber(at)) << at;
+  // An entry added after the walk lies past it.
+  ASSERT_TRUE(table->enableWrite());
+  uint32_t added = table->addFile("added-later");
+  table->setParent(added, folders[2]);
+  EXPECT_TRUE(table->isFileNumber(added));
+  EXPECT_FALSE(table->isFileNumber(added + 1));
+  for (uint32_t at : asked) EXPECT_EQ(table->isFileNumber(at), model->isFileNumber(at)) << at;
+  EXPECT_TRUE(errors.codes().empty());
+}
+
 // A freshly opened table asked a few numbers walks its stored chains (through the file,
 // the largest number first): whatever their order, the answers are those of the
 // accelerator, and a name lookup afterwards finds its entry.

@@ -235,6 +235,66 @@ TEST_F(SharedLinksTest, AnAppendLeavesEveryByteEarlierBuildsUseAndRecordsItsOwnE
   EXPECT_TRUE(errors.codes().empty());
 }
 
+// An opened table read as a search reads it, a batch of records at a time and then the
+// next-block word: short blocks, a block longer than a batch, chains of several blocks,
+// two tables read in turn; the same files as record by record, and a next-block word
+// changed after its block was read is read as it is now.
+TEST_F(SharedLinksTest, BatchesAndNextBlockWordsOfAnOpenedTableAreReadAsTheyStand) {
+  std::vector<uint32_t> heads;
+  {
+    CFileLinks table(links, 65535, 1048575, true);
+    table.getSpace(4);
+    const uint32_t r = table.recordSize();
+    uint32_t file = 100;
+    for (uint32_t sizes : {1u, 3u, 31u, 32u, 33u, 100u, 2u}) {
+      uint32_t head = 0;
+      // Each chain has three blocks of the size, the newest first.
+      for (int block = 0; block < 3; ++block) {
+        uint32_t start = table.getSpace((sizes + 1) * r + 4);
+        for (uint32_t i = 0; i < sizes; ++i) table.addFile(start + i * r, file++, static_cast<uint8_t>(i % 250));
+        table.setNextList(start + (sizes + 1) * r, head);
+        head = start;
+      }
+      heads.push_back(head);
+    }
+    table.disableWrite();
+    storeSection(table, 1);
+  }
+  auto batched = [](const CFileLinks& table, uint32_t head) {
+    std::vector<uint32_t> found;
+    uint32_t files[40], ranks[40];
+    while (head != 0) {
+      uint32_t cursor = head, count = 0;
+      do {
+        count = table.getFiles(cursor, files, ranks, 40);
+        found.insert(found.end(), files, files + count);
+      } while (count == 40);
+      head = table.getNextList(cursor);
+    }
+    return found;
+  };
+  std::unique_ptr<CFileLinks> one = open(1), other = open(1), model = open(1);
+  for (uint32_t head : heads) {
+    std::vector<uint32_t> expected = chainFiles(*model, head);
+    ASSERT_FALSE(expected.empty());
+    EXPECT_EQ(batched(*one, head), expected) << head;
+    EXPECT_EQ(batched(*other, head), expected) << head;
+  }
+  // The first block of the first chain, read, then pointed at nothing before its word is read.
+  ASSERT_TRUE(one->enableWrite());
+  uint32_t cursor = heads[0], files[40], ranks[40];
+  ASSERT_EQ(one->getFiles(cursor, files, ranks, 40), 1u);
+  one->setNextList(cursor, 0);
+  EXPECT_EQ(one->getNextList(cursor), 0u);
+  // Read by another table, the word is still that other table's.
+  cursor = heads[1];
+  ASSERT_EQ(other->getFiles(cursor, files, ranks, 40), 3u);
+  EXPECT_NE(one->getNextList(cursor), 0u);
+  EXPECT_EQ(one->getNextList(cursor), other->getNextList(cursor));
+  one->disableWrite();
+  EXPECT_TRUE(errors.codes().empty());
+}
+
 TEST_F(SharedLinksTest, WhatAFailedAppendLeftIsClearedAndReused) {
   firstBuild();
   uint32_t garbage;
