@@ -89,6 +89,9 @@ inline constexpr size_t statusesPerThread = 256;
 // and the kernel takes them on at most this many worker threads per ring.
 inline constexpr unsigned statusBatchSize = 64;
 inline constexpr unsigned statusRingWorkers = 2;
+// A ring that takes none of a batch's requests this many times running is given up for
+// that batch, whose statuses are then asked one by one.
+inline constexpr unsigned statusRingIdleAttempts = 16;
 
 // An update compares a modified folder's listing with its stored entries in table order,
 // passing over at most this many obsolete entries at a time before it looks a name up.

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "engine/filememory/posix_seam.h"
 #include "engine/index/resource_limits.h"
 
 namespace kolvo {
@@ -89,13 +90,14 @@ bool StatusBatch::submitAndWait(unsigned queued) {
   const unsigned headBefore = __atomic_load_n(submissionHead, __ATOMIC_ACQUIRE);
   const unsigned tail = headBefore + queued;
   __atomic_store_n(submissionTail, tail, __ATOMIC_RELEASE);
-  unsigned consumed = 0, answered = 0;
+  unsigned consumed = 0, answered = 0, idle = 0;
   while (consumed < queued) {
-    long entered = syscall(__NR_io_uring_enter, ring, queued - consumed, queued - consumed, IORING_ENTER_GETEVENTS,
-                           nullptr, 0);
+    long entered = posixCalls().ringEnter(ring, queued - consumed, queued - consumed, IORING_ENTER_GETEVENTS);
     int error = entered < 0 ? errno : 0;
+    unsigned before = consumed;
     consumed = __atomic_load_n(submissionHead, __ATOMIC_ACQUIRE) - headBefore;
-    if (entered < 0 && !transient(error)) {
+    idle = consumed == before ? idle + 1 : 0;
+    if ((entered < 0 && !transient(error)) || idle > limits::statusRingIdleAttempts) {
       // The requests the kernel has not taken are withdrawn and asked one by one.
       __atomic_store_n(submissionTail, headBefore + consumed, __ATOMIC_RELEASE);
       break;
@@ -111,7 +113,7 @@ bool StatusBatch::submitAndWait(unsigned queued) {
     }
     __atomic_store_n(completionHead, head, __ATOMIC_RELEASE);
     if (answered >= consumed) break;
-    syscall(__NR_io_uring_enter, ring, 0, consumed - answered, IORING_ENTER_GETEVENTS, nullptr, 0);
+    posixCalls().ringEnter(ring, 0, consumed - answered, IORING_ENTER_GETEVENTS);
   }
   return consumed > 0;
 }

@@ -3,15 +3,19 @@
 // one folder and by full path, over more entries than one batch holds.
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <string>
 #include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "engine/filememory/posix_seam.h"
 #include "engine/index/resource_limits.h"
 #include "engine/index/status_batch.h"
 #include "tests/support/temp_dir.h"
@@ -102,5 +106,70 @@ TEST_P(StatusBatchTest, AnswersAsOneCallPerEntry) {
 }
 
 INSTANTIATE_TEST_SUITE_P(BatchedAndSingle, StatusBatchTest, ::testing::Bool());
+
+// A ring that fails, is interrupted, takes its requests one at a time or takes none of
+// them still gives every status, the ones it could not take asked one by one.
+int enterCalls = 0;
+long failingEnter(int, unsigned, unsigned, unsigned) {
+  ++enterCalls;
+  errno = EIO;
+  return -1;
+}
+long interruptedEnter(int ring, unsigned toSubmit, unsigned minComplete, unsigned flags) {
+  if (++enterCalls % 2 == 1) {
+    errno = EINTR;
+    return -1;
+  }
+  return syscall(__NR_io_uring_enter, ring, toSubmit, minComplete, flags, nullptr, 0);
+}
+long oneAtATimeEnter(int ring, unsigned toSubmit, unsigned minComplete, unsigned flags) {
+  ++enterCalls;
+  return syscall(__NR_io_uring_enter, ring, std::min(toSubmit, 1u), std::min(minComplete, 1u), flags, nullptr, 0);
+}
+long refusingEnter(int, unsigned, unsigned, unsigned) {
+  ++enterCalls;
+  return 0;
+}
+
+TEST(StatusBatchRingFaults, EveryStatusIsStillTaken) {
+  TempDir temp;
+  const int count = static_cast<int>(kolvo::limits::statusBatchSize) + 7;
+  std::vector<std::string> names;
+  for (int i = 0; i < count; ++i) {
+    names.push_back("f" + std::to_string(i));
+    temp.write(names.back(), std::string(static_cast<size_t>(i), 'y'));
+  }
+  names.insert(names.begin() + 3, "absent");
+  std::vector<const char*> asked;
+  for (const std::string& name : names) asked.push_back(name.c_str());
+  int folder = open(temp.path().c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_NE(folder, -1);
+  struct Fault {
+    const char* label;
+    long (*enter)(int, unsigned, unsigned, unsigned);
+  };
+  for (const Fault& fault : {Fault{"fails", failingEnter}, Fault{"interrupted", interruptedEnter},
+                             Fault{"one at a time", oneAtATimeEnter}, Fault{"takes none", refusingEnter}}) {
+    SCOPED_TRACE(fault.label);
+    kolvo::StatusBatch batch;
+    enterCalls = 0;
+    kolvo::posixCalls().ringEnter = fault.enter;
+    std::vector<EntryStatus> taken(asked.size());
+    batch.take(folder, asked.data(), taken.data(), asked.size());
+    kolvo::resetPosixCalls();
+    // Where the kernel gives no ring there is nothing to enter, and single calls answer.
+    EXPECT_EQ(enterCalls > 0, batch.batched());
+    for (size_t i = 0; i < asked.size(); ++i) {
+      SCOPED_TRACE(names[i]);
+      EXPECT_EQ(fields(taken[i]), fields(kolvo::statusOf(folder, asked[i])));
+      EXPECT_EQ(taken[i].found, names[i] != "absent");
+    }
+    // The ring serves the next batch as before.
+    std::vector<EntryStatus> again(asked.size());
+    batch.take(folder, asked.data(), again.data(), asked.size());
+    for (size_t i = 0; i < asked.size(); ++i) EXPECT_EQ(fields(again[i]), fields(taken[i])) << names[i];
+  }
+  close(folder);
+}
 
 }  // namespace
