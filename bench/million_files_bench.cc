@@ -2,7 +2,8 @@
 // 100,000 and over 1,000,000 small files (about 1 KB each, 1,000 a folder, 100 folders
 // a part), kolvocmd run as a whole process for each step. Reported side by side: the
 // build's time, files a second, peak memory and index size, the update after 1% of the
-// files changed (and 0.1% added and deleted), and the five searches of the race.
+// files changed (and 0.1% added and deleted), an update with nothing changed, and the
+// five searches of the race.
 //
 // How to run it:
 //   million_files_bench                  100,000 files only (what "make bench" runs)
@@ -97,6 +98,9 @@ double loadAverage() {
 struct Figures {
   int files = 0;
   Timing build, update;
+  // An update right after the last one, with nothing changed: the floor of every update,
+  // one status per stored entry.
+  Timing unchanged;
   std::uint64_t indexBytes = 0;
   std::vector<Timing> queries;
   std::vector<std::size_t> found;
@@ -134,6 +138,15 @@ Figures measure(const Options& options, int fileCount, const std::vector<Planted
                 updated.cpuSeconds, loadAverage());
     std::fflush(stdout);
   }
+  // The files changed in the second before an update are taken again by the next one:
+  // a first update takes them, and the timed ones after it find nothing to do.
+  kolvo.update();
+  for (int run = 0; run < options.runs; ++run) {
+    kolvobench::ProcessRun updated = figures.unchanged.add(kolvo.update());
+    std::printf("%d files: update with nothing changed %.2f s (cpu %.2f), load %.1f\n", fileCount, updated.wallSeconds,
+                updated.cpuSeconds, loadAverage());
+    std::fflush(stdout);
+  }
   tree.restore();
   return figures;
 }
@@ -165,6 +178,8 @@ void printTable(const std::vector<Figures>& all, const std::vector<PlantedQuery>
   row("update 1% (s)", [](const Figures& f) { return f.update.wallMedian(); }, " %16.2f", " %10.2fx", grows,
       "<= 1.5 s");
   row("update CPU (s)", [](const Figures& f) { return f.update.cpuMedian(); }, " %16.2f", " %10.2fx", grows, "");
+  row("unchanged (s)", [](const Figures& f) { return f.unchanged.wallMedian(); }, " %16.2f", " %10.2fx", grows, "");
+  row("unchanged CPU (s)", [](const Figures& f) { return f.unchanged.cpuMedian(); }, " %16.2f", " %10.2fx", grows, "");
   for (std::size_t q = 0; q < queries.size(); ++q) {
     std::string label = std::string(queries[q].label) + " (ms)";
     auto wall = [q](const Figures& f) { return f.queries[q].wallMedian() * 1000; };

@@ -6,6 +6,7 @@
 
 #include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -19,8 +20,12 @@ void* remapMayMove(void* address, size_t oldLength, size_t newLength) {
   return ::mremap(address, oldLength, newLength, MREMAP_MAYMOVE);
 }
 
+long ringEnter(int ring, unsigned toSubmit, unsigned minComplete, unsigned flags) {
+  return syscall(__NR_io_uring_enter, ring, toSubmit, minComplete, flags, nullptr, 0);
+}
+
 PosixCalls realCalls() {
-  return PosixCalls{::ftruncate, ::posix_fallocate, ::mmap, remapMayMove, ::write, ::fsync, std::rename};
+  return PosixCalls{::ftruncate, ::posix_fallocate, ::mmap, remapMayMove, ::write, ::fsync, std::rename, ringEnter};
 }
 
 PosixCalls calls = realCalls();

@@ -1,7 +1,7 @@
-// The few system calls under every backing file and the stored "hash", behind one seam
-// so that tests can make one of them fail on purpose (a full disk, a refused mapping, an
-// I/O error) and check what follows. Production code never changes these; each
-// defaults to the real call.
+// The few system calls under every backing file, the stored "hash" and the update's
+// batched statuses, behind one seam so that tests can make one of them fail on purpose
+// (a full disk, a refused mapping, an I/O error) and check what follows. Production
+// code never changes these; each defaults to the real call.
 #pragma once
 
 #include <sys/types.h>
@@ -20,6 +20,8 @@ struct PosixCalls {
   ssize_t (*write)(int fd, const void* bytes, size_t count);
   int (*fsync)(int fd);
   int (*rename)(const char* from, const char* to);
+  // io_uring_enter without a signal mask: submits and waits for answers of a ring.
+  long (*ringEnter)(int ring, unsigned toSubmit, unsigned minComplete, unsigned flags);
 };
 
 // Writes bytes to path durably and whole or not at all: into path + ".new", synced, then

@@ -130,6 +130,8 @@ class CKolvoIndex {
   // Threads besides this one that take an update's statuses ahead of its visit; with
   // none, the visit takes them itself, a window at a time. Either way the same update.
   unsigned updateStatusThreads = kolvo::limits::updateStatusThreads;
+  // Statuses asked many to a system call where the kernel allows; false asks each alone.
+  bool batchedStatuses = true;
   std::string temporaryDirectory;
   // Carries an unfinished word or markup fragment from one chunk to the next.
   std::string pendingText;

@@ -17,6 +17,7 @@
 
 #include "engine/analyzers/file_analyzer.h"
 #include "engine/index/kolvo_index.h"
+#include "engine/index/status_batch.h"
 #include "engine/index/walk_support.h"
 #include "engine/kolvolib/error_reporting.h"
 #include "engine/storage/file_storage.h"
@@ -99,7 +100,7 @@ class FolderHandle {
 // threads took it.
 class StatusesAhead {
  public:
-  explicit StatusesAhead(unsigned helpers) : helpers(helpers) {}
+  StatusesAhead(unsigned helpers, bool batched) : helpers(helpers), batched(batched), own(batched) {}
   ~StatusesAhead() { wait(); }
   StatusesAhead(const StatusesAhead&) = delete;
   StatusesAhead& operator=(const StatusesAhead&) = delete;
@@ -115,7 +116,10 @@ class StatusesAhead {
     size_t wanted = std::min<size_t>(helpers, window.entries.size() / kolvo::limits::statusesPerThread);
     for (size_t i = 0; i < wanted; ++i) {
       try {
-        takers.emplace_back(&StatusesAhead::takeStatuses, this);
+        takers.emplace_back([this] {
+          kolvo::StatusBatch batch(batched);
+          takeStatuses(batch);
+        });
       } catch (const std::system_error&) {
         break;  // fewer threads, or none: take() takes what is left
       }
@@ -124,25 +128,37 @@ class StatusesAhead {
   bool pending() const { return started; }
   uint32_t firstEntry() const { return first; }
   StatusWindow take() {
-    takeStatuses();
+    takeStatuses(own);
     wait();
     started = false;
     return std::move(window);
   }
 
  private:
-  void takeStatuses() {
+  // Each thread takes a share of entries at a time from the cursor, and asks the
+  // statuses of each run of them in one folder together.
+  void takeStatuses(kolvo::StatusBatch& batch) {
+    constexpr size_t share = kolvo::limits::statusBatchSize;
     FolderHandle handle;
-    for (size_t i = cursor.fetch_add(1); i < window.entries.size(); i = cursor.fetch_add(1)) {
-      PathStatus& taken = window.entries[i];
-      const char* name = window.nameOf(taken);
-      if (taken.folder == noFolder) {
-        taken.status = statusOf(AT_FDCWD, name);
-      } else if (int folder = handle.open(window.folders, taken.folder); folder >= 0) {
-        taken.status = statusOf(folder, name);
-      } else {
-        // A folder that cannot be opened (no descriptor left, say) is still asked by path.
-        taken.status = statusOf(AT_FDCWD, (window.folders[taken.folder] + "/" + name).c_str());
+    const char* names[share];
+    EntryStatus statuses[share];
+    const size_t size = window.entries.size();
+    for (size_t begin = cursor.fetch_add(share); begin < size; begin = cursor.fetch_add(share)) {
+      const size_t end = std::min(size, begin + share);
+      for (size_t run = begin, after = begin; run < end; run = after) {
+        const size_t folderAt = window.entries[run].folder;
+        for (after = run; after < end && window.entries[after].folder == folderAt; ++after)
+          names[after - run] = window.nameOf(window.entries[after]);
+        int folder = AT_FDCWD;
+        if (folderAt != noFolder && (folder = handle.open(window.folders, folderAt)) < 0) {
+          // A folder that cannot be opened (no descriptor left, say) is still asked by path.
+          for (size_t i = run; i < after; ++i)
+            window.entries[i].status =
+                statusOf(AT_FDCWD, (window.folders[folderAt] + "/" + window.nameOf(window.entries[i])).c_str());
+          continue;
+        }
+        batch.take(folder, names, statuses, after - run);
+        for (size_t i = run; i < after; ++i) window.entries[i].status = statuses[i - run];
       }
     }
   }
@@ -152,6 +168,8 @@ class StatusesAhead {
   }
 
   const unsigned helpers;
+  const bool batched;
+  kolvo::StatusBatch own;  // the visit's own, for what it takes itself
   StatusWindow window;
   std::atomic<size_t> cursor{0};
   bool started = false;
@@ -200,7 +218,7 @@ void CKolvoIndex::prune() {
     }
     return paths;
   };
-  StatusesAhead coming(updateStatusThreads);
+  StatusesAhead coming(updateStatusThreads, batchedStatuses);
   coming.start(collect(kolvo::limits::statusFirstWindow));
   ahead = coming.take();
   coming.start(collect(kolvo::limits::statusWindow));

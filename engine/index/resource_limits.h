@@ -85,6 +85,13 @@ inline constexpr size_t statusWindow = 16384;
 inline constexpr unsigned updateStatusThreads = 4;
 // A thread taking statuses is started for each this many entries of a window at most.
 inline constexpr size_t statusesPerThread = 256;
+// Statuses are asked through an io_uring this many at a time, one system call for all,
+// and the kernel takes them on at most this many worker threads per ring.
+inline constexpr unsigned statusBatchSize = 64;
+inline constexpr unsigned statusRingWorkers = 2;
+// A ring that takes none of a batch's requests this many times running is given up for
+// that batch, whose statuses are then asked one by one.
+inline constexpr unsigned statusRingIdleAttempts = 16;
 
 // An update compares a modified folder's listing with its stored entries in table order,
 // passing over at most this many obsolete entries at a time before it looks a name up.

@@ -106,7 +106,7 @@ class IoFailureTest : public kolvotest::IndexFixture {
     plan.error = error;
     kolvo::PosixCalls& calls = kolvo::posixCalls();
     calls = kolvo::PosixCalls{failingFtruncate, failingFallocate, failingMmap, failingRemap,
-                              failingWrite, failingFsync, failingRename};
+                              failingWrite, failingFsync, failingRename, calls.ringEnter};
   }
   std::string base() const { return (temp.path() / "kolvo/indexes/default").string() + "/"; }
   // The build "current_build" names is whole, it is the only one, and nothing

@@ -115,6 +115,7 @@ void IndexFixture::reopenAndStore(int32_t timeBase, void (*work)(CKolvoIndex&, c
   }
   index->timeBase = timeBase;
   index->updateStatusThreads = statusThreads;
+  index->batchedStatuses = batchedStatuses;
   work(*index, paths);
   index->compressLinks();
   index->storeStorage(store.slashed());

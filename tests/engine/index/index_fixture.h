@@ -96,6 +96,8 @@ class IndexFixture {
   std::string excludePattern;  // none when empty
   // Threads the update takes statuses on besides its own.
   unsigned statusThreads = kolvo::limits::updateStatusThreads;
+  // Whether the update asks its statuses many to a system call.
+  bool batchedStatuses = true;
 
  private:
   // Reopens the stored index as an update does, runs work, and stores it.

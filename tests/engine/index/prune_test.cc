@@ -242,13 +242,15 @@ std::map<std::string, std::vector<uint32_t>> wordFileNumbers(const CKolvoIndex& 
 
 // More entries than the first window of statuses taken ahead, so that every thread takes
 // some of them, changed at random between updates: the update whose statuses are taken on
-// many threads makes the same index as the one whose visit takes them all itself.
+// many threads, many to a system call, makes the same index as the one whose visit takes
+// them all itself, one call each.
 TEST(PruneOnThreads, RandomChangesGiveTheSameIndexOnOneThreadAndOnMany) {
   static_assert(kolvo::limits::updateStatusThreads > 1);
   for (unsigned seed : {1u, 2u}) {
     SCOPED_TRACE("seed " + std::to_string(seed));
     IndexFixture alone, many;
     alone.statusThreads = 0;
+    alone.batchedStatuses = false;
     const std::string root = alone.tree.path().string() + "/root", outside = alone.tree.path().string() + "/outside";
     TreeChanger changer(root, outside, seed);
     changer.populate(static_cast<int>(kolvo::limits::statusFirstWindow + kolvo::limits::statusFirstWindow / 2));
