@@ -65,11 +65,12 @@ TEST_P(RawWriteTest, AllOfALongTextReachesAFullPipe) {
     ssize_t n = ::read(fds[0], chunk, sizeof chunk);
     if (n > 0) received.append(chunk, static_cast<size_t>(n));
   }
-  if (!done) {
-    // A writer still blocked gets room to finish so the thread can be joined.
-    while (!done) {
-      if (::read(fds[0], chunk, sizeof chunk) <= 0) break;
-    }
+  // A writer still blocked gets room to finish so the thread can be joined; one that
+  // has written all but not yet said so is waited for, never read after (a read with
+  // nothing more to come would block for good).
+  while (!done) {
+    pollfd in{fds[0], POLLIN, 0};
+    if (::poll(&in, 1, 10) > 0 && ::read(fds[0], chunk, sizeof chunk) <= 0) break;
   }
   writer.join();
   ::dup2(savedOut, 1);
