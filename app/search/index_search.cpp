@@ -228,6 +228,7 @@ void QvKolvoIndex::checkContents(const std::string& phrase, QvKolvoResults& resu
   static const auto checkFiles = klib(kidxCheckContents);
   std::vector<kulong> files = results.localFiles();
   std::vector<char> verdicts;
+  std::vector<kulong> lacking;
   // The engine reads a batch on all cores; between batches a halt is looked for.
   for (std::size_t from = 0; from < files.size(); from += kHaltCheckInterval) {
     checkHalt();
@@ -236,6 +237,7 @@ void QvKolvoIndex::checkContents(const std::string& phrase, QvKolvoResults& resu
     checkFiles(engineIndex(), files.data() + from, static_cast<kulong>(count),
                static_cast<kulong>(std::max(0, mMaxPerFileRead)), mWordWrap, mHideTags ? 1 : 0,
                mSearchCriteria->mNearCount, pattern.c_str(), 0, verdicts.data());
+    lacking.clear();
     for (std::size_t i = 0; i < count; ++i) {
       kulong file = files[from + i];
       bool holds = verdicts[i] == 1;
@@ -244,8 +246,9 @@ void QvKolvoIndex::checkContents(const std::string& phrase, QvKolvoResults& resu
         // A file that vanished or cannot be read since the build cannot hold the phrase.
         holds = contents && containsHit(contents.get(), pattern.c_str()) != 0;
       }
-      if (!holds) results.removeResult(file);
+      if (!holds) lacking.push_back(file);
     }
+    results.removeResults(lacking);
   }
 }
 

@@ -180,12 +180,12 @@ void QvKolvoResults::addAllKey() {
   mAll = true;
 }
 
-void QvKolvoResults::removeResult(kulong file) {
+void QvKolvoResults::removeResults(std::vector<kulong> files) {
+  if (files.empty()) return;
   changed();
   normalise();
-  auto at = std::lower_bound(mLocal.begin(), mLocal.end(), file,
-                             [](const Local& local, kulong number) { return local.file < number; });
-  if (at != mLocal.end() && at->file == file) mLocal.erase(at);
+  std::sort(files.begin(), files.end());
+  std::erase_if(mLocal, [&files](const Local& local) { return std::binary_search(files.begin(), files.end(), local.file); });
 }
 
 void QvKolvoResults::normalise() {

@@ -137,10 +137,12 @@ TEST(KolvoResultsTest, RankedIsBestFirstWithTiesInAscendingKey) {
 }
 
 TEST(KolvoResultsTest, RemovingAndClearing) {
-  QvKolvoResults results = setOf({{3, 0}, {1, 0}, {2, 0}});
-  results.removeResult(2);
-  results.removeResult(99);
-  EXPECT_EQ(results.localFiles(), (std::vector<kulong>{1, 3}));
+  QvKolvoResults results = setOf({{3, 0}, {1, 0}, {2, 0}, {5, 0}, {4, 0}});
+  results.removeResults({2, 99});
+  EXPECT_EQ(results.localFiles(), (std::vector<kulong>{1, 3, 4, 5}));
+  results.removeResults({5, 1, 1});
+  results.removeResults({});
+  EXPECT_EQ(results.localFiles(), (std::vector<kulong>{3, 4}));
   results.addAllKey();
   results.clear();
   EXPECT_TRUE(results.empty());
