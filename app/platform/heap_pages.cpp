@@ -15,6 +15,10 @@ constexpr std::uintptr_t kLargePageBytes = std::uintptr_t{2} << 20;
 
 void qvPrepareHeap() {
   using namespace kolvo::limits;
+  // Once per process: a child forked after the preparation has its parent's heap.
+  static pid_t preparedIn = 0;
+  if (preparedIn == getpid()) return;
+  preparedIn = getpid();
   // Each growth of the heap takes the whole stretch at once, and up to a stretch of memory
   // freed at its top stays for the next answer instead of going back to the system to be
   // faulted in again (no more than the allocator keeps of its own accord).

@@ -1,6 +1,7 @@
-// The program's heap laid out for answers of many megabytes: the first stretch of it is
-// reserved at start-up and backed by large pages, so a listing of a hundred thousand
-// lines costs a few page faults rather than thousands. kolvocmd's main calls it once.
+// The heap of a process about to answer searches, laid out for answers of many
+// megabytes: a stretch of it is reserved at once and backed by large pages, so a listing
+// of a hundred thousand lines costs a few page faults rather than thousands. kolvocmd
+// prepares it at its first search, the server's child for a connection as it starts.
 #pragma once
 
 #include <cstddef>
@@ -16,6 +17,8 @@ inline constexpr std::size_t heapMappedBlockBytes = std::size_t{32} << 20;
 
 }  // namespace kolvo::limits
 
-// Reserves the stretch and asks for large pages on it; where the system refuses, the
-// heap simply stays as it was. Call before any thread starts.
+// Reserves the stretch and asks for large pages on it, once per process (a forked child
+// prepares its own); where the system refuses, the heap simply stays as it was. A build
+// or a watch that never searches keeps the allocator's usual, smaller heap. Call it
+// from one thread, while no other allocates.
 void qvPrepareHeap();

@@ -37,10 +37,6 @@ inline constexpr std::size_t serveLoginRecordBytes = 512;
 // The server keeps at most this many indexes open for its children; a request for
 // another opens it itself.
 inline constexpr std::size_t serveOpenIndexes = 32;
-// A connection's child grows its heap by this much at once, and takes blocks up to the
-// second size from the heap rather than from mappings of their own.
-inline constexpr uint64_t serveChildHeapBytes = 64 * referralMiB;
-inline constexpr uint64_t serveChildMappedBlockBytes = 32 * referralMiB;
 // The users file of the server is read only up to this size.
 inline constexpr uint64_t serveUsersFileBytes = 1 * referralMiB;
 

@@ -14,6 +14,7 @@
 #include "app/index/kolvo_lib.h"
 #include "app/platform/event_pump.h"
 #include "app/platform/halt_request.h"
+#include "app/platform/heap_pages.h"
 #include "app/platform/regex.h"
 #include "app/referrals/referral_commands.h"
 #include "app/referrals/referral_limits.h"
@@ -115,6 +116,8 @@ std::shared_ptr<QvCommandObject> QvKolvoIndex::createChild(const std::string& cl
 }
 
 std::string QvKolvoIndex::cmdFind(const std::string& phrase) {
+  // The result set, its records and the listing come from a heap laid out for them.
+  qvPrepareHeap();
   if (mTimeBase == 0) showWarning(qvkiNeedsToBeBuild.text());
   mSkippedWords.clear();
   std::string text = qvTrim(phrase);

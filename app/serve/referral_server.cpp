@@ -13,9 +13,9 @@
 #include <cstring>
 #include <ctime>
 
+#include "app/platform/heap_pages.h"
 #include "app/referrals/referral_frame.h"
 #include "app/referrals/referral_limits.h"
-#include "app/serve/child_heap.h"
 #include "app/serve/serve_users.h"
 
 namespace {
@@ -147,7 +147,7 @@ void QvReferralServer::acceptOne() {
     close(mReports[0]);
     signal(SIGTERM, SIG_DFL);
     signal(SIGINT, SIG_DFL);
-    qvPrepareChildHeap();
+    qvPrepareHeap();
     // The whole connection is bounded; the alarm ends the child wherever it is.
     alarm(static_cast<unsigned>(mOptions.connectionSeconds));
     QvServeSettings session = mOptions.session;

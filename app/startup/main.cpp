@@ -5,12 +5,10 @@
 #include <vector>
 
 #include "app/commands/message.h"
-#include "app/platform/heap_pages.h"
 #include "app/startup/command_line.h"
 #include "app/startup/kolvo_application.h"
 
 int main(int argc, char** argv) {
-  qvPrepareHeap();
   std::vector<std::string> arguments(argv, argv + argc);
   qvBindMessageCatalogs(qvInstalledCatalogDirectory());
   for (std::size_t i = 1; i < arguments.size(); ++i) {

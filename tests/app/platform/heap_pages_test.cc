@@ -33,7 +33,7 @@ bool inHeap(const void* block) {
 TEST(QvHeapPagesTest, LargeBlocksComeFromTheHeapAndAreUsedAgain) {
   if (kOwnAllocator) GTEST_SKIP() << "the sanitizer's allocator keeps its own heap";
   qvPrepareHeap();
-  // Twice is harmless: the second call finds the stretch already there.
+  // Twice is harmless: the second call does nothing.
   qvPrepareHeap();
   for (std::size_t megabytes : {1, 4, 16}) {
     SCOPED_TRACE(megabytes);

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "app/serve/child_heap.h"
+#include "app/platform/heap_pages.h"
 
 namespace {
 
@@ -50,7 +50,7 @@ int inChild(Body body) {
 
 TEST(ChildHeapTest, BlocksOfEverySizeComeAndGoIntactAfterThePreparation) {
   int status = inChild([] {
-    qvPrepareChildHeap();
+    qvPrepareHeap();
     // Below and above the block size that is mapped on its own, and many small ones.
     const std::vector<std::size_t> sizes = {1, 4095, 4096, 1 << 20, 20u << 20, 40u << 20};
     std::vector<std::vector<unsigned char>> blocks;
@@ -78,7 +78,7 @@ TEST(ChildHeapTest, TheGrownHeapIsAdvisedForHugePages) {
   GTEST_SKIP() << "a sanitizer's allocator keeps no heap at the break";
 #endif
   int status = inChild([] {
-    qvPrepareChildHeap();
+    qvPrepareHeap();
     return heapIsAdvised() ? 0 : 1;
   });
   EXPECT_EQ(status, 0);
