@@ -146,9 +146,7 @@ void StatusBatch::take(int folder, const char* const* names, EntryStatus* status
       // not make a file look gone.
       if (asked && results[k] == 0 && (answers[k].stx_mask & wantedFields) == wantedFields) {
         const struct statx& answer = answers[k];
-        statuses[start + k] = EntryStatus{true, static_cast<mode_t>(answer.stx_mode),
-                                          static_cast<int32_t>(answer.stx_mtime.tv_sec),
-                                          static_cast<uint32_t>(answer.stx_size)};
+        statuses[start + k] = foundStatus(answer.stx_mode, answer.stx_mtime.tv_sec, answer.stx_size);
       } else {
         statuses[start + k] = statusOf(folder, names[start + k]);
       }

@@ -33,11 +33,14 @@ bool listDirectory(const std::string& path, std::vector<std::string>& names, std
   return true;
 }
 
+EntryStatus foundStatus(mode_t mode, int64_t modified, uint64_t size) {
+  return EntryStatus{true, mode, CFileStorage::recordableTime(modified), CFileStorage::recordableSize(size)};
+}
+
 EntryStatus statusOf(int folder, const char* name) {
   struct stat status {};
   if (fstatat(folder, name, &status, AT_SYMLINK_NOFOLLOW) != 0) return EntryStatus{};
-  return EntryStatus{true, status.st_mode, CFileStorage::recordableTime(status.st_mtime),
-                     CFileStorage::recordableSize(static_cast<uint64_t>(status.st_size))};
+  return foundStatus(status.st_mode, status.st_mtime, static_cast<uint64_t>(status.st_size));
 }
 
 }  // namespace kolvo

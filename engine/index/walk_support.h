@@ -30,6 +30,10 @@ struct EntryStatus {
   uint32_t size = 0;
 };
 
+// A status found on disk as the stored fields keep it: a size or time beyond them at
+// their limits, as the walk records it. Every way of taking a status goes through here.
+EntryStatus foundStatus(mode_t mode, int64_t modified, uint64_t size);
+
 // The status of name relative to the folder descriptor (AT_FDCWD: a path), taken never
 // through a symbolic link.
 EntryStatus statusOf(int folder, const char* name);

@@ -44,6 +44,11 @@ TEST_P(StatusBatchTest, AnswersAsOneCallPerEntry) {
   ASSERT_EQ(mkfifo((root + "/pipe").c_str(), 0600), 0);
   setTime(root + "/plain.txt", 1000000000);
   setTime(root + "/link", 1100000000);
+  // Beyond a record's 32 bits: both ways keep them at the record's limits alike.
+  std::string big = temp.write("big.bin", "");
+  ASSERT_EQ(truncate(big.c_str(), static_cast<off_t>(5ull << 30)), 0);  // sparse
+  std::string late = temp.write("late.txt", "x");
+  setTime(late, 4102444800);  // 2100-01-01
   // Enough files that the answers come in several batches, each with its own time and size.
   const int many = static_cast<int>(kolvo::limits::statusBatchSize) * 2 + 5;
   for (int i = 0; i < many; ++i) {
@@ -59,8 +64,10 @@ TEST_P(StatusBatchTest, AnswersAsOneCallPerEntry) {
     std::vector<bool> found;
   };
   std::vector<Case> cases = {
-      {root, {"plain.txt", "folder", "link", "dangling", "pipe", "missing", "plain.txt/below", "folder/inner.txt"},
-       {true, true, true, true, true, false, false, true}},
+      {root,
+       {"plain.txt", "folder", "link", "dangling", "pipe", "missing", "plain.txt/below", "folder/inner.txt", "big.bin",
+        "late.txt"},
+       {true, true, true, true, true, false, false, true, true, true}},
       {"", {root + "/plain.txt", root + "/gone", root + "/folder", root + "/link"}, {true, false, true, true}},
       {root + "/many", {}, {}},
   };
