@@ -1,7 +1,5 @@
 #include "app/startup/kolvo_application.h"
 
-#include <cstdio>
-#include <cstring>
 #include <iostream>
 
 #include "app/commands/command_exception.h"
@@ -12,20 +10,10 @@
 #include "app/platform/halt_request.h"
 #include "app/startup/command_line.h"
 
-void QvKolvoApplication::writeRaw(const char* text) {
+void QvKolvoApplication::writeRaw(std::string_view text) {
+  // The same way as the answers: unbuffered, and whole whatever interrupts the write.
   std::cout.flush();
-  size_t written = 0;
-  try {
-    int n = klib(kRawStdoutWrite)(text);
-    if (n > 0) written = static_cast<size_t>(n);
-  } catch (const QvCommandException&) {
-    // Without the library the text still reaches the console.
-  }
-  const size_t length = std::strlen(text);
-  if (written >= length) return;
-  // Only what the raw write did not take goes the buffered way, so nothing is written twice.
-  std::fwrite(text + written, 1, length - written, stdout);
-  std::fflush(stdout);
+  qvWriteOutput(1, {text});
 }
 
 void QvKolvoApplication::refreshRoot() {
@@ -175,11 +163,11 @@ void QvKolvoApplication::consoleLoop(std::istream& input) {
       writeResults(results);
       refreshRoot();
       bool open = mKolvoIndex && mKolvoIndex->hasEngineIndex();
-      writeRaw(((open ? qvNilObjectException : qvNoIndexLoaded).text() + "\n").c_str());
+      writeRaw((open ? qvNilObjectException : qvNoIndexLoaded).text() + "\n");
     } catch (const std::exception& error) {
       writeResults(results);
       refreshRoot();
-      writeRaw(("ERROR " + std::string(error.what()) + "\n").c_str());
+      writeRaw("ERROR " + std::string(error.what()) + "\n");
     }
     QvEventPump::instance().runPending();
   }

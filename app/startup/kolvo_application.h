@@ -5,6 +5,7 @@
 #include <iosfwd>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/commands/command_interface.h"
@@ -28,7 +29,7 @@ class QvKolvoApplication {
   // Searches the open index for the phrase and prints its results as JSON Lines only.
   void printJsonResults(const std::string& phrase);
   void refreshRoot();
-  static void writeRaw(const char* text);
+  static void writeRaw(std::string_view text);
   // Each line followed by a line feed; nothing for no lines.
   static void writeResults(const QvResults& results);
 
