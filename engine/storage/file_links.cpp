@@ -84,7 +84,9 @@ std::optional<uint32_t> CFileLinks::takeReadWord(uint32_t offset) const {
 }
 
 void CFileLinks::forgetRead() const {
-  if (lastRead.table == serial) lastRead.table = 0;
+  // Only a table opened from its file is ever read through it; a table being made, whose
+  // every record goes through here, need not look at the thread's last read at all.
+  if (pageCount != 0 && lastRead.table == serial) lastRead.table = 0;
 }
 
 void CFileLinks::addFile(uint32_t offset, uint32_t fileNumber, uint8_t rank) {
