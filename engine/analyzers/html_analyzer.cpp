@@ -57,10 +57,14 @@ bool opensTag(const unsigned char* p, size_t available) {
   return available > 1 && (isLetter(p[1]) || p[1] == '/' || p[1] == '!' || p[1] == '?');
 }
 
-// A tag whose start the display turns into a line break, as a paragraph's or a row's.
-bool breaksLine(const unsigned char* p, size_t available) {
-  return (p[1] | 0x20) == 'p' || spells(p, available, "/p") || spells(p, available, "br") ||
-         spells(p, available, "tr") || spells(p, available, "li");
+// For a tag whose start the display turns into a line break, as a paragraph's or a
+// row's, the length of the name that makes it so; 0 for any other tag.
+size_t lineBreakName(const unsigned char* p, size_t available) {
+  if ((p[1] | 0x20) == 'p') return 1;
+  return spells(p, available, "/p") || spells(p, available, "br") || spells(p, available, "tr") ||
+                 spells(p, available, "li")
+             ? 2
+             : 0;
 }
 
 // Where a comment's text from at ends: past its first "-->", or at the end.
@@ -250,7 +254,7 @@ bool CHtmlAnalyzer::checkStripCharacter(unsigned char* c, char** read, uint32_t*
     }
     if (*c == '<' && cut(longestTagStart)) return hold();
     // A '<' starts a tag only before a name, '/', '!' or '?'; "a < b" is text.
-    if (*c == '<' && available > 1 && (isLetter(p[1]) || p[1] == '/' || p[1] == '!' || p[1] == '?')) {
+    if (*c == '<' && opensTag(p, available)) {
       if (spells(p, available, "!--")) {
         consume(3);
         state.hook = inComment;
@@ -267,11 +271,7 @@ bool CHtmlAnalyzer::checkStripCharacter(unsigned char* c, char** read, uint32_t*
         return true;
       }
       state.hook = inTag;
-      size_t named = (p[1] | 0x20) == 'p' ? 1
-                     : spells(p, available, "/p") || spells(p, available, "br") || spells(p, available, "tr") ||
-                               spells(p, available, "li")
-                         ? 2
-                         : 0;
+      size_t named = lineBreakName(p, available);
       if (named == 0) return true;
       consume(named);
       *c = LF;
@@ -400,7 +400,7 @@ CHtmlAnalyzer::ShownWords CHtmlAnalyzer::scanShownWords(const char* page, size_t
         from = pastClosing(p, size, at + 7, "/script");
       } else if (spells(q, available, "style")) {
         from = pastClosing(p, size, at + 6, "/style");
-      } else if (breaksLine(q, available) && !give(LF, nullptr)) {
+      } else if (lineBreakName(q, available) != 0 && !give(LF, nullptr)) {
         return ShownWords::unsure;
       }
       // A tag ends at its first '>', quoted or not, and parts the words about it.
