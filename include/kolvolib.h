@@ -151,7 +151,10 @@ KOLVO_EXPORT void kidxSetExcludePattern(CKolvoIndex* index, int i, const char* p
 /* Walks path (no trailing '/', except the root) depth-first, whose own entry in the
  * file table is dirId. Symbolic links are neither recorded nor followed. */
 KOLVO_EXPORT void kidxIndexDirectory(CKolvoIndex* index, const char* path, kulong dirId);
-/* Brings an opened index up to date since its time base (kidxSetTimeBase). */
+/* Brings an opened index up to date since its time base (kidxSetTimeBase): a folder
+ * written after it has its new entries added; a file is read again when written after
+ * it or when its time or size is no longer the one recorded (a file put back with an
+ * older time has changed too). */
 KOLVO_EXPORT void kidxPrune(CKolvoIndex* index);
 /* Brings an opened index up to date for the count absolute paths named only, as
  * kidxPrune would for them, without visiting the rest of the index: a named file is read

@@ -191,6 +191,10 @@ class CKolvoIndex {
   // recorded, and read or walked whole, unless it is known, excluded or a link. Answers
   // the stored entry of a name found known, else 0.
   uint32_t addNewEntry(const std::string& path, uint32_t dirId, const std::string& name, unsigned char type);
+  // Whether a stored file must be read again: written after the time base, or with a
+  // time or size other than its record's. A file put back with an older time (a copy
+  // that keeps times, a restored backup, an older file moved over it) has changed too.
+  bool fileChanged(uint32_t entry, const kolvo::EntryStatus& status) const;
   // A stored file found modified: its record takes the new status, and when an analyzer
   // takes it, it is read again under a new entry and the old one marked obsolete (true).
   bool refreshFile(uint32_t entry, uint32_t parent, const std::string& path, const kolvo::EntryStatus& status);

@@ -85,10 +85,8 @@ void CKolvoIndex::updatePath(const std::string& path, PathPass& pass) {
     else markGone(asFolder, path, true, pass);
   }
   if (asFile) {
-    bool changed = status.modified != files->getTime(asFile) || status.size != files->getSize(asFile) ||
-                   status.modified > timeBase;
     if (!isFile) markGone(asFile, path, false, pass);
-    else if (changed && refreshFile(asFile, parent, path, status)) markGone(asFile, path, false, pass);
+    else if (fileChanged(asFile, status) && refreshFile(asFile, parent, path, status)) markGone(asFile, path, false, pass);
   }
   if ((isFolder && asFolder) || (isFile && asFile) || (!isFolder && !isFile)) return;
   if (parent) {
@@ -138,9 +136,7 @@ void CKolvoIndex::refreshFolder(const std::string& path, uint32_t dirId, PathPas
         markGone(entry, full, false, pass);
         continue;
       }
-      bool changed = status.modified != files->getTime(entry) || status.size != files->getSize(entry) ||
-                     status.modified > timeBase;
-      if (changed && refreshFile(entry, dirId, full, status)) markGone(entry, full, false, pass);
+      if (fileChanged(entry, status) && refreshFile(entry, dirId, full, status)) markGone(entry, full, false, pass);
     }
   }
   updateDirectory(path, dirId);

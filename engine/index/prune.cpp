@@ -255,14 +255,18 @@ void CKolvoIndex::prune() {
       files->markObsolete(entry);
       continue;
     }
-    if (status.modified <= timeBase) continue;
-    const std::string path = pathOf(entry, parent);
+    // A folder's time tells whether entries came or went; a file's own time and size
+    // whether its text did.
     if (isDirectoryEntry) {
-      updateDirectory(path, entry);
+      if (status.modified > timeBase) updateDirectory(pathOf(entry, parent), entry);
       continue;
     }
-    refreshFile(entry, parent, path, status);
+    if (fileChanged(entry, status)) refreshFile(entry, parent, pathOf(entry, parent), status);
   }
+}
+
+bool CKolvoIndex::fileChanged(uint32_t entry, const kolvo::EntryStatus& status) const {
+  return status.modified > timeBase || status.modified != files->getTime(entry) || status.size != files->getSize(entry);
 }
 
 bool CKolvoIndex::refreshFile(uint32_t entry, uint32_t parent, const std::string& path,

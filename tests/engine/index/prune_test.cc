@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -40,7 +41,7 @@ class PruneTest : public ::testing::Test, public IndexFixture {
     put("keep.txt", "stable words");
     put("change.txt", "old content");
     put("gone.txt", "vanishing text");
-    put("same.txt", "equal time");
+    put("same.txt", "equal time", buildTime);
     put("skip.log", "excluded modified");
     put("sub/inner.txt", "inner words");
     put("quiet/file.txt", "quiet folder");
@@ -67,7 +68,7 @@ TEST_F(PruneTest, UpdateMarksReindexesAddsAndKeepsTheRest) {
   ASSERT_NE(oldChange, 0u);
   put("change.txt", "new content", buildTime + 10);
   std::filesystem::remove(root + "/gone.txt");
-  setTime(root + "/same.txt", buildTime);  // equal to the time base: not modified
+  setTime(root + "/same.txt", buildTime);  // as recorded and equal to the time base: not modified
   put("skip.log", "excluded but changed and longer", buildTime + 10);
   put("sub/new.txt", "fresh words", buildTime + 10);
   put("newdir/deep/n.txt", "brand words", buildTime + 10);
@@ -177,6 +178,59 @@ TEST_F(PruneTest, AnUpdateKeepsSizesAndTimesBeyondARecordAtItsLimits) {
   updatePaths(buildTime + 15, {big});
   EXPECT_EQ(index->files->getSize(entryOf(root, "big.bin")), UINT32_MAX);
   EXPECT_EQ(index->files->getTime(entryOf(root, "big.bin")), buildTime + 20);
+}
+
+// A file is read again when it was written after the time base, or when its time or
+// size is not the one recorded: a copy that keeps times, a restored backup or an older
+// file moved over it brings new text with an old time. Both updates judge alike.
+TEST(PruneRecordedStatus, AFileWhoseTimeOrSizeLeftItsRecordIsReadAgain) {
+  struct Case {
+    const char* name;
+    const char* before;
+    const char* after;
+    int32_t afterTime;  // the build recorded buildTime - 100
+    bool movedOver;     // replaced by renaming another file over it
+    bool readAgain;
+  };
+  const Case cases[] = {
+      {"untouched.txt", "alpha", "alpha", buildTime - 100, false, false},
+      {"older.txt", "bravo", "delta", buildTime - 200, false, true},            // same size
+      {"resized.txt", "charlie", "charlie echo", buildTime - 100, false, true},  // same time
+      {"newer.txt", "foxtrot", "golf", buildTime + 10, false, true},
+      {"restored.txt", "hotel", "india", buildTime - 300, true, true},
+      {"touched.txt", "juliet", "juliet", buildTime - 50, false, true},  // time alone moved
+  };
+  for (bool pathUpdate : {false, true}) {
+    SCOPED_TRACE(pathUpdate ? "path update" : "full update");
+    IndexFixture fixture;
+    const std::string root = fixture.tree.path().string() + "/root";
+    for (const Case& c : cases) setTime(fixture.tree.write(std::string("root/") + c.name, c.before), buildTime - 100);
+    setTime(root, buildTime - 100);
+    fixture.buildTree(root);
+    std::vector<std::string> paths, expected;
+    for (const Case& c : cases) {
+      std::string path = root + "/" + c.name;
+      std::string written = fixture.tree.write(c.movedOver ? std::string("elsewhere.txt") : std::string("root/") + c.name, c.after);
+      setTime(written, c.afterTime);
+      if (c.movedOver) std::filesystem::rename(written, path);
+      paths.push_back(path);
+      if (c.readAgain) expected.push_back(path);
+    }
+    setTime(root, buildTime - 100);  // no entry came or went
+    if (pathUpdate) fixture.updatePaths(buildTime, paths);
+    else fixture.updateTree(buildTime);
+    std::vector<std::string> read = fixture.analyzer->read;
+    std::sort(read.begin(), read.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(read, expected);
+    auto words = kolvotest::liveWordFiles(*fixture.index);
+    for (const Case& c : cases) {
+      SCOPED_TRACE(c.name);
+      std::string after = c.after;
+      EXPECT_EQ(words[after.substr(0, after.find(' '))].count(root + "/" + c.name), 1u);
+    }
+    for (const char* gone : {"bravo", "hotel"}) EXPECT_TRUE(words[gone].empty()) << gone;
+  }
 }
 
 // Enough entries for the update to take their statuses ahead in several windows and on
@@ -357,8 +411,8 @@ TEST(PruneManyAdditions, EveryNewEntryJoinsItsChain) {
   fresh.buildTree(root);
   EXPECT_EQ(livePaths, kolvotest::livePaths(*fresh.index));
   EXPECT_EQ(kolvotest::liveWordFiles(*built.index), kolvotest::liveWordFiles(*fresh.index));
-  kolvotest::ageTree(root, buildTime - 100);
-  built.updateTree(buildTime);
+  // Nothing changed since: a time base after every time the files have.
+  built.updateTree(static_cast<int32_t>(time(nullptr)) + 1000);
   EXPECT_EQ(entriesAfter(), entries);
 }
 
