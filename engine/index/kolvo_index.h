@@ -191,8 +191,11 @@ class CKolvoIndex {
   // recorded, and read or walked whole, unless it is known, excluded or a link. Answers
   // the stored entry of a name found known, else 0.
   uint32_t addNewEntry(const std::string& path, uint32_t dirId, const std::string& name, unsigned char type);
-  // Whether a stored file must be read again: written after the time base, or with a
-  // time or size other than its record's. A file put back with an older time (a copy
+  // What both updates do first: links of their own, writable tables, the limits of the
+  // pass.
+  void beginUpdatePass();
+  // Whether a stored file must be read again: with a time or size other than its
+  // record's, or written after the time base. A file put back with an older time (a copy
   // that keeps times, a restored backup, an older file moved over it) has changed too.
   bool fileChanged(uint32_t entry, const kolvo::EntryStatus& status) const;
   // A stored file found modified: its record takes the new status, and when an analyzer
@@ -216,6 +219,8 @@ class CKolvoIndex {
  public:
   // Word numbers from here on were made in the current link pass (see compressLinks).
   uint32_t passWordLimit = 0;
+  // When the current update began, Unix seconds (see fileChanged).
+  int32_t passBegan = 0;
   // Folders deeper than this below a root are not entered (a warning names them).
   int maxWalkDepth = kolvo::limits::walkDepth;
   // The link fill writes the links table a window of about this many bytes at a time.

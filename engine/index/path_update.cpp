@@ -58,11 +58,7 @@ std::vector<std::string> tidyPaths(const std::vector<std::string>& named) {
 }  // namespace
 
 void CKolvoIndex::updatePaths(const std::vector<std::string>& named) {
-  kolvo::kolvoCheck(files && words && fileLinks, "update of an index without its tables");
-  kolvo::kolvoCheck(wordLinks == nullptr, "update while links are being built");
-  wordLinks = new CWordLinks(indexPath + "temp", 65535, 1048575, useRanking);
-  enableWrite(true);
-  passWordLimit = words->used();
+  beginUpdatePass();
   PathPass pass;
   pass.limit = files->used();
   for (const std::string& path : tidyPaths(named)) updatePath(path, pass);

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <ctime>
 #include <memory>
 #include <system_error>
 #include <string>
@@ -179,12 +180,17 @@ class StatusesAhead {
 
 }  // namespace
 
-void CKolvoIndex::prune() {
+void CKolvoIndex::beginUpdatePass() {
   kolvo::kolvoCheck(files && words && fileLinks, "update of an index without its tables");
   kolvo::kolvoCheck(wordLinks == nullptr, "update while links are being built");
   wordLinks = new CWordLinks(indexPath + "temp", 65535, 1048575, useRanking);
   enableWrite(true);
   passWordLimit = words->used();
+  passBegan = static_cast<int32_t>(std::time(nullptr));
+}
+
+void CKolvoIndex::prune() {
+  beginUpdatePass();
   const uint32_t limit = files->used();
   auto pathOf = [&](uint32_t entry, uint32_t parent) {
     return parent == 0 ? std::string(files->getText(entry))
@@ -266,7 +272,12 @@ void CKolvoIndex::prune() {
 }
 
 bool CKolvoIndex::fileChanged(uint32_t entry, const kolvo::EntryStatus& status) const {
-  return status.modified > timeBase || status.modified != files->getTime(entry) || status.size != files->getSize(entry);
+  if (status.modified != files->getTime(entry) || status.size != files->getSize(entry)) return true;
+  // As recorded, but written after the time base: it may have been written again in the
+  // second the last pass read it. A time the clock has not reached is no such second: a
+  // file dated in the future would otherwise be read again, under a new entry, by every
+  // update.
+  return status.modified > timeBase && status.modified <= passBegan;
 }
 
 bool CKolvoIndex::refreshFile(uint32_t entry, uint32_t parent, const std::string& path,

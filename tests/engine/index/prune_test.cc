@@ -182,29 +182,34 @@ TEST_F(PruneTest, AnUpdateKeepsSizesAndTimesBeyondARecordAtItsLimits) {
 
 // A file is read again when it was written after the time base, or when its time or
 // size is not the one recorded: a copy that keeps times, a restored backup or an older
-// file moved over it brings new text with an old time. Both updates judge alike.
+// file moved over it brings new text with an old time. A file dated in the future is
+// read once, not again at every update while the clock has not reached its time. Both
+// updates judge alike.
 TEST(PruneRecordedStatus, AFileWhoseTimeOrSizeLeftItsRecordIsReadAgain) {
+  const int32_t ahead = static_cast<int32_t>(time(nullptr)) + 365 * 24 * 3600;
   struct Case {
     const char* name;
     const char* before;
     const char* after;
-    int32_t afterTime;  // the build recorded buildTime - 100
-    bool movedOver;     // replaced by renaming another file over it
+    int32_t beforeTime, afterTime;
+    bool movedOver;  // replaced by renaming another file over it
     bool readAgain;
   };
   const Case cases[] = {
-      {"untouched.txt", "alpha", "alpha", buildTime - 100, false, false},
-      {"older.txt", "bravo", "delta", buildTime - 200, false, true},            // same size
-      {"resized.txt", "charlie", "charlie echo", buildTime - 100, false, true},  // same time
-      {"newer.txt", "foxtrot", "golf", buildTime + 10, false, true},
-      {"restored.txt", "hotel", "india", buildTime - 300, true, true},
-      {"touched.txt", "juliet", "juliet", buildTime - 50, false, true},  // time alone moved
+      {"untouched.txt", "alpha", "alpha", buildTime - 100, buildTime - 100, false, false},
+      {"older.txt", "bravo", "delta", buildTime - 100, buildTime - 200, false, true},            // same size
+      {"resized.txt", "charlie", "charlie echo", buildTime - 100, buildTime - 100, false, true},  // same time
+      {"newer.txt", "foxtrot", "golf", buildTime - 100, buildTime + 10, false, true},
+      {"restored.txt", "hotel", "india", buildTime - 100, buildTime - 300, true, true},
+      {"touched.txt", "juliet", "juliet", buildTime - 100, buildTime - 50, false, true},  // time alone moved
+      {"future.txt", "kilo", "kilo", ahead, ahead, false, false},
+      {"futureresized.txt", "lima", "lima mike", ahead, ahead, false, true},
   };
   for (bool pathUpdate : {false, true}) {
     SCOPED_TRACE(pathUpdate ? "path update" : "full update");
     IndexFixture fixture;
     const std::string root = fixture.tree.path().string() + "/root";
-    for (const Case& c : cases) setTime(fixture.tree.write(std::string("root/") + c.name, c.before), buildTime - 100);
+    for (const Case& c : cases) setTime(fixture.tree.write(std::string("root/") + c.name, c.before), c.beforeTime);
     setTime(root, buildTime - 100);
     fixture.buildTree(root);
     std::vector<std::string> paths, expected;
