@@ -16,7 +16,6 @@
 #include <string>
 #include <system_error>
 #include <thread>
-#include <unordered_map>
 #include <vector>
 
 #include "engine/filememory/posix_seam.h"
@@ -31,14 +30,19 @@ namespace {
 
 constexpr uint32_t linksInitial = 65535, linksIncrement = 1048575;
 
-// One block of a word that needs several.
 // A word's state during the fill pass.
 struct WordCursor {
   uint32_t currentFile;
-  uint32_t head;  // the lowest record written so far
+  // The lowest record written so far; splitHead for a word of several blocks.
+  uint32_t head;
+  // In the sizing pass, the links of this pass of a word older than it; from the fill
+  // pass on, for a word of several blocks, the place of its blocks in the split list.
   uint32_t olderLinks;
 };
+// No record lies at offset 0 of the links table, so no block's head is there.
+constexpr uint32_t splitHead = 0;
 
+// One block of a word that needs several.
 struct Block {
   uint32_t start;   // first record
   uint32_t tail;    // the next-block word
@@ -202,6 +206,36 @@ struct FillWindow {
   uint32_t start;
 };
 
+// Which window a word's links go to, found in a small table of where every stretch of
+// wordStretchBytes of the word table begins rather than by a search of the windows for
+// each link: a million files make tens of windows, and the search's branches cost more
+// than the rest of the link's handling.
+class WindowOfWord {
+ public:
+  static constexpr uint32_t wordStretchShift = 12;
+
+  WindowOfWord(const std::vector<FillWindow>& fillWindows, uint32_t wordsUsed) : windows(fillWindows) {
+    firstOfStretch.resize((wordsUsed >> wordStretchShift) + 1);
+    uint32_t w = 0;
+    for (size_t stretch = 0; stretch < firstOfStretch.size(); ++stretch) {
+      const uint64_t begins = static_cast<uint64_t>(stretch) << wordStretchShift;
+      while (w + 1 < windows.size() && windows[w + 1].firstWord <= begins) ++w;
+      firstOfStretch[stretch] = w;
+    }
+  }
+  // The window that holds word: the last one whose first word is not above it.
+  uint32_t of(uint32_t word) const {
+    size_t stretch = std::min<size_t>(word >> wordStretchShift, firstOfStretch.size() - 1);
+    uint32_t w = firstOfStretch[stretch];
+    while (w + 1 < windows.size() && windows[w + 1].firstWord <= word) ++w;
+    return w;
+  }
+
+ private:
+  const std::vector<FillWindow>& windows;
+  std::vector<uint32_t> firstOfStretch;
+};
+
 // Fills windows 0 .. count - 1 of those waiting in spills, fillOne(window, run, counted,
 // reports) each, on this thread and up to threads - 1 others: windows share no word,
 // no block and no page, so they may be filled at once, each by one thread. Only this
@@ -323,7 +357,11 @@ void CKolvoIndex::compressLinks() {
   };
 
   // Sizing pass: reserve every block at its final size.
-  std::unordered_map<uint32_t, std::vector<Block>> splitWords;
+  struct SplitWord {
+    uint32_t word;
+    std::vector<Block> blocks;
+  };
+  std::vector<SplitWord> splitWords;
   std::vector<uint32_t> filled;  // the words of one block each, in table order
   // Blocks are reserved in table order, so a run of words owns a run of the table: the
   // fill pass writes one such window at a time and lets go of it when it is done.
@@ -355,7 +393,11 @@ void CKolvoIndex::compressLinks() {
     }
     // Too many for one block: the first block filled is chained to the older ones, and
     // the next-block words are set once the fill pass knows where each block begins.
-    std::vector<Block>& blocks = splitWords[word];
+    // Its cursor tells the fill pass where its blocks are kept, with no lookup for the
+    // links of other words.
+    cursor.head = splitHead;
+    cursor.olderLinks = static_cast<uint32_t>(splitWords.size());
+    std::vector<Block>& blocks = splitWords.emplace_back(SplitWord{word, {}}).blocks;
     for (uint32_t left = n; left > 0;) {
       uint32_t count = std::min(left, perBlock);
       uint32_t start = fileLinks->getSpace((count + 1) * r + 4);
@@ -376,14 +418,15 @@ void CKolvoIndex::compressLinks() {
   // The links other threads have filled, for this thread's reports of progress.
   std::atomic<uint32_t> helpersCounted{0};
   // counted: the links this thread has filled (and its groups); only this thread reports.
+  // Fetches are only hints: a word beyond the table (which cursorOf refuses) is fetched
+  // at the last cursor instead.
+  const size_t lastCursor = cursors.size() - 1;
+  auto cursorAt = [&](uint32_t word) -> const WordCursor& { return cursors[std::min<size_t>(word / 16, lastCursor)]; };
   auto fill = [&](const std::vector<TempLink>& links, uint32_t& counted, bool reports) {
-    for (size_t i = 0; i < links.size() && i < cursorAhead; ++i)
-      __builtin_prefetch(&cursors[links[i].word / 16 % cursors.size()]);
+    for (size_t i = 0; i < links.size() && i < cursorAhead; ++i) __builtin_prefetch(&cursorAt(links[i].word));
     for (size_t i = 0; i < links.size(); ++i) {
-      if (i + cursorAhead < links.size())
-        __builtin_prefetch(&cursors[links[i + cursorAhead].word / 16 % cursors.size()]);
-      if (i + blockAhead < links.size())
-        fileLinks->prefetch(cursors[links[i + blockAhead].word / 16 % cursors.size()].head - r, true);
+      if (i + cursorAhead < links.size()) __builtin_prefetch(&cursorAt(links[i + cursorAhead].word));
+      if (i + blockAhead < links.size()) fileLinks->prefetch(cursorAt(links[i + blockAhead].word).head - r, true);
       const TempLink& link = links[i];
       if (link.startsGroup) {
         ++counted;
@@ -396,17 +439,16 @@ void CKolvoIndex::compressLinks() {
       WordCursor& cursor = cursorOf(link.word);
       // The link of the word's current file stays in its data block.
       if (cursor.currentFile == link.file) continue;
-      if (!splitWords.empty()) {
-        auto split = splitWords.find(link.word);
-        if (split != splitWords.end()) {
-          std::vector<Block>& blocks = split->second;
-          size_t at = 0;
-          while (at < blocks.size() && blocks[at].cursor == blocks[at].start) ++at;
-          kolvo::kolvoCheck(at < blocks.size(), "more links than the blocks were sized for");
-          blocks[at].cursor -= r;
-          fileLinks->addFile(blocks[at].cursor, link.file, link.rank);
-          continue;
-        }
+      if (cursor.head == splitHead) {
+        kolvo::kolvoCheck(cursor.olderLinks < splitWords.size() && splitWords[cursor.olderLinks].word == link.word,
+                          "link to a word with no block");
+        std::vector<Block>& blocks = splitWords[cursor.olderLinks].blocks;
+        size_t at = 0;
+        while (at < blocks.size() && blocks[at].cursor == blocks[at].start) ++at;
+        kolvo::kolvoCheck(at < blocks.size(), "more links than the blocks were sized for");
+        blocks[at].cursor -= r;
+        fileLinks->addFile(blocks[at].cursor, link.file, link.rank);
+        continue;
       }
       kolvo::kolvoCheck(cursor.head >= r, "link block overflow");
       cursor.head -= r;
@@ -437,6 +479,7 @@ void CKolvoIndex::compressLinks() {
   std::vector<TempLink> inFirst;
   inFirst.reserve(runLength);
   const uint32_t secondWord = windows.size() > 1 ? windows[1].firstWord : UINT32_MAX;
+  const WindowOfWord windowOf(windows, words->used());
   readOnce(*wordLinks, [&](const std::vector<TempLink>& links) {
     if (spills.empty()) return fill(links, counter, true);
     inFirst.clear();
@@ -445,9 +488,7 @@ void CKolvoIndex::compressLinks() {
         inFirst.push_back(link);
         continue;
       }
-      auto after = std::upper_bound(windows.begin() + 1, windows.end(), link.word,
-                                    [](uint32_t word, const FillWindow& window) { return word < window.firstWord; });
-      spills[after - windows.begin() - 2]->add(link);
+      spills[windowOf.of(link.word) - 1]->add(link);
     }
     fill(inFirst, counter, true);
   });
