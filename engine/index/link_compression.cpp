@@ -58,12 +58,14 @@ struct TempLink {
 };
 
 // Reads the temporary table from front to back a run of links at a time, straight from
-// its bytes: the table does not change while compression reads it.
+// its bytes: the table does not change while compression reads it. A reader of a part
+// of it starts at a group head and ends where the next part's head begins.
 class TempLinkReader {
  public:
-  explicit TempLinkReader(const CWordLinks& table)
-      : bytes(table.getPointer(0, table.used())), end(bytes ? table.used() : 0), recordSize(table.recordSize()),
-        ranked(table.ranked()) {}
+  explicit TempLinkReader(const CWordLinks& table) : TempLinkReader(table, CFileMemory::headerSize, table.used()) {}
+  TempLinkReader(const CWordLinks& table, uint32_t from, uint32_t to)
+      : bytes(table.getPointer(0, table.used())), end(bytes ? std::min(to, table.used()) : 0),
+        recordSize(table.recordSize()), ranked(table.ranked()), offset(from) {}
 
   // Replaces run with up to capacity next links; false once there are none.
   bool read(std::vector<TempLink>& run, size_t capacity) {
@@ -100,7 +102,7 @@ class TempLinkReader {
   uint32_t end;
   uint32_t recordSize;
   bool ranked;
-  uint32_t offset = 16;
+  uint32_t offset;
   uint32_t file = 0;
   bool groupStarts = false;
 };
@@ -236,9 +238,9 @@ class WindowOfWord {
   std::vector<uint32_t> firstOfStretch;
 };
 
-// Fills windows 0 .. count - 1 of those waiting in spills, fillOne(window, run, counted,
-// reports) each, on this thread and up to threads - 1 others: windows share no word,
-// no block and no page, so they may be filled at once, each by one thread. Only this
+// Does tasks 0 .. count - 1, fillOne(task, run, counted, reports) each, on this thread
+// and up to threads - 1 others: the parts of the temporary table read at once, or the
+// windows filled at once (windows share no word, no block and no page). Only this
 // thread reports progress or tells a callback; another thread's failure is raised here
 // once all have stopped.
 template <typename FillOne>
@@ -455,60 +457,83 @@ void CKolvoIndex::compressLinks() {
       fileLinks->addFile(cursor.head, link.file, link.rank);
     }
   };
-  // Reads a table of links once, front to back, handing each run to take and letting go
-  // of what has been read.
-  auto readOnce = [&](CWordLinks& table, auto&& take) {
-    TempLinkReader reader(table);
-    uint32_t released = 0;
-    while (reader.read(run, runLength)) {
-      take(run);
+  // The temporary table is read once, in parts read at once, each from a group head:
+  // the first part's links of the first window are written at once, all others go, in
+  // the same order, to a spill table of their part and window. A window's turn comes
+  // once every part is read: it takes its spills part by part, so its links come in the
+  // order of the temporary table whatever the parts. Each window is written whole before
+  // its pages go, and nothing of it is touched again but the chaining of split words'
+  // blocks below.
+  std::vector<uint32_t> partStarts{CFileMemory::headerSize};
+  if (windows.size() > 1)
+    for (unsigned part = 1; part < linkFillThreads; ++part) {
+      const std::vector<uint32_t>& marks = wordLinks->groupMarks();
+      auto mark = std::lower_bound(marks.begin(), marks.end(),
+                                   static_cast<uint32_t>(static_cast<uint64_t>(wordLinks->used()) * part / linkFillThreads));
+      if (mark != marks.end() && *mark > partStarts.back()) partStarts.push_back(*mark);
+    }
+  const size_t parts = partStarts.size();
+  partStarts.push_back(wordLinks->used());
+  std::vector<std::unique_ptr<LinkSpill>> spills(parts * windows.size());
+  // Made on the first link: a part's spills are its own thread's.
+  auto spillOf = [&](size_t part, size_t w) -> LinkSpill& {
+    std::unique_ptr<LinkSpill>& spill = spills[part * windows.size() + w];
+    if (!spill)
+      spill = std::make_unique<LinkSpill>(indexPath + "temp" + std::to_string(w) + "." + std::to_string(part));
+    return *spill;
+  };
+  const uint32_t secondWord = windows.size() > 1 ? windows[1].firstWord : UINT32_MAX;
+  const WindowOfWord windowOf(windows, words->used());
+  auto readPart = [&](size_t part, std::vector<TempLink>& links, uint32_t& counted, bool reports) {
+    TempLinkReader reader(*wordLinks, partStarts[part], partStarts[part + 1]);
+    uint32_t released = partStarts[part];
+    std::vector<TempLink> inFirst;
+    inFirst.reserve(runLength);
+    while (reader.read(links, runLength)) {
+      if (windows.size() == 1) {
+        fill(links, counted, reports);
+      } else {
+        inFirst.clear();
+        for (const TempLink& link : links) {
+          size_t w = link.word < secondWord ? 0 : windowOf.of(link.word);
+          if (w == 0 && part == 0)
+            inFirst.push_back(link);
+          else
+            spillOf(part, w).add(link);
+        }
+        uint32_t before = counted;
+        fill(inFirst, counted, reports);
+        if (!reports) helpersCounted.fetch_add(counted - before, std::memory_order_relaxed);
+      }
+      // Let go of what has been read.
       if (reader.position() - released > kolvo::limits::linkReadReleaseBytes) {
-        table.releasePagesBelow(reader.position());
+        wordLinks->releasePagesBetween(released, reader.position());
         released = reader.position();
       }
     }
   };
-
-  // The temporary table is read once: the first window's links are written at once,
-  // the others' go, in the same order, to a spill table of their window, which is read
-  // when that window's turn comes. Each window is written whole before the next, and
-  // nothing of it is touched again but the chaining of split words' blocks below.
-  std::vector<std::unique_ptr<LinkSpill>> spills;
-  for (size_t w = 1; w < windows.size(); ++w)
-    spills.push_back(std::make_unique<LinkSpill>(indexPath + "temp" + std::to_string(w)));
-  std::vector<TempLink> inFirst;
-  inFirst.reserve(runLength);
-  const uint32_t secondWord = windows.size() > 1 ? windows[1].firstWord : UINT32_MAX;
-  const WindowOfWord windowOf(windows, words->used());
-  readOnce(*wordLinks, [&](const std::vector<TempLink>& links) {
-    if (spills.empty()) return fill(links, counter, true);
-    inFirst.clear();
-    for (const TempLink& link : links) {
-      if (link.word < secondWord) {
-        inFirst.push_back(link);
-        continue;
-      }
-      spills[windowOf.of(link.word) - 1]->add(link);
-    }
-    fill(inFirst, counter, true);
-  });
+  fillWindowsOnThreads(parts, linkFillThreads, counter, readPart);
   delete wordLinks;
   wordLinks = nullptr;
   std::remove((indexPath + "temp").c_str());
   if (windows.size() > 1) {
-    fileLinks->releasePagesBelow(windows[1].start);
     auto fillSpilled = [&](size_t w, std::vector<TempLink>& links, uint32_t& counted, bool reports) {
-      while (spills[w]->read(links, runLength)) {
-        uint32_t before = counted;
-        fill(links, counted, reports);
-        if (!reports) helpersCounted.fetch_add(counted - before, std::memory_order_relaxed);
+      for (size_t part = 0; part < parts; ++part) {
+        std::unique_ptr<LinkSpill>& spill = spills[part * windows.size() + w];
+        if (!spill) continue;
+        while (spill->read(links, runLength)) {
+          uint32_t before = counted;
+          fill(links, counted, reports);
+          if (!reports) helpersCounted.fetch_add(counted - before, std::memory_order_relaxed);
+        }
+        spill.reset();
       }
-      spills[w].reset();
-      // Its words are done: its pages go, whatever the other windows still fill.
-      uint32_t end = w + 2 < windows.size() ? windows[w + 2].start : fileLinks->used();
-      fileLinks->releasePagesBetween(windows[w + 1].start, end);
+      // Its words are done: its pages go, whatever the other windows still fill (the
+      // first window's with those of older blocks the sizing pass chained to).
+      uint32_t end = w + 1 < windows.size() ? windows[w + 1].start : fileLinks->used();
+      fileLinks->releasePagesBetween(w == 0 ? 0 : windows[w].start, end);
     };
-    fillWindowsOnThreads(windows.size() - 1, linkFillThreads, counter, fillSpilled);
+    fillWindowsOnThreads(windows.size(), linkFillThreads, counter, fillSpilled);
   }
 
   // Each word filled takes its new head back, in table order.

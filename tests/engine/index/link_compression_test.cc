@@ -203,9 +203,11 @@ struct FilledTables {
 };
 
 // Runs a build and an update pass at "at" with the fill in windows of window bytes on
-// threads threads; index(pass, index) indexes what each pass indexes.
+// threads threads, the temporary table read in as many parts where it marks a group
+// every markBytes; index(pass, index) indexes what each pass indexes.
 template <typename IndexPass>
-std::vector<FilledTables> fillTwoPasses(const std::string& at, uint32_t window, unsigned threads, IndexPass&& index) {
+std::vector<FilledTables> fillTwoPasses(const std::string& at, uint32_t window, unsigned threads, uint32_t markBytes,
+                                        IndexPass&& index) {
   auto kolvo = std::make_unique<CKolvoIndex>(true, at);
   kolvo->linkFillWindow = window;
   kolvo->linkFillThreads = threads;
@@ -217,6 +219,7 @@ std::vector<FilledTables> fillTwoPasses(const std::string& at, uint32_t window, 
       kolvo->wordLinks = new CWordLinks(at + "temp", 65535, 1048575, true);
       kolvo->passWordLimit = kolvo->words->used();
     }
+    kolvo->wordLinks->markBytes = markBytes;
     index(pass, *kolvo);
     kolvo->compressLinks();
     // The links of later windows wait in tables of their own, gone once filled.
@@ -234,17 +237,18 @@ std::vector<FilledTables> fillTwoPasses(const std::string& at, uint32_t window, 
   return passes;
 }
 
-// Whether windows of each size on each count of threads write the tables one window on
-// one thread writes.
+// Whether windows of each size on each count of threads, with the temporary table read
+// in parts of a few hundred bytes, write the tables one window on one thread writes.
 template <typename IndexPass>
 void expectTheSameTablesInWindows(EngineErrors& errors, std::initializer_list<std::pair<uint32_t, unsigned>> fills,
                                   IndexPass index) {
   TempDir whole, windowed;
-  std::vector<FilledTables> expected = fillTwoPasses(whole.slashed(), kolvo::limits::linkFillWindowBytes, 1, index);
+  std::vector<FilledTables> expected =
+      fillTwoPasses(whole.slashed(), kolvo::limits::linkFillWindowBytes, 1, kolvo::limits::linkReadMarkBytes, index);
   ASSERT_TRUE(errors.errors().empty()) << errors.errors()[0];
   for (auto [window, threads] : fills) {
     SCOPED_TRACE(std::to_string(window) + " bytes, " + std::to_string(threads) + " threads");
-    std::vector<FilledTables> got = fillTwoPasses(windowed.slashed(), window, threads, index);
+    std::vector<FilledTables> got = fillTwoPasses(windowed.slashed(), window, threads, 300, index);
     ASSERT_TRUE(errors.errors().empty()) << errors.errors()[0];
     for (size_t pass = 0; pass < expected.size(); ++pass) {
       EXPECT_TRUE(got[pass].links == expected[pass].links) << "pass " << pass;
