@@ -16,7 +16,6 @@
 #include <string>
 #include <system_error>
 #include <thread>
-#include <unordered_map>
 #include <vector>
 
 #include "engine/filememory/posix_seam.h"
@@ -31,14 +30,19 @@ namespace {
 
 constexpr uint32_t linksInitial = 65535, linksIncrement = 1048575;
 
-// One block of a word that needs several.
 // A word's state during the fill pass.
 struct WordCursor {
   uint32_t currentFile;
-  uint32_t head;  // the lowest record written so far
+  // The lowest record written so far; splitHead for a word of several blocks.
+  uint32_t head;
+  // In the sizing pass, the links of this pass of a word older than it; from the fill
+  // pass on, for a word of several blocks, the place of its blocks in the split list.
   uint32_t olderLinks;
 };
+// No record lies at offset 0 of the links table, so no block's head is there.
+constexpr uint32_t splitHead = 0;
 
+// One block of a word that needs several.
 struct Block {
   uint32_t start;   // first record
   uint32_t tail;    // the next-block word
@@ -54,12 +58,14 @@ struct TempLink {
 };
 
 // Reads the temporary table from front to back a run of links at a time, straight from
-// its bytes: the table does not change while compression reads it.
+// its bytes: the table does not change while compression reads it. A reader of a part
+// of it starts at a group head and ends where the next part's head begins.
 class TempLinkReader {
  public:
-  explicit TempLinkReader(const CWordLinks& table)
-      : bytes(table.getPointer(0, table.used())), end(bytes ? table.used() : 0), recordSize(table.recordSize()),
-        ranked(table.ranked()) {}
+  explicit TempLinkReader(const CWordLinks& table) : TempLinkReader(table, CFileMemory::headerSize, table.used()) {}
+  TempLinkReader(const CWordLinks& table, uint32_t from, uint32_t to)
+      : bytes(table.getPointer(0, table.used())), end(bytes ? std::min(to, table.used()) : 0),
+        recordSize(table.recordSize()), ranked(table.ranked()), offset(from) {}
 
   // Replaces run with up to capacity next links; false once there are none.
   bool read(std::vector<TempLink>& run, size_t capacity) {
@@ -96,7 +102,7 @@ class TempLinkReader {
   uint32_t end;
   uint32_t recordSize;
   bool ranked;
-  uint32_t offset = 16;
+  uint32_t offset;
   uint32_t file = 0;
   bool groupStarts = false;
 };
@@ -202,9 +208,39 @@ struct FillWindow {
   uint32_t start;
 };
 
-// Fills windows 0 .. count - 1 of those waiting in spills, fillOne(window, run, counted,
-// reports) each, on this thread and up to threads - 1 others: windows share no word,
-// no block and no page, so they may be filled at once, each by one thread. Only this
+// Which window a word's links go to, found in a small table of where every stretch of
+// wordStretchBytes of the word table begins rather than by a search of the windows for
+// each link: a million files make tens of windows, and the search's branches cost more
+// than the rest of the link's handling.
+class WindowOfWord {
+ public:
+  static constexpr uint32_t wordStretchShift = 12;
+
+  WindowOfWord(const std::vector<FillWindow>& fillWindows, uint32_t wordsUsed) : windows(fillWindows) {
+    firstOfStretch.resize((wordsUsed >> wordStretchShift) + 1);
+    uint32_t w = 0;
+    for (size_t stretch = 0; stretch < firstOfStretch.size(); ++stretch) {
+      const uint64_t begins = static_cast<uint64_t>(stretch) << wordStretchShift;
+      while (w + 1 < windows.size() && windows[w + 1].firstWord <= begins) ++w;
+      firstOfStretch[stretch] = w;
+    }
+  }
+  // The window that holds word: the last one whose first word is not above it.
+  uint32_t of(uint32_t word) const {
+    size_t stretch = std::min<size_t>(word >> wordStretchShift, firstOfStretch.size() - 1);
+    uint32_t w = firstOfStretch[stretch];
+    while (w + 1 < windows.size() && windows[w + 1].firstWord <= word) ++w;
+    return w;
+  }
+
+ private:
+  const std::vector<FillWindow>& windows;
+  std::vector<uint32_t> firstOfStretch;
+};
+
+// Does tasks 0 .. count - 1, fillOne(task, run, counted, reports) each, on this thread
+// and up to threads - 1 others: the parts of the temporary table read at once, or the
+// windows filled at once (windows share no word, no block and no page). Only this
 // thread reports progress or tells a callback; another thread's failure is raised here
 // once all have stopped.
 template <typename FillOne>
@@ -323,7 +359,11 @@ void CKolvoIndex::compressLinks() {
   };
 
   // Sizing pass: reserve every block at its final size.
-  std::unordered_map<uint32_t, std::vector<Block>> splitWords;
+  struct SplitWord {
+    uint32_t word;
+    std::vector<Block> blocks;
+  };
+  std::vector<SplitWord> splitWords;
   std::vector<uint32_t> filled;  // the words of one block each, in table order
   // Blocks are reserved in table order, so a run of words owns a run of the table: the
   // fill pass writes one such window at a time and lets go of it when it is done.
@@ -355,7 +395,11 @@ void CKolvoIndex::compressLinks() {
     }
     // Too many for one block: the first block filled is chained to the older ones, and
     // the next-block words are set once the fill pass knows where each block begins.
-    std::vector<Block>& blocks = splitWords[word];
+    // Its cursor tells the fill pass where its blocks are kept, with no lookup for the
+    // links of other words.
+    cursor.head = splitHead;
+    cursor.olderLinks = static_cast<uint32_t>(splitWords.size());
+    std::vector<Block>& blocks = splitWords.emplace_back(SplitWord{word, {}}).blocks;
     for (uint32_t left = n; left > 0;) {
       uint32_t count = std::min(left, perBlock);
       uint32_t start = fileLinks->getSpace((count + 1) * r + 4);
@@ -376,14 +420,15 @@ void CKolvoIndex::compressLinks() {
   // The links other threads have filled, for this thread's reports of progress.
   std::atomic<uint32_t> helpersCounted{0};
   // counted: the links this thread has filled (and its groups); only this thread reports.
+  // Fetches are only hints: a word beyond the table (which cursorOf refuses) is fetched
+  // at the last cursor instead.
+  const size_t lastCursor = cursors.size() - 1;
+  auto cursorAt = [&](uint32_t word) -> const WordCursor& { return cursors[std::min<size_t>(word / 16, lastCursor)]; };
   auto fill = [&](const std::vector<TempLink>& links, uint32_t& counted, bool reports) {
-    for (size_t i = 0; i < links.size() && i < cursorAhead; ++i)
-      __builtin_prefetch(&cursors[links[i].word / 16 % cursors.size()]);
+    for (size_t i = 0; i < links.size() && i < cursorAhead; ++i) __builtin_prefetch(&cursorAt(links[i].word));
     for (size_t i = 0; i < links.size(); ++i) {
-      if (i + cursorAhead < links.size())
-        __builtin_prefetch(&cursors[links[i + cursorAhead].word / 16 % cursors.size()]);
-      if (i + blockAhead < links.size())
-        fileLinks->prefetch(cursors[links[i + blockAhead].word / 16 % cursors.size()].head - r, true);
+      if (i + cursorAhead < links.size()) __builtin_prefetch(&cursorAt(links[i + cursorAhead].word));
+      if (i + blockAhead < links.size()) fileLinks->prefetch(cursorAt(links[i + blockAhead].word).head - r, true);
       const TempLink& link = links[i];
       if (link.startsGroup) {
         ++counted;
@@ -396,78 +441,99 @@ void CKolvoIndex::compressLinks() {
       WordCursor& cursor = cursorOf(link.word);
       // The link of the word's current file stays in its data block.
       if (cursor.currentFile == link.file) continue;
-      if (!splitWords.empty()) {
-        auto split = splitWords.find(link.word);
-        if (split != splitWords.end()) {
-          std::vector<Block>& blocks = split->second;
-          size_t at = 0;
-          while (at < blocks.size() && blocks[at].cursor == blocks[at].start) ++at;
-          kolvo::kolvoCheck(at < blocks.size(), "more links than the blocks were sized for");
-          blocks[at].cursor -= r;
-          fileLinks->addFile(blocks[at].cursor, link.file, link.rank);
-          continue;
-        }
+      if (cursor.head == splitHead) {
+        kolvo::kolvoCheck(cursor.olderLinks < splitWords.size() && splitWords[cursor.olderLinks].word == link.word,
+                          "link to a word with no block");
+        std::vector<Block>& blocks = splitWords[cursor.olderLinks].blocks;
+        size_t at = 0;
+        while (at < blocks.size() && blocks[at].cursor == blocks[at].start) ++at;
+        kolvo::kolvoCheck(at < blocks.size(), "more links than the blocks were sized for");
+        blocks[at].cursor -= r;
+        fileLinks->addFile(blocks[at].cursor, link.file, link.rank);
+        continue;
       }
       kolvo::kolvoCheck(cursor.head >= r, "link block overflow");
       cursor.head -= r;
       fileLinks->addFile(cursor.head, link.file, link.rank);
     }
   };
-  // Reads a table of links once, front to back, handing each run to take and letting go
-  // of what has been read.
-  auto readOnce = [&](CWordLinks& table, auto&& take) {
-    TempLinkReader reader(table);
-    uint32_t released = 0;
-    while (reader.read(run, runLength)) {
-      take(run);
+  // The temporary table is read once, in parts read at once, each from a group head:
+  // the first part's links of the first window are written at once, all others go, in
+  // the same order, to a spill table of their part and window. A window's turn comes
+  // once every part is read: it takes its spills part by part, so its links come in the
+  // order of the temporary table whatever the parts. Each window is written whole before
+  // its pages go, and nothing of it is touched again but the chaining of split words'
+  // blocks below.
+  std::vector<uint32_t> partStarts{CFileMemory::headerSize};
+  if (windows.size() > 1)
+    for (unsigned part = 1; part < linkFillThreads; ++part) {
+      const std::vector<uint32_t>& marks = wordLinks->groupMarks();
+      auto mark = std::lower_bound(marks.begin(), marks.end(),
+                                   static_cast<uint32_t>(static_cast<uint64_t>(wordLinks->used()) * part / linkFillThreads));
+      if (mark != marks.end() && *mark > partStarts.back()) partStarts.push_back(*mark);
+    }
+  const size_t parts = partStarts.size();
+  partStarts.push_back(wordLinks->used());
+  std::vector<std::unique_ptr<LinkSpill>> spills(parts * windows.size());
+  // Made on the first link: a part's spills are its own thread's.
+  auto spillOf = [&](size_t part, size_t w) -> LinkSpill& {
+    std::unique_ptr<LinkSpill>& spill = spills[part * windows.size() + w];
+    if (!spill)
+      spill = std::make_unique<LinkSpill>(indexPath + "temp" + std::to_string(w) + "." + std::to_string(part));
+    return *spill;
+  };
+  const uint32_t secondWord = windows.size() > 1 ? windows[1].firstWord : UINT32_MAX;
+  const WindowOfWord windowOf(windows, words->used());
+  auto readPart = [&](size_t part, std::vector<TempLink>& links, uint32_t& counted, bool reports) {
+    TempLinkReader reader(*wordLinks, partStarts[part], partStarts[part + 1]);
+    uint32_t released = partStarts[part];
+    std::vector<TempLink> inFirst;
+    inFirst.reserve(runLength);
+    while (reader.read(links, runLength)) {
+      if (windows.size() == 1) {
+        fill(links, counted, reports);
+      } else {
+        inFirst.clear();
+        for (const TempLink& link : links) {
+          size_t w = link.word < secondWord ? 0 : windowOf.of(link.word);
+          if (w == 0 && part == 0)
+            inFirst.push_back(link);
+          else
+            spillOf(part, w).add(link);
+        }
+        uint32_t before = counted;
+        fill(inFirst, counted, reports);
+        if (!reports) helpersCounted.fetch_add(counted - before, std::memory_order_relaxed);
+      }
+      // Let go of what has been read.
       if (reader.position() - released > kolvo::limits::linkReadReleaseBytes) {
-        table.releasePagesBelow(reader.position());
+        wordLinks->releasePagesBetween(released, reader.position());
         released = reader.position();
       }
     }
   };
-
-  // The temporary table is read once: the first window's links are written at once,
-  // the others' go, in the same order, to a spill table of their window, which is read
-  // when that window's turn comes. Each window is written whole before the next, and
-  // nothing of it is touched again but the chaining of split words' blocks below.
-  std::vector<std::unique_ptr<LinkSpill>> spills;
-  for (size_t w = 1; w < windows.size(); ++w)
-    spills.push_back(std::make_unique<LinkSpill>(indexPath + "temp" + std::to_string(w)));
-  std::vector<TempLink> inFirst;
-  inFirst.reserve(runLength);
-  const uint32_t secondWord = windows.size() > 1 ? windows[1].firstWord : UINT32_MAX;
-  readOnce(*wordLinks, [&](const std::vector<TempLink>& links) {
-    if (spills.empty()) return fill(links, counter, true);
-    inFirst.clear();
-    for (const TempLink& link : links) {
-      if (link.word < secondWord) {
-        inFirst.push_back(link);
-        continue;
-      }
-      auto after = std::upper_bound(windows.begin() + 1, windows.end(), link.word,
-                                    [](uint32_t word, const FillWindow& window) { return word < window.firstWord; });
-      spills[after - windows.begin() - 2]->add(link);
-    }
-    fill(inFirst, counter, true);
-  });
+  fillWindowsOnThreads(parts, linkFillThreads, counter, readPart);
   delete wordLinks;
   wordLinks = nullptr;
   std::remove((indexPath + "temp").c_str());
   if (windows.size() > 1) {
-    fileLinks->releasePagesBelow(windows[1].start);
     auto fillSpilled = [&](size_t w, std::vector<TempLink>& links, uint32_t& counted, bool reports) {
-      while (spills[w]->read(links, runLength)) {
-        uint32_t before = counted;
-        fill(links, counted, reports);
-        if (!reports) helpersCounted.fetch_add(counted - before, std::memory_order_relaxed);
+      for (size_t part = 0; part < parts; ++part) {
+        std::unique_ptr<LinkSpill>& spill = spills[part * windows.size() + w];
+        if (!spill) continue;
+        while (spill->read(links, runLength)) {
+          uint32_t before = counted;
+          fill(links, counted, reports);
+          if (!reports) helpersCounted.fetch_add(counted - before, std::memory_order_relaxed);
+        }
+        spill.reset();
       }
-      spills[w].reset();
-      // Its words are done: its pages go, whatever the other windows still fill.
-      uint32_t end = w + 2 < windows.size() ? windows[w + 2].start : fileLinks->used();
-      fileLinks->releasePagesBetween(windows[w + 1].start, end);
+      // Its words are done: its pages go, whatever the other windows still fill (the
+      // first window's with those of older blocks the sizing pass chained to).
+      uint32_t end = w + 1 < windows.size() ? windows[w + 1].start : fileLinks->used();
+      fileLinks->releasePagesBetween(w == 0 ? 0 : windows[w].start, end);
     };
-    fillWindowsOnThreads(windows.size() - 1, linkFillThreads, counter, fillSpilled);
+    fillWindowsOnThreads(windows.size(), linkFillThreads, counter, fillSpilled);
   }
 
   // Each word filled takes its new head back, in table order.

@@ -73,6 +73,9 @@ inline constexpr unsigned linkFillThreads = 2;
 // many bytes. The links of the windows after the first wait in spill files, each
 // written and read back through a buffer of this many bytes.
 inline constexpr uint32_t linkReadReleaseBytes = 8 * MiB;
+// The temporary links are read in parts at once, on the threads of the fill; a part
+// starts at a group of links that the table marks about every this many bytes.
+inline constexpr uint32_t linkReadMarkBytes = 4 * MiB;
 inline constexpr size_t linkSpillBufferBytes = 64 * 1024;
 
 // An update takes the statuses of its stored entries ahead of its visit, a window of

@@ -14,6 +14,7 @@ void CWordLinks::addWord(uint32_t fileNumber, uint32_t wordNumber, uint8_t rank)
     kolvo::storeU32(getWritablePointer(head, 4), fileNumber);
     currentGroupFile = fileNumber;
     groupStart = head;
+    if (head - (marks.empty() ? 0 : marks.back()) >= markBytes) marks.push_back(head);
   }
   uint32_t record = getNewSpace(recordSize());
   // What lies behind is not touched again until compression reads it once.

@@ -5,8 +5,10 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "engine/filememory/file_memory.h"
+#include "engine/index/resource_limits.h"
 
 // Layout after the file header: a group head (u32 file number), its records, and a
 // zero record before the next group head; the last group has no end record.
@@ -22,6 +24,11 @@ class CWordLinks : public CFileMemory {
   uint32_t getWord(uint32_t& offset, uint8_t& rank) const;
 
   bool ranked() const { return hasRank; }
+  // Group heads at least markBytes apart, in table order: where readers of parts of the
+  // table may start, each reading up to the next one's start.
+  const std::vector<uint32_t>& groupMarks() const { return marks; }
+  // Set before the first addWord; small in tests, so that small tables have parts.
+  uint32_t markBytes = kolvo::limits::linkReadMarkBytes;
   uint32_t recordSize() const { return hasRank ? 5 : 4; }
 
  private:
@@ -29,5 +36,6 @@ class CWordLinks : public CFileMemory {
   uint32_t released = 0;
   uint32_t currentGroupFile = 0;
   uint32_t groupStart = 0;
+  std::vector<uint32_t> marks;
   bool hasRank;
 };

@@ -195,65 +195,108 @@ TEST_P(LinkWindowTest, WordsReadBackTheSameAcrossABuildAndThreeUpdates) {
   for (int pass = 1; pass < 4; ++pass) EXPECT_LT(linksSize[pass] * 5, linksSize[0]) << pass;
 }
 
-// The fill writes the links table a window at a time, the later windows on several
-// threads; however small the windows and however many the threads, the tables come out
-// byte for byte as one window on one thread writes them, over a build with a word split
-// over several blocks and an update pass that chains new blocks to old ones.
-TEST_F(LinkCompressionTest, AFillInSmallWindowsWritesTheSameTablesAsOneWindow) {
-  struct Tables {
-    std::vector<unsigned char> links;
-    std::vector<std::vector<unsigned char>> wordData;
-  };
-  auto run = [](const std::string& at, uint32_t window, unsigned threads) {
-    auto index = std::make_unique<CKolvoIndex>(true, at);
-    index->linkFillWindow = window;
-    index->linkFillThreads = threads;
-    index->emptyIndex();
-    index->newFileLinks();
-    std::mt19937 random(5);
-    std::vector<Tables> passes;
-    uint32_t file = 1;
-    for (int pass = 0; pass < 2; ++pass) {
-      if (pass == 1) {
-        index->wordLinks = new CWordLinks(at + "temp", 65535, 1048575, true);
-        index->passWordLimit = index->words->used();
-      }
-      for (int f = 0; f < (pass == 0 ? 250000 : 5000); ++f, ++file) {
-        index->indexWord("everywhere", file);
-        if (f % 500 != 0) continue;
-        for (int k = 0; k < 30; ++k) {
-          std::string word = "w" + std::to_string((random() % 100) * (random() % 100) / 100 + pass * 20);
-          index->indexWord(word.c_str(), file);
-        }
-      }
-      index->compressLinks();
-      // The links of later windows wait in tables of their own, gone once filled.
-      for (const auto& entry : std::filesystem::directory_iterator(at))
-        EXPECT_NE(entry.path().filename().string().rfind("temp", 0), 0u) << entry.path() << " left behind";
-      Tables tables;
-      const unsigned char* bytes = index->fileLinks->getPointer(0, index->fileLinks->used());
-      tables.links.assign(bytes, bytes + index->fileLinks->used());
-      for (uint32_t word = index->words->getFirst(); word; word = index->words->getNext(word)) {
-        const unsigned char* data = index->words->getData(word);
-        tables.wordData.emplace_back(data, data + 16);
-      }
-      passes.push_back(tables);
+// The tables a build and one update pass leave behind, after each pass: the links table
+// and every word's data.
+struct FilledTables {
+  std::vector<unsigned char> links;
+  std::vector<std::vector<unsigned char>> wordData;
+};
+
+// Runs a build and an update pass at "at" with the fill in windows of window bytes on
+// threads threads, the temporary table read in as many parts where it marks a group
+// every markBytes; index(pass, index) indexes what each pass indexes.
+template <typename IndexPass>
+std::vector<FilledTables> fillTwoPasses(const std::string& at, uint32_t window, unsigned threads, uint32_t markBytes,
+                                        IndexPass&& index) {
+  auto kolvo = std::make_unique<CKolvoIndex>(true, at);
+  kolvo->linkFillWindow = window;
+  kolvo->linkFillThreads = threads;
+  kolvo->emptyIndex();
+  kolvo->newFileLinks();
+  std::vector<FilledTables> passes;
+  for (int pass = 0; pass < 2; ++pass) {
+    if (pass == 1) {
+      kolvo->wordLinks = new CWordLinks(at + "temp", 65535, 1048575, true);
+      kolvo->passWordLimit = kolvo->words->used();
     }
-    return passes;
-  };
+    kolvo->wordLinks->markBytes = markBytes;
+    index(pass, *kolvo);
+    kolvo->compressLinks();
+    // The links of later windows wait in tables of their own, gone once filled.
+    for (const auto& entry : std::filesystem::directory_iterator(at))
+      EXPECT_NE(entry.path().filename().string().rfind("temp", 0), 0u) << entry.path() << " left behind";
+    FilledTables tables;
+    const unsigned char* bytes = kolvo->fileLinks->getPointer(0, kolvo->fileLinks->used());
+    tables.links.assign(bytes, bytes + kolvo->fileLinks->used());
+    for (uint32_t word = kolvo->words->getFirst(); word; word = kolvo->words->getNext(word)) {
+      const unsigned char* data = kolvo->words->getData(word);
+      tables.wordData.emplace_back(data, data + 16);
+    }
+    passes.push_back(tables);
+  }
+  return passes;
+}
+
+// Whether windows of each size on each count of threads, with the temporary table read
+// in parts of a few hundred bytes, write the tables one window on one thread writes.
+template <typename IndexPass>
+void expectTheSameTablesInWindows(EngineErrors& errors, std::initializer_list<std::pair<uint32_t, unsigned>> fills,
+                                  IndexPass index) {
   TempDir whole, windowed;
-  std::vector<Tables> expected = run(whole.slashed(), kolvo::limits::linkFillWindowBytes, 1);
+  std::vector<FilledTables> expected =
+      fillTwoPasses(whole.slashed(), kolvo::limits::linkFillWindowBytes, 1, kolvo::limits::linkReadMarkBytes, index);
   ASSERT_TRUE(errors.errors().empty()) << errors.errors()[0];
-  for (auto [window, threads] : {std::pair{1u, 1u}, std::pair{1u, 2u}, std::pair{600u, 2u}, std::pair{100000u, 1u},
-                                 std::pair{100000u, 3u}, std::pair{kolvo::limits::linkFillWindowBytes, 2u}}) {
+  for (auto [window, threads] : fills) {
     SCOPED_TRACE(std::to_string(window) + " bytes, " + std::to_string(threads) + " threads");
-    std::vector<Tables> got = run(windowed.slashed(), window, threads);
+    std::vector<FilledTables> got = fillTwoPasses(windowed.slashed(), window, threads, 300, index);
     ASSERT_TRUE(errors.errors().empty()) << errors.errors()[0];
     for (size_t pass = 0; pass < expected.size(); ++pass) {
       EXPECT_TRUE(got[pass].links == expected[pass].links) << "pass " << pass;
       EXPECT_TRUE(got[pass].wordData == expected[pass].wordData) << "pass " << pass;
     }
   }
+}
+
+// The fill writes the links table a window at a time, the later windows on several
+// threads; however small the windows and however many the threads, the tables come out
+// byte for byte as one window on one thread writes them, over a build with words split
+// over several blocks (in windows of their own, with other words between them) and an
+// update pass that chains new blocks to old ones.
+TEST_F(LinkCompressionTest, AFillInSmallWindowsWritesTheSameTablesAsOneWindow) {
+  expectTheSameTablesInWindows(errors,
+                               {{1u, 1u}, {1u, 2u}, {600u, 2u}, {100000u, 1u}, {100000u, 3u},
+                                {kolvo::limits::linkFillWindowBytes, 2u}},
+                               [](int pass, CKolvoIndex& index) {
+                                 std::mt19937 random(5 + pass);
+                                 uint32_t file = pass == 0 ? 1 : 300000;
+                                 for (int f = 0; f < (pass == 0 ? 250000 : 5000); ++f, ++file) {
+                                   index.indexWord("everywhere", file);
+                                   if (f >= 1000) index.indexWord("nearlyeverywhere", file);
+                                   if (f % 500 != 0) continue;
+                                   for (int k = 0; k < 30; ++k) {
+                                     std::string word =
+                                         "w" + std::to_string((random() % 100) * (random() % 100) / 100 + pass * 20);
+                                     index.indexWord(word.c_str(), file);
+                                   }
+                                 }
+                               });
+}
+
+// The same with tens of thousands of words, whose table spans many stretches of the
+// lookup that sends each link to its window, and windows from one word to many.
+TEST_F(LinkCompressionTest, AFillOfManyWordsInWindowsWritesTheSameTablesAsOneWindow) {
+  expectTheSameTablesInWindows(errors, {{700u, 1u}, {4096u, 2u}, {65536u, 3u}},
+                               [](int pass, CKolvoIndex& index) {
+                                 std::mt19937 random(17 + pass);
+                                 uint32_t file = pass == 0 ? 1 : 5000;
+                                 for (int f = 0; f < (pass == 0 ? 3000 : 300); ++f, ++file)
+                                   for (int k = 0; k < 40; ++k) {
+                                     // Zipf-like over 30,000 words; the update brings words of its own.
+                                     uint32_t n = static_cast<uint32_t>(random() % 30000) * (random() % 30000) / 30000;
+                                     std::string word = (pass == 1 && k % 8 == 0 ? "new" : "word") + std::to_string(n);
+                                     index.indexWord(word.c_str(), file);
+                                   }
+                               });
 }
 
 ssize_t refuseWrite(int, const void*, size_t) {
@@ -305,6 +348,22 @@ TEST_F(LinkCompressionTest, ADamagedLinkOfALaterWindowIsToldOnceOnTheCallingThre
     }
     index.reset();
   }
+}
+
+TEST_F(LinkCompressionTest, ADamagedLinkBesideAWordOfSeveralBlocksIsReportedAndWritesNoBlockOfIt) {
+  // A link to a number beside a split word's own shares that word's state in the fill:
+  // it must be refused, not written into the word's blocks.
+  start(true);
+  constexpr uint32_t fileCount = 220000;
+  for (uint32_t file = 1; file <= fileCount; ++file) index->indexWord("everywhere", file);
+  uint32_t split = index->words->lookup("everywhere");
+  index->wordLinks->addWord(fileCount + 1, split ^ 1u, 1);
+  kolvo::guardEntry<int>(0, [&] {
+    index->compressLinks();
+    return 0;
+  });
+  ASSERT_FALSE(errors.errors().empty());
+  EXPECT_EQ(errors.errors()[0].rfind("AssertionFailed|", 0), 0u) << errors.errors()[0];
 }
 
 TEST_F(LinkCompressionTest, ReportsProgressOnlyWithAStatusLevel) {
