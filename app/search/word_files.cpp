@@ -1,7 +1,5 @@
 #include "app/search/word_files.h"
 
-#include <algorithm>
-
 #include "app/index/kolvo_lib.h"
 
 kulong kiGetLastFile(const void* data) { return kwdCurrentFile(data); }
@@ -9,16 +7,6 @@ kulong kiGetLastFile(const void* data) { return kwdCurrentFile(data); }
 kulong kiGetLastRank(const void* data) { return kwdCurrentCount(data); }
 
 kulong kiGetFiles(const void* data) { return kwdChainHead(data); }
-
-bool QvBlocksMet::firstMeeting(kulong block) {
-  if (mCount < kLookedThrough) {
-    if (std::find(mRecent, mRecent + mCount, block) != mRecent + mCount) return false;
-    mRecent[mCount++] = block;
-    return true;
-  }
-  if (mHashed.empty()) mHashed.insert(mRecent, mRecent + mCount);
-  return mHashed.insert(block).second;
-}
 
 void qvForEachWordFile(CTextStorage* words, CFileLinks* links, kulong word, const QvFileVisit& visit) {
   static const auto getData = klib(ktsGetData);
@@ -35,9 +23,12 @@ void qvForEachListFile(CFileLinks* links, kulong list, const QvFileVisit& visit)
   // has thousands of files.
   constexpr kulong batchSize = 256;
   kulong files[batchSize], ranks[batchSize];
-  kulong block = list;
-  QvBlocksMet met;
-  while (links && block != 0 && met.firstMeeting(block)) {
+  // Every block is written after the ones it chains to, so a sound chain only ever goes
+  // down the table. The engine refuses a next block past the end of this one; one that
+  // leads back into it would loop.
+  kulong block = list, above = ~kulong{0};
+  while (links && block != 0 && block < above) {
+    above = block;
     kulong cursor = block, count = 0;
     do {
       count = getFiles(links, &cursor, files, ranks, batchSize);
