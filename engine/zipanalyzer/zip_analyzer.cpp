@@ -42,7 +42,8 @@ int32_t entryTime(const unz_file_info64& info) {
   when.tm_year = static_cast<int>(info.tmu_date.tm_year) - 1900;
   when.tm_isdst = -1;
   std::time_t seconds = std::mktime(&when);
-  return seconds == static_cast<std::time_t>(-1) ? 0 : static_cast<int32_t>(seconds);
+  // A zip's dates run to 2107: one after 2038 is kept as a record keeps any such time.
+  return seconds == static_cast<std::time_t>(-1) ? 0 : CFileStorage::recordableTime(seconds);
 }
 
 // Reads the open member of zip; closing it is the caller's.

@@ -81,14 +81,20 @@ TEST(ArchiveDecisionTest, EachMemberIsDecidedAsTheTableSays) {
 }
 
 TEST_F(ArchiveTest, MembersCarryTheirContainersTimes) {
-  put("t.tar", kolvotest::tarArchive({TarEntry{"a.txt", "alpha", '0', 1'234'567'890}}));
-  kolvotest::writeZip(docs() + "/z.zip", {ZipEntry{"b.txt", "beta"}});
+  // Dated 2100 (a zip's dates run to 2107): a record keeps the last second it can hold.
+  ZipEntry late{"late.txt", "later"};
+  late.year = 2100;
+  put("t.tar", kolvotest::tarArchive({TarEntry{"a.txt", "alpha", '0', 1'234'567'890},
+                                      TarEntry{"late.txt", "later", '0', 4'102'444'800}}));
+  kolvotest::writeZip(docs() + "/z.zip", {ZipEntry{"b.txt", "beta"}, late});
   put("c.txt.gz", kolvotest::gzipOf("gamma gamma"));
   fs::last_write_time(docs() + "/c.txt.gz", fs::file_time_type::clock::now() - std::chrono::hours(50));
   walk();
   const CFileStorage& files = *index->files;
   EXPECT_EQ(files.getTime(entry("t.tar/a.txt")), 1'234'567'890);
   EXPECT_EQ(files.getTime(entry("z.zip/b.txt")), kolvotest::zipEntrySeconds(ZipEntry{"b.txt", ""}));
+  EXPECT_EQ(files.getTime(entry("t.tar/late.txt")), INT32_MAX);
+  EXPECT_EQ(files.getTime(entry("z.zip/late.txt")), INT32_MAX);
   EXPECT_EQ(files.getTime(entry("c.txt.gz/c.txt")), files.getTime(entry("c.txt.gz")));
   EXPECT_EQ(files.getSize(entry("c.txt.gz/c.txt")), 11u);
   EXPECT_EQ(wordsOf("c.txt.gz/c.txt"), Words{"gamma"});
