@@ -152,9 +152,10 @@ KOLVO_EXPORT void kidxSetExcludePattern(CKolvoIndex* index, int i, const char* p
  * file table is dirId. Symbolic links are neither recorded nor followed. */
 KOLVO_EXPORT void kidxIndexDirectory(CKolvoIndex* index, const char* path, kulong dirId);
 /* Brings an opened index up to date since its time base (kidxSetTimeBase): a folder
- * written after it has its new entries added; a file is read again when written after
- * it or when its time or size is no longer the one recorded (a file put back with an
- * older time has changed too). */
+ * written after it has its new entries added; a file is read again when its time or
+ * size is no longer the one recorded (a file put back with an older time has changed
+ * too), or when written after the time base and not dated beyond the update's start (a
+ * file dated in the future is read once). */
 KOLVO_EXPORT void kidxPrune(CKolvoIndex* index);
 /* Brings an opened index up to date for the count absolute paths named only, as
  * kidxPrune would for them, without visiting the rest of the index: a named file is read
