@@ -2,6 +2,7 @@
 // analyzer, and the depth-first walk that records every folder and accepted file and
 // hands each file to its analyzer. The walk never follows symbolic links.
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <ctime>
@@ -147,17 +148,16 @@ void CKolvoIndex::walkDirectory(const std::string& path, uint32_t dirId, int dep
   for (const std::string& name : names) {
     std::string full = kolvo::joinPath(path, name);
     if (reportDue()) reportProgress("IndexingFile", full + "\t" + std::to_string(directoriesRead));
-    struct stat status {};
-    if (lstat(full.c_str(), &status) != 0) continue;
-    if (S_ISDIR(status.st_mode)) {
+    const kolvo::EntryStatus status = kolvo::statusOf(AT_FDCWD, full.c_str());
+    if (!status.found) continue;
+    if (S_ISDIR(status.mode)) {
       if (isExcluded(full.c_str())) continue;
-      uint32_t entry = recordDirectory(full, CFileStorage::recordableTime(status.st_mtime));
+      uint32_t entry = recordDirectory(full, status.modified);
       walkDirectory(full, entry, depth + 1);
-    } else if (S_ISREG(status.st_mode)) {
+    } else if (S_ISREG(status.mode)) {
       CFileAnalyzer* analyzer = chooseAnalyzer(full.c_str());
       if (!trackAll && !analyzer) continue;
-      uint32_t entry = recordFile(name.c_str(), dirId, CFileStorage::recordableTime(status.st_mtime),
-                                  CFileStorage::recordableSize(static_cast<uint64_t>(status.st_size)));
+      uint32_t entry = recordFile(name.c_str(), dirId, status.modified, status.size);
       if (!analyzer) continue;
       if (walkReader && analyzer->canReadAhead()) {
         walkReader->queue(*analyzer, full, entry);

@@ -195,8 +195,9 @@ class CKolvoIndex {
   // pass.
   void beginUpdatePass();
   // Whether a stored file must be read again: with a time or size other than its
-  // record's, or written after the time base. A file put back with an older time (a copy
-  // that keeps times, a restored backup, an older file moved over it) has changed too.
+  // record's, or written after the time base but not after the pass began. A file put
+  // back with an older time (a copy that keeps times, a restored backup, an older file
+  // moved over it) has changed too.
   bool fileChanged(uint32_t entry, const kolvo::EntryStatus& status) const;
   // A stored file found modified: its record takes the new status, and when an analyzer
   // takes it, it is read again under a new entry and the old one marked obsolete (true).

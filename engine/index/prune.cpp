@@ -338,35 +338,34 @@ void CKolvoIndex::updateDirectory(const std::string& path, uint32_t dirId) {
 
 uint32_t CKolvoIndex::addNewEntry(const std::string& path, uint32_t dirId, const std::string& name, unsigned char type) {
   std::string full = kolvo::joinPath(path, name);
-  struct stat status {};
+  kolvo::EntryStatus status;
   // The listing tells most entries' kind: only new ones, and those of a file system
   // that does not tell, need their status.
   bool statusTaken = false;
   if (type == DT_UNKNOWN) {
-    if (lstat(full.c_str(), &status) != 0) return 0;
+    status = kolvo::statusOf(AT_FDCWD, full.c_str());
+    if (!status.found) return 0;
     statusTaken = true;
   }
-  bool isDirectory = statusTaken ? S_ISDIR(status.st_mode) : type == DT_DIR;
-  bool isFile = statusTaken ? S_ISREG(status.st_mode) : type == DT_REG;
+  bool isDirectory = statusTaken ? S_ISDIR(status.mode) : type == DT_DIR;
+  bool isFile = statusTaken ? S_ISREG(status.mode) : type == DT_REG;
   if (!isDirectory && !isFile) return 0;  // links and special files
   uint32_t known = isDirectory ? files->lookupFile(full.c_str(), 0) : files->lookupFile(name.c_str(), dirId);
   if (known) return known;
   if (isExcluded(full.c_str())) return 0;
   if (!statusTaken) {
     // Taken without following a link: what became one since the listing is passed over.
-    if (lstat(full.c_str(), &status) != 0) return 0;
-    if (isDirectory ? !S_ISDIR(status.st_mode) : !S_ISREG(status.st_mode)) return 0;
+    status = kolvo::statusOf(AT_FDCWD, full.c_str());
+    if (!status.found || (isDirectory ? !S_ISDIR(status.mode) : !S_ISREG(status.mode))) return 0;
   }
-  int32_t modified = CFileStorage::recordableTime(status.st_mtime);
   if (isDirectory) {
     // The walk counts the folder itself among the directories read.
-    walkDirectory(full, recordDirectory(full, modified), 1);
+    walkDirectory(full, recordDirectory(full, status.modified), 1);
     return 0;
   }
   CFileAnalyzer* analyzer = includedAnalyzer(full.c_str());
   if (!trackAll && !analyzer) return 0;
-  uint32_t entry =
-      recordFile(name.c_str(), dirId, modified, CFileStorage::recordableSize(static_cast<uint64_t>(status.st_size)));
+  uint32_t entry = recordFile(name.c_str(), dirId, status.modified, status.size);
   if (analyzer) {
     if (reportDue()) reportProgress("IndexingFile", full + "\t" + std::to_string(directoriesRead));
     analyzer->indexFile(full.c_str(), entry);
